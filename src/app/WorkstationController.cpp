@@ -1,0 +1,213 @@
+// Lifecycle of the controller: construction order, start-up, timers, the status
+// banner, the view mode and the orderly shutdown.
+
+#include "WorkstationController.h"
+
+#include <alsa/asoundlib.h>
+
+#include <QMetaObject>
+
+namespace tmb {
+
+const char* const WorkstationController::soundServerUnmuteCommand =
+    "if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user restart wireplumber; "
+    "sleep 0.8; fi; pactl set-sink-mute @DEFAULT_SINK@ 0 2>/dev/null || true; pactl set-source-mute "
+    "@DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume @DEFAULT_SOURCE@ 75% 2>/dev/null || true; "
+    "amixer -c 0 sset 'Master' unmute 2>/dev/null || true; amixer -c 0 sset 'Speaker' 100% unmute 2>/dev/null || "
+    "true; amixer -c 0 sset 'Headphone' 100% unmute 2>/dev/null || true";
+
+WorkstationController::WorkstationController(QObject* parent)
+    : QObject(parent)
+{
+    // Signals from the MIDI manager. midiActivityReceived comes from the input
+    // thread; the queued connection brings it here.
+    connect(&m_midiManager, &MidiManager::devicesChanged, this, &WorkstationController::midiDevicesChanged);
+    connect(&m_midiManager, &MidiManager::midiActivityReceived, this,
+            [this](const QString&, int, int, int) { Q_EMIT midiActivityChanged(); }, Qt::QueuedConnection);
+    connect(&m_midiManager, &MidiManager::midiLearnCompleted, this,
+            [this](const QString& controlName, const QString& targetParameter) {
+                setStatusBanner(QStringLiteral("MIDI Learn Mapped: %1 -> %2").arg(controlName, targetParameter));
+                Q_EMIT midiDevicesChanged();
+            });
+
+    // The realtime callback runs on the MIDI input thread: it only queues the event
+    // for the audio thread.
+    m_midiManager.setRtMidiCallback([this](const MidiEvent& event) { m_audioEngine.submitMidiEvent(event); });
+    m_midiManager.setControlMappedCallback([this](const QString& targetParameter, float value) {
+        QMetaObject::invokeMethod(
+            this, [this, targetParameter, value] { handleMappedControllerAction(targetParameter, value); },
+            Qt::QueuedConnection);
+    });
+
+    m_arrangerStepTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_arrangerStepTimer, &QTimer::timeout, this, &WorkstationController::onArrangerStepTick);
+    connect(&m_uiRefreshTimer, &QTimer::timeout, this, &WorkstationController::onUiRefreshTick);
+    connect(&m_autosaveTimer, &QTimer::timeout, this, &WorkstationController::onAutosaveTick);
+}
+
+WorkstationController::~WorkstationController()
+{
+    stopLiveBroadcast();
+    stopProcess(m_tunnelProcess, 300, 150);
+    stopProcess(m_phoneBridgeProcess, 400, 200);
+    m_arrangerStepTimer.stop();
+    m_uiRefreshTimer.stop();
+    m_autosaveTimer.stop();
+    m_midiManager.stop();
+    m_audioEngine.stop();
+    // Members are destroyed in reverse order of construction.
+}
+
+void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(terminateWaitMs)) {
+        process.kill();
+        process.waitForFinished(killWaitMs);
+    }
+}
+
+bool WorkstationController::initialize()
+{
+    const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
+    Q_EMIT audioSettingsChanged();
+
+    QTimer::singleShot(600, this, &WorkstationController::runDeferredStart);
+
+    m_midiManager.start();
+
+    if (m_midiManager.isSamsonGraphite49Connected()) {
+        setStatusBanner(QStringLiteral("Zero-Setup Ready • SAMSON Graphite 49 + %1 Instruments Loaded")
+                            .arg(m_projectManager.presetCount()));
+    } else {
+        setStatusBanner(QStringLiteral("Zero-Setup Ready • %1 • %2")
+                            .arg(m_midiManager.primaryControllerName(), activeAudioDevice()));
+    }
+    Q_EMIT lv2StateChanged();
+
+    m_arrangerStepTimer.start(8);
+    m_uiRefreshTimer.start(30);
+    m_autosaveTimer.start(30000);
+    return audioStarted;
+}
+
+void WorkstationController::runDeferredStart()
+{
+    QProcess::startDetached(QStringLiteral("/bin/sh"),
+                            {QStringLiteral("-c"), QString::fromLatin1(soundServerUnmuteCommand)});
+    startPhoneBridgeServer();
+}
+
+void WorkstationController::setCurrentMode(int mode)
+{
+    if (mode == m_currentMode)
+        return;
+    m_currentMode = mode;
+    if (mode == 3)
+        resetPerformanceModifiersToDefaults(true);
+    Q_EMIT currentModeChanged();
+}
+
+void WorkstationController::setFullScreenPerformance(bool enabled)
+{
+    if (enabled == m_fullScreenPerformance)
+        return;
+    m_fullScreenPerformance = enabled;
+    Q_EMIT fullScreenPerformanceChanged();
+}
+
+void WorkstationController::setStatusBanner(const QString& text)
+{
+    m_statusBanner = text;
+    Q_EMIT statusBannerChanged();
+}
+
+// ---------------------------------------------------------------- timers
+
+void WorkstationController::onArrangerStepTick()
+{
+    // The arranger follows the sequencer's step once it exists; until then the
+    // sequencer never plays and there is nothing to follow.
+    if (!m_audioEngine.beatSequencer.isPlaying())
+        return;
+    const int step = std::max(m_audioEngine.beatSequencer.currentStep(), 0);
+    if (step != m_lastArrangerStep)
+        m_lastArrangerStep = step;
+}
+
+bool WorkstationController::isIdle() const
+{
+    const AudioEngine& engine = m_audioEngine;
+    return engine.activeVoiceCount() < 1 && !engine.beatSequencer.isPlaying() && !engine.midiRecorder.isRecording() &&
+           !engine.midiRecorder.isPlaying() && !engine.micEnabled.load() &&
+           engine.channelPeakL(MixerChannelId::Master) <= 0.001f &&
+           engine.channelPeakR(MixerChannelId::Master) <= 0.001f;
+}
+
+void WorkstationController::onUiRefreshTick()
+{
+    checkAudioBackendHealth();
+    if (m_meterThrottle.tick(isIdle()))
+        Q_EMIT metersUpdated();
+}
+
+void WorkstationController::checkAudioBackendHealth()
+{
+    int errorCode = 0;
+    if (!m_audioEngine.takeBackendFailure(&errorCode))
+        return;
+    setStatusBanner(QStringLiteral("⚠ Audio output stopped: %1 • No audio output")
+                        .arg(QString::fromLocal8Bit(snd_strerror(errorCode))));
+    Q_EMIT audioSettingsChanged();
+}
+
+void WorkstationController::onAutosaveTick()
+{
+    // Projects and the autosave file arrive with the project store.
+}
+
+// ---------------------------------------------------------------- forwarders
+
+void WorkstationController::playTestTone()
+{
+    m_audioEngine.triggerTestTone();
+    setStatusBanner(QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
+}
+
+void WorkstationController::rescanMidiDevices()
+{
+    m_midiManager.scanAndAutoConnect();
+    Q_EMIT midiDevicesChanged();
+}
+
+bool WorkstationController::connectMidiPort(int clientId, int portId)
+{
+    return m_midiManager.connectPort(clientId, portId);
+}
+
+bool WorkstationController::disconnectMidiPort(int clientId, int portId)
+{
+    return m_midiManager.disconnectPort(clientId, portId);
+}
+
+void WorkstationController::ignoreMidiPort(int clientId, int portId, bool ignored)
+{
+    m_midiManager.setPortIgnored(clientId, portId, ignored);
+}
+
+void WorkstationController::clearMidiActivityLog()
+{
+    m_midiManager.clearActivityLog();
+    Q_EMIT midiActivityChanged();
+}
+
+// ---------------------------------------------------------------- later subsystems
+
+void WorkstationController::resetPerformanceModifiersToDefaults(bool) {}
+void WorkstationController::handleMappedControllerAction(const QString&, float) {}
+void WorkstationController::startPhoneBridgeServer() {}
+void WorkstationController::stopLiveBroadcast() {}
+
+} // namespace tmb

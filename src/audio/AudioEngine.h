@@ -1,0 +1,199 @@
+#pragma once
+
+// The realtime heart of the workstation: owns every sound source, renders them
+// block by block into seven mixer channels, runs the master effects, meters the
+// result and hands it to PipeWire (or to the raw ALSA fallback thread).
+//
+// Threads:
+// - GUI thread: construction, start/stop, channel setters, test tone, parameter pushes.
+//   Fields it shares with the audio thread are atomics or go through a TripleBuffer.
+// - MIDI input thread and GUI thread: submitMidiEvent (producers of the event queue).
+// - Audio thread (PipeWire data thread or the ALSA fallback thread): processAudioCallback
+//   and everything it calls. It never allocates, locks, logs or calls the controller.
+
+#include "audio/DspEffectsChain.h"
+#include "audio/MixerTypes.h"
+#include "audio/PianoParameters.h"
+#include "audio/RealtimeConfig.h"
+#include "audio/TripleBuffer.h"
+#include "engines/FluidSynthEngine.h"
+#include "engines/Lv2HostEngine.h"
+#include "engines/SfzPianoEngine.h"
+#include "engines/SynthEngine.h"
+#include "midi/MidiEvent.h"
+#include "midi/MidiRecorder.h"
+#include "rhythm/BeatSequencer.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+struct pw_thread_loop;
+struct pw_stream;
+
+namespace tmb {
+
+class AudioEngine {
+public:
+    AudioEngine();
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // --- Lifecycle (GUI thread) ---
+
+    // (Re)starts the output. Tries PipeWire unless backendName is "ALSA", then the
+    // ALSA fallback. Returns false, with backendName "None", when neither plays.
+    bool start(std::uint32_t sampleRate, std::uint32_t bufferFrames);
+    bool restartWithSettings(const QString& backend, const QString& outputDevice, std::uint32_t sampleRate,
+                             std::uint32_t bufferFrames);
+    void stop();
+    // Stops any backend and prepares every source for the rate without opening a
+    // device; the caller then drives processAudioCallback itself (tests, offline rendering).
+    void prepareOffline(std::uint32_t sampleRate, std::uint32_t bufferFrames);
+    float latencyMs() const;
+
+    // Renders one block of interleaved stereo (2 x frames floats). Audio thread only:
+    // called by the backends, or by whoever prepared the engine with prepareOffline.
+    void processAudioCallback(float* out, std::uint32_t frames) noexcept;
+
+    // --- Mixer (GUI thread writes, audio thread reads) ---
+    void setChannelVolume(MixerChannelId id, float volume);
+    float channelVolume(MixerChannelId id) const;
+    void setChannelPan(MixerChannelId id, float pan);
+    float channelPan(MixerChannelId id) const;
+    void setChannelMuted(MixerChannelId id, bool muted);
+    bool isChannelMuted(MixerChannelId id) const;
+    void setChannelSoloed(MixerChannelId id, bool soloed);
+    bool isChannelSoloed(MixerChannelId id) const;
+    float channelPeakL(MixerChannelId id) const;
+    float channelPeakR(MixerChannelId id) const;
+    bool isMasterClipped() const;
+    void resetClipIndicator();
+
+    void triggerTestTone();
+
+    // --- Events and parameters ---
+    // Any thread except the audio thread. A full queue drops the event.
+    void submitMidiEvent(const MidiEvent& event) noexcept;
+    void panicAllNotesOff() noexcept;
+    // GUI thread: the records take effect at the start of the next block.
+    void updatePianoParameters(const PianoParameters& params);
+    void updateWorkstationState(const WorkstationState& state);
+    void setSlotEngineType(int slot, SoundEngineType type);
+    SoundEngineType slotEngineType(int slot) const;
+
+    // Audio thread.
+    void handleRtMidiEvent(const MidiEvent& event) noexcept;
+
+    // Voices sounding in the SFZ piano (the published voice count).
+    int activeVoiceCount() const noexcept;
+
+    // --- Backend health (GUI thread) ---
+    // True once when the ALSA fallback thread ended on an error it could not
+    // recover from; errorCode() then holds the ALSA error number.
+    bool takeBackendFailure(int* errorCode = nullptr);
+    std::uint64_t droppedMidiEvents() const noexcept { return m_droppedEvents.load(std::memory_order_relaxed); }
+
+    // --- Running format and devices (GUI thread reads) ---
+    std::uint32_t sampleRate = config::defaultSampleRate;
+    std::uint32_t blockFrames = config::defaultBufferFrames;
+    QString backendName = QStringLiteral("PipeWire");
+    QString outputDeviceLabel = QStringLiteral("System Default Output (PipeWire)");
+    QString outputDeviceId = QStringLiteral("default");
+    QString inputDeviceId = QStringLiteral("default");
+    QString inputDeviceLabel = QStringLiteral("System Default Microphone");
+    bool running = false;
+    std::atomic<float> cpuLoadPercent{1.2f};
+
+    std::atomic<bool> micEnabled{false};
+    std::atomic<bool> micMonitorEnabled{false};
+    // Receives the program output while broadcasting (a non-blocking FIFO); -1 when unused.
+    std::atomic<int> broadcastAudioFd{-1};
+
+    // --- Sound sources, reached by the controller through the engine ---
+    SfzPianoEngine sfzPiano;
+    FluidSynthEngine fluidSynth;
+    std::array<SynthEngine, config::keyboardSlotCount> synths;
+    Lv2HostEngine lv2Host;
+    BeatSequencer beatSequencer;
+    MidiRecorder midiRecorder;
+    DspEffectsChain effects;
+
+private:
+    struct PipeWireCallbackRecord {
+        AudioEngine* engine = nullptr;
+        pw_stream* stream = nullptr;
+    };
+
+    void prepareSources(std::uint32_t sampleRate, std::uint32_t bufferFrames);
+    void stopBackends();
+    bool startPipeWire();
+    void stopPipeWire();
+    bool startAlsaFallback();
+    void alsaThreadLoop(void* pcm);
+    void applyPublishedRecords() noexcept;
+    void drainEventQueue() noexcept;
+    void renderTestTone(std::uint32_t frames) noexcept;
+    void runChannelStrips(std::uint32_t frames) noexcept;
+    void runMasterStage(float* out, std::uint32_t frames) noexcept;
+    void writeBroadcast(std::uint32_t frames) noexcept;
+    void updateCpuLoad(std::uint64_t elapsedUs, std::uint32_t frames) noexcept;
+
+    static void onPipeWireProcess(void* data);
+    static void onPipeWireCaptureProcess(void* data);
+
+    // PipeWire handles (GUI thread; null while stopped).
+    pw_thread_loop* m_pwLoop = nullptr;
+    pw_stream* m_pwStream = nullptr;
+    pw_stream* m_pwCaptureStream = nullptr;
+    PipeWireCallbackRecord m_playbackRecord;
+    PipeWireCallbackRecord m_captureRecord;
+
+    // Microphone ring: the capture thread writes, the audio thread reads.
+    std::vector<float> m_micRing;
+    alignas(config::cacheLineBytes) std::atomic<std::size_t> m_micWrite{0};
+    alignas(config::cacheLineBytes) std::atomic<std::size_t> m_micRead{0};
+
+    // ALSA fallback.
+    std::atomic<bool> alsaRunning{false};
+    std::thread m_alsaThread;
+    std::atomic<bool> m_backendFailed{false};
+    std::atomic<int> m_backendErrorCode{0};
+
+    // Realtime event queue: producers serialise on a spin flag; the audio thread is
+    // the single consumer.
+    std::array<MidiEvent, config::midiQueueSlots> m_eventQueue{};
+    alignas(config::cacheLineBytes) std::atomic<std::size_t> m_eventWrite{0};
+    alignas(config::cacheLineBytes) std::atomic<std::size_t> m_eventRead{0};
+    std::atomic_flag m_eventLock = ATOMIC_FLAG_INIT;
+    std::atomic<std::uint64_t> m_droppedEvents{0};
+
+    // Slot engine types and the engine's copies of the published records.
+    std::array<std::atomic<SoundEngineType>, config::keyboardSlotCount> m_slotTypes;
+    PianoParameters m_publishedParams; // GUI thread: last record pushed
+    TripleBuffer<PianoParameters> m_paramsMailbox;
+    TripleBuffer<WorkstationState> m_stateMailbox;
+    PianoParameters m_params;    // audio thread's working copy
+    WorkstationState m_state;    // audio thread's working copy
+
+    std::array<MixerChannelState, config::mixerChannelCount> m_channels;
+
+    // Scratch buses, allocated once for the largest block.
+    enum Bus { PianoBus, Layer2Bus, SplitBus, BeatsBus, Lv2BusIndex, MicBus, MixBus, ProgramBus, BusCount };
+    std::vector<float> m_busLeft[BusCount];
+    std::vector<float> m_busRight[BusCount];
+    std::vector<float> m_programInterleaved;
+
+    // Test tone (armed from the GUI thread, rendered on the audio thread).
+    std::atomic<std::int32_t> m_testToneRequest{0};
+    std::int32_t m_testToneRemaining = 0;
+    float m_testTonePhase[3] = {0.0f, 0.0f, 0.0f};
+};
+
+} // namespace tmb

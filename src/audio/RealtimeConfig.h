@@ -1,0 +1,30 @@
+#pragma once
+
+// Every fixed capacity of the realtime path lives here, so rings and scratch
+// buffers are sized from one place.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tmb::config {
+
+// Largest block the audio callback renders; longer requests are cut to this.
+inline constexpr std::uint32_t maxBlockFrames = 4096;
+// Block sizes a user may choose for the backends.
+inline constexpr std::uint32_t minBufferFrames = 64;
+inline constexpr std::uint32_t maxBufferFrames = 1024;
+inline constexpr std::uint32_t defaultSampleRate = 48000;
+inline constexpr std::uint32_t defaultBufferFrames = 256;
+
+// Realtime MIDI event queue: one slot always stays empty.
+inline constexpr std::size_t midiQueueSlots = 2048;
+// Microphone ring of interleaved samples.
+inline constexpr std::size_t micRingSamples = 32768;
+
+inline constexpr int mixerChannelCount = 7;
+inline constexpr int keyboardSlotCount = 3;
+
+// Keeps producer and consumer indices on separate cache lines.
+inline constexpr std::size_t cacheLineBytes = 64;
+
+} // namespace tmb::config
