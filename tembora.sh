@@ -44,6 +44,8 @@ install_packages() {
 configure_and_build() {
   local dir=$1; shift
   export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/tembora-ccache}
+  # Paths under the checkout hash as relative ones, so clones share the cache.
+  export CCACHE_BASEDIR=$ROOT
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$ROOT" -B "$dir" -G Ninja \
       -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
@@ -89,6 +91,9 @@ case "${1:-}" in
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTMB_SANITIZE=address
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       run_tests build-asan "asan+ubsan" -LE no-sanitizer
+    log "build (ThreadSanitizer, threaded tests only)"
+    configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTMB_SANITIZE=thread
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests build-tsan "tsan" -L tsan
     format_check
     log "all tests passed"
     ;;

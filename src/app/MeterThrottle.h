@@ -7,10 +7,8 @@ namespace tmb {
 class MeterThrottle {
 public:
     // Called once per UI refresh tick; returns whether this tick updates the meters.
-    bool tick(bool idle)
-    {
-        if (idle && ++m_idleTicks <= 9)
-            return false;
+    bool tick(bool idle) {
+        if (idle && ++m_idleTicks <= 9) return false;
         m_idleTicks = 0;
         return true;
     }

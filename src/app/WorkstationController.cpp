@@ -10,23 +10,27 @@
 namespace tmb {
 
 const char* const WorkstationController::soundServerUnmuteCommand =
-    "if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user restart wireplumber; "
+    "if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user restart "
+    "wireplumber; "
     "sleep 0.8; fi; pactl set-sink-mute @DEFAULT_SINK@ 0 2>/dev/null || true; pactl set-source-mute "
-    "@DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume @DEFAULT_SOURCE@ 75% 2>/dev/null || true; "
-    "amixer -c 0 sset 'Master' unmute 2>/dev/null || true; amixer -c 0 sset 'Speaker' 100% unmute 2>/dev/null || "
+    "@DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume @DEFAULT_SOURCE@ 75% 2>/dev/null || "
+    "true; "
+    "amixer -c 0 sset 'Master' unmute 2>/dev/null || true; amixer -c 0 sset 'Speaker' 100% unmute "
+    "2>/dev/null || "
     "true; amixer -c 0 sset 'Headphone' 100% unmute 2>/dev/null || true";
 
 WorkstationController::WorkstationController(QObject* parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     // Signals from the MIDI manager. midiActivityReceived comes from the input
     // thread; the queued connection brings it here.
     connect(&m_midiManager, &MidiManager::devicesChanged, this, &WorkstationController::midiDevicesChanged);
-    connect(&m_midiManager, &MidiManager::midiActivityReceived, this,
-            [this](const QString&, int, int, int) { Q_EMIT midiActivityChanged(); }, Qt::QueuedConnection);
+    connect(
+        &m_midiManager, &MidiManager::midiActivityReceived, this,
+        [this](const QString&, int, int, int) { Q_EMIT midiActivityChanged(); }, Qt::QueuedConnection);
     connect(&m_midiManager, &MidiManager::midiLearnCompleted, this,
             [this](const QString& controlName, const QString& targetParameter) {
-                setStatusBanner(QStringLiteral("MIDI Learn Mapped: %1 -> %2").arg(controlName, targetParameter));
+                setStatusBanner(
+                    QStringLiteral("MIDI Learn Mapped: %1 -> %2").arg(controlName, targetParameter));
                 Q_EMIT midiDevicesChanged();
             });
 
@@ -45,8 +49,7 @@ WorkstationController::WorkstationController(QObject* parent)
     connect(&m_autosaveTimer, &QTimer::timeout, this, &WorkstationController::onAutosaveTick);
 }
 
-WorkstationController::~WorkstationController()
-{
+WorkstationController::~WorkstationController() {
     stopLiveBroadcast();
     stopProcess(m_tunnelProcess, 300, 150);
     stopProcess(m_phoneBridgeProcess, 400, 200);
@@ -58,10 +61,8 @@ WorkstationController::~WorkstationController()
     // Members are destroyed in reverse order of construction.
 }
 
-void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
+void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs) {
+    if (process.state() == QProcess::NotRunning) return;
     process.terminate();
     if (!process.waitForFinished(terminateWaitMs)) {
         process.kill();
@@ -69,8 +70,7 @@ void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, 
     }
 }
 
-bool WorkstationController::initialize()
-{
+bool WorkstationController::initialize() {
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
     Q_EMIT audioSettingsChanged();
 
@@ -93,112 +93,90 @@ bool WorkstationController::initialize()
     return audioStarted;
 }
 
-void WorkstationController::runDeferredStart()
-{
+void WorkstationController::runDeferredStart() {
     QProcess::startDetached(QStringLiteral("/bin/sh"),
                             {QStringLiteral("-c"), QString::fromLatin1(soundServerUnmuteCommand)});
     startPhoneBridgeServer();
 }
 
-void WorkstationController::setCurrentMode(int mode)
-{
-    if (mode == m_currentMode)
-        return;
+void WorkstationController::setCurrentMode(int mode) {
+    if (mode == m_currentMode) return;
     m_currentMode = mode;
-    if (mode == 3)
-        resetPerformanceModifiersToDefaults(true);
+    if (mode == 3) resetPerformanceModifiersToDefaults(true);
     Q_EMIT currentModeChanged();
 }
 
-void WorkstationController::setFullScreenPerformance(bool enabled)
-{
-    if (enabled == m_fullScreenPerformance)
-        return;
+void WorkstationController::setFullScreenPerformance(bool enabled) {
+    if (enabled == m_fullScreenPerformance) return;
     m_fullScreenPerformance = enabled;
     Q_EMIT fullScreenPerformanceChanged();
 }
 
-void WorkstationController::setStatusBanner(const QString& text)
-{
+void WorkstationController::setStatusBanner(const QString& text) {
     m_statusBanner = text;
     Q_EMIT statusBannerChanged();
 }
 
 // ---------------------------------------------------------------- timers
 
-void WorkstationController::onArrangerStepTick()
-{
+void WorkstationController::onArrangerStepTick() {
     // The arranger follows the sequencer's step once it exists; until then the
     // sequencer never plays and there is nothing to follow.
-    if (!m_audioEngine.beatSequencer.isPlaying())
-        return;
+    if (!m_audioEngine.beatSequencer.isPlaying()) return;
     const int step = std::max(m_audioEngine.beatSequencer.currentStep(), 0);
-    if (step != m_lastArrangerStep)
-        m_lastArrangerStep = step;
+    if (step != m_lastArrangerStep) m_lastArrangerStep = step;
 }
 
-bool WorkstationController::isIdle() const
-{
+bool WorkstationController::isIdle() const {
     const AudioEngine& engine = m_audioEngine;
-    return engine.activeVoiceCount() < 1 && !engine.beatSequencer.isPlaying() && !engine.midiRecorder.isRecording() &&
-           !engine.midiRecorder.isPlaying() && !engine.micEnabled.load() &&
-           engine.channelPeakL(MixerChannelId::Master) <= 0.001f &&
+    return engine.activeVoiceCount() < 1 && !engine.beatSequencer.isPlaying() &&
+           !engine.midiRecorder.isRecording() && !engine.midiRecorder.isPlaying() &&
+           !engine.micEnabled.load() && engine.channelPeakL(MixerChannelId::Master) <= 0.001f &&
            engine.channelPeakR(MixerChannelId::Master) <= 0.001f;
 }
 
-void WorkstationController::onUiRefreshTick()
-{
+void WorkstationController::onUiRefreshTick() {
     checkAudioBackendHealth();
-    if (m_meterThrottle.tick(isIdle()))
-        Q_EMIT metersUpdated();
+    if (m_meterThrottle.tick(isIdle())) Q_EMIT metersUpdated();
 }
 
-void WorkstationController::checkAudioBackendHealth()
-{
+void WorkstationController::checkAudioBackendHealth() {
     int errorCode = 0;
-    if (!m_audioEngine.takeBackendFailure(&errorCode))
-        return;
+    if (!m_audioEngine.takeBackendFailure(&errorCode)) return;
     setStatusBanner(QStringLiteral("⚠ Audio output stopped: %1 • No audio output")
                         .arg(QString::fromLocal8Bit(snd_strerror(errorCode))));
     Q_EMIT audioSettingsChanged();
 }
 
-void WorkstationController::onAutosaveTick()
-{
+void WorkstationController::onAutosaveTick() {
     // Projects and the autosave file arrive with the project store.
 }
 
 // ---------------------------------------------------------------- forwarders
 
-void WorkstationController::playTestTone()
-{
+void WorkstationController::playTestTone() {
     m_audioEngine.triggerTestTone();
     setStatusBanner(QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
 }
 
-void WorkstationController::rescanMidiDevices()
-{
+void WorkstationController::rescanMidiDevices() {
     m_midiManager.scanAndAutoConnect();
     Q_EMIT midiDevicesChanged();
 }
 
-bool WorkstationController::connectMidiPort(int clientId, int portId)
-{
+bool WorkstationController::connectMidiPort(int clientId, int portId) {
     return m_midiManager.connectPort(clientId, portId);
 }
 
-bool WorkstationController::disconnectMidiPort(int clientId, int portId)
-{
+bool WorkstationController::disconnectMidiPort(int clientId, int portId) {
     return m_midiManager.disconnectPort(clientId, portId);
 }
 
-void WorkstationController::ignoreMidiPort(int clientId, int portId, bool ignored)
-{
+void WorkstationController::ignoreMidiPort(int clientId, int portId, bool ignored) {
     m_midiManager.setPortIgnored(clientId, portId, ignored);
 }
 
-void WorkstationController::clearMidiActivityLog()
-{
+void WorkstationController::clearMidiActivityLog() {
     m_midiManager.clearActivityLog();
     Q_EMIT midiActivityChanged();
 }

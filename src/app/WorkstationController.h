@@ -15,8 +15,8 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QQuickWindow>
 #include <QProcess>
+#include <QQuickWindow>
 #include <QString>
 #include <QTimer>
 #include <QVariantList>

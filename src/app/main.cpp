@@ -10,8 +10,7 @@
 
 #include <memory>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tembora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tembora"));
@@ -23,7 +22,8 @@ int main(int argc, char* argv[])
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
     tmb::UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &tmb::UnixSignalWatcher::quitRequested, app.get(), &QCoreApplication::quit);
+    QObject::connect(&signalWatcher, &tmb::UnixSignalWatcher::quitRequested, app.get(),
+                     &QCoreApplication::quit);
 
     auto controller = std::make_unique<tmb::WorkstationController>();
     controller->initialize();

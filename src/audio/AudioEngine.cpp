@@ -20,13 +20,11 @@ constexpr float testToneSeconds = 0.9f;
 constexpr float testToneFadeSeconds = 0.25f;
 constexpr float clipThreshold = 0.98f;
 
-std::uint32_t acceptedSampleRate(std::uint32_t rate)
-{
+std::uint32_t acceptedSampleRate(std::uint32_t rate) {
     return (rate == 44100 || rate == 48000 || rate == 96000) ? rate : config::defaultSampleRate;
 }
 
-float peakOf(const float* data, std::uint32_t frames, float gain) noexcept
-{
+float peakOf(const float* data, std::uint32_t frames, float gain) noexcept {
     float peak = 0.0f;
     for (std::uint32_t i = 0; i < frames; ++i)
         peak = std::max(peak, std::fabs(data[i] * gain));
@@ -36,8 +34,7 @@ float peakOf(const float* data, std::uint32_t frames, float gain) noexcept
 } // namespace
 
 AudioEngine::AudioEngine()
-    : m_slotTypes{SoundEngineType::Sfz, SoundEngineType::Synth, SoundEngineType::SoundFont}
-{
+    : m_slotTypes{SoundEngineType::Sfz, SoundEngineType::Synth, SoundEngineType::SoundFont} {
     m_micRing.assign(config::micRingSamples, 0.0f);
     for (int b = 0; b < BusCount; ++b) {
         m_busLeft[b].assign(config::maxBlockFrames, 0.0f);
@@ -49,12 +46,13 @@ AudioEngine::AudioEngine()
     pw_init(nullptr, nullptr);
 }
 
-AudioEngine::~AudioEngine() { stop(); }
+AudioEngine::~AudioEngine() {
+    stop();
+}
 
 // ---------------------------------------------------------------- lifecycle
 
-void AudioEngine::prepareSources(std::uint32_t rate, std::uint32_t bufferFrames)
-{
+void AudioEngine::prepareSources(std::uint32_t rate, std::uint32_t bufferFrames) {
     sampleRate = acceptedSampleRate(rate);
     blockFrames = std::clamp(bufferFrames, config::minBufferFrames, config::maxBufferFrames);
     const auto sr = static_cast<float>(sampleRate);
@@ -70,17 +68,14 @@ void AudioEngine::prepareSources(std::uint32_t rate, std::uint32_t bufferFrames)
     updatePianoParameters(m_publishedParams);
 }
 
-void AudioEngine::stopBackends()
-{
+void AudioEngine::stopBackends() {
     running = false;
     stopPipeWire();
     alsaRunning.store(false);
-    if (m_alsaThread.joinable())
-        m_alsaThread.join();
+    if (m_alsaThread.joinable()) m_alsaThread.join();
 }
 
-bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames)
-{
+bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {
     stopBackends();
     prepareSources(rate, bufferFrames);
     m_backendFailed.store(false);
@@ -106,34 +101,29 @@ bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames)
 }
 
 bool AudioEngine::restartWithSettings(const QString& backend, const QString& outputDevice, std::uint32_t rate,
-                                      std::uint32_t bufferFrames)
-{
+                                      std::uint32_t bufferFrames) {
     backendName = backend;
     outputDeviceId = outputDevice;
     return start(rate, bufferFrames);
 }
 
-void AudioEngine::stop() { stopBackends(); }
+void AudioEngine::stop() {
+    stopBackends();
+}
 
-void AudioEngine::prepareOffline(std::uint32_t rate, std::uint32_t bufferFrames)
-{
+void AudioEngine::prepareOffline(std::uint32_t rate, std::uint32_t bufferFrames) {
     stopBackends();
     prepareSources(rate, bufferFrames);
 }
 
-float AudioEngine::latencyMs() const
-{
-    if (sampleRate == 0)
-        return 0.0f;
+float AudioEngine::latencyMs() const {
+    if (sampleRate == 0) return 0.0f;
     return static_cast<float>(blockFrames) * 1000.0f / static_cast<float>(sampleRate);
 }
 
-bool AudioEngine::takeBackendFailure(int* errorCode)
-{
-    if (!m_backendFailed.exchange(false))
-        return false;
-    if (errorCode)
-        *errorCode = m_backendErrorCode.load();
+bool AudioEngine::takeBackendFailure(int* errorCode) {
+    if (!m_backendFailed.exchange(false)) return false;
+    if (errorCode) *errorCode = m_backendErrorCode.load();
     // The fallback thread has ended; nothing plays any more.
     stopBackends();
     backendName = QStringLiteral("None");
@@ -143,84 +133,83 @@ bool AudioEngine::takeBackendFailure(int* errorCode)
 
 // ---------------------------------------------------------------- mixer
 
-void AudioEngine::setChannelVolume(MixerChannelId id, float volume)
-{
+void AudioEngine::setChannelVolume(MixerChannelId id, float volume) {
     if (isValidMixerChannel(id))
         m_channels[static_cast<int>(id)].volume.store(std::clamp(volume, 0.0f, 1.2f));
 }
 
-float AudioEngine::channelVolume(MixerChannelId id) const
-{
+float AudioEngine::channelVolume(MixerChannelId id) const {
     return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].volume.load() : 0.0f;
 }
 
-void AudioEngine::setChannelPan(MixerChannelId id, float pan)
-{
-    if (isValidMixerChannel(id))
-        m_channels[static_cast<int>(id)].pan.store(std::clamp(pan, -1.0f, 1.0f));
+void AudioEngine::setChannelPan(MixerChannelId id, float pan) {
+    if (isValidMixerChannel(id)) m_channels[static_cast<int>(id)].pan.store(std::clamp(pan, -1.0f, 1.0f));
 }
 
-float AudioEngine::channelPan(MixerChannelId id) const
-{
+float AudioEngine::channelPan(MixerChannelId id) const {
     return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].pan.load() : 0.0f;
 }
 
-void AudioEngine::setChannelMuted(MixerChannelId id, bool muted)
-{
-    if (isValidMixerChannel(id))
-        m_channels[static_cast<int>(id)].muted.store(muted);
+void AudioEngine::setChannelMuted(MixerChannelId id, bool muted) {
+    if (isValidMixerChannel(id)) m_channels[static_cast<int>(id)].muted.store(muted);
 }
 
-bool AudioEngine::isChannelMuted(MixerChannelId id) const
-{
+bool AudioEngine::isChannelMuted(MixerChannelId id) const {
     return isValidMixerChannel(id) && m_channels[static_cast<int>(id)].muted.load();
 }
 
-void AudioEngine::setChannelSoloed(MixerChannelId id, bool soloed)
-{
-    if (isValidMixerChannel(id))
-        m_channels[static_cast<int>(id)].soloed.store(soloed);
+void AudioEngine::setChannelSoloed(MixerChannelId id, bool soloed) {
+    if (isValidMixerChannel(id)) m_channels[static_cast<int>(id)].soloed.store(soloed);
 }
 
-bool AudioEngine::isChannelSoloed(MixerChannelId id) const
-{
+bool AudioEngine::isChannelSoloed(MixerChannelId id) const {
     return isValidMixerChannel(id) && m_channels[static_cast<int>(id)].soloed.load();
 }
 
-float AudioEngine::channelPeakL(MixerChannelId id) const
-{
-    return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].peakL.load(std::memory_order_relaxed) : 0.0f;
+float AudioEngine::channelPeakL(MixerChannelId id) const {
+    return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].peakL.load(std::memory_order_relaxed)
+                                   : 0.0f;
 }
 
-float AudioEngine::channelPeakR(MixerChannelId id) const
-{
-    return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].peakR.load(std::memory_order_relaxed) : 0.0f;
+float AudioEngine::channelPeakR(MixerChannelId id) const {
+    return isValidMixerChannel(id) ? m_channels[static_cast<int>(id)].peakR.load(std::memory_order_relaxed)
+                                   : 0.0f;
 }
 
-bool AudioEngine::isMasterClipped() const
-{
+bool AudioEngine::isMasterClipped() const {
     return m_channels[static_cast<int>(MixerChannelId::Master)].clipped.load();
 }
 
-void AudioEngine::resetClipIndicator()
-{
+void AudioEngine::resetClipIndicator() {
     for (auto& channel : m_channels)
         channel.clipped.store(false);
 }
 
-void AudioEngine::triggerTestTone()
-{
+void AudioEngine::triggerTestTone() {
     // The audio thread arms the tone at its next block, so the phases and the
     // remaining count are only ever touched there.
     m_testToneRequest.store(static_cast<std::int32_t>(static_cast<float>(sampleRate) * testToneSeconds));
 }
 
-int AudioEngine::activeVoiceCount() const noexcept { return sfzPiano.activeVoiceCount(); }
+void AudioEngine::writeMicSamples(const float* interleaved, std::size_t count) noexcept {
+    std::size_t write = m_micWrite.load(std::memory_order_relaxed);
+    const std::size_t read = m_micRead.load(std::memory_order_acquire);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t next = (write + 1) % config::micRingSamples;
+        if (next == read) break;
+        m_micRing[write] = interleaved[i];
+        write = next;
+    }
+    m_micWrite.store(write, std::memory_order_release);
+}
+
+int AudioEngine::activeVoiceCount() const noexcept {
+    return sfzPiano.activeVoiceCount();
+}
 
 // ---------------------------------------------------------------- events and parameters
 
-void AudioEngine::submitMidiEvent(const MidiEvent& event) noexcept
-{
+void AudioEngine::submitMidiEvent(const MidiEvent& event) noexcept {
     while (m_eventLock.test_and_set(std::memory_order_acquire)) {
         // Producers hold the flag only for one 32-byte copy.
     }
@@ -235,10 +224,11 @@ void AudioEngine::submitMidiEvent(const MidiEvent& event) noexcept
     m_eventLock.clear(std::memory_order_release);
 }
 
-void AudioEngine::panicAllNotesOff() noexcept { submitMidiEvent(MidiEvent::reset()); }
+void AudioEngine::panicAllNotesOff() noexcept {
+    submitMidiEvent(MidiEvent::reset());
+}
 
-void AudioEngine::updatePianoParameters(const PianoParameters& params)
-{
+void AudioEngine::updatePianoParameters(const PianoParameters& params) {
     m_publishedParams = params;
     m_paramsMailbox.publish(params);
     effects.setEqGains(0.0f, 0.0f, 0.0f, params.brightness, params.lidPosition);
@@ -249,31 +239,25 @@ void AudioEngine::updatePianoParameters(const PianoParameters& params)
     effects.setStereoWidth(params.stereoWidth);
 }
 
-void AudioEngine::updateWorkstationState(const WorkstationState& state) { m_stateMailbox.publish(state); }
-
-void AudioEngine::setSlotEngineType(int slot, SoundEngineType type)
-{
-    if (slot >= 0 && slot < config::keyboardSlotCount)
-        m_slotTypes[slot].store(type);
+void AudioEngine::updateWorkstationState(const WorkstationState& state) {
+    m_stateMailbox.publish(state);
 }
 
-SoundEngineType AudioEngine::slotEngineType(int slot) const
-{
-    if (slot < 0 || slot >= config::keyboardSlotCount)
-        return SoundEngineType::Sfz;
+void AudioEngine::setSlotEngineType(int slot, SoundEngineType type) {
+    if (slot >= 0 && slot < config::keyboardSlotCount) m_slotTypes[slot].store(type);
+}
+
+SoundEngineType AudioEngine::slotEngineType(int slot) const {
+    if (slot < 0 || slot >= config::keyboardSlotCount) return SoundEngineType::Sfz;
     return m_slotTypes[slot].load();
 }
 
-void AudioEngine::applyPublishedRecords() noexcept
-{
-    if (m_paramsMailbox.fetch())
-        m_params = m_paramsMailbox.current();
-    if (m_stateMailbox.fetch())
-        m_state = m_stateMailbox.current();
+void AudioEngine::applyPublishedRecords() noexcept {
+    if (m_paramsMailbox.fetch()) m_params = m_paramsMailbox.current();
+    if (m_stateMailbox.fetch()) m_state = m_stateMailbox.current();
 }
 
-void AudioEngine::drainEventQueue() noexcept
-{
+void AudioEngine::drainEventQueue() noexcept {
     std::size_t read = m_eventRead.load(std::memory_order_relaxed);
     while (read != m_eventWrite.load(std::memory_order_acquire)) {
         const MidiEvent event = m_eventQueue[read];
@@ -283,17 +267,14 @@ void AudioEngine::drainEventQueue() noexcept
     }
 }
 
-void AudioEngine::handleRtMidiEvent(const MidiEvent&) noexcept
-{
+void AudioEngine::handleRtMidiEvent(const MidiEvent&) noexcept {
     // Routing by zone arrives with the keyboard dispatch.
 }
 
 // ---------------------------------------------------------------- block callback
 
-void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcept
-{
-    if (out == nullptr || frames == 0)
-        return;
+void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcept {
+    if (out == nullptr || frames == 0) return;
     frames = std::min(frames, config::maxBlockFrames);
     const auto started = std::chrono::steady_clock::now();
 
@@ -347,25 +328,25 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
 
     renderTestTone(frames);
     runChannelStrips(frames);
-    effects.processStereoBlock(m_busLeft[MixBus].data(), m_busRight[MixBus].data(), frames, m_params.sustainPedal);
+    effects.processStereoBlock(m_busLeft[MixBus].data(), m_busRight[MixBus].data(), frames,
+                               m_params.sustainPedal);
     runMasterStage(out, frames);
     midiRecorder.pushAudioStereoBlock(m_busLeft[ProgramBus].data(), m_busRight[ProgramBus].data(), frames);
     writeBroadcast(frames);
 
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    updateCpuLoad(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()),
-                  frames);
+    updateCpuLoad(
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()),
+        frames);
 }
 
-void AudioEngine::renderTestTone(std::uint32_t frames) noexcept
-{
+void AudioEngine::renderTestTone(std::uint32_t frames) noexcept {
     const std::int32_t request = m_testToneRequest.exchange(0, std::memory_order_acq_rel);
     if (request > 0) {
         m_testToneRemaining = request;
         m_testTonePhase[0] = m_testTonePhase[1] = m_testTonePhase[2] = 0.0f;
     }
-    if (m_testToneRemaining <= 0)
-        return;
+    if (m_testToneRemaining <= 0) return;
     const auto sr = static_cast<float>(sampleRate);
     const float fadeSamples = testToneFadeSeconds * sr;
     float* left = m_busLeft[PianoBus].data();
@@ -381,15 +362,13 @@ void AudioEngine::renderTestTone(std::uint32_t frames) noexcept
         for (int k = 0; k < 3; ++k) {
             m_testTonePhase[k] += testToneOmega[k] / sr;
             // Keep the phase small so float precision holds over the whole tone.
-            if (m_testTonePhase[k] > 6.2831853f)
-                m_testTonePhase[k] -= 6.2831853f;
+            if (m_testTonePhase[k] > 6.2831853f) m_testTonePhase[k] -= 6.2831853f;
         }
         --m_testToneRemaining;
     }
 }
 
-void AudioEngine::runChannelStrips(std::uint32_t frames) noexcept
-{
+void AudioEngine::runChannelStrips(std::uint32_t frames) noexcept {
     bool anySolo = false;
     for (int c = 0; c <= static_cast<int>(MixerChannelId::Mic); ++c)
         anySolo = anySolo || m_channels[c].soloed.load(std::memory_order_relaxed);
@@ -436,10 +415,10 @@ void AudioEngine::runChannelStrips(std::uint32_t frames) noexcept
     }
 }
 
-void AudioEngine::runMasterStage(float* out, std::uint32_t frames) noexcept
-{
+void AudioEngine::runMasterStage(float* out, std::uint32_t frames) noexcept {
     MixerChannelState& master = m_channels[static_cast<int>(MixerChannelId::Master)];
-    const float gain = master.muted.load(std::memory_order_relaxed) ? 0.0f : master.volume.load(std::memory_order_relaxed);
+    const float gain =
+        master.muted.load(std::memory_order_relaxed) ? 0.0f : master.volume.load(std::memory_order_relaxed);
     const bool monitorMic = micMonitorEnabled.load(std::memory_order_relaxed);
     const float* mixL = m_busLeft[MixBus].data();
     const float* mixR = m_busRight[MixBus].data();
@@ -473,22 +452,18 @@ void AudioEngine::runMasterStage(float* out, std::uint32_t frames) noexcept
     }
     master.peakL.store(peakL, std::memory_order_relaxed);
     master.peakR.store(peakR, std::memory_order_relaxed);
-    if (clipped)
-        master.clipped.store(true, std::memory_order_relaxed);
+    if (clipped) master.clipped.store(true, std::memory_order_relaxed);
 }
 
-void AudioEngine::writeBroadcast(std::uint32_t frames) noexcept
-{
+void AudioEngine::writeBroadcast(std::uint32_t frames) noexcept {
     const int fd = broadcastAudioFd.load(std::memory_order_relaxed);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     // A full FIFO simply loses this block.
     [[maybe_unused]] const ssize_t written =
         ::write(fd, m_programInterleaved.data(), std::size_t{frames} * 2 * sizeof(float));
 }
 
-void AudioEngine::updateCpuLoad(std::uint64_t elapsedUs, std::uint32_t frames) noexcept
-{
+void AudioEngine::updateCpuLoad(std::uint64_t elapsedUs, std::uint32_t frames) noexcept {
     const double blockUs = static_cast<double>(frames) * 1e6 / static_cast<double>(sampleRate);
     const double load = blockUs > 1.0 ? static_cast<double>(elapsedUs) / blockUs * 100.0 : 0.0;
     const float previous = cpuLoadPercent.load(std::memory_order_relaxed);

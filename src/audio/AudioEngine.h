@@ -91,6 +91,10 @@ public:
     // Audio thread.
     void handleRtMidiEvent(const MidiEvent& event) noexcept;
 
+    // Microphone producer (the capture thread, or the phone's wireless microphone):
+    // interleaved stereo samples into the microphone ring; a full ring drops the rest.
+    void writeMicSamples(const float* interleaved, std::size_t count) noexcept;
+
     // Voices sounding in the SFZ piano (the published voice count).
     int activeVoiceCount() const noexcept;
 
@@ -98,7 +102,9 @@ public:
     // True once when the ALSA fallback thread ended on an error it could not
     // recover from; errorCode() then holds the ALSA error number.
     bool takeBackendFailure(int* errorCode = nullptr);
-    std::uint64_t droppedMidiEvents() const noexcept { return m_droppedEvents.load(std::memory_order_relaxed); }
+    std::uint64_t droppedMidiEvents() const noexcept {
+        return m_droppedEvents.load(std::memory_order_relaxed);
+    }
 
     // --- Running format and devices (GUI thread reads) ---
     std::uint32_t sampleRate = config::defaultSampleRate;
@@ -179,8 +185,8 @@ private:
     PianoParameters m_publishedParams; // GUI thread: last record pushed
     TripleBuffer<PianoParameters> m_paramsMailbox;
     TripleBuffer<WorkstationState> m_stateMailbox;
-    PianoParameters m_params;    // audio thread's working copy
-    WorkstationState m_state;    // audio thread's working copy
+    PianoParameters m_params; // audio thread's working copy
+    WorkstationState m_state; // audio thread's working copy
 
     std::array<MixerChannelState, config::mixerChannelCount> m_channels;
 

@@ -18,8 +18,7 @@ namespace {
 
 constexpr std::uint32_t bytesPerStereoFrame = 2 * sizeof(float);
 
-const spa_pod* buildStereoFloatFormat(spa_pod_builder* builder, std::uint32_t rate)
-{
+const spa_pod* buildStereoFloatFormat(spa_pod_builder* builder, std::uint32_t rate) {
     spa_audio_info_raw info{};
     info.format = SPA_AUDIO_FORMAT_F32_LE;
     info.rate = rate;
@@ -39,24 +38,19 @@ const pw_stream_events playbackEvents = [] {
 
 // ---------------------------------------------------------------- PipeWire
 
-void AudioEngine::onPipeWireProcess(void* data)
-{
+void AudioEngine::onPipeWireProcess(void* data) {
     auto* record = static_cast<PipeWireCallbackRecord*>(data);
-    if (record == nullptr || record->engine == nullptr || record->stream == nullptr)
-        return;
+    if (record == nullptr || record->engine == nullptr || record->stream == nullptr) return;
     pw_buffer* buffer = pw_stream_dequeue_buffer(record->stream);
-    if (buffer == nullptr)
-        return;
+    if (buffer == nullptr) return;
     spa_data& plane = buffer->buffer->datas[0];
     if (plane.data == nullptr) {
         pw_stream_queue_buffer(record->stream, buffer);
         return;
     }
     std::uint32_t frames = static_cast<std::uint32_t>(buffer->requested);
-    if (frames == 0)
-        frames = record->engine->blockFrames;
-    if (frames == 0)
-        frames = config::defaultBufferFrames;
+    if (frames == 0) frames = record->engine->blockFrames;
+    if (frames == 0) frames = config::defaultBufferFrames;
     frames = std::min({frames, plane.maxsize / bytesPerStereoFrame, config::maxBlockFrames});
 
     record->engine->processAudioCallback(static_cast<float*>(plane.data), frames);
@@ -66,40 +60,24 @@ void AudioEngine::onPipeWireProcess(void* data)
     pw_stream_queue_buffer(record->stream, buffer);
 }
 
-void AudioEngine::onPipeWireCaptureProcess(void* data)
-{
+void AudioEngine::onPipeWireCaptureProcess(void* data) {
     auto* record = static_cast<PipeWireCallbackRecord*>(data);
-    if (record == nullptr || record->engine == nullptr || record->stream == nullptr)
-        return;
+    if (record == nullptr || record->engine == nullptr || record->stream == nullptr) return;
     pw_buffer* buffer = pw_stream_dequeue_buffer(record->stream);
-    if (buffer == nullptr)
-        return;
+    if (buffer == nullptr) return;
     const spa_data& plane = buffer->buffer->datas[0];
     if (plane.data != nullptr && plane.chunk != nullptr) {
-        AudioEngine& engine = *record->engine;
         const std::uint32_t offset = std::min(plane.chunk->offset, plane.maxsize);
         const std::uint32_t size = std::min(plane.chunk->size, plane.maxsize - offset);
         const auto* samples = reinterpret_cast<const float*>(static_cast<const char*>(plane.data) + offset);
-        const std::size_t count = size / sizeof(float);
-        std::size_t write = engine.m_micWrite.load(std::memory_order_relaxed);
-        const std::size_t read = engine.m_micRead.load(std::memory_order_acquire);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t next = (write + 1) % config::micRingSamples;
-            if (next == read)
-                break; // a full ring drops the rest
-            engine.m_micRing[write] = samples[i];
-            write = next;
-        }
-        engine.m_micWrite.store(write, std::memory_order_release);
+        record->engine->writeMicSamples(samples, size / sizeof(float));
     }
     pw_stream_queue_buffer(record->stream, buffer);
 }
 
-bool AudioEngine::startPipeWire()
-{
+bool AudioEngine::startPipeWire() {
     m_pwLoop = pw_thread_loop_new("tmb-pipewire-rt", nullptr);
-    if (m_pwLoop == nullptr)
-        return false;
+    if (m_pwLoop == nullptr) return false;
     pw_thread_loop_lock(m_pwLoop);
     if (pw_thread_loop_start(m_pwLoop) < 0) {
         pw_thread_loop_unlock(m_pwLoop);
@@ -109,10 +87,10 @@ bool AudioEngine::startPipeWire()
     }
 
     const QByteArray latency = QStringLiteral("%1/%2").arg(blockFrames).arg(sampleRate).toUtf8();
-    pw_properties* props =
-        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
-                          PW_KEY_APP_NAME, "Tembora", PW_KEY_NODE_NAME, "tembora", PW_KEY_NODE_DESCRIPTION,
-                          "Tembora Master Output", PW_KEY_NODE_LATENCY, latency.constData(), nullptr);
+    pw_properties* props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
+        PW_KEY_APP_NAME, "Tembora", PW_KEY_NODE_NAME, "tembora", PW_KEY_NODE_DESCRIPTION,
+        "Tembora Master Output", PW_KEY_NODE_LATENCY, latency.constData(), nullptr);
     if (!outputDeviceId.isEmpty() && outputDeviceId != QLatin1String("default"))
         pw_properties_set(props, PW_KEY_TARGET_OBJECT, outputDeviceId.toUtf8().constData());
 
@@ -137,20 +115,21 @@ bool AudioEngine::startPipeWire()
         std::uint8_t podBuffer[1024];
         spa_pod_builder builder = SPA_POD_BUILDER_INIT(podBuffer, sizeof(podBuffer));
         const spa_pod* params[1] = {buildStereoFloatFormat(&builder, sampleRate)};
-        const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                                                        PW_STREAM_FLAG_RT_PROCESS);
+        const auto flags = static_cast<pw_stream_flags>(
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
         connectResult = pw_stream_connect(m_pwStream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
 
-        pw_properties* micProps = pw_properties_new(
-            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Communication",
-            PW_KEY_STREAM_CAPTURE_SINK, "false", PW_KEY_APP_NAME, "Tembora", PW_KEY_NODE_NAME, "tembora_mic",
-            PW_KEY_NODE_DESCRIPTION, "Tembora Microphone Input", PW_KEY_NODE_LATENCY, latency.constData(), nullptr);
+        pw_properties* micProps =
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
+                              "Communication", PW_KEY_STREAM_CAPTURE_SINK, "false", PW_KEY_APP_NAME,
+                              "Tembora", PW_KEY_NODE_NAME, "tembora_mic", PW_KEY_NODE_DESCRIPTION,
+                              "Tembora Microphone Input", PW_KEY_NODE_LATENCY, latency.constData(), nullptr);
         if (!inputDeviceId.isEmpty() && inputDeviceId != QLatin1String("default") &&
             inputDeviceId != QLatin1String("phone_wireless_mic"))
             pw_properties_set(micProps, PW_KEY_TARGET_OBJECT, inputDeviceId.toUtf8().constData());
         m_captureRecord.engine = this;
-        m_pwCaptureStream = pw_stream_new_simple(pw_thread_loop_get_loop(m_pwLoop), "Tembora-MicInput", micProps,
-                                                 &capture, &m_captureRecord);
+        m_pwCaptureStream = pw_stream_new_simple(pw_thread_loop_get_loop(m_pwLoop), "Tembora-MicInput",
+                                                 micProps, &capture, &m_captureRecord);
         m_captureRecord.stream = m_pwCaptureStream;
         if (m_pwCaptureStream != nullptr) {
             std::uint8_t micPodBuffer[1024];
@@ -169,10 +148,8 @@ bool AudioEngine::startPipeWire()
     return true;
 }
 
-void AudioEngine::stopPipeWire()
-{
-    if (m_pwLoop == nullptr)
-        return;
+void AudioEngine::stopPipeWire() {
+    if (m_pwLoop == nullptr) return;
     pw_thread_loop_lock(m_pwLoop);
     if (m_pwCaptureStream != nullptr) {
         pw_stream_disconnect(m_pwCaptureStream);
@@ -194,15 +171,13 @@ void AudioEngine::stopPipeWire()
 
 // ---------------------------------------------------------------- ALSA fallback
 
-bool AudioEngine::startAlsaFallback()
-{
+bool AudioEngine::startAlsaFallback() {
     // Open the device here, not in the thread, so start() can report a device
     // that does not open instead of claiming to run.
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
-        return false;
-    const auto latencyUs =
-        static_cast<unsigned int>(static_cast<float>(blockFrames) * 1000.0f / static_cast<float>(sampleRate) * 1000.0f * 2.0f);
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0) return false;
+    const auto latencyUs = static_cast<unsigned int>(static_cast<float>(blockFrames) * 1000.0f /
+                                                     static_cast<float>(sampleRate) * 1000.0f * 2.0f);
     if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_FLOAT_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, sampleRate, 1,
                            latencyUs) < 0) {
         snd_pcm_close(pcm);
@@ -213,8 +188,7 @@ bool AudioEngine::startAlsaFallback()
     return true;
 }
 
-void AudioEngine::alsaThreadLoop(void* handle)
-{
+void AudioEngine::alsaThreadLoop(void* handle) {
     auto* pcm = static_cast<snd_pcm_t*>(handle);
     const std::uint32_t frames = blockFrames;
     std::vector<float> buffer(std::size_t{frames} * 2, 0.0f);
@@ -227,7 +201,8 @@ void AudioEngine::alsaThreadLoop(void* handle)
         processAudioCallback(buffer.data(), frames);
         std::uint32_t offset = 0;
         while (offset < frames && alsaRunning.load(std::memory_order_relaxed)) {
-            const snd_pcm_sframes_t written = snd_pcm_writei(pcm, buffer.data() + 2 * offset, frames - offset);
+            const snd_pcm_sframes_t written =
+                snd_pcm_writei(pcm, buffer.data() + 2 * offset, frames - offset);
             if (written >= 0) {
                 offset += static_cast<std::uint32_t>(written);
                 consecutiveErrors = 0;

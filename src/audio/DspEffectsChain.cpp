@@ -2,9 +2,13 @@
 
 namespace tmb {
 
-DspEffectsChain::DspEffectsChain() { prepare(48000.0f, 4096); }
+DspEffectsChain::DspEffectsChain() {
+    prepare(48000.0f, 4096);
+}
 
-void DspEffectsChain::prepare(float sampleRate, std::uint32_t) { m_sampleRate = sampleRate; }
+void DspEffectsChain::prepare(float sampleRate, std::uint32_t) {
+    m_sampleRate = sampleRate;
+}
 void DspEffectsChain::setEqGains(float, float, float, float, float) {}
 void DspEffectsChain::setReverb(float, float, float) {}
 void DspEffectsChain::setChorus(float) {}

@@ -15,8 +15,12 @@ enum class MixerChannelId : int {
     Master = 6,    // master bus: volume and mute only
 };
 
-inline constexpr bool isValidMixerChannel(int id) { return id >= 0 && id <= static_cast<int>(MixerChannelId::Master); }
-inline constexpr bool isValidMixerChannel(MixerChannelId id) { return isValidMixerChannel(static_cast<int>(id)); }
+inline constexpr bool isValidMixerChannel(int id) {
+    return id >= 0 && id <= static_cast<int>(MixerChannelId::Master);
+}
+inline constexpr bool isValidMixerChannel(MixerChannelId id) {
+    return isValidMixerChannel(static_cast<int>(id));
+}
 
 // Engine of a keyboard slot (0 main, 1 layer, 2 split).
 enum class SoundEngineType : int { Sfz = 0, SoundFont = 1, Synth = 2 };

@@ -13,26 +13,21 @@ namespace tmb {
 template <typename T>
 class TripleBuffer {
 public:
-    explicit TripleBuffer(const T& initial = T{})
-    {
-        m_buffers.fill(initial);
-    }
+    explicit TripleBuffer(const T& initial = T{}) { m_buffers.fill(initial); }
 
     // Writer thread only.
-    void publish(const T& value)
-    {
+    void publish(const T& value) {
         m_buffers[m_back] = value;
-        const std::uint8_t old = m_middle.exchange(static_cast<std::uint8_t>(m_back | FreshBit),
-                                                   std::memory_order_acq_rel);
+        const std::uint8_t old =
+            m_middle.exchange(static_cast<std::uint8_t>(m_back | FreshBit), std::memory_order_acq_rel);
         m_back = old & IndexMask;
     }
 
     // Reader thread only. Returns true when a newer record was taken.
-    bool fetch() noexcept
-    {
-        if ((m_middle.load(std::memory_order_relaxed) & FreshBit) == 0)
-            return false;
-        const std::uint8_t old = m_middle.exchange(static_cast<std::uint8_t>(m_front), std::memory_order_acq_rel);
+    bool fetch() noexcept {
+        if ((m_middle.load(std::memory_order_relaxed) & FreshBit) == 0) return false;
+        const std::uint8_t old =
+            m_middle.exchange(static_cast<std::uint8_t>(m_front), std::memory_order_acq_rel);
         m_front = old & IndexMask;
         return true;
     }

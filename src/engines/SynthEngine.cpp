@@ -4,7 +4,9 @@
 
 namespace tmb {
 
-void SynthEngine::prepare(float sampleRate) { m_sampleRate = std::max(sampleRate, 8000.0f); }
+void SynthEngine::prepare(float sampleRate) {
+    m_sampleRate = std::max(sampleRate, 8000.0f);
+}
 void SynthEngine::setDrawbar(int, float) {}
 void SynthEngine::noteOn(int, int, float) noexcept {}
 void SynthEngine::noteOff(int) noexcept {}

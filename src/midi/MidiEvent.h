@@ -26,14 +26,12 @@ struct MidiEvent {
     bool fromControllerPort = false;
     std::uint64_t timestampUs = 0; // steady clock; 0 for synthesised events
 
-    static MidiEvent reset()
-    {
+    static MidiEvent reset() {
         MidiEvent e;
         e.status = Reset;
         return e;
     }
-    static MidiEvent noteOn(int channel, int note, int velocity)
-    {
+    static MidiEvent noteOn(int channel, int note, int velocity) {
         MidiEvent e;
         e.status = velocity > 0 ? NoteOn : NoteOff;
         e.channel = static_cast<std::uint8_t>(channel & 0x0F);
@@ -41,15 +39,13 @@ struct MidiEvent {
         e.data2 = velocity > 0 ? static_cast<std::uint8_t>(velocity & 0x7F) : 0;
         return e;
     }
-    static MidiEvent noteOff(int channel, int note)
-    {
+    static MidiEvent noteOff(int channel, int note) {
         MidiEvent e;
         e.channel = static_cast<std::uint8_t>(channel & 0x0F);
         e.data1 = static_cast<std::uint8_t>(note & 0x7F);
         return e;
     }
-    static MidiEvent controlChange(int channel, int controller, int value)
-    {
+    static MidiEvent controlChange(int channel, int controller, int value) {
         MidiEvent e;
         e.status = ControlChange;
         e.channel = static_cast<std::uint8_t>(channel & 0x0F);
@@ -57,8 +53,7 @@ struct MidiEvent {
         e.data2 = static_cast<std::uint8_t>(value & 0x7F);
         return e;
     }
-    static MidiEvent pitchBendEvent(int channel, int value)
-    {
+    static MidiEvent pitchBendEvent(int channel, int value) {
         MidiEvent e;
         e.status = PitchBend;
         e.channel = static_cast<std::uint8_t>(channel & 0x0F);

@@ -2,7 +2,9 @@
 
 namespace tmb {
 
-void MidiRecorder::prepare(float sampleRate) { m_sampleRate = sampleRate; }
+void MidiRecorder::prepare(float sampleRate) {
+    m_sampleRate = sampleRate;
+}
 void MidiRecorder::processPlaybackBlock(std::uint32_t, float, EventSink) noexcept {}
 void MidiRecorder::pushAudioStereoBlock(const float*, const float*, std::uint32_t) noexcept {}
 

@@ -1,0 +1,136 @@
+// Replaces the global allocator of the test binary that links it. glibc has no
+// malloc hooks any more, so malloc and friends are interposed here and forwarded
+// to glibc's own entry points; operator new goes through them too.
+
+#include "AllocationCounter.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* pointer, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+void __libc_free(void* pointer);
+}
+
+namespace {
+// Plain zero-initialised TLS: safe to touch from inside the allocator.
+__attribute__((tls_model("initial-exec"))) thread_local int t_depth = 0;
+__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_count = 0;
+
+inline void noteAllocation() {
+    if (t_depth > 0) ++t_count;
+}
+} // namespace
+
+extern "C" {
+
+void* malloc(std::size_t size) {
+    noteAllocation();
+    return __libc_malloc(size);
+}
+
+void* calloc(std::size_t count, std::size_t size) {
+    noteAllocation();
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* pointer, std::size_t size) {
+    noteAllocation();
+    return __libc_realloc(pointer, size);
+}
+
+void free(void* pointer) {
+    __libc_free(pointer);
+}
+
+void* memalign(std::size_t alignment, std::size_t size) {
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+void* aligned_alloc(std::size_t alignment, std::size_t size) {
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
+    noteAllocation();
+    void* p = __libc_memalign(alignment, size);
+    if (p == nullptr) return ENOMEM;
+    *out = p;
+    return 0;
+}
+
+} // extern "C"
+
+void* operator new(std::size_t size) {
+    void* p = malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size == 0 ? 1 : size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    void* p = memalign(static_cast<std::size_t>(alignment), size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return operator new(size, alignment);
+}
+void operator delete(void* p) noexcept {
+    free(p);
+}
+void operator delete[](void* p) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    free(p);
+}
+
+namespace tmb::test {
+
+AllocationScope::AllocationScope()
+    : m_start(t_count) {
+    ++t_depth;
+}
+
+AllocationScope::~AllocationScope() {
+    --t_depth;
+}
+
+std::size_t AllocationScope::count() const {
+    return t_count - m_start;
+}
+
+std::size_t countedAllocations() {
+    return t_count;
+}
+
+} // namespace tmb::test
