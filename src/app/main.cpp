@@ -1,3 +1,4 @@
+#include "app/SceneSnapshot.h"
 #include "app/UnixSignalWatcher.h"
 #include "app/WorkstationController.h"
 
@@ -34,8 +35,10 @@ int main(int argc, char* argv[]) {
 
     int result = -1;
     if (!engine->rootObjects().isEmpty()) {
-        if (auto* window = qobject_cast<QQuickWindow*>(engine->rootObjects().constFirst()))
+        if (auto* window = qobject_cast<QQuickWindow*>(engine->rootObjects().constFirst())) {
             controller->setQuickWindow(window);
+            tmb::SceneSnapshot::startIfRequested(window);
+        }
         result = QApplication::exec();
     }
 

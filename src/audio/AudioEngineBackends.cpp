@@ -195,7 +195,7 @@ void AudioEngine::alsaThreadLoop(void* handle) {
     // Errors that recover still count: a device that fails every write is backed
     // off and finally given up instead of spinning a core.
     int consecutiveErrors = 0;
-    constexpr int maxConsecutiveErrors = 20;
+    constexpr int maxConsecutiveErrors = 10;
 
     while (alsaRunning.load(std::memory_order_relaxed)) {
         processAudioCallback(buffer.data(), frames);
