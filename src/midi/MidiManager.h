@@ -6,10 +6,12 @@
 // Threads:
 // - GUI thread: construction, start/stop, scans, connect/disconnect/ignore, lists,
 //   learn and profile edits. Signals other than midiActivityReceived are emitted here.
-// - MIDI input thread: event decoding, the realtime and control-mapped callbacks, the
-//   mapping check, the activity log and midiActivityReceived.
+// - MIDI input thread: handleAlsaEvent (decoding, duplicate and fader-touch state,
+//   the realtime and control-mapped callbacks, the mapping check, the activity log
+//   and midiActivityReceived). Rescans it asks for are queued to the GUI thread.
 // One mutex guards the port list, mappings, activity log and learn strings; it is
-// never held while a callback runs or a signal is emitted.
+// never held while a callback runs or a signal is emitted. The callbacks are
+// installed before start and never change while the input thread runs.
 
 #include "midi/MidiEvent.h"
 #include "midi/MidiPortDescriptor.h"
@@ -19,6 +21,7 @@
 #include <QVariantList>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -35,9 +38,17 @@ public:
     using RtMidiCallback = std::function<void(const MidiEvent&)>;
     using ControlMappedCallback = std::function<void(const QString& targetParameter, float value)>;
 
+    static constexpr int maxActivityLogLines = 80;
+    // A copy of the last accepted event from another port of the same client within
+    // this time is dropped.
+    static constexpr std::uint64_t duplicateWindowUs = 2000;
+    // A pitch bend this soon after a fader-touch note is a fader move, not a bend.
+    static constexpr std::uint64_t faderTouchHoldUs = 500000;
+
     explicit MidiManager(QObject* parent = nullptr);
     ~MidiManager() override;
 
+    // GUI thread. False (and nothing running) when the sequencer cannot be opened.
     bool start();
     void stop();
     bool isRunning() const { return m_running.load(); }
@@ -49,6 +60,9 @@ public:
     bool connectPort(int client, int port);
     bool disconnectPort(int client, int port);
     void setPortIgnored(int client, int port, bool ignored);
+    // Swaps in a whole new port list and emits devicesChanged: the last step of a
+    // scan, and the way tests stand in for one where there is no sequencer.
+    void replacePortList(std::vector<MidiPortDescriptor> ports);
 
     QVariantList portsAsVariantList() const;
     QVariantList activityLogAsVariantList() const;
@@ -59,12 +73,22 @@ public:
 
     // Controller mappings and MIDI learn arrive with their own feature; the
     // default profile and the mapping check are in place so callers need not change.
+    // The check is virtual so tests can see exactly what reaches it.
     void resetSamsonGraphite49DefaultProfile();
-    void checkControllerMappings(const MidiEvent& event);
+    virtual void checkControllerMappings(const MidiEvent& event);
 
-    // Decodes one sequencer event exactly as the input thread does. Public so the
-    // decoding can be exercised without a sequencer.
-    void handleAlsaEvent(const snd_seq_event_t* event);
+    // Decodes one sequencer event that arrived at arrivalUs (steady clock, µs) exactly
+    // as the input thread does; public so the decoding can be driven without a sequencer.
+    void handleAlsaEvent(const snd_seq_event_t* event, std::uint64_t arrivalUs);
+
+    // Whether a client-exit, port-exit or unsubscription announcement takes away a
+    // source this program listens to: a connected port in `ports`, or a subscription
+    // into this program's input port (ownClient:ownInputPort). False for any other event.
+    static bool announcementRemovesSource(const snd_seq_event_t& event,
+                                          const std::vector<MidiPortDescriptor>& ports, int ownClient,
+                                          int ownInputPort);
+
+    static std::uint64_t steadyNowUs();
 
 Q_SIGNALS:
     void devicesChanged();
@@ -73,10 +97,26 @@ Q_SIGNALS:
     void controllerMappedAction(QString targetParameter, float normalizedValue);
 
 private:
+    struct SourceInfo {
+        QString label;
+        bool isControllerPort = false;
+        bool isSamson = false;
+    };
+
     void midiInputThreadLoop();
+    void closeSequencer();
+    int subscribe(int client, int port);
+    SourceInfo lookUpSource(int client, int port) const;
+    bool isDuplicate(const MidiEvent& event) const;
+    bool withinFaderTouch(std::uint64_t nowUs) const;
+    void handleNote(MidiEvent event, const SourceInfo& source, bool noteOn);
+    void handleSystemExclusive(const snd_seq_event_t* event, const QString& sourceLabel);
+    void sendRealtime(const MidiEvent& event);
+    void sendControlMapped(const QString& targetParameter, float value);
     void appendActivityLog(const QString& source, const QString& type, int channel, int data1, int data2);
 
     snd_seq_t* m_seq = nullptr;
+    int m_ownClient = -1;
     int m_inputPort = -1;
     int m_outputPort = -1;
     std::atomic<bool> m_running{false};

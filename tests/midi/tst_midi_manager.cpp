@@ -1,0 +1,341 @@
+// The MIDI input manager without a sequencer: port classification and queries,
+// start-up failure, and the decoding of hand-built sequencer events (duplicates,
+// note offs, the activity log, control-surface ports, fader touch, system exclusive,
+// the reset when a connected source goes away). Arrival times are chosen, so nothing
+// depends on timing.
+
+#include "midi/MidiManager.h"
+
+#include <alsa/asoundlib.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <tuple>
+#include <vector>
+
+using namespace tmb;
+
+namespace {
+
+constexpr unsigned readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+constexpr unsigned writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr std::uint64_t t0 = 10'000'000;
+
+MidiPortDescriptor listed(int client, int port, const char* clientName, const char* portName,
+                          bool connected) {
+    MidiPortDescriptor d = *describeMidiPort(client, port, clientName, portName, readable);
+    d.isConnected = connected;
+    return d;
+}
+
+// Records what reaches the realtime callback, the mapping check and the control-mapped callback.
+class ProbedManager : public MidiManager {
+public:
+    ProbedManager() {
+        setRtMidiCallback([this](const MidiEvent& e) { played.push_back(e); });
+        setControlMappedCallback([this](const QString& target, float v) { mapped.emplace_back(target, v); });
+        replacePortList({listed(20, 0, "Stage Keys", "Stage Keys MIDI 1", true),
+                         listed(20, 1, "Stage Keys", "MIDI 2", true),
+                         listed(24, 0, "SAMSON Graphite 49", "Graphite 49 MIDI 1", true),
+                         listed(24, 1, "SAMSON Graphite 49", "Graphite 49 DAW", true),
+                         listed(30, 0, "Idle Box", "Idle", false)});
+    }
+    void checkControllerMappings(const MidiEvent& e) override { offered.push_back(e); }
+    QStringList log() const {
+        QStringList lines;
+        for (const QVariant& v : activityLogAsVariantList())
+            lines << v.toString();
+        return lines;
+    }
+    std::vector<MidiEvent> played, offered;
+    std::vector<std::pair<QString, float>> mapped;
+};
+
+snd_seq_event_t fromPort(int client, int port, snd_seq_event_type_t type) {
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    ev.type = type;
+    ev.source = {static_cast<unsigned char>(client), static_cast<unsigned char>(port)};
+    return ev;
+}
+snd_seq_event_t note(int client, int port, bool on, int key, int velocity, int channel = 0) {
+    snd_seq_event_t ev = fromPort(client, port, on ? SND_SEQ_EVENT_NOTEON : SND_SEQ_EVENT_NOTEOFF);
+    snd_seq_ev_set_noteon(&ev, channel, key, velocity);
+    ev.type = on ? SND_SEQ_EVENT_NOTEON : SND_SEQ_EVENT_NOTEOFF;
+    return ev;
+}
+snd_seq_event_t control(int client, int port, snd_seq_event_type_t type, int param, int value) {
+    snd_seq_event_t ev = fromPort(client, port, type);
+    ev.data.control.param = static_cast<unsigned>(param);
+    ev.data.control.value = value;
+    return ev;
+}
+snd_seq_event_t sysex(std::vector<unsigned char>& bytes) {
+    snd_seq_event_t ev = fromPort(20, 0, SND_SEQ_EVENT_SYSEX);
+    snd_seq_ev_set_sysex(&ev, static_cast<unsigned>(bytes.size()), bytes.data());
+    return ev;
+}
+snd_seq_event_t announcement(snd_seq_event_type_t type, int client, int port) {
+    snd_seq_event_t ev = fromPort(SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE, type);
+    ev.data.addr = {static_cast<unsigned char>(client), static_cast<unsigned char>(port)};
+    return ev;
+}
+
+} // namespace
+
+class MidiManagerTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void familyIsTheFirstKeywordRuleThatMatches() {
+        struct Row {
+            const char* client;
+            const char* port;
+            const char* family;
+            bool samson, bluetooth;
+        };
+        const Row rows[] = {{"SAMSON Graphite 49", "MIDI 1", "Samson Graphite 49", true, false},
+                            {"Yamaha hub", "graphite 49", "Samson Graphite 49", true, false},
+                            {"BlueZ MIDI", "Port 0", "Bluetooth MIDI", false, true},
+                            {"nRF", "BLE-MIDI", "Bluetooth MIDI", false, true},
+                            {"USB MIDI Cable", "MIDI 1", "Generic USB MIDI", false, false}, // not "ble"
+                            {"CLP-735", "Clavinova", "Yamaha Keyboard", false, false},
+                            {"Roland", "Korg thru", "Roland Keyboard", false, false},
+                            {"nanoKEY2", "KEYBOARD", "Korg Controller", false, false},
+                            {"Keystation 49", "MIDI 1", "M-Audio Controller", false, false},
+                            {"Arturia", "MiniLab mkII", "Arturia Controller", false, false},
+                            {"Launchkey Mini", "MIDI 1", "Novation Controller", false, false},
+                            {"CH345", "CH345 MIDI 1", "Generic USB MIDI", false, false}};
+        for (const Row& row : rows) {
+            const auto d = describeMidiPort(20, 0, row.client, row.port, readable);
+            QVERIFY2(d->deviceFamily == row.family && d->isSamsonGraphite49 == row.samson &&
+                         d->isBluetooth == row.bluetooth,
+                     row.client);
+        }
+    }
+
+    void capabilitiesNamesAndControllerPorts() {
+        QVERIFY(!describeMidiPort(20, 0, "Kbd", "p", readable | SND_SEQ_PORT_CAP_NO_EXPORT));
+        QVERIFY(!describeMidiPort(20, 0, "Kbd", "p", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE));
+        const auto in = describeMidiPort(20, 0, "  Kbd ", " MIDI 1  ", readable);
+        QVERIFY(in->isInput && !in->isOutput && !in->isControllerPort);
+        QCOMPARE(in->displayName, QStringLiteral("Kbd \u2014 MIDI 1 [20:0]"));
+        QVERIFY(describeMidiPort(20, 1, "Kbd", "Synth", writable)->isOutput);
+        QCOMPARE(describeMidiPort(9, 3, "A%2", "B%1", readable)->displayName,
+                 QStringLiteral("A%2 \u2014 B%1 [9:3]"));
+
+        QVERIFY(describeMidiPort(20, 0, "Kbd", "Kbd daw out", readable)->isControllerPort);
+        QVERIFY(describeMidiPort(20, 1, "Kbd", "MACKIE Control", readable)->isControllerPort);
+        QVERIFY(!describeMidiPort(20, 1, "DAW Kbd", "MIDI 2", readable)->isControllerPort);
+        QVERIFY(describeMidiPort(20, 2, "Kbd", "MIDI 3", readable)->isControllerPort);
+
+        QVERIFY(isHiddenMidiClient("pipewire-RT-Event") && isHiddenMidiClient("midi through"));
+        QVERIFY(!isHiddenMidiClient("Midi Through Box") && !isHiddenMidiClient("My PipeWire-Keys"));
+    }
+
+    void queriesFollowThePortList() {
+        MidiManager m;
+        QSignalSpy changed(&m, &MidiManager::devicesChanged);
+        m.replacePortList(
+            {listed(24, 0, "CH345", "MIDI 1", true), listed(28, 0, "SAMSON", "Graphite 49", false)});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(m.primaryControllerName(), QStringLiteral("CH345"));
+        QVERIFY(!m.isSamsonGraphite49Connected());
+        m.replacePortList(
+            {listed(24, 0, "CH345", "MIDI 1", true), listed(28, 0, "SAMSON", "Graphite 49", true)});
+        QCOMPARE(m.primaryControllerName(), QStringLiteral("SAMSON Graphite 49 (Active Profile)"));
+        QCOMPARE(m.connectedInputCount(), 2);
+        const QVariantMap first = m.portsAsVariantList().at(0).toMap();
+        QCOMPARE(first.size(), 13);
+        QCOMPARE(first.value("displayName").toString(), QStringLiteral("CH345 \u2014 MIDI 1 [24:0]"));
+    }
+
+    void startFailsCleanlyWithoutASequencer() {
+        if (QFile::exists("/dev/snd/seq")) QSKIP("this machine has an ALSA sequencer");
+        MidiManager m;
+        QCOMPARE(m.primaryControllerName(),
+                 QStringLiteral("No Hardware MIDI Connected (On-Screen & Computer Keys Active)"));
+        m.replacePortList({listed(24, 0, "CH345", "MIDI 1", false)});
+        QSignalSpy changed(&m, &MidiManager::devicesChanged);
+        QVERIFY(!m.start());
+        QVERIFY(!m.isRunning());
+        m.scanAndAutoConnect();
+        QVERIFY(!m.connectPort(24, 0));
+        QVERIFY(!m.disconnectPort(24, 0));
+        QCOMPARE(changed.count(), 0);
+        m.setPortIgnored(24, 0, true);
+        QVERIFY(m.portsAsVariantList().at(0).toMap().value("isIgnored").toBool());
+        m.stop();
+    }
+
+    void copyOnASecondPortWithinTwoMillisecondsIsDropped() {
+        ProbedManager m;
+        auto on0 = note(20, 0, true, 60, 90), on1 = note(20, 1, true, 60, 90);
+        m.handleAlsaEvent(&on0, t0);
+        m.handleAlsaEvent(&on1, t0 + 1999); // the device's copy
+        QCOMPARE(m.played.size(), 1u);
+        m.handleAlsaEvent(&on1, t0 + 2000); // a second strike
+        m.handleAlsaEvent(&on1, t0 + 2100); // same port again: never a copy
+        QCOMPARE(m.played.size(), 3u);
+        auto cc0 = control(20, 0, SND_SEQ_EVENT_CONTROLLER, 7, 64),
+             cc1 = control(20, 1, SND_SEQ_EVENT_CONTROLLER, 7, 64);
+        m.handleAlsaEvent(&cc0, t0 + 5000);
+        m.handleAlsaEvent(&cc1, t0 + 5500);
+        QCOMPARE(m.played.size(), 4u);
+        QCOMPARE(m.played.back().timestampUs, t0 + 5000);
+    }
+
+    void zeroVelocityNoteOnIsANoteOff() {
+        ProbedManager m;
+        auto off = note(20, 0, true, 61, 0, 2), realOff = note(20, 0, false, 61, 64);
+        m.handleAlsaEvent(&off, t0);
+        QCOMPARE(m.played.at(0).status, MidiEvent::NoteOff);
+        QCOMPARE(m.played.at(0).channel, 2);
+        QVERIFY(m.log().at(0).endsWith("| Ch 3 | NoteOff: 61 (C#4)  val=0"));
+        QCOMPARE(m.offered.size(), 1u); // note ons are offered to the mappings
+        m.handleAlsaEvent(&realOff, t0 + 10'000);
+        QCOMPARE(m.played.at(1).data2, 0); // release velocity dropped
+        QCOMPARE(m.offered.size(), 1u);    // note offs are not offered
+    }
+
+    void activityLogLinesAndLimit() {
+        ProbedManager m;
+        QSignalSpy activity(&m, &MidiManager::midiActivityReceived);
+        auto c4 = note(20, 0, true, 60, 100);
+        m.handleAlsaEvent(&c4, t0);
+        static const QRegularExpression line(
+            R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Stage Keys MIDI 1 \| Ch 1 \| NoteOn: 60 \(C4\)  val=100$)");
+        QVERIFY2(line.match(m.log().at(0)).hasMatch(), qPrintable(m.log().at(0)));
+        QCOMPARE(activity.at(0), (QList<QVariant>{m.log().at(0), 1, 60, 100}));
+
+        auto cc = control(31, 2, SND_SEQ_EVENT_CONTROLLER, 64, 127); // an unlisted source
+        auto program = control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5);
+        auto pressure = control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77);
+        for (auto* ev : {&cc, &program, &pressure})
+            m.handleAlsaEvent(ev, t0 + 10'000);
+        QVERIFY(m.log().at(2).endsWith("] 31:2 | Ch 1 | CC 64: 64  val=127"));
+        QVERIFY(m.log().at(1).endsWith("| ProgramChange: 5  val=0"));
+        QVERIFY(m.log().at(0).endsWith("| Aftertouch: 77  val=0"));
+        QCOMPARE(m.played.back().status, MidiEvent::ChannelPressure);
+        QCOMPARE(m.offered.size(), 2u); // the note and the CC only
+
+        for (int i = 0; i < 100; ++i) {
+            auto ev = note(20, 0, true, i, 1 + i);
+            m.handleAlsaEvent(&ev, t0 + 100'000 + i * 10'000);
+        }
+        QCOMPARE(m.log().size(), MidiManager::maxActivityLogLines);
+        QVERIFY(m.log().first().endsWith("NoteOn: 99 (D#7)  val=100"));
+        QVERIFY(m.log().last().endsWith("NoteOn: 20 (G#0)  val=21"));
+        m.clearActivityLog();
+        QVERIFY(m.log().isEmpty());
+    }
+
+    void controllerPortNotesNeverSound() {
+        ProbedManager m;
+        std::uint64_t t = t0;
+        auto on = note(24, 1, true, 36, 100), off = note(24, 1, false, 36, 0);
+        auto bend = control(24, 1, SND_SEQ_EVENT_PITCHBEND, 0, 1200),
+             cc = control(24, 1, SND_SEQ_EVENT_CONTROLLER, 1, 40);
+        for (auto* ev : {&on, &off, &bend, &cc})
+            m.handleAlsaEvent(ev, t += 10'000);
+        QCOMPARE(m.played.size(), 1u); // only the CC sounds
+        QCOMPARE(m.played[0].status, MidiEvent::ControlChange);
+        QCOMPARE(m.offered.size(), 3u); // note on, bend, CC
+        QCOMPARE(m.offered[1].pitchBend, 1200);
+        QCOMPARE(m.log().size(), 3); // the bend is not logged
+        QVERIFY(m.log().at(2).contains("Graphite 49 DAW | Ch 1 | NoteOn: 36 (C2)"));
+    }
+
+    void pitchBendSoonAfterFaderTouchMovesTheFader() {
+        ProbedManager m;
+        auto touch = note(24, 0, true, 104, 127), release = note(24, 0, false, 104, 0);
+        auto bend = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, -300);
+        m.handleAlsaEvent(&touch, t0);
+        m.handleAlsaEvent(&bend, t0 + 5'000'000); // touched, however long
+        m.handleAlsaEvent(&release, t0 + 6'000'000);
+        m.handleAlsaEvent(&bend, t0 + 6'400'000);
+        QVERIFY(m.played.empty());
+        QCOMPARE(m.offered.size(), 2u);
+        QVERIFY(m.offered[1].fromControllerPort);
+        QVERIFY(m.log().isEmpty()); // touch notes are neither played nor logged
+
+        m.handleAlsaEvent(&bend, t0 + 6'600'000);
+        QCOMPARE(m.played.at(0).pitchBend, -300);
+        QVERIFY(m.log().at(0).endsWith("| PitchBend: -300  val=0"));
+        auto wild = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, 20000), high = note(20, 0, true, 104, 80);
+        m.handleAlsaEvent(&wild, t0 + 7'000'000);
+        QCOMPARE(m.played.back().pitchBend, 8191);
+        m.handleAlsaEvent(&high, t0 + 8'000'000); // on an ordinary keyboard 104 is a note
+        QCOMPARE(m.played.back().data1, 104);
+    }
+
+    void systemExclusiveMasterVolumeAndTransport() {
+        ProbedManager m;
+        std::vector<unsigned char> volume{0xF0, 0x7F, 0x10, 0x04, 0x01, 0x00, 0x64, 0xF7};
+        auto ev = sysex(volume);
+        m.handleAlsaEvent(&ev, t0);
+        QCOMPARE(m.mapped.at(0), std::make_pair(QStringLiteral("mixer.master.volume"), 100.0f / 127.0f));
+        QVERIFY(m.log().at(0).endsWith("| Ch 1 | SysEx MasterVol: 100  val=0"));
+        for (auto [command, target] : {std::pair{0x01, "transport.stop"},
+                                       {0x02, "transport.play"},
+                                       {0x03, "transport.play"},
+                                       {0x09, "transport.play"},
+                                       {0x06, "transport.record"}}) {
+            std::vector<unsigned char> mmc{0xF0, 0x7F, 0x7F, 0x06, static_cast<unsigned char>(command), 0xF7};
+            auto e = sysex(mmc);
+            m.handleAlsaEvent(&e, t0);
+            QCOMPARE(m.mapped.back(), std::make_pair(QString(target), 1.0f));
+            QVERIFY(m.log().at(0).endsWith(QStringLiteral("MMC Transport: %1  val=0").arg(command)));
+        }
+        std::vector<std::vector<unsigned char>> unmapped{
+            {0xF0, 0x7F, 0x7F, 0x06, 0x44, 0xF7},       // locate: logged, no action
+            {0xF0, 0x7F, 0x7F, 0x06, 0x02},             // too short
+            {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7},       // not real-time
+            {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0xF7}, // volume without its MSB
+            {0x7F, 0x7F, 0x7F, 0x06, 0x02, 0xF7}};      // no F0
+        for (auto& bytes : unmapped) {
+            auto e = sysex(bytes);
+            m.handleAlsaEvent(&e, t0);
+        }
+        ev.data.ext.ptr = nullptr;
+        m.handleAlsaEvent(&ev, t0);
+        QCOMPARE(m.mapped.size(), 6u);
+        QCOMPARE(m.log().size(), 7);
+    }
+
+    void resetOnlyWhenAConnectedSourceGoesAway() {
+        ProbedManager m;
+        const std::vector<std::tuple<snd_seq_event_type_t, int, int, std::size_t>> cases{
+            {SND_SEQ_EVENT_CLIENT_EXIT, 99, 0, 0}, // another program quits
+            {SND_SEQ_EVENT_CLIENT_EXIT, 30, 0, 0}, // listed but not connected
+            {SND_SEQ_EVENT_PORT_EXIT, 20, 5, 0},   // a port we never listened to
+            {SND_SEQ_EVENT_PORT_START, 20, 0, 0},  {SND_SEQ_EVENT_CLIENT_START, 20, 0, 0},
+            {SND_SEQ_EVENT_PORT_EXIT, 24, 1, 1},   // the controller's DAW port leaves
+            {SND_SEQ_EVENT_CLIENT_EXIT, 20, 0, 2}, // the keyboard is unplugged
+        };
+        for (auto [type, client, port, resets] : cases) {
+            auto ev = announcement(type, client, port);
+            m.handleAlsaEvent(&ev, t0);
+            QCOMPARE(m.played.size(), resets);
+        }
+        QVERIFY(std::all_of(m.played.begin(), m.played.end(),
+                            [](auto& e) { return e.status == MidiEvent::Reset; }));
+        QVERIFY(m.log().isEmpty());
+        QCoreApplication::processEvents(); // the queued rescans run, without a sequencer harmlessly
+
+        // An unsubscription counts only when it fed this program's own input port.
+        auto unsubscribed = fromPort(0, 1, SND_SEQ_EVENT_PORT_UNSUBSCRIBED);
+        unsubscribed.data.connect = {{20, 0}, {128, 0}};
+        QVERIFY(MidiManager::announcementRemovesSource(unsubscribed, {}, 128, 0));
+        QVERIFY(!MidiManager::announcementRemovesSource(unsubscribed, {}, 129, 0));
+        QVERIFY(!MidiManager::announcementRemovesSource(unsubscribed, {}, 128, 1));
+        m.handleAlsaEvent(&unsubscribed, t0); // not started: no own port
+        QCOMPARE(m.played.size(), 2u);
+    }
+};
+
+QTEST_GUILESS_MAIN(MidiManagerTest)
+#include "tst_midi_manager.moc"
