@@ -253,7 +253,7 @@ SoundEngineType AudioEngine::slotEngineType(int slot) const {
 }
 
 void AudioEngine::applyPublishedRecords() noexcept {
-    if (m_paramsMailbox.fetch()) m_params = m_paramsMailbox.current();
+    if (m_paramsMailbox.fetch()) adoptPushedParameters(m_paramsMailbox.current());
     if (m_stateMailbox.fetch()) m_state = m_stateMailbox.current();
 }
 
@@ -267,10 +267,6 @@ void AudioEngine::drainEventQueue() noexcept {
     }
 }
 
-void AudioEngine::handleRtMidiEvent(const MidiEvent&) noexcept {
-    // Routing by zone arrives with the keyboard dispatch.
-}
-
 // ---------------------------------------------------------------- block callback
 
 void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcept {
@@ -280,9 +276,9 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
 
     applyPublishedRecords();
     drainEventQueue();
-    // processArpeggiator arrives with the keyboard dispatch.
+    processArpeggiator(frames);
     midiRecorder.processPlaybackBlock(frames, beatSequencer.bpm(),
-                                      [this](const MidiEvent& event) { handleRtMidiEvent(event); });
+                                      [this](const MidiEvent& event) { handlePlaybackEvent(event); });
 
     for (int b = 0; b <= MixBus; ++b) {
         std::fill_n(m_busLeft[b].data(), frames, 0.0f);

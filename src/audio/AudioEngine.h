@@ -16,6 +16,7 @@
 #include "audio/PianoParameters.h"
 #include "audio/RealtimeConfig.h"
 #include "audio/TripleBuffer.h"
+#include "audio/VoiceOwnershipTable.h"
 #include "engines/FluidSynthEngine.h"
 #include "engines/Lv2HostEngine.h"
 #include "engines/SfzPianoEngine.h"
@@ -88,8 +89,26 @@ public:
     void setSlotEngineType(int slot, SoundEngineType type);
     SoundEngineType slotEngineType(int slot) const;
 
-    // Audio thread.
+    // --- Realtime dispatch (audio thread, or the thread that renders offline) ---
+    // Interprets one event: notes by channel and zone, pedals, wheels, bend, reset.
     void handleRtMidiEvent(const MidiEvent& event) noexcept;
+    // The recorder's playback sink: the same route, but pedal values were stored as
+    // heard, so they are never inverted again.
+    void handlePlaybackEvent(const MidiEvent& event) noexcept;
+    // Keyboard routing of the played key `note` (before transpose). The voices it
+    // starts are recorded for that key; dispatchNoteOffToEngines(note) releases exactly
+    // those, whatever the settings are by then.
+    void dispatchNoteOnToEngines(int note, int velocity) noexcept;
+    void dispatchNoteOffToEngines(int note) noexcept;
+    // Once per block, after the queue is drained.
+    void processArpeggiator(std::uint32_t frames) noexcept;
+    // The velocity the engines receive for a played velocity under a touch curve.
+    static int mapTouchVelocity(int velocity, int touchCurve) noexcept;
+    // What the audio thread works with: the pushed records merged with the pedal
+    // state that controller events set, and the voices each key holds.
+    const PianoParameters& renderingParameters() const noexcept { return m_params; }
+    const WorkstationState& renderingWorkstationState() const noexcept { return m_state; }
+    const VoiceOwnershipTable& voiceOwnership() const noexcept { return m_voiceOwners; }
 
     // Microphone producer (the capture thread, or the phone's wireless microphone):
     // interleaved stereo samples into the microphone ring; a full ring drops the rest.
@@ -145,6 +164,18 @@ private:
     void alsaThreadLoop(void* pcm);
     void applyPublishedRecords() noexcept;
     void drainEventQueue() noexcept;
+    // Dispatch helpers (AudioEngineDispatch.cpp).
+    void handleEvent(const MidiEvent& event, bool fromPlayback) noexcept;
+    void handleControlChange(const MidiEvent& event, bool fromPlayback) noexcept;
+    void handleKeyboardNoteOn(int note, int velocity) noexcept;
+    void handleKeyboardNoteOff(int note) noexcept;
+    void handleZoneChannelNote(int channel, int note, int velocity) noexcept;
+    void handleReset() noexcept;
+    void dispatchNoteOn(int note, int velocity, int owner) noexcept;
+    void startVoice(int owner, VoiceTarget target, int pitch, int velocity) noexcept;
+    void stopVoice(VoiceTarget target, int pitch) noexcept;
+    void releaseOwner(int owner) noexcept;
+    void adoptPushedParameters(const PianoParameters& pushed) noexcept;
     void renderTestTone(std::uint32_t frames) noexcept;
     void runChannelStrips(std::uint32_t frames) noexcept;
     void runMasterStage(float* out, std::uint32_t frames) noexcept;
@@ -185,8 +216,15 @@ private:
     PianoParameters m_publishedParams; // GUI thread: last record pushed
     TripleBuffer<PianoParameters> m_paramsMailbox;
     TripleBuffer<WorkstationState> m_stateMailbox;
-    PianoParameters m_params; // audio thread's working copy
+    PianoParameters m_params; // audio thread's working copy; its pedal fields are the audio thread's own
     WorkstationState m_state; // audio thread's working copy
+
+    // Realtime dispatch (audio thread).
+    VoiceOwnershipTable m_voiceOwners;
+    std::array<bool, 128> m_arpHeld{};
+    double m_arpAccumulator = 0.0; // frames since the last step
+    std::uint64_t m_arpStep = 0;   // never reset: a new chord continues the pattern
+    int m_arpLastNote = -1;        // sounding arpeggiated note, -1 when none
 
     std::array<MixerChannelState, config::mixerChannelCount> m_channels;
 

@@ -24,6 +24,14 @@ inline constexpr std::size_t micRingSamples = 32768;
 inline constexpr int mixerChannelCount = 7;
 inline constexpr int keyboardSlotCount = 3;
 
+// Distinct voices (engine target and sounding pitch) one key may hold at once: main,
+// layer or split, times three with chord memory, plus re-strikes under other settings.
+inline constexpr int voicesPerKey = 16;
+// Held notes the arpeggiator cycles through.
+inline constexpr int arpeggiatorMaxNotes = 32;
+// Harmonizer voices started for one input note: the lead and up to two harmony voices.
+inline constexpr int harmonizerVoicesPerNote = 3;
+
 // Keeps producer and consumer indices on separate cache lines.
 inline constexpr std::size_t cacheLineBytes = 64;
 

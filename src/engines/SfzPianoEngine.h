@@ -19,6 +19,9 @@ public:
     QString currentSfzPath() const;
     int loadedRegionCount() const;
     int activeVoiceCount() const noexcept { return 0; }
+    // Audio thread: whether an instrument is installed (the dispatch falls back to the
+    // SoundFont piano without one).
+    bool hasInstrument() const noexcept { return false; }
 
     void noteOn(int note, int velocity, float tuningHz) noexcept;
     void noteOff(int note, float keyOffVolume) noexcept;

@@ -61,6 +61,65 @@ private Q_SLOTS:
         renderer.join();
         QCOMPARE(allocations, std::size_t{0});
     }
+
+    // Notes through every zone and slot type, chord memory, the arpeggiator, pedals,
+    // wheels, resets and a stream of parameter pushes, all while blocks render.
+    void dispatchArpeggiatorAndPublicationAllocateNothing() {
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        std::atomic<bool> rendering{true};
+        std::size_t allocations = 0;
+
+        std::thread renderer([&] {
+            std::vector<float> out(2 * 4096);
+            engine.processAudioCallback(out.data(), 256);
+            test::AllocationScope scope;
+            for (int block = 0; block < 20000; ++block)
+                engine.processAudioCallback(out.data(), block % 5 == 0 ? 1024 : 128);
+            allocations = scope.count();
+            rendering = false;
+        });
+
+        int round = 0;
+        while (rendering) {
+            ++round;
+            PianoParameters params;
+            params.transposeSemitones = round % 5 - 2;
+            params.octaveShift = round % 3 - 1;
+            params.touchCurve = round % 4;
+            params.autoPedalEnabled = round % 7 == 0;
+            params.brightness = static_cast<float>(round % 10) / 10.0f;
+            engine.updatePianoParameters(params);
+            WorkstationState state;
+            state.layer2Enabled = round % 2 == 0;
+            state.splitEnabled = round % 3 == 0;
+            state.velocitySwitchEnabled = round % 11 == 0;
+            state.chordMemoryEnabled = round % 4 == 0;
+            state.arpeggiatorEnabled = round % 50 < 25;
+            state.arpOctaves = 1 + round % 3;
+            state.arpMode = round % 2;
+            engine.updateWorkstationState(state);
+            engine.setSlotEngineType(round % 3, static_cast<SoundEngineType>(round / 3 % 3));
+
+            const int note = 36 + round % 48;
+            for (int channel : {0, 1, 2, 3, 9})
+                engine.submitMidiEvent(MidiEvent::noteOn(channel, note, 1 + round % 127));
+            engine.submitMidiEvent(MidiEvent::controlChange(0, 64, round % 2 == 0 ? 127 : 0));
+            engine.submitMidiEvent(MidiEvent::controlChange(0, 1, round % 128));
+            engine.submitMidiEvent(MidiEvent::pitchBendEvent(0, (round * 97) % 16384 - 8192));
+            MidiEvent pressure;
+            pressure.status = MidiEvent::ChannelPressure;
+            pressure.data1 = static_cast<std::uint8_t>(round % 128);
+            engine.submitMidiEvent(pressure);
+            std::this_thread::yield();
+            for (int channel : {0, 1, 2, 3, 9})
+                engine.submitMidiEvent(MidiEvent::noteOff(channel, note));
+            if (round % 200 == 0) engine.panicAllNotesOff();
+            std::this_thread::yield();
+        }
+        renderer.join();
+        QCOMPARE(allocations, std::size_t{0});
+    }
 };
 
 QTEST_GUILESS_MAIN(RealtimeAllocationTest)

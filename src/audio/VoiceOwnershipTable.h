@@ -1,0 +1,119 @@
+#pragma once
+
+// Which voices each key started, so that its note-off releases exactly those,
+// whatever transpose, octave, zone, slot or chord-memory settings are in force by
+// then. Several keys may sound the same pitch on the same engine (chord memory, a
+// layer, the arpeggiator): the engine's note-off is sent only when the last key
+// holding that voice lets go.
+//
+// Threads: audio thread only (the event dispatch), or whoever renders offline.
+// Fixed arrays; nothing allocates.
+
+#include "audio/RealtimeConfig.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace tmb {
+
+// Where a voice sounds: one engine, and for the SoundFont and the synths one slot.
+enum class VoiceTarget : std::uint8_t {
+    Sfz,
+    SoundFontMain,
+    SoundFontLayer,
+    SoundFontSplit,
+    SynthMain,
+    SynthLayer,
+    SynthSplit,
+};
+inline constexpr int voiceTargetCount = 7;
+
+struct StartedVoice {
+    VoiceTarget target = VoiceTarget::Sfz;
+    std::uint8_t pitch = 0;    // sounding pitch, after transpose and offsets
+    std::uint8_t velocity = 0; // velocity the engine received, after the touch curve
+};
+
+class VoiceOwnershipTable {
+public:
+    // Owners: keyboard keys 0-127, keys sent straight to the layer (128-255) and split
+    // (256-383) channels, and the arpeggiator.
+    static constexpr int keyboardOwner(int key) { return key & 0x7F; }
+    static constexpr int layerChannelOwner(int key) { return 128 + (key & 0x7F); }
+    static constexpr int splitChannelOwner(int key) { return 256 + (key & 0x7F); }
+    static constexpr int arpeggiatorOwner = 384;
+    static constexpr int ownerCount = 385;
+
+    // Records that `owner` started (target, pitch). A re-strike of a voice the owner
+    // already holds only updates its velocity. Returns false, recording nothing, when
+    // the owner's record is full: the caller then starts nothing, so nothing can stick.
+    bool add(int owner, VoiceTarget target, int pitch, int velocity) noexcept {
+        if (owner < 0 || owner >= ownerCount) return false;
+        Record& record = m_records[owner];
+        const auto p = static_cast<std::uint8_t>(pitch & 0x7F);
+        for (std::uint8_t i = 0; i < record.count; ++i) {
+            if (record.voices[i].target == target && record.voices[i].pitch == p) {
+                record.voices[i].velocity = static_cast<std::uint8_t>(velocity & 0x7F);
+                return true;
+            }
+        }
+        if (record.count >= config::voicesPerKey) return false;
+        record.voices[record.count++] = {target, p, static_cast<std::uint8_t>(velocity & 0x7F)};
+        ++m_owners[index(target)][p];
+        return true;
+    }
+
+    // Forgets everything `owner` started and calls release(target, pitch) for each
+    // voice that no other owner still holds.
+    template <typename Release>
+    void release(int owner, Release&& releaseVoice) noexcept {
+        if (owner < 0 || owner >= ownerCount) return;
+        Record& record = m_records[owner];
+        for (std::uint8_t i = 0; i < record.count; ++i) {
+            const StartedVoice voice = record.voices[i];
+            std::uint16_t& owners = m_owners[index(voice.target)][voice.pitch];
+            if (owners > 0 && --owners == 0) releaseVoice(voice.target, static_cast<int>(voice.pitch));
+        }
+        record.count = 0;
+    }
+
+    // Forgets every owner (after all engines were silenced).
+    void clear() noexcept {
+        for (Record& record : m_records)
+            record.count = 0;
+        for (auto& perTarget : m_owners)
+            perTarget.fill(0);
+    }
+
+    std::span<const StartedVoice> voicesOf(int owner) const noexcept {
+        if (owner < 0 || owner >= ownerCount) return {};
+        return {m_records[owner].voices.data(), m_records[owner].count};
+    }
+
+    // How many owners hold (target, pitch).
+    int ownersOf(VoiceTarget target, int pitch) const noexcept {
+        return (pitch < 0 || pitch > 127) ? 0 : m_owners[index(target)][pitch];
+    }
+
+    // Distinct (target, pitch) voices that some owner still holds.
+    int heldVoiceCount() const noexcept {
+        int held = 0;
+        for (const auto& perTarget : m_owners)
+            for (std::uint16_t owners : perTarget)
+                held += owners > 0 ? 1 : 0;
+        return held;
+    }
+
+private:
+    struct Record {
+        std::array<StartedVoice, config::voicesPerKey> voices{};
+        std::uint8_t count = 0;
+    };
+    static constexpr int index(VoiceTarget target) { return static_cast<int>(target); }
+
+    std::array<Record, ownerCount> m_records{};
+    std::array<std::array<std::uint16_t, 128>, voiceTargetCount> m_owners{};
+};
+
+} // namespace tmb
