@@ -20,26 +20,30 @@ namespace {
 // Plain zero-initialised TLS: safe to touch from inside the allocator.
 __attribute__((tls_model("initial-exec"))) thread_local int t_depth = 0;
 __attribute__((tls_model("initial-exec"))) thread_local std::size_t t_count = 0;
+__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_largest = 0;
 
-inline void noteAllocation() {
-    if (t_depth > 0) ++t_count;
+inline void noteAllocation(std::size_t bytes) {
+    if (t_depth > 0) {
+        ++t_count;
+        if (bytes > t_largest) t_largest = bytes;
+    }
 }
 } // namespace
 
 extern "C" {
 
 void* malloc(std::size_t size) {
-    noteAllocation();
+    noteAllocation(size);
     return __libc_malloc(size);
 }
 
 void* calloc(std::size_t count, std::size_t size) {
-    noteAllocation();
+    noteAllocation(count * size);
     return __libc_calloc(count, size);
 }
 
 void* realloc(void* pointer, std::size_t size) {
-    noteAllocation();
+    noteAllocation(size);
     return __libc_realloc(pointer, size);
 }
 
@@ -48,17 +52,17 @@ void free(void* pointer) {
 }
 
 void* memalign(std::size_t alignment, std::size_t size) {
-    noteAllocation();
+    noteAllocation(size);
     return __libc_memalign(alignment, size);
 }
 
 void* aligned_alloc(std::size_t alignment, std::size_t size) {
-    noteAllocation();
+    noteAllocation(size);
     return __libc_memalign(alignment, size);
 }
 
 int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
-    noteAllocation();
+    noteAllocation(size);
     void* p = __libc_memalign(alignment, size);
     if (p == nullptr) return ENOMEM;
     *out = p;
@@ -118,6 +122,7 @@ namespace tmb::test {
 
 AllocationScope::AllocationScope()
     : m_start(t_count) {
+    if (t_depth == 0) t_largest = 0;
     ++t_depth;
 }
 
@@ -127,6 +132,10 @@ AllocationScope::~AllocationScope() {
 
 std::size_t AllocationScope::count() const {
     return t_count - m_start;
+}
+
+std::size_t AllocationScope::largestBytes() const {
+    return t_largest;
 }
 
 std::size_t countedAllocations() {

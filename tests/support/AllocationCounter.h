@@ -15,6 +15,8 @@ public:
     AllocationScope& operator=(const AllocationScope&) = delete;
 
     std::size_t count() const;
+    // Size of the largest single allocation counted since the outermost scope began.
+    std::size_t largestBytes() const;
 
 private:
     std::size_t m_start;
