@@ -43,6 +43,8 @@ AudioEngine::AudioEngine()
     m_programInterleaved.assign(2 * std::size_t{config::maxBlockFrames}, 0.0f);
     for (int c = 0; c < config::mixerChannelCount; ++c)
         m_channels[c].volume.store(initialVolumes[c], std::memory_order_relaxed);
+    // The split zone starts on the short saw; presets replace the models later.
+    synths[2].setVoiceModel(4);
     pw_init(nullptr, nullptr);
 }
 
