@@ -92,6 +92,11 @@ inline std::uint32_t toPhase(float cycles) noexcept {
     return static_cast<std::uint32_t>(static_cast<std::int64_t>(static_cast<double>(cycles) * cycleToPhase));
 }
 
+// Clamps to 0..1; NaN becomes 0.
+inline float unitRange(float x) noexcept {
+    return std::fmin(std::fmax(x, 0.0f), 1.0f);
+}
+
 inline float sawOf(std::uint32_t phase) noexcept {
     return static_cast<float>(phase) * static_cast<float>(2.0 / cycleToPhase) - 1.0f;
 }
@@ -114,7 +119,7 @@ void SynthEngine::prepare(float sampleRate) {
 
 void SynthEngine::setDrawbar(int index, float level) noexcept {
     if (index < 0 || index >= drawbarCount) return;
-    m_drawbars[index] = std::isnan(level) ? 0.0f : std::clamp(level, 0.0f, 1.0f);
+    m_drawbars[index] = unitRange(level);
 }
 
 void SynthEngine::setVoiceModel(int model) noexcept {
@@ -231,8 +236,7 @@ void SynthEngine::renderChunk(float* left, float* right, std::uint32_t frames) n
     const VoiceModelShape shape =
         model < 8 ? voiceModels[model] : VoiceModelShape{m_attackTime, 0.6f, m_releaseTime, 0.7f, SawStack};
     const float sr = m_sampleRate;
-    const float vibratoDepth =
-        0.012f * std::clamp(modWheel, 0.0f, 1.0f) + 0.008f * std::clamp(aftertouch, 0.0f, 1.0f);
+    const float vibratoDepth = 0.012f * unitRange(modWheel) + 0.008f * unitRange(aftertouch);
     const BlockSetup setup{
         shape.waveform,
         1.0f / std::max(1.0f, shape.attack * sr),

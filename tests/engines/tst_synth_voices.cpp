@@ -329,6 +329,9 @@ private Q_SLOTS:
             0.1);
         SynthEngine low;
         low.setVoiceModel(2);
+        low.setDrawbar(0, std::nanf(""));
+        low.modWheel = std::nanf("");
+        low.aftertouch = -5.0f;
         low.setPitchBend(8191);
         SynthRecorder lowRec(low, 4000); // prepared as 8000 Hz
         for (int n = 120; n < 128; ++n)
