@@ -1,6 +1,7 @@
 // The block callback must never allocate. This binary replaces the global
 // allocator and counts every allocation made on the rendering thread.
 
+#include "app/Harmonizer.h"
 #include "audio/AudioEngine.h"
 #include "support/AllocationCounter.h"
 
@@ -62,11 +63,13 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
-    // Notes through every zone and slot type, chord memory, the arpeggiator, pedals,
-    // wheels, resets and a stream of parameter pushes, all while blocks render.
+    // Notes through every zone and slot type, harmonizer voices in every mode, chord
+    // memory, the arpeggiator, pedals, wheels, resets and a stream of parameter
+    // pushes, all while blocks render.
     void dispatchArpeggiatorAndPublicationAllocateNothing() {
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
+        Harmonizer harmonizer([&engine](const MidiEvent& event, bool) { engine.submitMidiEvent(event); });
         std::atomic<bool> rendering{true};
         std::size_t allocations = 0;
 
@@ -102,6 +105,9 @@ private Q_SLOTS:
             engine.setSlotEngineType(round % 3, static_cast<SoundEngineType>(round / 3 % 3));
 
             const int note = 36 + round % 48;
+            harmonizer.setEnabled(round % 13 != 0);
+            harmonizer.setMode(round / 20 % 5);
+            harmonizer.noteOn(note + 1, 1 + round % 127, round % 2 == 0 ? 0 : 7);
             for (int channel : {0, 1, 2, 3, 9})
                 engine.submitMidiEvent(MidiEvent::noteOn(channel, note, 1 + round % 127));
             engine.submitMidiEvent(MidiEvent::controlChange(0, 64, round % 2 == 0 ? 127 : 0));
@@ -114,6 +120,7 @@ private Q_SLOTS:
             std::this_thread::yield();
             for (int channel : {0, 1, 2, 3, 9})
                 engine.submitMidiEvent(MidiEvent::noteOff(channel, note));
+            harmonizer.noteOff(note + 1, round % 2 == 0 ? 0 : 7);
             if (round % 200 == 0) engine.panicAllNotesOff();
             std::this_thread::yield();
         }
