@@ -20,7 +20,15 @@ const char* const WorkstationController::soundServerUnmuteCommand =
     "true; amixer -c 0 sset 'Headphone' 100% unmute 2>/dev/null || true";
 
 WorkstationController::WorkstationController(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+    , m_harmonizer([this](const MidiEvent& event, bool record) {
+        // Every voice goes to the engine; the played ones also into a recording.
+        m_audioEngine.submitMidiEvent(event);
+        if (record && m_audioEngine.midiRecorder.isRecording())
+            m_audioEngine.midiRecorder.recordMidiEvent(event);
+    }) {
+    initPerformancePath();
+
     // Signals from the MIDI manager. midiActivityReceived comes from the input
     // thread; the queued connection brings it here.
     connect(&m_midiManager, &MidiManager::devicesChanged, this, &WorkstationController::midiDevicesChanged);
@@ -34,9 +42,8 @@ WorkstationController::WorkstationController(QObject* parent)
                 Q_EMIT midiDevicesChanged();
             });
 
-    // The realtime callback runs on the MIDI input thread: it only queues the event
-    // for the audio thread.
-    m_midiManager.setRtMidiCallback([this](const MidiEvent& event) { m_audioEngine.submitMidiEvent(event); });
+    // The realtime callback runs on the MIDI input thread.
+    m_midiManager.setRtMidiCallback([this](const MidiEvent& event) { handleRealtimeMidiEvent(event); });
     m_midiManager.setControlMappedCallback([this](const QString& targetParameter, float value) {
         QMetaObject::invokeMethod(
             this, [this, targetParameter, value] { handleMappedControllerAction(targetParameter, value); },
@@ -75,6 +82,10 @@ bool WorkstationController::initialize() {
     Q_EMIT audioSettingsChanged();
 
     QTimer::singleShot(600, this, &WorkstationController::runDeferredStart);
+
+    // The session starts on the manual damper.
+    m_params.autoPedalEnabled = false;
+    pushPianoParameters();
 
     m_midiManager.start();
 
@@ -184,6 +195,10 @@ void WorkstationController::clearMidiActivityLog() {
 // ---------------------------------------------------------------- later subsystems
 
 void WorkstationController::resetPerformanceModifiersToDefaults(bool) {}
+void WorkstationController::loadRegistration(int) {}
+void WorkstationController::checkHymnTutorNoteInput(int, int) {}
+void WorkstationController::updateChordDetection() {}
+void WorkstationController::offerNoteToArranger(int, int) {}
 void WorkstationController::handleMappedControllerAction(const QString&, float) {}
 void WorkstationController::startPhoneBridgeServer() {}
 void WorkstationController::stopLiveBroadcast() {}

@@ -6,8 +6,10 @@
 //
 // Threads: everything here runs on the GUI thread, except the realtime MIDI
 // callback and the control-mapped callback, which run on the MIDI input thread and
-// only touch the audio engine's queue or post closures back to the GUI thread.
+// only touch the audio engine's queue and the harmonizer, or post closures back to
+// the GUI thread.
 
+#include "app/Harmonizer.h"
 #include "app/MeterThrottle.h"
 #include "audio/AudioEngine.h"
 #include "midi/MidiManager.h"
@@ -20,6 +22,10 @@
 #include <QString>
 #include <QTimer>
 #include <QVariantList>
+
+#include <array>
+#include <atomic>
+#include <functional>
 
 namespace tmb {
 
@@ -50,6 +56,74 @@ class WorkstationController : public QObject {
     Q_PROPERTY(QString primaryControllerName READ primaryControllerName NOTIFY midiDevicesChanged)
     Q_PROPERTY(QVariantList midiActivityLog READ midiActivityLog NOTIFY midiActivityChanged)
 
+    // ---- sound, transpose, touch and A/B comparison
+    Q_PROPERTY(float brightness READ brightness WRITE setBrightness NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float damperResonance READ damperResonance WRITE setDamperResonance NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float stringResonance READ stringResonance WRITE setStringResonance NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float keyOffVolume READ keyOffVolume WRITE setKeyOffVolume NOTIFY pianoParamsChanged)
+    Q_PROPERTY(
+        float pedalNoiseVolume READ pedalNoiseVolume WRITE setPedalNoiseVolume NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float lidPosition READ lidPosition WRITE setLidPosition NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float reverbAmount READ reverbAmount WRITE setReverbAmount NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float reverbRoomSize READ reverbRoomSize WRITE setReverbRoomSize NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float chorusAmount READ chorusAmount WRITE setChorusAmount NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float delayAmount READ delayAmount WRITE setDelayAmount NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float driveAmount READ driveAmount WRITE setDriveAmount NOTIFY pianoParamsChanged)
+    Q_PROPERTY(
+        float compressorAmount READ compressorAmount WRITE setCompressorAmount NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float stereoWidth READ stereoWidth WRITE setStereoWidth NOTIFY pianoParamsChanged)
+    Q_PROPERTY(float tuningHz READ tuningHz WRITE setTuningHz NOTIFY pianoParamsChanged)
+    Q_PROPERTY(
+        int transposeSemitones READ transposeSemitones WRITE setTransposeSemitones NOTIFY pianoParamsChanged)
+    Q_PROPERTY(int octaveShift READ octaveShift WRITE setOctaveShift NOTIFY pianoParamsChanged)
+    Q_PROPERTY(int touchCurve READ touchCurve WRITE setTouchCurve NOTIFY pianoParamsChanged)
+    Q_PROPERTY(bool abSlotBActive READ abSlotBActive NOTIFY pianoParamsChanged)
+
+    // ---- pedals and pads
+    Q_PROPERTY(bool sustainPedal READ sustainPedal WRITE setSustainPedal NOTIFY pedalStateChanged)
+    Q_PROPERTY(bool sostenutoPedal READ sostenutoPedal WRITE setSostenutoPedal NOTIFY pedalStateChanged)
+    Q_PROPERTY(bool softPedal READ softPedal WRITE setSoftPedal NOTIFY pedalStateChanged)
+    Q_PROPERTY(float continuousPedal READ continuousPedal WRITE setContinuousPedal NOTIFY pedalStateChanged)
+    Q_PROPERTY(float expressionPedal READ expressionPedal WRITE setExpressionPedal NOTIFY pedalStateChanged)
+    Q_PROPERTY(bool autoPedalEnabled READ autoPedalEnabled WRITE setAutoPedalEnabled NOTIFY pedalStateChanged)
+    Q_PROPERTY(bool invertPedalPolarity READ invertPedalPolarity WRITE setInvertPedalPolarity NOTIFY
+                   pedalStateChanged)
+    Q_PROPERTY(bool sustainLatched READ sustainLatched WRITE setSustainLatched NOTIFY pedalStateChanged)
+    Q_PROPERTY(int activePadIndex READ activePadIndex NOTIFY pedalStateChanged)
+
+    // ---- keyboard and wheels
+    Q_PROPERTY(int lastNotePlayed READ lastNotePlayed NOTIFY keyboardStateChanged)
+    Q_PROPERTY(int lastVelocityPlayed READ lastVelocityPlayed NOTIFY keyboardStateChanged)
+    Q_PROPERTY(float pitchBendValue READ pitchBendValue WRITE setPitchBendValue NOTIFY wheelsChanged)
+    Q_PROPERTY(float modWheelValue READ modWheelValue WRITE setModWheelValue NOTIFY wheelsChanged)
+    Q_PROPERTY(QString lastMidiControlText READ lastMidiControlText NOTIFY midiActivityChanged)
+
+    // ---- zones, arpeggiator and chord memory
+    Q_PROPERTY(bool layer2Enabled READ layer2Enabled WRITE setLayer2Enabled NOTIFY workstationChanged)
+    Q_PROPERTY(bool splitEnabled READ splitEnabled WRITE setSplitEnabled NOTIFY workstationChanged)
+    Q_PROPERTY(int splitKey READ splitKey WRITE setSplitKey NOTIFY workstationChanged)
+    Q_PROPERTY(bool velocitySwitchEnabled READ velocitySwitchEnabled WRITE setVelocitySwitchEnabled NOTIFY
+                   workstationChanged)
+    Q_PROPERTY(
+        int velocityThreshold READ velocityThreshold WRITE setVelocityThreshold NOTIFY workstationChanged)
+    Q_PROPERTY(
+        bool arpeggiatorEnabled READ arpeggiatorEnabled WRITE setArpeggiatorEnabled NOTIFY workstationChanged)
+    Q_PROPERTY(int arpMode READ arpMode WRITE setArpMode NOTIFY workstationChanged)
+    Q_PROPERTY(int arpOctaves READ arpOctaves WRITE setArpOctaves NOTIFY workstationChanged)
+    Q_PROPERTY(
+        bool chordMemoryEnabled READ chordMemoryEnabled WRITE setChordMemoryEnabled NOTIFY workstationChanged)
+    Q_PROPERTY(
+        int layer2OctaveOffset READ layer2OctaveOffset WRITE setLayer2OctaveOffset NOTIFY workstationChanged)
+    Q_PROPERTY(
+        int splitOctaveOffset READ splitOctaveOffset WRITE setSplitOctaveOffset NOTIFY workstationChanged)
+
+    // ---- harmonizer
+    Q_PROPERTY(bool autoTuneEnabled READ autoTuneEnabled WRITE setAutoTuneEnabled NOTIFY autoTuneStateChanged)
+    Q_PROPERTY(int autoTuneMode READ autoTuneMode WRITE setAutoTuneMode NOTIFY autoTuneStateChanged)
+    Q_PROPERTY(QString autoTuneModeName READ autoTuneModeName NOTIFY autoTuneStateChanged)
+    Q_PROPERTY(QString autoTuneStatusText READ autoTuneStatusText NOTIFY autoTuneStateChanged)
+    Q_PROPERTY(int autoTuneCorrectedCount READ autoTuneCorrectedCount NOTIFY autoTuneStateChanged)
+
 public:
     explicit WorkstationController(QObject* parent = nullptr);
     ~WorkstationController() override;
@@ -79,6 +153,123 @@ public:
     QString primaryControllerName() const { return m_midiManager.primaryControllerName(); }
     QVariantList midiActivityLog() const { return m_midiManager.activityLogAsVariantList(); }
 
+    // --- Sound parameters (clamp, store in the active record, push, announce)
+    float brightness() const { return m_params.brightness; }
+    void setBrightness(float value);
+    float damperResonance() const { return m_params.damperResonance; }
+    void setDamperResonance(float value);
+    float stringResonance() const { return m_params.stringResonance; }
+    void setStringResonance(float value);
+    float keyOffVolume() const { return m_params.keyOffVolume; }
+    void setKeyOffVolume(float value);
+    float pedalNoiseVolume() const { return m_params.pedalNoiseVolume; }
+    void setPedalNoiseVolume(float value);
+    float lidPosition() const { return m_params.lidPosition; }
+    void setLidPosition(float value);
+    float reverbAmount() const { return m_params.reverbAmount; }
+    void setReverbAmount(float value);
+    float reverbRoomSize() const { return m_params.reverbRoomSize; }
+    void setReverbRoomSize(float value);
+    float chorusAmount() const { return m_params.chorusAmount; }
+    void setChorusAmount(float value);
+    float delayAmount() const { return m_params.delayAmount; }
+    void setDelayAmount(float value);
+    float driveAmount() const { return m_params.driveAmount; }
+    void setDriveAmount(float value);
+    float compressorAmount() const { return m_params.compressorAmount; }
+    void setCompressorAmount(float value);
+    float stereoWidth() const { return m_params.stereoWidth; }
+    void setStereoWidth(float value);
+    float tuningHz() const { return m_params.tuningHz; }
+    void setTuningHz(float value);
+
+    // --- Keyboard performance (GUI thread)
+    int transposeSemitones() const { return m_params.transposeSemitones; }
+    void setTransposeSemitones(int semitones);
+    int octaveShift() const { return m_params.octaveShift; }
+    void setOctaveShift(int octaves);
+    int touchCurve() const { return m_params.touchCurve; }
+    void setTouchCurve(int curve);
+    bool abSlotBActive() const { return m_abSlotBActive; }
+
+    bool sustainPedal() const { return m_params.sustainPedal; }
+    void setSustainPedal(bool down);
+    bool sostenutoPedal() const { return m_params.sostenutoPedal; }
+    void setSostenutoPedal(bool down);
+    bool softPedal() const { return m_params.softPedal; }
+    void setSoftPedal(bool down);
+    float continuousPedal() const { return m_params.continuousPedal; }
+    void setContinuousPedal(float position);
+    float expressionPedal() const { return m_params.expressionPedal; }
+    void setExpressionPedal(float position);
+    bool autoPedalEnabled() const { return m_params.autoPedalEnabled; }
+    void setAutoPedalEnabled(bool enabled);
+    bool invertPedalPolarity() const { return m_params.invertPedalPolarity; }
+    void setInvertPedalPolarity(bool inverted);
+    bool sustainLatched() const { return m_sustainLatched; }
+    void setSustainLatched(bool latched);
+    int activePadIndex() const { return m_activePadIndex; }
+
+    int lastNotePlayed() const { return m_lastNotePlayed; }
+    int lastVelocityPlayed() const { return m_lastVelocityPlayed; }
+    float pitchBendValue() const { return m_pitchBendValue; }
+    void setPitchBendValue(float value);
+    float modWheelValue() const { return m_modWheelValue; }
+    void setModWheelValue(float value);
+    QString lastMidiControlText() const { return m_lastMidiControlText; }
+
+    bool layer2Enabled() const { return m_zones.layer2Enabled; }
+    void setLayer2Enabled(bool enabled);
+    bool splitEnabled() const { return m_zones.splitEnabled; }
+    void setSplitEnabled(bool enabled);
+    int splitKey() const { return m_zones.splitKey; }
+    void setSplitKey(int key);
+    bool velocitySwitchEnabled() const { return m_zones.velocitySwitchEnabled; }
+    void setVelocitySwitchEnabled(bool enabled);
+    int velocityThreshold() const { return m_zones.velocityThreshold; }
+    void setVelocityThreshold(int threshold);
+    bool arpeggiatorEnabled() const { return m_zones.arpeggiatorEnabled; }
+    void setArpeggiatorEnabled(bool enabled);
+    int arpMode() const { return m_zones.arpMode; }
+    void setArpMode(int mode);
+    int arpOctaves() const { return m_zones.arpOctaves; }
+    void setArpOctaves(int octaves);
+    bool chordMemoryEnabled() const { return m_zones.chordMemoryEnabled; }
+    void setChordMemoryEnabled(bool enabled);
+    int layer2OctaveOffset() const { return m_zones.layer2OctaveOffset; }
+    void setLayer2OctaveOffset(int octaves);
+    int splitOctaveOffset() const { return m_zones.splitOctaveOffset; }
+    void setSplitOctaveOffset(int octaves);
+
+    Q_INVOKABLE void noteOn(int note, int velocity);
+    Q_INVOKABLE void noteOn(int note) { noteOn(note, 100); }
+    Q_INVOKABLE void noteOff(int note);
+    Q_INVOKABLE bool isKeyPressed(int note) const;
+    Q_INVOKABLE void panicAllNotesOff();
+    Q_INVOKABLE void toggleAbCompare();
+    Q_INVOKABLE void triggerDrumPad(int midiNote, int velocity);
+    Q_INVOKABLE void triggerDrumPad(int midiNote) { triggerDrumPad(midiNote, 110); }
+
+    // The realtime MIDI callback: runs on the MIDI input thread. Notes go through the
+    // harmonizer, everything else straight to the engine; controller state changes
+    // in closures posted to the GUI thread.
+    void handleRealtimeMidiEvent(const MidiEvent& event);
+
+    // --- Harmonizer
+    bool autoTuneEnabled() const { return m_harmonizer.isEnabled(); }
+    void setAutoTuneEnabled(bool enabled);
+    int autoTuneMode() const { return m_harmonizer.mode(); }
+    void setAutoTuneMode(int mode);
+    QString autoTuneModeName() const { return Harmonizer::modeName(m_harmonizer.mode()); }
+    QString autoTuneStatusText() const { return m_autoTuneStatusText; }
+    int autoTuneCorrectedCount() const { return m_autoTuneCorrectedCount; }
+    Q_INVOKABLE void cycleAutoTuneMode();
+    // Any thread except the audio thread: start and stop the voices of one played note.
+    int processNoteOnWithAutoTune(int note, int velocity, unsigned char channel);
+    void processNoteOffWithAutoTune(int note, unsigned char channel);
+    void releaseAllAutoTuneVoices();
+    Harmonizer& harmonizer() { return m_harmonizer; }
+
     Q_INVOKABLE void playTestTone();
     Q_INVOKABLE void rescanMidiDevices();
     Q_INVOKABLE bool connectMidiPort(int clientId, int portId);
@@ -91,6 +282,7 @@ public:
     void handleMappedControllerAction(const QString& targetParameter, float value);
     Q_INVOKABLE void startPhoneBridgeServer();
     Q_INVOKABLE void stopLiveBroadcast();
+    Q_INVOKABLE void loadRegistration(int slotIndex);
 
     // Reached by tests and tools.
     AudioEngine& audioEngine() { return m_audioEngine; }
@@ -109,6 +301,16 @@ Q_SIGNALS:
     void midiDevicesChanged();
     void midiActivityChanged();
     void lv2StateChanged();
+    void pianoParamsChanged();
+    void pedalStateChanged();
+    void wheelsChanged();
+    void keyboardStateChanged();
+    void keyStateUpdated(int note, bool pressed, int velocity);
+    void workstationChanged();
+    void autoTuneStateChanged();
+    void hymnStateChanged();
+    void hymnStepChanged();
+    void arrangerStateChanged();
 
 private:
     void setStatusBanner(const QString& text);
@@ -119,6 +321,44 @@ private:
     void checkAudioBackendHealth();
     bool isIdle() const;
     static void stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs);
+
+    // Performance path (WorkstationControllerPerformance.cpp).
+    void initPerformancePath();
+    void pushPianoParameters();
+    void pushWorkstationState();
+    void setSoundParameter(float PianoParameters::*field, float value, float low, float high);
+    void setZoneFlag(bool WorkstationState::*field, bool value);
+    void setZoneNumber(std::int32_t WorkstationState::*field, int value, int low, int high);
+    void sendControllerEvent(const MidiEvent& event, bool record);
+    void setKeyPressed(int note, bool pressed);
+    void releaseAllKeyFlags();
+    void lightPad(int index, int milliseconds);
+    void setLastMidiControlText(const QString& text);
+    void postToGui(std::function<void()> closure);
+    void onHardwareNote(int note, int played, bool on, int velocity, int channel);
+    void onHardwarePedal(int controller, int value);
+    void onHardwareExpression(float value);
+    void onHardwareModulation(float value);
+    void onHardwareBend(float bend);
+    void onHardwareProgramChange(int program);
+    void onHardwareReset();
+    void notifyPianoParams() { Q_EMIT pianoParamsChanged(); }
+    void notifyPedalState() { Q_EMIT pedalStateChanged(); }
+    void notifyWheels() { Q_EMIT wheelsChanged(); }
+    void notifyKeyboardState() { Q_EMIT keyboardStateChanged(); }
+    void notifyWorkstation() { Q_EMIT workstationChanged(); }
+    void notifyMidiActivity() { Q_EMIT midiActivityChanged(); }
+    void notifyAutoTuneState() { Q_EMIT autoTuneStateChanged(); }
+
+    // Harmonizer display (WorkstationControllerHarmonizer.cpp).
+    void showAutoTuneNote(int input, int lead, bool moved, int voiceCount);
+    void setAutoTuneStatusText(const QString& text);
+
+    // Later subsystems (hymn tutor, chord recognition, arranger) take the played
+    // notes here.
+    void checkHymnTutorNoteInput(int note, int velocity);
+    void updateChordDetection();
+    void offerNoteToArranger(int playedNote, int velocity);
 
     // Collaborators, constructed in this order and destroyed in reverse.
     AudioEngine m_audioEngine;
@@ -135,6 +375,26 @@ private:
     MeterThrottle m_meterThrottle;
     int m_lastArrangerStep = -1;
     QPointer<QQuickWindow> m_quickWindow;
+
+    // Performance state (GUI thread). The harmonizer is shared with the MIDI thread.
+    PianoParameters m_params;  // the active sound
+    PianoParameters m_paramsB; // the stored comparison sound
+    bool m_abSlotBActive = false;
+    WorkstationState m_zones;
+    std::array<bool, 128> m_keyPressed{};
+    int m_lastNotePlayed = 60;
+    int m_lastVelocityPlayed = 100;
+    QString m_lastMidiControlText = QStringLiteral("Ready • Manual Performance");
+    float m_pitchBendValue = 0.0f;
+    float m_modWheelValue = 0.0f;
+    bool m_sustainLatched = false;
+    int m_activePadIndex = -1;
+    QTimer m_padLightTimer;
+    // Read by the MIDI thread to record hardware pedals as heard.
+    std::atomic<bool> m_pedalPolarityInverted{false};
+    Harmonizer m_harmonizer;
+    QString m_autoTuneStatusText = QStringLiteral("OFF • Manual Performance");
+    int m_autoTuneCorrectedCount = 0;
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

@@ -21,6 +21,9 @@ public:
     void prepare(float sampleRate);
     bool isRecording() const noexcept { return m_recording.load(std::memory_order_relaxed); }
     bool isPlaying() const noexcept { return m_playing.load(std::memory_order_relaxed); }
+    // MIDI or GUI thread: takes one played event while recording. Pedal values arrive
+    // as heard (a hardware pedal's polarity already applied); playback never inverts.
+    void recordMidiEvent(const MidiEvent& event);
     void processPlaybackBlock(std::uint32_t frames, float tempoBpm, EventSink sink) noexcept;
     void pushAudioStereoBlock(const float* left, const float* right, std::uint32_t frames) noexcept;
 
