@@ -31,7 +31,7 @@ offline, with no sound device, and writes a 16-bit stereo WAV file.
 File channels reach the engine as played notes do: channel 1 (and 8, 9, 11-16)
 plays the keyboard's main zone, channel 2 the layer, channel 3 the split,
 channels 4-7 the accompaniment parts and channel 10 the drums. The built-in
-synth plays the main zone. Every event lands on its exact sample frame.
+synth plays all three keyboard zones. Every event lands on its exact sample frame.
 Prints one line: seconds of audio rendered, seconds taken, realtime factor.
 
 Exit status: 0 done; 1 the output could not be written; 2 bad input or options
@@ -41,6 +41,7 @@ struct RenderSettings {
     QString inputPath;
     QString outputPath;
     MidiFileRenderer::Options render;
+    int synthModel = 0;
 };
 
 // Every option is declared in the constructor and read in read(): adding one
@@ -55,6 +56,7 @@ public:
         m_parser.addOption(m_rate);
         m_parser.addOption(m_block);
         m_parser.addOption(m_tail);
+        m_parser.addOption(m_synthModel);
         m_parser.addHelpOption();
     }
 
@@ -109,6 +111,14 @@ public:
             return false;
         }
         settings->render.tailSeconds = tail;
+
+        const uint model = m_parser.value(m_synthModel).toUInt(&ok);
+        if (!ok || model > 7) {
+            *error = QStringLiteral("--synth-model must be a whole number from 0 to 7, not \"%1\"")
+                         .arg(m_parser.value(m_synthModel));
+            return false;
+        }
+        settings->synthModel = static_cast<int>(model);
         return true;
     }
 
@@ -131,6 +141,11 @@ private:
         QStringLiteral(
             "Seconds rendered after the last event so notes and reverb die away, 0-60 (default 2)."),
         QStringLiteral("seconds"), QStringLiteral("2")};
+    const QCommandLineOption m_synthModel{
+        QStringLiteral("synth-model"),
+        QStringLiteral("Voice model of the built-in synth (default 0): 0 slow pad, 1 electric piano, "
+                       "2 drawbar organ, 3 additive, 4 short saw, 5 saw, 6 slow saw, 7 additive bell."),
+        QStringLiteral("n"), QStringLiteral("0")};
 };
 
 int fail(int code, const QString& message) {
@@ -166,8 +181,11 @@ int main(int argc, char* argv[]) {
 
     const auto started = std::chrono::steady_clock::now();
     AudioEngine engine;
-    // For now the built-in synth plays the main zone.
-    engine.setSlotEngineType(0, SoundEngineType::Synth);
+    // No instrument files are loaded, so the built-in synth plays every keyboard zone.
+    for (int slot = 0; slot < config::keyboardSlotCount; ++slot) {
+        engine.setSlotEngineType(slot, SoundEngineType::Synth);
+        engine.synths[static_cast<std::size_t>(slot)].setVoiceModel(settings.synthModel);
+    }
     engine.prepareOffline(settings.render.sampleRate, settings.render.blockFrames);
 
     QSaveFile output(settings.outputPath);

@@ -3,6 +3,7 @@
 
 #include "../midi/SmfBytes.h"
 #include "support/AudioAnalysis.h"
+#include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QProcess>
@@ -36,6 +37,85 @@ Run runRender(const QStringList& arguments) {
 bool writeFile(const QString& path, const QByteArray& data) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// One note the tune should play, as its writer placed it.
+struct ExpectedNote {
+    double onset;    // seconds
+    double duration; // seconds
+    int channel;
+    int pitch;
+};
+
+double pitchHz(int pitch) {
+    return 440.0 * std::pow(2.0, (pitch - 69) / 12.0);
+}
+
+// Amplitude of `hz` in a 4096-sample Hann window centred on `centre`.
+double amplitudeAround(const std::vector<float>& mono, double rate, double hz, long long centre) {
+    return toneAmplitude(mono, rate, hz, std::size_t(centre - 2048), std::size_t(centre + 2048));
+}
+
+// When the note's own frequency rises through half the level it reaches just after
+// `expected`: for a symmetric window that is where the window's centre meets the
+// onset. NaN when the frequency was already that loud before the note.
+double measuredOnset(const std::vector<float>& mono, double rate, double hz, double expected) {
+    const auto frame = [rate](double seconds) {
+        return static_cast<long long>(std::llround(seconds * rate));
+    };
+    double reference = 0.0;
+    for (double t = expected + 0.045; t <= expected + 0.15; t += 0.005)
+        reference = std::max(reference, amplitudeAround(mono, rate, hz, frame(t)));
+    const double step = 0.0005;
+    double previous = amplitudeAround(mono, rate, hz, frame(expected - 0.08));
+    if (previous >= 0.5 * reference) return std::nan("");
+    for (double t = expected - 0.08 + step; t <= expected + 0.08; t += step) {
+        const double level = amplitudeAround(mono, rate, hz, frame(t));
+        if (level >= 0.5 * reference) // interpolate between the two steps
+            return t - step + step * (0.5 * reference - previous) / (level - previous);
+        previous = level;
+    }
+    return std::nan("");
+}
+
+// Checks every expected note in the rendered tune: it starts at its time (within
+// `tolerance` seconds) and sounds at its pitch (strongest frequency within a
+// semitone and a half, within 1 %).
+void checkNotes(const StereoSignal& signal, const std::vector<ExpectedNote>& notes, double tolerance) {
+    // Silence before the start, so windows around a note at 0 s see what precedes it.
+    const double rate = signal.sampleRate;
+    const double lead = 0.25;
+    std::vector<float> mono(std::size_t(lead * rate), 0.0f);
+    for (std::size_t i = 0; i < signal.left.size(); ++i)
+        mono.push_back(0.5f * (signal.left[i] + signal.right[i]));
+    for (ExpectedNote note : notes) {
+        note.onset += lead;
+        const double hz = pitchHz(note.pitch);
+        const QString what = QStringLiteral("channel %1 pitch %2 at %3 s")
+                                 .arg(note.channel)
+                                 .arg(note.pitch)
+                                 .arg(note.onset - lead);
+
+        const double onset = measuredOnset(mono, rate, hz, note.onset);
+        QVERIFY2(std::abs(onset - note.onset) <= tolerance,
+                 qPrintable(what + QStringLiteral(": heard at %1 s").arg(onset - lead, 0, 'f', 4)));
+
+        // The longest power-of-two window inside the note, after its attack.
+        const auto begin = static_cast<std::size_t>((note.onset + 0.05) * rate);
+        std::size_t size = 1024;
+        while (double(size * 2) <= (note.duration - 0.06) * rate && size < 16384)
+            size *= 2;
+        const double semitoneAndHalf = std::pow(2.0, 1.5 / 12.0);
+        const double heard =
+            dominantFrequency(mono, rate, hz / semitoneAndHalf, hz * semitoneAndHalf, begin, begin + size);
+        const double level = toneAmplitude(mono, rate, hz, begin, begin + size);
+        // The level also tells the note from the second partial of one an octave below.
+        QVERIFY2(std::abs(heard / hz - 1.0) < 0.01 && level > 0.05,
+                 qPrintable(what + QStringLiteral(": strongest near it %1 Hz (expected %2 Hz), level %3")
+                                       .arg(heard, 0, 'f', 2)
+                                       .arg(hz, 0, 'f', 2)
+                                       .arg(level, 0, 'f', 4)));
+    }
 }
 
 // Two notes a second apart at 120 BPM, then the end of the track at 2.5 s.
@@ -158,13 +238,108 @@ private Q_SLOTS:
         QVERIFY2(run.err.startsWith(QStringLiteral("tembora-render: cannot write ")), qPrintable(run.err));
     }
 
+    void playsAnAbc2midiTuneWithTheRightNotes() {
+        // Two voices: abc2midi puts the first on channel index 0 (the main zone) and
+        // the second on index 1 (the layer). A quarter note lasts half a second.
+        const QByteArray abc = "X:1\nT:Render check\nM:4/4\nL:1/4\nQ:1/4=120\nK:C\n"
+                               "V:1\nA e d g | e D g2 | A4 |]\n"
+                               "V:2\nG,,2 F,2 | B,,2 F,2 | E,,4 |]\n";
+        std::vector<ExpectedNote> notes = {
+            {0.0, 0.5, 0, 69}, {0.5, 0.5, 0, 76}, {1.0, 0.5, 0, 74}, {1.5, 0.5, 0, 79}, {2.0, 0.5, 0, 76},
+            {2.5, 0.5, 0, 62}, {3.0, 1.0, 0, 79}, {4.0, 2.0, 0, 69}, {0.0, 1.0, 1, 43}, {1.0, 1.0, 1, 53},
+            {2.0, 1.0, 1, 47}, {3.0, 1.0, 1, 53}, {4.0, 2.0, 1, 40}};
+
+        QTemporaryDir dir;
+        const QString abcPath = dir.filePath(QStringLiteral("tune.abc"));
+        const QString midi = dir.filePath(QStringLiteral("tune.mid"));
+        const QString wav = dir.filePath(QStringLiteral("tune.wav"));
+        QVERIFY(writeFile(abcPath, abc));
+        QProcess abc2midi;
+        abc2midi.start(QStringLiteral("abc2midi"), {abcPath, QStringLiteral("-o"), midi});
+        QVERIFY2(abc2midi.waitForFinished(30000) && abc2midi.exitCode() == 0,
+                 "abc2midi (package abcmidi) failed");
+
+        // The additive model: a fast attack and a clear fundamental.
+        const Run run = runRender(
+            {midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"), QStringLiteral("3")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        StereoSignal signal;
+        QVERIFY(readWav(wav, &signal));
+        // The tracks end 26 ticks after the last note; then the 2 s tail.
+        QCOMPARE(signal.left.size(), std::size_t(std::llround(5786 / 960.0 * 48000) + 2 * 48000));
+        // abc2midi starts each note one tick (1/960 s) after its beat.
+        for (ExpectedNote& note : notes)
+            note.onset += 1 / 960.0;
+        checkNotes(signal, notes, 0.0025);
+        if (QTest::currentTestFailed()) return;
+
+        // The first note starts from silence: its first frame is exact.
+        const long long first = firstAbove(signal.left, 0.0f);
+        QVERIFY2(first >= 48 && first <= 48 + 48, qPrintable(QString::number(first)));
+    }
+
+    void playsAMidoFileWithTempoChanges() {
+        QTemporaryDir dir;
+        const QString midi = dir.filePath(QStringLiteral("tune.mid"));
+        const QString wav = dir.filePath(QStringLiteral("tune.wav"));
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {sourceDir() + QStringLiteral("/tests/tools/mido_tune.py"), midi});
+        QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
+                 python.readAllStandardError().constData());
+        std::vector<ExpectedNote> notes;
+        for (const QByteArray& line : python.readAllStandardOutput().trimmed().split('\n')) {
+            const QList<QByteArray> f = line.split(' ');
+            QCOMPARE(f.size(), 4);
+            notes.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toInt()});
+        }
+        QCOMPARE(notes.size(), std::size_t{13});
+
+        for (const char* rate : {"44100", "96000"}) {
+            const Run run = runRender({midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
+                                       QStringLiteral("3"), QStringLiteral("--rate"), QLatin1String(rate)});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+            StereoSignal signal;
+            QVERIFY(readWav(wav, &signal));
+            QCOMPARE(signal.sampleRate, QByteArray(rate).toDouble());
+            checkNotes(signal, notes, 0.0025);
+        }
+    }
+
+    void timingDoesNotDependOnTheBlockSize() {
+        // Notes at odd frames; rendered in blocks of 16 and of 4096 frames.
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        QVERIFY(writeFile(in, header(0, 1, 480) +
+                                  track(midiMessage(37, 0x90, 69, 100) + midiMessage(301, 0x91, 57, 90) +
+                                        midiMessage(411, 0x80, 69, 0) + midiMessage(5, 0x81, 57, 0) +
+                                        endOfTrack())));
+        std::vector<StereoSignal> renders;
+        for (const char* block : {"16", "4096"}) {
+            const QString wav = dir.filePath(QStringLiteral("out%1.wav").arg(QLatin1String(block)));
+            const Run run = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
+                                       QStringLiteral("3"), QStringLiteral("--block"), QLatin1String(block)});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+            renders.emplace_back();
+            QVERIFY(readWav(wav, &renders.back()));
+        }
+        QCOMPARE(renders[0].left.size(), renders[1].left.size());
+        // The first note sounds from frame round(37/960 s x 48000) = 1850 in both.
+        QCOMPARE(firstAbove(renders[0].left, 0.0f), firstAbove(renders[1].left, 0.0f));
+        QVERIFY(std::abs(firstAbove(renders[0].left, 0.0f) - 1850) <= 2);
+        float difference = 0.0f;
+        for (std::size_t i = 0; i < renders[0].left.size(); ++i)
+            difference = std::max(difference, std::abs(renders[0].left[i] - renders[1].left[i]));
+        QVERIFY2(difference < 0.01f, qPrintable(QString::number(difference)));
+    }
+
     void helpExplainsEveryOption() {
         const Run run = runRender({QStringLiteral("--help")});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith(QStringLiteral("Usage: tembora-render [options] IN.mid")));
         for (const char* text :
              {"-o, --output <file>", "--rate <hz>", "44100, 48000 or 96000", "--block <frames>",
-              "--tail <seconds>", "Exit status", "channel 10 the drums"})
+              "--tail <seconds>", "--synth-model <n>", "Exit status", "channel 10 the drums"})
             QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
