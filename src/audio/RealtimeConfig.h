@@ -22,6 +22,8 @@ inline constexpr std::size_t midiQueueSlots = 2048;
 inline constexpr std::size_t micRingSamples = 32768;
 
 inline constexpr int mixerChannelCount = 7;
+// Voices of the SFZ piano; the voice search scans all of them.
+inline constexpr std::size_t sfzVoiceCount = 128;
 inline constexpr int keyboardSlotCount = 3;
 
 // Distinct voices (engine target and sounding pitch) one key may hold at once: main,
