@@ -1,3 +1,5 @@
+// Lifecycle of ProjectManager: the data folder and the start-up order.
+
 #include "ProjectManager.h"
 
 #include <QDir>
@@ -5,11 +7,22 @@
 
 namespace tmb {
 
-ProjectManager::ProjectManager() {
-    m_dataDirectory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+ProjectManager::ProjectManager()
+    : ProjectManager(CatalogLocations::standard()) {}
+
+ProjectManager::ProjectManager(const CatalogLocations& locations)
+    : m_locations(locations) {
+    m_dataDirectory = m_locations.dataDirectory;
     if (m_dataDirectory.isEmpty())
-        m_dataDirectory = QDir::homePath() + QStringLiteral("/.local/share/Tembora");
+        m_dataDirectory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (m_dataDirectory.isEmpty()) {
+        const QString home = m_locations.home.isEmpty() ? QDir::homePath() : m_locations.home;
+        m_dataDirectory = home + QStringLiteral("/.local/share/Tembora");
+    }
     QDir().mkpath(m_dataDirectory);
+
+    initializeCatalogDatabase();
+    discoverAndIndexPresets();
 }
 
 QString ProjectManager::autosavePath() const {
