@@ -89,6 +89,7 @@ private:
 
     // Catalogue in order, and the position of each id in it.
     std::vector<InstrumentPreset> m_presets;
+    std::vector<QString> m_searchTexts; // name, categories and style of each preset, case-folded
     QHash<QString, int> m_indexById;
     // Canonical paths of the files listed so far in a rebuild.
     QSet<QString> m_listedFiles;

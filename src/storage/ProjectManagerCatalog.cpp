@@ -113,6 +113,7 @@ void ProjectManager::loadImportedFilesFromDb() {
 
 void ProjectManager::discoverAndIndexPresets() {
     m_presets.clear();
+    m_searchTexts.clear();
     m_indexById.clear();
     m_listedFiles.clear();
     m_builtinFavorites.clear();
@@ -135,6 +136,11 @@ void ProjectManager::discoverAndIndexPresets() {
 
 void ProjectManager::appendPreset(InstrumentPreset preset) {
     if (preset.isFavorite) m_builtinFavorites.insert(preset.id);
+    // What a text search looks at, case-folded once here rather than on every search.
+    const QChar separator(0x1f);
+    m_searchTexts.push_back((preset.name + separator + preset.category + separator + preset.subcategory +
+                             separator + preset.manufacturerStyle)
+                                .toCaseFolded());
     m_indexById.insert(preset.id, static_cast<int>(m_presets.size()));
     m_presets.push_back(std::move(preset));
 }
@@ -304,32 +310,31 @@ QStringList ProjectManager::presetCategories() const {
 
 QVariantList ProjectManager::presetsAsVariantList(const QString& category, const QString& searchText,
                                                   bool favoritesOnly) const {
-    const QString search = searchText.trimmed().toLower();
+    const QString search = searchText.trimmed().toCaseFolded();
     const bool anyCategory =
         category.isEmpty() || category.compare(QLatin1String("All"), Qt::CaseInsensitive) == 0;
     QVariantList list;
-    for (const InstrumentPreset& preset : m_presets) {
+    list.reserve(static_cast<qsizetype>(m_presets.size()));
+    for (size_t i = 0; i < m_presets.size(); ++i) {
+        const InstrumentPreset& preset = m_presets[i];
         if (favoritesOnly && !preset.isFavorite) continue;
         if (!anyCategory && preset.category != category) continue;
-        if (!search.isEmpty() && !preset.name.contains(search, Qt::CaseInsensitive) &&
-            !preset.category.contains(search, Qt::CaseInsensitive) &&
-            !preset.subcategory.contains(search, Qt::CaseInsensitive) &&
-            !preset.manufacturerStyle.contains(search, Qt::CaseInsensitive))
-            continue;
+        if (!search.isEmpty() && !m_searchTexts[i].contains(search)) continue;
+        // Keys in sorted order, each appended at the end of the map.
         QVariantMap map;
-        map.insert(QStringLiteral("id"), preset.id);
-        map.insert(QStringLiteral("name"), preset.name);
-        map.insert(QStringLiteral("category"), preset.category);
-        map.insert(QStringLiteral("subcategory"), preset.subcategory);
-        map.insert(QStringLiteral("manufacturerStyle"), preset.manufacturerStyle);
-        map.insert(QStringLiteral("engineType"), preset.engineType);
-        map.insert(QStringLiteral("engineLabel"), engineLabel(preset.engineType));
-        map.insert(QStringLiteral("filePath"), preset.filePath);
-        map.insert(QStringLiteral("licenseInfo"), preset.licenseInfo);
-        map.insert(QStringLiteral("sizeMB"),
+        map.insert(map.cend(), QStringLiteral("category"), preset.category);
+        map.insert(map.cend(), QStringLiteral("engineLabel"), engineLabel(preset.engineType));
+        map.insert(map.cend(), QStringLiteral("engineType"), preset.engineType);
+        map.insert(map.cend(), QStringLiteral("filePath"), preset.filePath);
+        map.insert(map.cend(), QStringLiteral("id"), preset.id);
+        map.insert(map.cend(), QStringLiteral("isFavorite"), preset.isFavorite);
+        map.insert(map.cend(), QStringLiteral("licenseInfo"), preset.licenseInfo);
+        map.insert(map.cend(), QStringLiteral("manufacturerStyle"), preset.manufacturerStyle);
+        map.insert(map.cend(), QStringLiteral("missingFile"), preset.missingFile);
+        map.insert(map.cend(), QStringLiteral("name"), preset.name);
+        map.insert(map.cend(), QStringLiteral("sizeMB"),
                    QString::number(static_cast<double>(preset.sizeBytes) / 1048576.0, 'f', 1));
-        map.insert(QStringLiteral("isFavorite"), preset.isFavorite);
-        map.insert(QStringLiteral("missingFile"), preset.missingFile);
+        map.insert(map.cend(), QStringLiteral("subcategory"), preset.subcategory);
         list.append(map);
     }
     return list;
