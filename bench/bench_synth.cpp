@@ -7,6 +7,7 @@
 //
 // Usage: bench_synth [--seconds S] [--reference-sines]
 
+#include "app/Harmonizer.h"
 #include "audio/AudioEngine.h"
 #include "engines/SynthEngine.h"
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace tmb;
 
@@ -130,6 +132,68 @@ private:
     int m_voices = 0;
 };
 
+// The block callback with the keys played through the harmonizer (gospel quartet: a
+// lead and up to two voices below) and the event queue, as a player's keys arrive. The
+// harmonizer's own work at each strike is timed too. Keys are chosen so that their
+// voices do not overlap; 64 voices are 32 pitches on the main synth doubled by the layer.
+class WithHarmonizer final : public BenchVariant {
+public:
+    const char* name() const override { return "block callback with the harmonizer"; }
+    void setUp(int model, int voices, bool referenceSines) override {
+        m_engine = std::make_unique<AudioEngine>();
+        m_engine->prepareOffline(sampleRate, blockFrames);
+        for (SynthEngine& synth : m_engine->synths) {
+            synth.setVoiceModel(model);
+            synth.setReferenceSines(referenceSines);
+        }
+        m_engine->setSlotEngineType(0, SoundEngineType::Synth);
+        m_engine->setSlotEngineType(1, SoundEngineType::Synth);
+        WorkstationState zones;
+        zones.layer2Enabled = voices > SynthEngine::voiceCount;
+        m_engine->updateWorkstationState(zones);
+        m_harmonizer = std::make_unique<Harmonizer>(
+            [engine = m_engine.get()](const MidiEvent& event, bool) { engine->submitMidiEvent(event); });
+        m_harmonizer->setMode(1);
+        m_harmonizer->setEnabled(true);
+
+        // Greedy choice of keys whose voices are all new pitches, up to the count.
+        const int pitches = std::min(voices, SynthEngine::voiceCount);
+        std::array<bool, 128> used{};
+        int taken = 0;
+        m_keys.clear();
+        // Low keys (below 36) sound their lead alone and fill up what remains.
+        for (int n = 0; n < 79 && taken < pitches; ++n) {
+            const int key = n < 64 ? firstKey + n : n - 43;
+            const Harmonizer::VoicePlan plan = Harmonizer::plan(key, 100, 1, 1, false, -1);
+            bool fresh = taken + plan.count <= pitches;
+            for (int i = 0; i < plan.count && fresh; ++i)
+                fresh = !used[static_cast<std::size_t>(plan.voices[i].pitch)];
+            if (!fresh) continue;
+            for (int i = 0; i < plan.count; ++i)
+                used[static_cast<std::size_t>(plan.voices[i].pitch)] = true;
+            taken += plan.count;
+            m_keys.push_back(key);
+        }
+        m_voices = voices;
+        strike();
+    }
+    void strike() override {
+        for (int key : m_keys)
+            m_harmonizer->noteOn(key, 100, 0);
+    }
+    void renderBlock() override { m_engine->processAudioCallback(m_out.data(), blockFrames); }
+    int soundingVoices() const override {
+        return m_engine->synths[0].activeVoiceCount() + m_engine->synths[1].activeVoiceCount();
+    }
+
+private:
+    std::unique_ptr<AudioEngine> m_engine;
+    std::unique_ptr<Harmonizer> m_harmonizer;
+    std::vector<int> m_keys;
+    std::array<float, 2 * blockFrames> m_out{};
+    int m_voices = 0;
+};
+
 struct Figure {
     double realtimeFactor;
     int voices;
@@ -187,7 +251,8 @@ int main(int argc, char** argv) {
     SynthOnly synthOnly(false);
     SynthOnly synthWithVibrato(true);
     BlockCallback blockCallback;
-    BenchVariant* variants[] = {&synthOnly, &synthWithVibrato, &blockCallback};
+    WithHarmonizer withHarmonizer;
+    BenchVariant* variants[] = {&synthOnly, &synthWithVibrato, &blockCallback, &withHarmonizer};
 
     std::printf("Realtime factor at %u Hz, %u-frame blocks, %.1f s per figure%s (CPU time of one thread)\n",
                 sampleRate, blockFrames, seconds, referenceSines ? ", reference sines" : "");
