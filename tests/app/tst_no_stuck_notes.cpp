@@ -8,8 +8,10 @@
 #include "support/AudioAnalysis.h"
 #include "support/EngineVoiceProbe.h"
 #include "support/OfflineRender.h"
+#include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <random>
@@ -22,7 +24,20 @@ class NoStuckNotesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { usePrivateHome(); }
+    void initTestCase() {
+        usePrivateHome();
+        // A piano whose samples outlast the whole performance: a voice that is never
+        // released keeps sounding until the end.
+        QVERIFY(m_folder.isValid());
+        TestTone tone;
+        tone.frequency = 261.63;
+        tone.amplitude = 0.3;
+        tone.seconds = 20.0;
+        QVERIFY(writeTestWav(m_folder.filePath("c4.wav"), tone));
+        m_sfzPath = m_folder.filePath("piano.sfz");
+        QVERIFY(writeTestFile(m_sfzPath, "<region> sample=c4.wav lokey=0 hikey=127 pitch_keycenter=60 "
+                                         "ampeg_release=0.3\n"));
+    }
 
     void randomPerformanceLeavesNothingSounding_data() {
         QTest::addColumn<unsigned>("seed");
@@ -40,10 +55,13 @@ private Q_SLOTS:
         WorkstationController& c = *controller;
         AudioEngine& engine = c.audioEngine();
         engine.prepareOffline(48000, 256);
+        QString error;
+        QVERIFY2(engine.sfzPiano.loadSfzFile(m_sfzPath, &error), qPrintable(error));
         for (int slot = 0; slot < 3; ++slot) {
             engine.setSlotEngineType(slot, SoundEngineType::Synth);
             engine.synths[slot].setVoiceModel(pick(0, 8));
         }
+        engine.setSlotEngineType(0, SoundEngineType::Sfz);
         c.setReverbAmount(0.0f);
         std::vector<float> out(2 * 256);
         auto blocks = [&](int count) {
@@ -54,6 +72,7 @@ private Q_SLOTS:
         std::set<int> screenKeys;
         std::set<std::pair<int, int>> hardwareKeys; // (channel, note)
         int peakVoices = 0;
+        int peakPianoVoices = 0;
         for (int step = 0; step < 400; ++step) {
             switch (pick(0, 19)) {
             case 0:
@@ -136,11 +155,11 @@ private Q_SLOTS:
                     c.setAutoTuneMode(pick(0, 4));
                 break;
             case 15: {
-                // A slot changes engine while keys are held (SoundFont, then back).
+                // A slot changes engine while keys are held: the main slot among the
+                // SFZ piano, the synth and the SoundFont, the others between the last two.
                 const int slot = pick(0, 2);
-                engine.setSlotEngineType(slot, engine.slotEngineType(slot) == SoundEngineType::Synth
-                                                   ? SoundEngineType::SoundFont
-                                                   : SoundEngineType::Synth);
+                const int type = slot == 0 ? pick(0, 2) : pick(1, 2);
+                engine.setSlotEngineType(slot, static_cast<SoundEngineType>(type));
                 break;
             }
             case 16:
@@ -172,11 +191,12 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             blocks(pick(0, 2));
             peakVoices = std::max(peakVoices, soundingVoices(engine));
+            peakPianoVoices = std::max(peakPianoVoices, engine.sfzPiano.activeVoiceCount());
         }
         QVERIFY2(peakVoices > 4, "the performance should have sounded");
+        if (peakPianoVoices > 0) ++m_performancesWithPiano;
 
-        // Release every key and pedal; the slots go back to the synth so that the
-        // probe sees every engine that can still hold a voice.
+        // Release every key and pedal.
         for (int note : screenKeys)
             c.noteOff(note);
         for (const auto& [channel, note] : hardwareKeys) {
@@ -198,6 +218,16 @@ private Q_SLOTS:
             peak(tail.left, lastHalfSecond) < 1e-5f && peak(tail.right, lastHalfSecond) < 1e-5f,
             qPrintable(QStringLiteral("output after the tail: %1").arg(peak(tail.left, lastHalfSecond))));
     }
+
+    void cleanupTestCase() {
+        // The main slot starts on the piano; most performances must have played it.
+        QVERIFY2(m_performancesWithPiano >= 6, qPrintable(QString::number(m_performancesWithPiano)));
+    }
+
+private:
+    int m_performancesWithPiano = 0;
+    QTemporaryDir m_folder;
+    QString m_sfzPath;
 };
 
 QTEST_GUILESS_MAIN(NoStuckNotesTest)
