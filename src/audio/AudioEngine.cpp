@@ -232,13 +232,8 @@ void AudioEngine::panicAllNotesOff() noexcept {
 
 void AudioEngine::updatePianoParameters(const PianoParameters& params) {
     m_publishedParams = params;
+    // The effect settings follow on the audio thread, from the whole record.
     m_paramsMailbox.publish(params);
-    effects.setEqGains(0.0f, 0.0f, 0.0f, params.brightness, params.lidPosition);
-    effects.setReverb(params.reverbAmount, params.reverbRoomSize, params.damperResonance);
-    effects.setChorus(params.chorusAmount);
-    effects.setDelay(params.delayAmount, params.delayTime, 0.35f);
-    effects.setDriveAndCompressor(params.driveAmount, params.compressorAmount);
-    effects.setStereoWidth(params.stereoWidth);
 }
 
 void AudioEngine::updateWorkstationState(const WorkstationState& state) {
@@ -255,8 +250,22 @@ SoundEngineType AudioEngine::slotEngineType(int slot) const {
 }
 
 void AudioEngine::applyPublishedRecords() noexcept {
-    if (m_paramsMailbox.fetch()) adoptPushedParameters(m_paramsMailbox.current());
+    if (m_paramsMailbox.fetch()) {
+        adoptPushedParameters(m_paramsMailbox.current());
+        applyEffectSettings(m_params);
+    }
     if (m_stateMailbox.fetch()) m_state = m_stateMailbox.current();
+}
+
+// Audio thread: the chain's coefficients come from one whole record, so a block
+// never runs with half of a new setting.
+void AudioEngine::applyEffectSettings(const PianoParameters& params) noexcept {
+    effects.setEqGains(0.0f, 0.0f, 0.0f, params.brightness, params.lidPosition);
+    effects.setReverb(params.reverbAmount, params.reverbRoomSize, params.damperResonance);
+    effects.setChorus(params.chorusAmount);
+    effects.setDelay(params.delayAmount, params.delayTime, 0.35f);
+    effects.setDriveAndCompressor(params.driveAmount, params.compressorAmount);
+    effects.setStereoWidth(params.stereoWidth);
 }
 
 void AudioEngine::drainEventQueue() noexcept {

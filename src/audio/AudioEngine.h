@@ -163,6 +163,7 @@ private:
     bool startAlsaFallback();
     void alsaThreadLoop(void* pcm);
     void applyPublishedRecords() noexcept;
+    void applyEffectSettings(const PianoParameters& params) noexcept;
     void drainEventQueue() noexcept;
     // Dispatch helpers (AudioEngineDispatch.cpp).
     void handleEvent(const MidiEvent& event, bool fromPlayback) noexcept;

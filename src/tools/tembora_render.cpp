@@ -3,6 +3,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/MidiFileRenderer.h"
+#include "engines/GeneralMidiPlayer.h"
 #include "midi/StandardMidiFile.h"
 
 #include <QCommandLineParser>
@@ -34,6 +35,11 @@ channels 4-7 the accompaniment parts and channel 10 the drums. The built-in
 synth plays all three keyboard zones. Every event lands on its exact sample frame.
 Prints one line: seconds of audio rendered, seconds taken, realtime factor.
 
+With --sf2 the engine plays the file as a General MIDI sound module: every
+channel through the SoundFont, with the file's own bank and program changes,
+channel 10 through the SoundFont's drum kits. The master effects (tone, reverb,
+compressor, soft clip) follow in both modes unless --fx off.
+
 Exit status: 0 done; 1 the output could not be written; 2 bad input or options
 (missing file, not a MIDI file, a track cut short, an unknown option).)";
 
@@ -42,6 +48,8 @@ struct RenderSettings {
     QString outputPath;
     MidiFileRenderer::Options render;
     int synthModel = 0;
+    QString soundFontPath; // General MIDI player mode when set
+    bool effects = true;
 };
 
 // Every option is declared in the constructor and read in read(): adding one
@@ -57,6 +65,8 @@ public:
         m_parser.addOption(m_block);
         m_parser.addOption(m_tail);
         m_parser.addOption(m_synthModel);
+        m_parser.addOption(m_soundFont);
+        m_parser.addOption(m_effects);
         m_parser.addHelpOption();
     }
 
@@ -119,6 +129,14 @@ public:
             return false;
         }
         settings->synthModel = static_cast<int>(model);
+
+        settings->soundFontPath = m_parser.value(m_soundFont);
+        const QString effects = m_parser.value(m_effects);
+        if (effects != QLatin1String("on") && effects != QLatin1String("off")) {
+            *error = QStringLiteral("--fx must be on or off, not \"%1\"").arg(effects);
+            return false;
+        }
+        settings->effects = effects == QLatin1String("on");
         return true;
     }
 
@@ -146,6 +164,14 @@ private:
         QStringLiteral("Voice model of the built-in synth (default 0): 0 slow pad, 1 electric piano, "
                        "2 drawbar organ, 3 additive, 4 short saw, 5 saw, 6 slow saw, 7 additive bell."),
         QStringLiteral("n"), QStringLiteral("0")};
+    const QCommandLineOption m_soundFont{
+        QStringLiteral("sf2"),
+        QStringLiteral("Play the file as a General MIDI module through the SoundFont <file>: every channel "
+                       "with its own bank and program changes, channel 10 on the drum kits."),
+        QStringLiteral("file")};
+    const QCommandLineOption m_effects{QStringLiteral("fx"),
+                                       QStringLiteral("The master effects chain: on or off (default on)."),
+                                       QStringLiteral("on|off"), QStringLiteral("on")};
 };
 
 int fail(int code, const QString& message) {
@@ -186,7 +212,11 @@ int main(int argc, char* argv[]) {
         engine.setSlotEngineType(slot, SoundEngineType::Synth);
         engine.synths[static_cast<std::size_t>(slot)].setVoiceModel(settings.synthModel);
     }
+    GeneralMidiPlayer player(engine.fluidSynth);
+    const bool generalMidi = !settings.soundFontPath.isEmpty();
+    if (generalMidi && !player.loadFont(settings.soundFontPath, &error)) return fail(ExitBadInput, error);
     engine.prepareOffline(settings.render.sampleRate, settings.render.blockFrames);
+    engine.effects.setEnabled(settings.effects);
 
     QSaveFile output(settings.outputPath);
     if (!output.open(QIODevice::WriteOnly))
@@ -204,9 +234,19 @@ int main(int argc, char* argv[]) {
     sf_command(wav, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     const MidiFileRenderer renderer(file, settings.render);
-    const bool rendered = renderer.render(engine, [wav](const float* interleaved, std::uint32_t frames) {
+    const auto sink = [wav](const float* interleaved, std::uint32_t frames) {
         return sf_writef_float(wav, interleaved, frames) == static_cast<sf_count_t>(frames);
-    });
+    };
+    // As a General MIDI module the events bypass the keyboard's zones: this thread
+    // renders, so it hands them to the SoundFont engine itself, right before the
+    // block that starts at their frame.
+    const bool rendered = generalMidi
+                              ? renderer.render([&player](const MidiEvent& event) { player.handle(event); },
+                                                [&engine](float* out, std::uint32_t frames) {
+                                                    engine.processAudioCallback(out, frames);
+                                                },
+                                                sink)
+                              : renderer.render(engine, sink);
     const QString writeError = QString::fromLocal8Bit(sf_strerror(wav));
     sf_close(wav);
     if (!rendered || !output.commit())

@@ -259,9 +259,10 @@ private Q_SLOTS:
         QVERIFY2(abc2midi.waitForFinished(30000) && abc2midi.exitCode() == 0,
                  "abc2midi (package abcmidi) failed");
 
-        // The additive model: a fast attack and a clear fundamental.
-        const Run run = runRender(
-            {midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"), QStringLiteral("3")});
+        // The additive model: a fast attack and a clear fundamental. The effects stay
+        // off: reverb building up after the attack would move the half-level point.
+        const Run run = runRender({midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
+                                   QStringLiteral("3"), QStringLiteral("--fx"), QStringLiteral("off")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         StereoSignal signal;
         QVERIFY(readWav(wav, &signal));
@@ -297,7 +298,8 @@ private Q_SLOTS:
 
         for (const char* rate : {"44100", "96000"}) {
             const Run run = runRender({midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
-                                       QStringLiteral("3"), QStringLiteral("--rate"), QLatin1String(rate)});
+                                       QStringLiteral("3"), QStringLiteral("--rate"), QLatin1String(rate),
+                                       QStringLiteral("--fx"), QStringLiteral("off")});
             QVERIFY2(run.exitCode == 0, qPrintable(run.err));
             StereoSignal signal;
             QVERIFY(readWav(wav, &signal));
