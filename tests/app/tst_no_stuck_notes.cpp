@@ -64,6 +64,11 @@ private Q_SLOTS:
             engine.synths[slot].setVoiceModel(pick(0, 8));
         }
         engine.setSlotEngineType(0, SoundEngineType::Sfz);
+        // A General MIDI organ on the three slot channels of the SoundFont engine: it
+        // sounds for as long as a note is held, so a hanging note cannot fade away.
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        for (int channel = 0; channel < 3; ++channel)
+            QVERIFY(engine.fluidSynth.selectProgram(channel, font, 0, 16));
         c.setReverbAmount(0.0f);
         std::vector<float> out(2 * 256);
         auto blocks = [&](int count) {
@@ -75,6 +80,7 @@ private Q_SLOTS:
         std::set<std::pair<int, int>> hardwareKeys; // (channel, note)
         int peakVoices = 0;
         int peakPianoVoices = 0;
+        int peakSoundFontVoices = 0;
         for (int step = 0; step < 400; ++step) {
             switch (pick(0, 19)) {
             case 0:
@@ -194,9 +200,11 @@ private Q_SLOTS:
             blocks(pick(0, 2));
             peakVoices = std::max(peakVoices, soundingVoices(engine));
             peakPianoVoices = std::max(peakPianoVoices, engine.sfzPiano.activeVoiceCount());
+            peakSoundFontVoices = std::max(peakSoundFontVoices, engine.fluidSynth.activeVoiceCount());
         }
         QVERIFY2(peakVoices > 4, "the performance should have sounded");
         if (peakPianoVoices > 0) ++m_performancesWithPiano;
+        if (peakSoundFontVoices > 0) ++m_performancesWithSoundFont;
 
         // Release every key and pedal.
         for (int note : screenKeys)
@@ -222,12 +230,15 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() {
-        // The main slot starts on the piano; most performances must have played it.
+        // The main slot starts on the piano; most performances must have played it,
+        // and many the SoundFont engine after a slot switched to it.
         QVERIFY2(m_performancesWithPiano >= 6, qPrintable(QString::number(m_performancesWithPiano)));
+        QVERIFY2(m_performancesWithSoundFont >= 6, qPrintable(QString::number(m_performancesWithSoundFont)));
     }
 
 private:
     int m_performancesWithPiano = 0;
+    int m_performancesWithSoundFont = 0;
     QTemporaryDir m_folder;
     QString m_sfzPath;
 };
