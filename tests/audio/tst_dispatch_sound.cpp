@@ -120,6 +120,29 @@ private Q_SLOTS:
         }
     }
 
+    // The SoundFont's keyboard channels follow the bend; the arranger's parts do not.
+    // Measured against the same note unbent, as the font's samples carry their own tuning.
+    void pitchBendMovesTheSoundFontKeyboardChannelsOnly() {
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        auto sounding = [&](int channel, int bend) {
+            auto engine = synthEngine(48000, 256);
+            engine->setSlotEngineType(0, SoundEngineType::SoundFont);
+            if (!engine->fluidSynth.selectProgram(channel, font, 0, 73)) return 0.0; // flute: nearly a sine
+            engine->submitMidiEvent(MidiEvent::pitchBendEvent(0, bend));
+            engine->submitMidiEvent(MidiEvent::noteOn(channel, 69, 100));
+            const StereoSignal out = renderBlocks(*engine, 72000, 256);
+            return dominantFrequency(out.left, out.sampleRate, 200.0, 700.0, 12000);
+        };
+        for (int channel : {0, 3}) {
+            const double straight = sounding(channel, 0);
+            QVERIFY2(std::fabs(semitones(straight, 440.0)) < 0.5, qPrintable(QString::number(straight)));
+            const double moved = semitones(sounding(channel, 4096), straight);
+            const double expected = channel == 0 ? 1.0 : 0.0;
+            QVERIFY2(std::fabs(moved - expected) < 0.02,
+                     qPrintable(QStringLiteral("channel %1 moved %2 semitones").arg(channel).arg(moved)));
+        }
+    }
+
     void transposeOctaveAndZoneOffsetsLandOnTheirPitch() {
         {
             auto engine = synthEngine(48000, 256);
