@@ -28,19 +28,23 @@ QStringList soundFontSearchFolders() {
     return overriddenFolders.isEmpty() ? defaultFolders() : overriddenFolders;
 }
 
-QString resolveSoundFontPath(const QString& path) {
-    const QFileInfo named(path);
-    if (QDir::cleanPath(named.absolutePath()) != QLatin1String(soundFontFolder)) return path;
-
-    QStringList candidates{named.fileName()};
-    if (named.fileName() == QLatin1String("default.sf2")) candidates << QStringLiteral("default-GM.sf2");
-    for (const QString& folder : soundFontSearchFolders()) {
+QString findSoundFontFile(const QString& fileName, const QStringList& folders) {
+    QStringList candidates{fileName};
+    if (fileName == QLatin1String("default.sf2")) candidates << QStringLiteral("default-GM.sf2");
+    for (const QString& folder : folders) {
         for (const QString& name : candidates) {
             const QFileInfo file(QDir(folder).filePath(name));
             if (file.isFile()) return file.absoluteFilePath();
         }
     }
-    return path;
+    return {};
+}
+
+QString resolveSoundFontPath(const QString& path) {
+    const QFileInfo named(path);
+    if (QDir::cleanPath(named.absolutePath()) != QLatin1String(soundFontFolder)) return path;
+    const QString found = findSoundFontFile(named.fileName(), soundFontSearchFolders());
+    return found.isEmpty() ? path : found;
 }
 
 } // namespace tmb

@@ -19,6 +19,11 @@ inline constexpr char soundFontFolder[] = "/usr/share/soundfonts";
 // Any thread.
 QString resolveSoundFontPath(const QString& path);
 
+// Looks for a SoundFont by file name in `folders`, in order; "default.sf2" may also
+// be found as "default-GM.sf2". The absolute path, or empty when no folder has it.
+// Any thread.
+QString findSoundFontFile(const QString& fileName, const QStringList& folders);
+
 // The folders resolveSoundFontPath searches. Tests point them at temporary
 // folders; an empty list restores the defaults. Any thread.
 void setSoundFontSearchFolders(const QStringList& folders);

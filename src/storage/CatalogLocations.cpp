@@ -1,5 +1,7 @@
 #include "CatalogLocations.h"
 
+#include "engines/SoundFontPaths.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -29,8 +31,7 @@ QString firstFileIn(const QStringList& folders, const QStringList& names) {
 CatalogLocations CatalogLocations::forHome(const QString& home) {
     CatalogLocations locations;
     locations.home = home;
-    locations.soundFontFolders = {QStringLiteral("/usr/share/soundfonts"),
-                                  QStringLiteral("/usr/share/sounds/sf2")};
+    locations.soundFontFolders = soundFontSearchFolders();
     locations.scanFolders = {home + QStringLiteral("/Music"), home + QStringLiteral("/Downloads")};
     locations.scanFolders += locations.soundFontFolders;
     locations.drumKitFolders = {home + QStringLiteral("/.lv2/avldrums.lv2"),
@@ -58,9 +59,8 @@ void CatalogLocations::clearStandard() {
 }
 
 QString CatalogLocations::generalMidiSoundFont() const {
-    const QString font = firstFileIn(soundFontFolders, {QStringLiteral("FluidR3_GM.sf2")});
-    if (!font.isEmpty()) return font;
-    return firstFileIn(soundFontFolders, {QStringLiteral("default.sf2"), QStringLiteral("default-GM.sf2")});
+    const QString font = findSoundFontFile(QStringLiteral("FluidR3_GM.sf2"), soundFontFolders);
+    return font.isEmpty() ? findSoundFontFile(QStringLiteral("default.sf2"), soundFontFolders) : font;
 }
 
 QString CatalogLocations::drumKitFile(const QString& fileName) const {
