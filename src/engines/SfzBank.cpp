@@ -43,12 +43,20 @@ std::shared_ptr<SfzBank> SfzBank::load(const QString& path, QString* error) {
     // Regions that name the same file share one sample; a file that cannot be used
     // is remembered as null so it is tried only once.
     QHash<QString, std::shared_ptr<SfzSampleData>> samples;
+    std::uint64_t decodedBytes = 0;
     for (SfzParsedRegion& parsed : SfzParser::parseRegions(SfzParser::joinLines(text))) {
         if (bank->regions.size() >= maxRegions) break;
         const QString samplePath = QDir::cleanPath(folder.absoluteFilePath(parsed.samplePath));
         auto found = samples.constFind(samplePath);
         if (found == samples.constEnd()) {
             auto sample = readSfzSampleFile(samplePath);
+            if (sample) {
+                const std::uint64_t decoded = sample->pcmFloat.size() * sizeof(float);
+                if (decoded > maxDecodedBytes - decodedBytes)
+                    sample.reset();
+                else
+                    decodedBytes += decoded;
+            }
             if (sample) bank->mappedBytes += sample->mapLength;
             found = samples.insert(samplePath, std::move(sample));
         }

@@ -27,6 +27,9 @@ struct SfzBank {
     // the loader (or the note-on region scan) unbounded.
     static constexpr qint64 maxTextBytes = 16 * 1024 * 1024;
     static constexpr std::size_t maxRegions = 65536;
+    // Decoded (non-16-bit) samples of one instrument, in bytes; files past it are
+    // dropped like unreadable ones. Mapped samples do not count (page cache).
+    static constexpr std::uint64_t maxDecodedBytes = std::uint64_t{2} << 30;
 
     // Reads an SFZ file and its samples. Null on failure, with *error (when given)
     // set to the message the user sees. Any thread except the audio thread.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -49,18 +50,19 @@ sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
         base = file->position;
     else if (whence == SEEK_END)
         base = file->length;
+    // Like lseek: a position past the end is allowed (reads there return nothing),
+    // a negative one or an overflow is refused. Offsets come from the file's headers.
     sf_count_t target = 0;
-    // Offsets come from the file's own headers: saturate instead of overflowing.
-    if (__builtin_add_overflow(base, offset, &target)) target = offset < 0 ? 0 : file->length;
-    file->position = std::clamp<sf_count_t>(target, 0, file->length);
-    return file->position;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0) return -1;
+    file->position = target;
+    return target;
 }
 
 sf_count_t memoryRead(void* destination, sf_count_t count, void* user) {
     auto* file = static_cast<MemoryFile*>(user);
-    const sf_count_t available = file->length - file->position;
-    const sf_count_t n = std::clamp<sf_count_t>(count, 0, available);
-    if (n > 0) std::memcpy(destination, file->bytes + file->position, static_cast<std::size_t>(n));
+    if (count <= 0 || file->position >= file->length) return 0;
+    const sf_count_t n = std::min(count, file->length - file->position);
+    std::memcpy(destination, file->bytes + file->position, static_cast<std::size_t>(n));
     file->position += n;
     return n;
 }
@@ -71,6 +73,14 @@ sf_count_t memoryWrite(const void*, sf_count_t, void*) {
 
 sf_count_t memoryTell(void* user) {
     return static_cast<MemoryFile*>(user)->position;
+}
+
+// Float files may hold NaN, infinities or absurd levels; one such value would
+// poison the tone filter and every effect after it. Real material stays well
+// inside the headroom kept here.
+float playableValue(float value) {
+    constexpr float headroom = 8.0f;
+    return std::isfinite(value) ? std::clamp(value, -headroom, headroom) : 0.0f;
 }
 
 } // namespace
@@ -151,8 +161,8 @@ bool decodeSfzSample(const std::uint8_t* bytes, std::uint64_t length, SfzSampleD
         if (got <= 0) break;
         for (sf_count_t f = 0; f < got; ++f) {
             const float* frame = chunk.data() + f * channels;
-            out->pcmFloat.push_back(frame[0]);
-            if (kept == 2) out->pcmFloat.push_back(frame[1]);
+            out->pcmFloat.push_back(playableValue(frame[0]));
+            if (kept == 2) out->pcmFloat.push_back(playableValue(frame[1]));
         }
         frames += static_cast<std::uint64_t>(got);
     }
@@ -167,7 +177,12 @@ bool decodeSfzSample(const std::uint8_t* bytes, std::uint64_t length, SfzSampleD
 
 bool buildSfzSample(const std::uint8_t* bytes, std::uint64_t length, SfzSampleData* out) {
     const SfzWavLayout layout = inspectWav(bytes, length);
-    if (layout.usableInPlace()) {
+    // A mapping is page-aligned and data chunks start at even offsets; other callers'
+    // buffers may not be, and 16-bit reads need 2-byte alignment.
+    const bool aligned =
+        layout.usableInPlace() &&
+        reinterpret_cast<std::uintptr_t>(bytes + layout.dataOffset) % alignof(std::int16_t) == 0;
+    if (aligned) {
         out->pcm16 = reinterpret_cast<const std::int16_t*>(bytes + layout.dataOffset);
         out->pcmFloat.clear();
         out->channels = layout.channels;

@@ -54,7 +54,8 @@ SfzWavLayout inspectWav(const std::uint8_t* bytes, std::uint64_t length) noexcep
 inline constexpr std::uint64_t sfzMaxDecodedFrames = std::uint64_t{1} << 25;
 
 // Decodes any format libsndfile reads from `length` bytes into out->pcmFloat
-// (first two channels at most). False when libsndfile cannot read it.
+// (first two channels at most; NaN and infinities read as 0, levels held within
+// +-8). False when libsndfile cannot read it.
 bool decodeSfzSample(const std::uint8_t* bytes, std::uint64_t length, SfzSampleData* out);
 
 // Fills `out` from a file's bytes: in place when usableInPlace (out keeps pointers

@@ -448,16 +448,24 @@ private Q_SLOTS:
     }
 
     void playsThroughTheAudioEngine() {
+        // A note-on event for the main zone reaches the piano once it holds an
+        // instrument; the published voice count is the piano's.
         AudioEngine audio;
         audio.prepareOffline(48000, 256);
         const QString path = m_dir.filePath(u"engine.sfz"_qs);
         QVERIFY(writeTestFile(path, "<region> sample=c4.wav pitch_keycenter=60"));
         QVERIFY(audio.sfzPiano.loadSfzFile(path));
         const StereoSignal out = renderBlocks(audio, at(0.5), 256, [&](std::uint64_t frame) {
-            if (frame == 0) audio.sfzPiano.noteOn(67, 100, 440.0f);
+            if (frame == 0) audio.submitMidiEvent(MidiEvent::noteOn(0, 67, 100));
         });
         QCOMPARE(audio.activeVoiceCount(), 1);
         QVERIFY(std::fabs(dominantFrequency(out.left, rate, 100, 2000, at(0.1)) / 392.0 - 1.0) < 0.005);
+        renderBlocks(audio, at(0.1), 256, [&](std::uint64_t frame) {
+            if (frame == 0) audio.submitMidiEvent(MidiEvent::noteOff(0, 67));
+        });
+        QCOMPARE(audio.sfzPiano.activeVoiceCount(), 1); // releasing (0.45 s)
+        renderBlocks(audio, at(0.6), 256);
+        QCOMPARE(audio.activeVoiceCount(), 0);
     }
 };
 

@@ -301,6 +301,15 @@ private Q_SLOTS:
             for (std::uint64_t i = 0; i < decoded->frames; i += 97)
                 QVERIFY(std::fabs(decoded->pcmFloat[i] - s16->pcm16[i] / 32768.0f) < 1.0f / 16384);
         }
+        // Values a float file may hold that no one can play come out as silence or
+        // within the headroom.
+        const QByteArray hostileFloats =
+            le32(0x7FC00000) + le32(0x7F800000) + le32(0xFF800000) + le32(0x7F7FFFFF) + le32(0x3F000000);
+        QVERIFY(writeTestFile(path(u"nan.wav"_qs),
+                              riff(chunk("fmt ", fmtBody(3, 1, 48000, 32)) + chunk("data", hostileFloats))));
+        const auto nan = readSfzSampleFile(path(u"nan.wav"_qs));
+        QVERIFY(nan);
+        QCOMPARE(nan->pcmFloat, (std::vector<float>{0.0f, 0.0f, 0.0f, 8.0f, 0.5f}));
         // Six channels decode to the first two.
         TestTone surround;
         surround.seconds = 0.1;
@@ -328,6 +337,14 @@ private Q_SLOTS:
                                                              chunk("data", "abcd", 0xFFFFFFFF))));
         const auto wrapping = readSfzSampleFile(path(u"wrapping.wav"_qs));
         QVERIFY(!wrapping || (wrapping->pcm16 == nullptr && wrapping->frames <= 2));
+        // Chunk sizes that send libsndfile's own parser far past the end of the bytes.
+        const QByteArray farSeek = QByteArray::fromHex("52494646b000000057415645") + "LIST" +
+                                   QByteArray::fromHex("0300ffffffffffffffffffffffffffff");
+        SfzSampleData decoded;
+        QVERIFY(!decodeSfzSample(reinterpret_cast<const std::uint8_t*>(farSeek.constData()),
+                                 quint64(farSeek.size()), &decoded));
+        QVERIFY(writeTestFile(path(u"farseek.wav"_qs), farSeek + QByteArray(40, '\xff')));
+        QVERIFY(!readSfzSampleFile(path(u"farseek.wav"_qs)));
         // A truncated file is not played in place; what libsndfile recovers may play.
         QVERIFY(writeTestFile(path(u"truncated.wav"_qs), good.left(good.size() / 2)));
         const auto truncated = readSfzSampleFile(path(u"truncated.wav"_qs));
