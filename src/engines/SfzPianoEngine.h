@@ -116,6 +116,8 @@ private:
     void triggerPedalSample(int controllerValue, float volume) noexcept;
     void releaseVoice(SfzVoice& voice) noexcept;
     std::uint32_t renderVoices(float* left, float* right, std::uint32_t frames) noexcept;
+    std::uint32_t renderGroup(SfzVoice* const* voices, const std::uint32_t* voiceFrames, std::size_t count,
+                              std::uint32_t frames) noexcept;
     void renderResonance(float* left, float* right, std::uint32_t frames, float amount) noexcept;
 
     void install(std::shared_ptr<SfzBank> bank);
@@ -134,6 +136,11 @@ private:
     std::array<Resonator, 6> m_resonators;
     std::vector<float> m_mixLeft; // the piano alone, before it is added to the output
     std::vector<float> m_mixRight;
+    // Voices render in groups of four lanes; frame k of lane l sits at k * 4 + l.
+    std::vector<float> m_laneInputLeft; // interpolated sample values
+    std::vector<float> m_laneInputRight;
+    std::vector<float> m_laneMixLeft; // the voices' output per lane
+    std::vector<float> m_laneMixRight;
     std::atomic<std::uint32_t> m_lastActiveVoiceCount{0};
 
     // Bank hand-over between loaders, the audio thread and the reclaimer.
