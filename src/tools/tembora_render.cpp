@@ -32,7 +32,8 @@ offline, with no sound device, and writes a 16-bit stereo WAV file.
 File channels reach the engine as played notes do: channel 1 (and 8, 9, 11-16)
 plays the keyboard's main zone, channel 2 the layer, channel 3 the split,
 channels 4-7 the accompaniment parts and channel 10 the drums. The built-in
-synth plays all three keyboard zones. Every event lands on its exact sample frame.
+synth plays all three keyboard zones, unless --sfz gives the main zone a sampled
+instrument. Every event lands on its exact sample frame.
 Prints one line: seconds of audio rendered, seconds taken, realtime factor.
 
 With --sf2 the engine plays the file as a General MIDI sound module: every
@@ -41,7 +42,8 @@ channel 10 through the SoundFont's drum kits. The master effects (tone, reverb,
 compressor, soft clip) follow in both modes unless --fx off.
 
 Exit status: 0 done; 1 the output could not be written; 2 bad input or options
-(missing file, not a MIDI file, a track cut short, an unknown option).)";
+(missing file, not a MIDI file, a track cut short, an SFZ instrument that cannot
+be loaded, an unknown option).)";
 
 struct RenderSettings {
     QString inputPath;
@@ -50,6 +52,7 @@ struct RenderSettings {
     int synthModel = 0;
     QString soundFontPath; // General MIDI player mode when set
     bool effects = true;
+    QString sfzPath; // empty: the built-in synth plays the main zone
 };
 
 // Every option is declared in the constructor and read in read(): adding one
@@ -67,6 +70,7 @@ public:
         m_parser.addOption(m_synthModel);
         m_parser.addOption(m_soundFont);
         m_parser.addOption(m_effects);
+        m_parser.addOption(m_sfz);
         m_parser.addHelpOption();
     }
 
@@ -137,6 +141,12 @@ public:
             return false;
         }
         settings->effects = effects == QLatin1String("on");
+        settings->sfzPath = m_parser.value(m_sfz);
+        // As a General MIDI module the file's events bypass the keyboard zones.
+        if (!settings->sfzPath.isEmpty() && !settings->soundFontPath.isEmpty()) {
+            *error = QStringLiteral("--sfz and --sf2 cannot be used together");
+            return false;
+        }
         return true;
     }
 
@@ -172,6 +182,11 @@ private:
     const QCommandLineOption m_effects{QStringLiteral("fx"),
                                        QStringLiteral("The master effects chain: on or off (default on)."),
                                        QStringLiteral("on|off"), QStringLiteral("on")};
+    const QCommandLineOption m_sfz{
+        QStringLiteral("sfz"),
+        QStringLiteral("Play the main zone with the SFZ instrument <file> (the layer and split stay on "
+                       "the built-in synth)."),
+        QStringLiteral("file")};
 };
 
 int fail(int code, const QString& message) {
@@ -207,10 +222,14 @@ int main(int argc, char* argv[]) {
 
     const auto started = std::chrono::steady_clock::now();
     AudioEngine engine;
-    // No instrument files are loaded, so the built-in synth plays every keyboard zone.
+    // The built-in synth plays every keyboard zone that has no instrument file.
     for (int slot = 0; slot < config::keyboardSlotCount; ++slot) {
         engine.setSlotEngineType(slot, SoundEngineType::Synth);
         engine.synths[static_cast<std::size_t>(slot)].setVoiceModel(settings.synthModel);
+    }
+    if (!settings.sfzPath.isEmpty()) {
+        if (!engine.sfzPiano.loadSfzFile(settings.sfzPath, &error)) return fail(ExitBadInput, error);
+        engine.setSlotEngineType(0, SoundEngineType::Sfz);
     }
     GeneralMidiPlayer player(engine.fluidSynth);
     const bool generalMidi = !settings.soundFontPath.isEmpty();

@@ -3,6 +3,7 @@
 
 #include "../midi/SmfBytes.h"
 #include "support/AudioAnalysis.h"
+#include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -201,6 +202,8 @@ private Q_SLOTS:
         QTest::newRow("no output") << song << QStringList() << "no output file given";
         QTest::newRow("unknown option") << song << (out + QStringList{"--loud"}) << "Unknown option 'loud'";
         QTest::newRow("two inputs") << song << (out + QStringList{"second.mid"}) << "more than one input";
+        QTest::newRow("sfz and sf2") << song << (out + QStringList{"--sfz", "piano.sfz", "--sf2", "gm.sf2"})
+                                     << "--sfz and --sf2 cannot be used together";
     }
 
     void refusesBadInputWithOneLineAndExitCodeTwo() {
@@ -335,13 +338,54 @@ private Q_SLOTS:
         QVERIFY2(difference < 0.01f, qPrintable(QString::number(difference)));
     }
 
+    void playsTheMainZoneWithAnSfzInstrument() {
+        // A 300 Hz sample at key 60: key 67 sounds at 300 x 2^(7/12) = 449.5 Hz, a
+        // pitch no synth gives that key.
+        QTemporaryDir dir;
+        TestTone tone;
+        tone.frequency = 300.0;
+        tone.seconds = 3.0;
+        QVERIFY(writeTestWav(dir.filePath(QStringLiteral("tone.wav")), tone));
+        const QString sfz = dir.filePath(QStringLiteral("piano.sfz"));
+        QVERIFY(writeFile(sfz, "<region> sample=tone.wav pitch_keycenter=60\n"));
+        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        QVERIFY(writeFile(in, header(0, 1, 480) + track(midiMessage(0, 0x90, 67, 100) +
+                                                        midiMessage(960, 0x80, 67, 0) + endOfTrack())));
+        const QString wav = dir.filePath(QStringLiteral("out.wav"));
+        const Run run = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--sfz"), sfz});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        StereoSignal signal;
+        QVERIFY(readWav(wav, &signal));
+        const double heard = dominantFrequency(signal.left, 48000, 100, 2000, 4800, 43200);
+        QVERIFY2(std::abs(heard / (300.0 * std::pow(2.0, 7 / 12.0)) - 1.0) < 0.005,
+                 qPrintable(QString::number(heard)));
+
+        // An instrument that cannot be loaded is bad input; the output stays as it was.
+        QVERIFY(writeFile(wav, "previous take"));
+        const QString empty = dir.filePath(QStringLiteral("empty.sfz"));
+        QVERIFY(writeFile(empty, "<region> sample=missing.wav\n"));
+        const QString missing = dir.filePath(QStringLiteral("missing.sfz"));
+        const QList<QPair<QString, QString>> failures = {
+            {missing, QStringLiteral("tembora-render: Cannot open SFZ file: ") + missing + QLatin1Char('\n')},
+            {empty, QStringLiteral("tembora-render: No valid playable regions found in ") + empty +
+                        QLatin1Char('\n')}};
+        for (const auto& [path, message] : failures) {
+            const Run failed = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--sfz"), path});
+            QCOMPARE(failed.exitCode, 2);
+            QCOMPARE(failed.err, message);
+        }
+        QFile previous(wav);
+        QVERIFY(previous.open(QIODevice::ReadOnly));
+        QCOMPARE(previous.readAll(), QByteArray("previous take"));
+    }
+
     void helpExplainsEveryOption() {
         const Run run = runRender({QStringLiteral("--help")});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith(QStringLiteral("Usage: tembora-render [options] IN.mid")));
         for (const char* text :
              {"-o, --output <file>", "--rate <hz>", "44100, 48000 or 96000", "--block <frames>",
-              "--tail <seconds>", "--synth-model <n>", "Exit status", "channel 10 the drums"})
+              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "Exit status", "channel 10 the drums"})
             QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
