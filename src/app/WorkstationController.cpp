@@ -3,6 +3,8 @@
 
 #include "WorkstationController.h"
 
+#include "engines/SoundFontPaths.h"
+
 #include <alsa/asoundlib.h>
 
 #include <QMetaObject>
@@ -21,6 +23,12 @@ const char* const WorkstationController::soundServerUnmuteCommand =
 
 WorkstationController::WorkstationController(QObject* parent)
     : QObject(parent)
+    , m_sfzLoader(m_audioEngine.sfzPiano,
+                  [this](const SfzInstrumentLoader::Result& result) {
+                      // From the loader thread; dropped with the controller if it is gone.
+                      QMetaObject::invokeMethod(
+                          this, [this, result] { onSfzLoadFinished(result); }, Qt::QueuedConnection);
+                  })
     , m_harmonizer([this](const MidiEvent& event, bool record) {
         // Every voice goes to the engine; the played ones also into a recording.
         m_audioEngine.submitMidiEvent(event);
@@ -64,6 +72,8 @@ WorkstationController::~WorkstationController() {
     m_uiRefreshTimer.stop();
     m_autosaveTimer.stop();
     m_midiManager.stop();
+    // A sampled piano still loading is dropped; its thread ends before the engine stops.
+    m_sfzLoader.shutdown();
     m_audioEngine.stop();
     // Members are destroyed in reverse order of construction.
 }
@@ -78,10 +88,32 @@ void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, 
 }
 
 bool WorkstationController::initialize() {
+    initDrumKits();
+
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
     Q_EMIT audioSettingsChanged();
 
     QTimer::singleShot(600, this, &WorkstationController::runDeferredStart);
+
+    // The start-up instruments: the General MIDI piano under the main slot's
+    // SoundFont channel, the first drum kit, then the slot presets.
+    m_audioEngine.fluidSynth.selectProgram(0, resolveSoundFontPath(QString::fromLatin1(gmSoundFontPath)), 0,
+                                           0);
+    if (!m_availableDrumKits.isEmpty()) selectDrumKitByIndex(0);
+    if (const std::optional<InstrumentPreset> first = m_projectManager.firstPreset()) {
+        m_mainPresetId = first->id;
+        applyPresetToEngine(0, *first);
+        notifyActivePresets();
+    }
+    // A missing start-up preset leaves its slot without an instrument.
+    if (const auto layer = m_projectManager.presetWithId(QStringLiteral("synth_worship_pad"))) {
+        applyPresetToEngine(1, *layer);
+        notifyActivePresets();
+    }
+    if (const auto split = m_projectManager.presetWithId(QStringLiteral("gm_finger_bass"))) {
+        applyPresetToEngine(2, *split);
+        notifyActivePresets();
+    }
 
     // The session starts on the manual damper.
     m_params.autoPedalEnabled = false;
@@ -194,7 +226,6 @@ void WorkstationController::clearMidiActivityLog() {
 
 // ---------------------------------------------------------------- later subsystems
 
-void WorkstationController::resetPerformanceModifiersToDefaults(bool) {}
 void WorkstationController::loadRegistration(int) {}
 void WorkstationController::checkHymnTutorNoteInput(int, int) {}
 void WorkstationController::updateChordDetection() {}

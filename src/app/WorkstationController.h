@@ -11,6 +11,8 @@
 
 #include "app/Harmonizer.h"
 #include "app/MeterThrottle.h"
+#include "app/SfzInstrumentLoader.h"
+#include "app/StyleBandState.h"
 #include "audio/AudioEngine.h"
 #include "midi/MidiManager.h"
 #include "storage/ProjectManager.h"
@@ -23,9 +25,11 @@
 #include <QTimer>
 #include <QVariantList>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 namespace tmb {
 
@@ -38,10 +42,47 @@ class WorkstationController : public QObject {
                    fullScreenPerformanceChanged)
     Q_PROPERTY(QString statusBanner READ statusBanner NOTIFY statusBannerChanged)
 
+    // ---- presets, slots and drum kits
+    Q_PROPERTY(bool loadingInstrument READ loadingInstrument NOTIFY loadingInstrumentChanged)
+    Q_PROPERTY(QString mainPresetId READ mainPresetId NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString mainPresetName READ mainPresetName NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString mainPresetCategory READ mainPresetCategory NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString mainPresetEngineLabel READ mainPresetEngineLabel NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString layer2PresetId READ layer2PresetId NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString layer2PresetName READ layer2PresetName NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString splitPresetId READ splitPresetId NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString splitPresetName READ splitPresetName NOTIFY activePresetsChanged)
+    Q_PROPERTY(QString currentDrumKitName READ currentDrumKitName NOTIFY drumKitChanged)
+    Q_PROPERTY(QVariantList availableDrumKits READ availableDrumKits CONSTANT)
+
     // ---- meters
     Q_PROPERTY(int activeVoiceCount READ activeVoiceCount NOTIFY metersUpdated)
+    Q_PROPERTY(int currentBeatStep READ currentBeatStep NOTIFY metersUpdated)
     Q_PROPERTY(float audioCpuLoad READ audioCpuLoad NOTIFY metersUpdated)
     Q_PROPERTY(bool masterClipped READ masterClipped NOTIFY metersUpdated)
+    Q_PROPERTY(float micLevel READ micLevel NOTIFY metersUpdated)
+
+    // ---- mixer channels and the style band
+    Q_PROPERTY(float pianoVolume READ pianoVolume WRITE setPianoVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool pianoMuted READ pianoMuted WRITE setPianoMuted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(float layer2Volume READ layer2Volume WRITE setLayer2Volume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool layer2Muted READ layer2Muted WRITE setLayer2Muted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(
+        float splitBassVolume READ splitBassVolume WRITE setSplitBassVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool splitBassMuted READ splitBassMuted WRITE setSplitBassMuted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(float beatsVolume READ beatsVolume WRITE setBeatsVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool beatsMuted READ beatsMuted WRITE setBeatsMuted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(float micVolume READ micVolume WRITE setMicVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool micMuted READ micMuted WRITE setMicMuted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(float masterVolume READ masterVolume WRITE setMasterVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(float styleVolume READ styleVolume WRITE setStyleVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(bool styleMuted READ styleMuted WRITE setStyleMuted NOTIFY arrangerStateChanged)
+    Q_PROPERTY(
+        float styleBassVolume READ styleBassVolume WRITE setStyleBassVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(
+        float styleChordVolume READ styleChordVolume WRITE setStyleChordVolume NOTIFY arrangerStateChanged)
+    Q_PROPERTY(
+        float styleLeadVolume READ styleLeadVolume WRITE setStyleLeadVolume NOTIFY arrangerStateChanged)
 
     // ---- audio settings
     Q_PROPERTY(QString activeAudioBackend READ activeAudioBackend NOTIFY audioSettingsChanged)
@@ -139,8 +180,92 @@ public:
     QString statusBanner() const { return m_statusBanner; }
 
     int activeVoiceCount() const { return m_audioEngine.activeVoiceCount(); }
+    int currentBeatStep() const { return std::max(m_audioEngine.beatSequencer.currentStep(), 0); }
     float audioCpuLoad() const { return m_audioEngine.cpuLoadPercent.load(); }
     bool masterClipped() const { return m_audioEngine.isMasterClipped(); }
+    float micLevel() const { return m_audioEngine.channelPeakL(MixerChannelId::Mic); }
+
+    // --- Presets, slots and drum kits (WorkstationControllerPresets.cpp)
+    bool loadingInstrument() const { return m_loadingInstrument; }
+    QString mainPresetId() const { return m_mainPresetId; }
+    QString layer2PresetId() const { return m_layer2PresetId; }
+    QString splitPresetId() const { return m_splitPresetId; }
+    QString mainPresetName() const;
+    QString mainPresetCategory() const;
+    QString mainPresetEngineLabel() const;
+    QString layer2PresetName() const;
+    QString splitPresetName() const;
+    QString currentDrumKitName() const { return m_currentDrumKitName; }
+    QVariantList availableDrumKits() const { return m_availableDrumKits; }
+
+    Q_INVOKABLE void selectPresetForSlot(int slotIndex, const QString& presetId);
+    Q_INVOKABLE void resetToDefaultPiano();
+    Q_INVOKABLE QVariantList queryPresets(const QString& category, const QString& searchText,
+                                          bool favoritesOnly) const;
+    Q_INVOKABLE void toggleFavoritePreset(const QString& presetId);
+    Q_INVOKABLE bool importInstrumentLibrary(const QString& filePath);
+    Q_INVOKABLE void selectDrumKitByIndex(int index);
+    // Registrations and projects: no reset of performance modifiers.
+    void selectPresetForSlotInternal(int slot, const QString& presetId);
+    // Puts a preset's sound into a slot; a sampled piano loads off the GUI thread
+    // once one is playing.
+    void applyPresetToEngine(int slot, const InstrumentPreset& preset);
+    void initDrumKits();
+
+    // --- Mixer (WorkstationControllerMixer.cpp)
+    Q_INVOKABLE float channelVolume(int chIndex) const;
+    Q_INVOKABLE void setChannelVolume(int chIndex, float vol01);
+    Q_INVOKABLE float channelPan(int chIndex) const;
+    Q_INVOKABLE void setChannelPan(int chIndex, float pan);
+    Q_INVOKABLE bool isChannelMuted(int chIndex) const;
+    Q_INVOKABLE void setChannelMuted(int chIndex, bool muted);
+    Q_INVOKABLE bool isChannelSoloed(int chIndex) const;
+    Q_INVOKABLE void setChannelSoloed(int chIndex, bool soloed);
+    Q_INVOKABLE float channelPeakL(int chIndex) const;
+    Q_INVOKABLE float channelPeakR(int chIndex) const;
+    Q_INVOKABLE void resetMasterClipIndicator();
+    Q_INVOKABLE void applyMixBalancePreset(int presetIndex);
+
+    float pianoVolume() const { return channelVolume(0); }
+    void setPianoVolume(float volume) { setNamedChannelVolume(MixerChannelId::Piano, volume); }
+    bool pianoMuted() const { return isChannelMuted(0); }
+    void setPianoMuted(bool muted) { setChannelMuted(0, muted); }
+    float layer2Volume() const { return channelVolume(1); }
+    void setLayer2Volume(float volume) { setNamedChannelVolume(MixerChannelId::Layer2, volume); }
+    bool layer2Muted() const { return isChannelMuted(1); }
+    void setLayer2Muted(bool muted) { setChannelMuted(1, muted); }
+    float splitBassVolume() const { return channelVolume(2); }
+    void setSplitBassVolume(float volume) { setNamedChannelVolume(MixerChannelId::SplitBass, volume); }
+    bool splitBassMuted() const { return isChannelMuted(2); }
+    void setSplitBassMuted(bool muted) { setChannelMuted(2, muted); }
+    float beatsVolume() const { return channelVolume(3); }
+    void setBeatsVolume(float volume) { setNamedChannelVolume(MixerChannelId::Beats, volume); }
+    bool beatsMuted() const { return isChannelMuted(3); }
+    void setBeatsMuted(bool muted) { setChannelMuted(3, muted); }
+    float micVolume() const { return channelVolume(5); }
+    void setMicVolume(float volume) { setNamedChannelVolume(MixerChannelId::Mic, volume); }
+    bool micMuted() const { return isChannelMuted(5); }
+    void setMicMuted(bool muted) { setChannelMuted(5, muted); }
+    float masterVolume() const { return channelVolume(6); }
+    void setMasterVolume(float volume) { setNamedChannelVolume(MixerChannelId::Master, volume); }
+
+    float styleVolume() const { return m_styleVolume; }
+    void setStyleVolume(float volume);
+    bool styleMuted() const { return m_styleMuted; }
+    void setStyleMuted(bool muted);
+    float styleBassVolume() const { return m_styleBassVolume; }
+    void setStyleBassVolume(float level);
+    float styleChordVolume() const { return m_styleChordVolume; }
+    void setStyleChordVolume(float level);
+    float styleLeadVolume() const { return m_styleLeadVolume; }
+    void setStyleLeadVolume(float level);
+
+    // Puts the pedals, zones, arpeggiator, chord memory, smart chords, auto-tune and
+    // a playing hymn back to plain manual playing; with `stopArranger` the arranger
+    // stops too. Sounds, transpose, touch and the split point stay.
+    void resetPerformanceModifiersToDefaults(bool stopArranger);
+    // Note-off for every note the style band and the hymn demo hold sounding.
+    void releaseActiveHymnAndArrangerNotes();
 
     QString activeAudioBackend() const { return m_audioEngine.backendName; }
     QString activeAudioDevice() const { return m_audioEngine.outputDeviceLabel; }
@@ -278,7 +403,6 @@ public:
     Q_INVOKABLE void clearMidiActivityLog();
 
     // Subsystems that arrive later keep these entry points.
-    void resetPerformanceModifiersToDefaults(bool announce);
     void handleMappedControllerAction(const QString& targetParameter, float value);
     Q_INVOKABLE void startPhoneBridgeServer();
     Q_INVOKABLE void stopLiveBroadcast();
@@ -288,6 +412,8 @@ public:
     AudioEngine& audioEngine() { return m_audioEngine; }
     MidiManager& midiManager() { return m_midiManager; }
     ProjectManager& projectManager() { return m_projectManager; }
+    ArrangerState& arrangerState() { return m_arranger; }
+    HymnPlaybackState& hymnPlayback() { return m_hymn; }
 
     // The shell line run 600 ms after start-up to unmute the sound server.
     static const char* const soundServerUnmuteCommand;
@@ -296,6 +422,10 @@ Q_SIGNALS:
     void currentModeChanged();
     void fullScreenPerformanceChanged();
     void statusBannerChanged();
+    void loadingInstrumentChanged();
+    void activePresetsChanged();
+    void drumKitChanged();
+    void presetsCatalogChanged();
     void metersUpdated();
     void audioSettingsChanged();
     void midiDevicesChanged();
@@ -350,6 +480,26 @@ private:
     void notifyMidiActivity() { Q_EMIT midiActivityChanged(); }
     void notifyAutoTuneState() { Q_EMIT autoTuneStateChanged(); }
 
+    // Presets (WorkstationControllerPresets.cpp).
+    std::optional<InstrumentPreset> lookupPreset(const QString& presetId) const;
+    void loadMainSfzInstrument(const InstrumentPreset& preset);
+    void onSfzLoadFinished(const SfzInstrumentLoader::Result& result);
+    void showSfzLoadResult(bool ok, const QString& presetName, const QString& error);
+    void setLoadingInstrument(bool loading);
+    void notifyActivePresets() { Q_EMIT activePresetsChanged(); }
+    void notifyDrumKit() { Q_EMIT drumKitChanged(); }
+    void notifyPresetsCatalog() { Q_EMIT presetsCatalogChanged(); }
+
+    // Mixer (WorkstationControllerMixer.cpp).
+    void setNamedChannelVolume(MixerChannelId id, float volume);
+    void sendStyleBandVolumes();
+    void sendStylePartVolume(ArrangerState::Part part);
+    int stylePartChannelVolume(ArrangerState::Part part) const;
+    void silenceStylePart(ArrangerState::Part part);
+    bool setStylePartLevel(float& stored, float level);
+    void notifyArrangerState() { Q_EMIT arrangerStateChanged(); }
+    void notifyMeters() { Q_EMIT metersUpdated(); }
+
     // Harmonizer display (WorkstationControllerHarmonizer.cpp).
     void showAutoTuneNote(int input, int lead, bool moved, int voiceCount);
     void setAutoTuneStatusText(const QString& text);
@@ -362,6 +512,9 @@ private:
 
     // Collaborators, constructed in this order and destroyed in reverse.
     AudioEngine m_audioEngine;
+    // Loads the main slot's sampled pianos into m_audioEngine.sfzPiano; stopped
+    // before the audio engine stops.
+    SfzInstrumentLoader m_sfzLoader;
     MidiManager m_midiManager;
     ProjectManager m_projectManager;
     QTimer m_uiRefreshTimer;
@@ -395,6 +548,25 @@ private:
     Harmonizer m_harmonizer;
     QString m_autoTuneStatusText = QStringLiteral("OFF • Manual Performance");
     int m_autoTuneCorrectedCount = 0;
+
+    // Slot presets and drum kits.
+    QString m_mainPresetId;
+    QString m_layer2PresetId = QStringLiteral("synth_worship_pad");
+    QString m_splitPresetId = QStringLiteral("gm_finger_bass");
+    bool m_loadingInstrument = false;
+    QString m_requestedSfzPath; // the latest SFZ file asked for while loading
+    QString m_requestedSfzName; // its preset's name, for the banner
+    QString m_currentDrumKitName = QStringLiteral("AVL Red Zeppelin Studio Kit");
+    QVariantList m_availableDrumKits;
+
+    // Style band levels, and the arranger and hymn demo state they act on.
+    float m_styleVolume = 0.85f;
+    bool m_styleMuted = false;
+    float m_styleBassVolume = 0.90f;
+    float m_styleChordVolume = 0.85f;
+    float m_styleLeadVolume = 0.85f;
+    ArrangerState m_arranger;
+    HymnPlaybackState m_hymn;
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

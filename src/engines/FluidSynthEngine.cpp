@@ -251,4 +251,11 @@ int FluidSynthEngine::activeVoiceCount() const noexcept {
     return count;
 }
 
+int FluidSynthEngine::controllerValue(int channel, int controller) const noexcept {
+    int value = -1;
+    if (m_melodic.synth == nullptr || !validChannel(channel) || controller < 0 || controller > 127) return -1;
+    if (fluid_synth_get_cc(m_melodic.synth, channel, controller, &value) != FLUID_OK) return -1;
+    return value;
+}
+
 } // namespace tmb

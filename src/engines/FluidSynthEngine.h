@@ -78,6 +78,9 @@ public:
 
     // Voices sounding in both synthesizers (any thread; for tests and meters).
     int activeVoiceCount() const noexcept;
+    // The value a melodic channel holds for a controller, -1 when there is none
+    // (any thread; for tests and the mixer display).
+    int controllerValue(int channel, int controller) const noexcept;
     float sampleRate() const noexcept { return m_sampleRate; }
 
 private:

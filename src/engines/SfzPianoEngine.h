@@ -74,6 +74,10 @@ public:
     // Loads and installs an instrument; on failure the previous one stays and
     // *error (when given) holds the message. Any thread except the audio thread.
     bool loadSfzFile(const QString& path, QString* error = nullptr);
+    // The second half of loadSfzFile, for loaders that read a bank with
+    // SfzBank::load and may still drop it: makes `bank` the playing instrument.
+    // Any thread except the audio thread.
+    void install(std::shared_ptr<SfzBank> bank);
     QString currentSfzPath() const;
     int loadedRegionCount() const;
     // Replaced instruments still held by sounding voices.
@@ -120,7 +124,6 @@ private:
                               std::uint32_t frames) noexcept;
     void renderResonance(float* left, float* right, std::uint32_t frames, float amount) noexcept;
 
-    void install(std::shared_ptr<SfzBank> bank);
     void reclaimRetiredBanks();
     void reclaimerLoop();
 

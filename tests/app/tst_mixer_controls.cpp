@@ -1,0 +1,560 @@
+// The mixer through the real controller: channel operations and the named channel
+// properties end to end on rendered blocks, the style band's channel volumes as
+// the SoundFont engine receives them, the balance presets, and the reset of
+// performance modifiers with the view change that calls it.
+
+#include "PresetWorld.h"
+#include "app/WorkstationController.h"
+#include "support/AudioAnalysis.h"
+#include "support/OfflineRender.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using namespace tmb;
+using namespace tmb::test;
+
+namespace {
+
+constexpr double rate = 48000.0;
+
+// A controller whose engine renders offline on the test thread, with every keyboard
+// slot on the built-in synth's steady additive model and the master effects set
+// to pass levels through unchanged in shape (no reverb, delay, chorus, drive or
+// compression), so levels can be compared by ratio.
+class Rig {
+public:
+    explicit Rig(bool withGeneralMidiFont = false)
+        : world(withGeneralMidiFont)
+        , controller(std::make_unique<WorkstationController>()) {
+        engine().prepareOffline(48000, 256);
+        for (int slot = 0; slot < 3; ++slot) {
+            engine().setSlotEngineType(slot, SoundEngineType::Synth);
+            engine().synths[static_cast<std::size_t>(slot)].setVoiceModel(3);
+        }
+        c().setReverbAmount(0.0f);
+        c().setDelayAmount(0.0f);
+        c().setChorusAmount(0.0f);
+        c().setDriveAmount(0.0f);
+        c().setCompressorAmount(0.0f);
+        c().setSplitEnabled(true);
+        render(0.05);
+    }
+    WorkstationController& c() { return *controller; }
+    AudioEngine& engine() { return controller->audioEngine(); }
+    StereoSignal render(double seconds) {
+        return renderBlocks(engine(), static_cast<std::uint64_t>(seconds * rate), 256);
+    }
+
+    PresetWorld world;
+    std::unique_ptr<WorkstationController> controller;
+};
+
+// Main zone plays key 73 (554 Hz), the split key 50 (147 Hz): frequencies that
+// share no partial, so each zone's level can be read from the mix.
+constexpr int mainKey = 73;
+constexpr int splitKey = 50;
+const double mainHz = 440.0 * std::pow(2.0, (mainKey - 69) / 12.0);
+const double splitHz = 440.0 * std::pow(2.0, (splitKey - 69) / 12.0);
+
+struct Levels {
+    double mainLeft, mainRight, splitLeft;
+};
+
+// Tone levels of the two zones in the output: both keys struck afresh, measured
+// over the same stretch of their envelopes every time, then released to silence.
+Levels measure(Rig& rig, float* outputPeak = nullptr) {
+    rig.c().noteOn(mainKey, 70);
+    rig.c().noteOn(splitKey, 70);
+    const StereoSignal s = rig.render(0.3);
+    rig.c().noteOff(mainKey);
+    rig.c().noteOff(splitKey);
+    const StereoSignal tail = rig.render(1.5);
+    if (peak(tail.left, tail.left.size() - 4800) > 1e-4f) qFatal("the release did not end");
+    const std::size_t begin = 4800;
+    if (outputPeak) *outputPeak = std::max(peak(s.left, begin), peak(s.right, begin));
+    return {toneAmplitude(s.left, rate, mainHz, begin), toneAmplitude(s.right, rate, mainHz, begin),
+            toneAmplitude(s.left, rate, splitHz, begin)};
+}
+
+bool near(double value, double expected, double relative = 0.02) {
+    return std::abs(value - expected) <= relative * std::abs(expected) + 1e-6;
+}
+
+} // namespace
+
+class MixerControlsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { usePrivateHome(); }
+
+    void channelOperationsForwardToTheEngineAndAnnounce() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+        auto counts = [&] {
+            return QStringLiteral("%1/%2").arg(meters.count()).arg(arranger.count());
+        };
+
+        c.setChannelVolume(4, 0.4f);
+        QCOMPARE(rig.engine().channelVolume(MixerChannelId::Lv2Bus), 0.4f);
+        QCOMPARE(c.channelVolume(4), 0.4f);
+        QCOMPARE(counts(), QStringLiteral("1/1"));
+        c.setChannelPan(2, -0.5f);
+        QCOMPARE(c.channelPan(2), -0.5f);
+        QCOMPARE(counts(), QStringLiteral("2/1"));
+        c.setChannelMuted(3, true);
+        QVERIFY(c.isChannelMuted(3));
+        QVERIFY(rig.engine().isChannelMuted(MixerChannelId::Beats));
+        QCOMPARE(counts(), QStringLiteral("3/2"));
+        c.setChannelSoloed(1, true);
+        QVERIFY(c.isChannelSoloed(1));
+        QCOMPARE(counts(), QStringLiteral("4/2"));
+        c.resetMasterClipIndicator();
+        QCOMPARE(counts(), QStringLiteral("5/2"));
+
+        // Indices outside the seven channels read as nothing and change nothing.
+        QCOMPARE(c.channelPan(7), 0.0f);
+        QCOMPARE(c.channelVolume(-1), 0.0f);
+        QVERIFY(!c.isChannelMuted(9));
+        QCOMPARE(c.channelPeakL(7), 0.0f);
+        c.setChannelVolume(7, 0.1f);
+        for (int ch = 0; ch < 7; ++ch)
+            QVERIFY(c.channelVolume(ch) != 0.1f);
+        // NaN never reaches the engine's strips.
+        c.setChannelVolume(0, std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(c.channelVolume(0), 0.0f);
+        c.setChannelPan(0, std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(c.channelPan(0), 0.0f);
+    }
+
+    void namedChannelPropertiesClampAndForward_data() {
+        QTest::addColumn<QString>("volume");
+        QTest::addColumn<QString>("muted");
+        QTest::addColumn<int>("channel");
+        QTest::newRow("piano") << "pianoVolume"
+                               << "pianoMuted" << 0;
+        QTest::newRow("layer2") << "layer2Volume"
+                                << "layer2Muted" << 1;
+        QTest::newRow("splitBass") << "splitBassVolume"
+                                   << "splitBassMuted" << 2;
+        QTest::newRow("beats") << "beatsVolume"
+                               << "beatsMuted" << 3;
+        QTest::newRow("mic") << "micVolume"
+                             << "micMuted" << 5;
+        QTest::newRow("master") << "masterVolume"
+                                << "" << 6;
+    }
+    void namedChannelPropertiesClampAndForward() {
+        QFETCH(QString, volume);
+        QFETCH(QString, muted);
+        QFETCH(int, channel);
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+        const QByteArray volumeName = volume.toLatin1();
+        // The generic setter lets a channel go to 1.2; the named one stops at 1.
+        QVERIFY(c.setProperty(volumeName, 1.5f));
+        QCOMPARE(c.channelVolume(channel), 1.0f);
+        QVERIFY(c.setProperty(volumeName, -0.5f));
+        QCOMPARE(c.property(volumeName).toFloat(), 0.0f);
+        QVERIFY(c.setProperty(volumeName, 0.3f));
+        QCOMPARE(c.channelVolume(channel), 0.3f);
+        QCOMPARE(meters.count(), 3);
+        QCOMPARE(arranger.count(), 3);
+        if (muted.isEmpty()) return;
+        QVERIFY(c.setProperty(muted.toLatin1(), true));
+        QVERIFY(c.isChannelMuted(channel));
+        QVERIFY(c.property(muted.toLatin1()).toBool());
+        QCOMPARE(arranger.count(), 4);
+    }
+
+    // The strips' volume, mute, pan, solo and the master volume as heard in the output.
+    void mixerArithmeticOnRenderedBlocks() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setPianoVolume(1.0f);
+        c.setSplitBassVolume(1.0f);
+        c.setMasterVolume(1.0f);
+        float outputPeak = 0.0f;
+        const Levels full = measure(rig, &outputPeak);
+        QVERIFY(full.mainLeft > 0.01 && full.splitLeft > 0.01);
+        // Below the soft clipper's knee, where the master chain is linear.
+        QVERIFY(outputPeak < 0.9f);
+        QVERIFY(near(measure(rig).mainLeft, full.mainLeft, 0.005));
+        QVERIFY(near(full.mainLeft, full.mainRight));
+
+        c.setPianoVolume(0.5f);
+        Levels l = measure(rig);
+        QVERIFY2(near(l.mainLeft, full.mainLeft * 0.5),
+                 qPrintable(QString::number(l.mainLeft / full.mainLeft)));
+        QVERIFY(near(l.splitLeft, full.splitLeft));
+        // The channel meter reads the strip after its volume.
+        c.noteOn(mainKey, 70);
+        rig.render(0.2);
+        const float meterHalf = c.channelPeakL(0);
+        c.setPianoVolume(1.0f);
+        rig.render(0.01);
+        QVERIFY(near(meterHalf, c.channelPeakL(0) * 0.5f, 0.05));
+        c.noteOff(mainKey);
+
+        c.setPianoMuted(true);
+        l = measure(rig);
+        QVERIFY(l.mainLeft < full.mainLeft * 0.001);
+        QVERIFY(near(l.splitLeft, full.splitLeft));
+        // A muted strip's meter still shows what it would play.
+        c.noteOn(mainKey, 70);
+        rig.render(0.2);
+        QVERIFY(c.channelPeakL(0) > 0.01f);
+        c.noteOff(mainKey);
+        rig.render(1.5);
+        c.setPianoMuted(false);
+
+        c.setChannelPan(0, -1.0f);
+        l = measure(rig);
+        QVERIFY(near(l.mainLeft, full.mainLeft));
+        QVERIFY(l.mainRight < full.mainRight * 0.001);
+        c.noteOn(mainKey, 70);
+        rig.render(0.2);
+        QCOMPARE(c.channelPeakR(0), 0.0f);
+        c.noteOff(mainKey);
+        rig.render(1.5);
+        c.setChannelPan(0, 0.0f);
+
+        c.setChannelSoloed(2, true);
+        l = measure(rig);
+        QVERIFY(l.mainLeft < full.mainLeft * 0.001);
+        QVERIFY(near(l.splitLeft, full.splitLeft));
+        c.setChannelSoloed(2, false);
+
+        c.setMasterVolume(0.25f);
+        l = measure(rig);
+        QVERIFY2(near(l.mainLeft, full.mainLeft * 0.25),
+                 qPrintable(QString::number(l.mainLeft / full.mainLeft)));
+        QVERIFY2(near(l.splitLeft, full.splitLeft * 0.25),
+                 qPrintable(QString::number(l.splitLeft / full.splitLeft)));
+    }
+
+    // ------------------------------------------------------------ style band
+
+    void styleVolumesReachTheSoundFontChannels() {
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        FluidSynthEngine& fluid = rig.engine().fluidSynth;
+        auto volumes = [&] {
+            return QList<int>{fluid.controllerValue(3, 7), fluid.controllerValue(4, 7),
+                              fluid.controllerValue(5, 7), fluid.controllerValue(6, 7)};
+        };
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+
+        c.setStyleVolume(0.5f);
+        // chords 0.5 x 0.85, bass 0.5 x 0.90, lead 0.5 x 0.85, pad as chords
+        QCOMPARE(volumes(), QList<int>({54, 57, 54, 54}));
+        QCOMPARE(arranger.count(), 1);
+        // Within 0.001 of the stored value: nothing is sent and nothing announced.
+        fluid.controlChange(3, 7, 99);
+        c.setStyleVolume(0.5009f);
+        QCOMPARE(fluid.controllerValue(3, 7), 99);
+        QCOMPARE(arranger.count(), 1);
+        QCOMPARE(c.styleVolume(), 0.5f);
+        c.setStyleVolume(2.0f);
+        QCOMPARE(c.styleVolume(), 1.0f);
+        QCOMPARE(volumes(), QList<int>({108, 114, 108, 108}));
+
+        c.setStyleBassVolume(0.5f);
+        c.setStyleChordVolume(0.25f);
+        c.setStyleLeadVolume(0.75f);
+        QCOMPARE(volumes(), QList<int>({32, 64, 95, 32}));
+        QCOMPARE(arranger.count(), 5);
+
+        c.setStyleMuted(true);
+        QCOMPARE(volumes(), QList<int>({0, 0, 0, 0}));
+        c.setStyleMuted(true);
+        QCOMPARE(arranger.count(), 6);
+        // Levels change while muted, but the band stays silent.
+        c.setStyleBassVolume(0.8f);
+        QCOMPARE(fluid.controllerValue(4, 7), 0);
+        c.setStyleMuted(false);
+        QCOMPARE(volumes(), QList<int>({32, 102, 95, 32}));
+
+        // Playing with the keyboard, the lead gets 0 whatever its level.
+        c.arrangerState().arrangerPlayMode = 1;
+        c.setStyleLeadVolume(1.0f);
+        QCOMPARE(fluid.controllerValue(5, 7), 0);
+        c.setStyleVolume(0.9f);
+        QCOMPARE(volumes(), QList<int>({29, 91, 0, 29}));
+        c.arrangerState().arrangerPlayMode = 0;
+        c.setStyleLeadVolume(0.5f);
+        QCOMPARE(fluid.controllerValue(5, 7), 57);
+    }
+
+    void silencedPartsReleaseTheirSoundingNotes() {
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        AudioEngine& engine = rig.engine();
+        const QString font = rig.world.soundFonts() + QStringLiteral("/FluidR3_GM.sf2");
+        // Organs on the band's channels hold their notes until released.
+        for (int channel : {3, 4, 5, 6})
+            QVERIFY(engine.fluidSynth.selectProgram(channel, font, 0, 19));
+        auto voicesAfter = [&](double seconds) {
+            rig.render(seconds);
+            return engine.fluidSynth.activeVoiceCount();
+        };
+        auto sound = [&](ArrangerState::Part part, int note) {
+            engine.submitMidiEvent(MidiEvent::noteOn(c.arrangerState().parts[part].channel, note, 100));
+            c.arrangerState().parts[part].soundingNotes.append(note);
+            c.arrangerState().parts[part].remainingSteps = 4;
+        };
+        // A note nobody lists keeps playing throughout.
+        engine.submitMidiEvent(MidiEvent::noteOn(4, 70, 100));
+        const int unlisted = voicesAfter(0.2);
+        QVERIFY(unlisted > 0);
+
+        sound(ArrangerState::Bass, 40);
+        sound(ArrangerState::Bass, 43);
+        QVERIFY(voicesAfter(0.2) > unlisted);
+        c.setStyleBassVolume(0.005f);
+        QVERIFY(c.arrangerState().parts[ArrangerState::Bass].soundingNotes.isEmpty());
+        QCOMPARE(c.arrangerState().parts[ArrangerState::Bass].remainingSteps, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
+
+        sound(ArrangerState::Rhythm, 60);
+        sound(ArrangerState::Harmony, 64);
+        sound(ArrangerState::Lead, 72);
+        c.setStyleChordVolume(0.0f);
+        QVERIFY(c.arrangerState().parts[ArrangerState::Rhythm].soundingNotes.isEmpty());
+        QVERIFY(c.arrangerState().parts[ArrangerState::Harmony].soundingNotes.isEmpty());
+        QCOMPARE(c.arrangerState().parts[ArrangerState::Lead].soundingNotes, QList<int>{72});
+
+        // The whole band at 0: every part and the hymn demo let go at once.
+        sound(ArrangerState::Bass, 41);
+        c.hymnPlayback().harmonyNotes = {55};
+        engine.submitMidiEvent(MidiEvent::noteOn(0, 55, 100));
+        c.setStyleVolume(0.0f);
+        for (const StyleBandPart& part : c.arrangerState().parts) {
+            QVERIFY(part.soundingNotes.isEmpty());
+            QCOMPARE(part.remainingSteps, 0);
+        }
+        QVERIFY(c.hymnPlayback().harmonyNotes.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
+    }
+
+    // ------------------------------------------------------------ balance presets
+
+    void balancePresetsSetTheirValuesAndBanner_data() {
+        QTest::addColumn<int>("index");
+        // piano, layer2, split, beats, style, lead, chord, bass, mic, master; -1 = untouched
+        QTest::addColumn<QList<double>>("values");
+        QTest::addColumn<bool>("styleMuted");
+        QTest::addColumn<QString>("banner");
+        QTest::newRow("0") << 0 << QList<double>{0.88, 0.72, 0.84, 0.78, 0.85, 0.85, 0.85, 0.90, 0.85, 0.92}
+                           << false
+                           << "MIX PRESET: Balanced Full Stage (Piano 88% • Beats 78% • Style Band 85%)";
+        QTest::newRow("1") << 1 << QList<double>{1.00, 0.55, 0.70, 0.52, 0.55, 0.00, 0.58, 0.68, 0.85, 0.92}
+                           << false
+                           << "MIX PRESET: Piano Solo Forward (Keys 100% • Soft Beats 52% • Backing 55%)";
+        QTest::newRow("2") << 2 << QList<double>{0.86, 0.80, 0.88, 0.84, 0.95, 0.92, 0.88, 0.95, 0.98, 0.95}
+                           << false
+                           << "MIX PRESET: Sing-Along Full Band (Style Band 95% • Beats 84% • Vocal Mic 98%)";
+        QTest::newRow("3")
+            << 3 << QList<double>{0.92, 0.88, 0.78, 0.58, 0.72, 0.55, 0.90, 0.76, 0.90, 0.92} << false
+            << "MIX PRESET: Worship Pad & Keys (Piano 92% • Layer 2 Pad 88% • Gentle Beats 58%)";
+        QTest::newRow("4") << 4 << QList<double>{0.90, 0.78, 0.96, 0.95, 0.96, 0.96, 0.86, 1.00, 0.88, 0.95}
+                           << false
+                           << "MIX PRESET: Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)";
+        QTest::newRow("5") << 5 << QList<double>{-1, -1, -1, 0.88, -1, -1, -1, -1, -1, -1} << true
+                           << "MIX PRESET: Drum Beats Only (Style Accompaniment Muted • Beats 88%)";
+        QTest::newRow("6") << 6 << QList<double>{-1, -1, -1, 0.30, 0.92, -1, -1, -1, -1, -1} << false
+                           << "MIX PRESET: Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)";
+    }
+    void balancePresetsSetTheirValuesAndBanner() {
+        QFETCH(int, index);
+        QFETCH(QList<double>, values);
+        QFETCH(bool, styleMuted);
+        QFETCH(QString, banner);
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        // Start from values no preset uses, with every strip and the band muted.
+        const QList<const char*> names{
+            "pianoVolume",     "layer2Volume",     "splitBassVolume", "beatsVolume", "styleVolume",
+            "styleLeadVolume", "styleChordVolume", "styleBassVolume", "micVolume",   "masterVolume"};
+        for (const char* name : names)
+            c.setProperty(name, 0.123f);
+        for (const char* name :
+             {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted", "styleMuted"})
+            c.setProperty(name, true);
+        QSignalSpy bannerSpy(&c, &WorkstationController::statusBannerChanged);
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
+
+        c.applyMixBalancePreset(index);
+        for (int i = 0; i < names.size(); ++i) {
+            const double expected = values[i] < 0 ? 0.123 : values[i];
+            QVERIFY2(std::abs(c.property(names[i]).toDouble() - expected) < 1e-6, names[i]);
+        }
+        for (const char* name : {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted"})
+            QVERIFY2(!c.property(name).toBool(), name);
+        QCOMPARE(c.styleMuted(), styleMuted);
+        QCOMPARE(c.statusBanner(), banner);
+        QVERIFY(bannerSpy.count() >= 1);
+        QVERIFY(arranger.count() >= 1);
+        QVERIFY(meters.count() >= 1);
+        // The band's channels carry the result.
+        const int expectedBass =
+            styleMuted ? 0 : styleBandChannelVolume(c.styleVolume(), c.styleBassVolume(), false);
+        QCOMPARE(rig.engine().fluidSynth.controllerValue(4, 7), expectedBass);
+    }
+
+    void balancePresetsUnmuteAndRepeat() {
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        c.applyMixBalancePreset(5);
+        c.applyMixBalancePreset(5);
+        QVERIFY(c.styleMuted());
+        QCOMPARE(rig.engine().fluidSynth.controllerValue(3, 7), 0);
+        c.applyMixBalancePreset(0);
+        QVERIFY(!c.styleMuted());
+        QCOMPARE(rig.engine().fluidSynth.controllerValue(3, 7), 92);
+
+        // An unknown preset only unmutes, and announces the unchanged banner.
+        c.setPianoMuted(true);
+        c.setMicMuted(true);
+        c.setStyleMuted(true);
+        c.setChannelMuted(6, true);
+        c.setPianoVolume(0.4f);
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+        const QString before = c.statusBanner();
+        c.applyMixBalancePreset(9);
+        QVERIFY(!c.pianoMuted() && !c.micMuted() && !c.styleMuted());
+        QCOMPARE(c.pianoVolume(), 0.4f);
+        // The master strip is not among the channels a preset unmutes.
+        QVERIFY(c.isChannelMuted(6));
+        QCOMPARE(c.statusBanner(), before);
+        QCOMPARE(banner.count(), 1);
+    }
+
+    // ------------------------------------------------------------ performance modifiers
+
+    void resettingModifiersKeepsTheArrangerUnlessAsked() {
+        for (bool stopArranger : {false, true}) {
+            Rig rig;
+            WorkstationController& c = rig.c();
+            c.setAutoPedalEnabled(true);
+            c.setSustainLatched(true);
+            c.setSostenutoPedal(true);
+            c.setSoftPedal(true);
+            c.setOctaveShift(2);
+            c.setTransposeSemitones(-3);
+            c.setExpressionPedal(0.7f);
+            c.setTouchCurve(2);
+            c.setBrightness(0.8f);
+            c.setLayer2Enabled(true);
+            c.setArpeggiatorEnabled(true);
+            c.setChordMemoryEnabled(true);
+            c.setSplitKey(60);
+            c.setVelocitySwitchEnabled(true);
+            c.setAutoTuneEnabled(true);
+            ArrangerState& arranger = c.arrangerState();
+            arranger.smartChordEnabled = true;
+            arranger.proArrangerEnabled = true;
+            arranger.bandActive = true;
+            arranger.parts[ArrangerState::Bass].soundingNotes = {40};
+            c.hymnPlayback().hymnPlaying = true;
+            c.hymnPlayback().guideNote = 64;
+            c.noteOn(64, 90);
+            rig.render(0.02);
+            QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
+            QSignalSpy autoTune(&c, &WorkstationController::autoTuneStateChanged);
+            QSignalSpy hymn(&c, &WorkstationController::hymnStateChanged);
+            QSignalSpy hymnStep(&c, &WorkstationController::hymnStepChanged);
+            QList<QSignalSpy*> spies;
+            for (auto signal :
+                 {&WorkstationController::pedalStateChanged, &WorkstationController::pianoParamsChanged,
+                  &WorkstationController::workstationChanged, &WorkstationController::arrangerStateChanged,
+                  &WorkstationController::midiActivityChanged})
+                spies << new QSignalSpy(&c, signal);
+
+            c.resetPerformanceModifiersToDefaults(stopArranger);
+            QVERIFY(!c.autoPedalEnabled() && !c.sustainLatched() && !c.sustainPedal());
+            QVERIFY(!c.sostenutoPedal() && !c.softPedal());
+            QCOMPARE(c.continuousPedal(), 0.0f);
+            QCOMPARE(c.octaveShift(), 0);
+            QVERIFY(!c.layer2Enabled() && !c.splitEnabled() && !c.arpeggiatorEnabled() &&
+                    !c.chordMemoryEnabled());
+            QVERIFY(!arranger.smartChordEnabled);
+            QVERIFY(!c.autoTuneEnabled());
+            QCOMPARE(c.autoTuneStatusText(), QStringLiteral("OFF • Manual Performance"));
+            QCOMPARE(autoTune.count(), 1);
+            QVERIFY(!c.hymnPlayback().hymnPlaying);
+            QCOMPARE(hymn.count(), 1);
+            QCOMPARE(hymnStep.count(), 1);
+            QCOMPARE(c.lastMidiControlText(), QStringLiteral("Ready • Manual Performance"));
+            // The hymn's guide key went out with it.
+            QCOMPARE(c.hymnPlayback().guideNote, -1);
+            QVERIFY(!c.isKeyPressed(64));
+            QVERIFY(keys.count() >= 1);
+            QCOMPARE(keys.first().at(0).toInt(), 64);
+            QVERIFY(arranger.parts[ArrangerState::Bass].soundingNotes.isEmpty());
+            // The arranger keeps running unless told to stop.
+            QCOMPARE(arranger.proArrangerEnabled, !stopArranger);
+            QCOMPARE(arranger.bandActive, !stopArranger);
+            // Untouched: transpose, expression, touch, sound, split point, velocity switch.
+            QCOMPARE(c.transposeSemitones(), -3);
+            QCOMPARE(c.expressionPedal(), 0.7f);
+            QCOMPARE(c.touchCurve(), 2);
+            QCOMPARE(c.brightness(), 0.8f);
+            QCOMPARE(c.splitKey(), 60);
+            QVERIFY(c.velocitySwitchEnabled());
+            for (QSignalSpy* spy : spies) {
+                QCOMPARE(spy->count(), 1);
+                delete spy;
+            }
+
+            // The engine got the records and the pedals' release.
+            rig.render(0.02);
+            const PianoParameters& params = rig.engine().renderingParameters();
+            QVERIFY(!params.sustainPedal && !params.sostenutoPedal && !params.softPedal);
+            QVERIFY(!params.autoPedalEnabled);
+            QCOMPARE(params.octaveShift, 0);
+            const WorkstationState& zones = rig.engine().renderingWorkstationState();
+            QVERIFY(!zones.layer2Enabled && !zones.splitEnabled && !zones.arpeggiatorEnabled &&
+                    !zones.chordMemoryEnabled);
+        }
+    }
+
+    // The reset must run before the view change is announced: the drums view reads
+    // the reset state when it appears.
+    void enteringTheDrumsViewResetsBeforeAnnouncing() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setLayer2Enabled(true);
+        c.arrangerState().proArrangerEnabled = true;
+        QList<bool> layerAtEmission;
+        QList<bool> arrangerAtEmission;
+        connect(&c, &WorkstationController::currentModeChanged, this, [&] {
+            layerAtEmission << c.layer2Enabled();
+            arrangerAtEmission << c.arrangerState().proArrangerEnabled;
+        });
+        c.setCurrentMode(1);
+        QCOMPARE(layerAtEmission, QList<bool>{true});
+        c.setCurrentMode(3);
+        QCOMPARE(layerAtEmission, QList<bool>({true, false}));
+        QCOMPARE(arrangerAtEmission, QList<bool>({true, false}));
+        // Writing 3 again changes nothing and resets nothing.
+        c.setLayer2Enabled(true);
+        c.setCurrentMode(3);
+        QCOMPARE(layerAtEmission.size(), 2);
+        QVERIFY(c.layer2Enabled());
+    }
+};
+
+QTEST_GUILESS_MAIN(MixerControlsTest)
+#include "tst_mixer_controls.moc"
