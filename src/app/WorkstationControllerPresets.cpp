@@ -4,49 +4,22 @@
 #include "WorkstationController.h"
 
 #include "app/DrumKits.h"
-#include "storage/BuiltinPresets.h"
+#include "app/SlotSound.h"
 
 #include <QFileInfo>
 #include <QUrl>
 
 namespace tmb {
 
-namespace {
-
-SoundEngineType engineOf(const InstrumentPreset& preset) {
-    switch (preset.engineType) {
-    case 0:
-        return SoundEngineType::Sfz;
-    case 1:
-        return SoundEngineType::SoundFont;
-    default:
-        return SoundEngineType::Synth;
-    }
-}
-
-} // namespace
-
-// The catalogue's lookup translates ids of earlier versions and stands the concert
-// grand in for the missing sampled grand; an id it does not know at all it answers
-// with the first preset, which must not replace a slot's sound: such an id changes
-// nothing here.
 std::optional<InstrumentPreset> WorkstationController::lookupPreset(const QString& presetId) const {
-    std::optional<InstrumentPreset> found = m_projectManager.findPresetById(presetId);
-    if (!found) return std::nullopt;
-    const QString translated = translateLegacyPresetId(presetId);
-    const bool grandStandIn =
-        translated == QLatin1String("sfz_salamander_c5") && found->id == QLatin1String("gm_acoustic_grand");
-    if (found->id == presetId || found->id == translated || grandStandIn) return found;
-    return std::nullopt;
+    return findSlotPreset(m_projectManager, presetId);
 }
 
 // ---------------------------------------------------------------- slots
 
 void WorkstationController::applyPresetToEngine(int slot, const InstrumentPreset& preset) {
     if (slot < 0 || slot >= config::keyboardSlotCount) return;
-    const SoundEngineType engine = engineOf(preset);
-    m_audioEngine.setSlotEngineType(slot, engine);
-
+    const SoundEngineType engine = presetEngineType(preset);
     if (slot == 0) {
         m_params.brightness = preset.brightness;
         m_params.reverbAmount = preset.reverbAmount;
@@ -60,19 +33,10 @@ void WorkstationController::applyPresetToEngine(int slot, const InstrumentPreset
             setLoadingInstrument(false);
         }
     }
-
-    switch (engine) {
-    case SoundEngineType::SoundFont:
-        m_audioEngine.fluidSynth.selectProgram(slot, preset.filePath, preset.bank, preset.program);
-        return;
-    case SoundEngineType::Synth:
-        m_audioEngine.synths[static_cast<std::size_t>(slot)].setVoiceModel(preset.synthPatch);
-        return;
-    case SoundEngineType::Sfz:
-        // Only the main slot plays sampled pianos.
-        if (slot == 0) loadMainSfzInstrument(preset);
-        return;
-    }
+    // A SoundFont program that cannot be selected leaves the channel's sound, unreported.
+    applySlotSound(m_audioEngine, slot, preset);
+    // Only the main slot plays sampled pianos.
+    if (engine == SoundEngineType::Sfz && slot == 0) loadMainSfzInstrument(preset);
 }
 
 void WorkstationController::loadMainSfzInstrument(const InstrumentPreset& preset) {

@@ -1,18 +1,22 @@
 // tembora-render: renders a Standard MIDI File through the workstation's audio
 // engine, offline and with no sound device, into a WAV file.
 
+#include "app/SlotSound.h"
 #include "audio/AudioEngine.h"
 #include "audio/MidiFileRenderer.h"
 #include "engines/GeneralMidiPlayer.h"
 #include "midi/StandardMidiFile.h"
+#include "storage/ProjectManager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 
@@ -33,7 +37,10 @@ File channels reach the engine as played notes do: channel 1 (and 8, 9, 11-16)
 plays the keyboard's main zone, channel 2 the layer, channel 3 the split,
 channels 4-7 the accompaniment parts and channel 10 the drums. The built-in
 synth plays all three keyboard zones, unless --sfz gives the main zone a sampled
-instrument. Every event lands on its exact sample frame.
+instrument or --main, --layer and --split give the zones presets of Tembora's
+instrument catalogue (the ids its preset browser lists, e.g. gm_church_organ,
+synth_worship_pad, auto_<file name> for an instrument found in ~/Music). Every
+event lands on its exact sample frame.
 Prints one line: seconds of audio rendered, seconds taken, realtime factor.
 
 With --sf2 the engine plays the file as a General MIDI sound module: every
@@ -43,7 +50,7 @@ compressor, soft clip) follow in both modes unless --fx off.
 
 Exit status: 0 done; 1 the output could not be written; 2 bad input or options
 (missing file, not a MIDI file, a track cut short, an SFZ instrument that cannot
-be loaded, an unknown option).)";
+be loaded, an unknown preset id, an unknown option).)";
 
 struct RenderSettings {
     QString inputPath;
@@ -53,6 +60,8 @@ struct RenderSettings {
     QString soundFontPath; // General MIDI player mode when set
     bool effects = true;
     QString sfzPath; // empty: the built-in synth plays the main zone
+    // Catalogue presets of the main, layer and split zones; empty: the built-in synth.
+    std::array<QString, config::keyboardSlotCount> presetIds;
 };
 
 // Every option is declared in the constructor and read in read(): adding one
@@ -71,6 +80,8 @@ public:
         m_parser.addOption(m_soundFont);
         m_parser.addOption(m_effects);
         m_parser.addOption(m_sfz);
+        for (const QCommandLineOption& option : m_presets)
+            m_parser.addOption(option);
         m_parser.addHelpOption();
     }
 
@@ -147,6 +158,20 @@ public:
             *error = QStringLiteral("--sfz and --sf2 cannot be used together");
             return false;
         }
+        for (int slot = 0; slot < config::keyboardSlotCount; ++slot)
+            settings->presetIds[static_cast<std::size_t>(slot)] = m_parser.value(m_presets[slot]);
+        if (!settings->presetIds[0].isEmpty() && !settings->sfzPath.isEmpty()) {
+            *error = QStringLiteral("--main and --sfz cannot be used together");
+            return false;
+        }
+        for (int slot = 0; slot < config::keyboardSlotCount; ++slot) {
+            if (settings->presetIds[static_cast<std::size_t>(slot)].isEmpty() ||
+                settings->soundFontPath.isEmpty())
+                continue;
+            *error =
+                QStringLiteral("--%1 and --sf2 cannot be used together").arg(m_presets[slot].names().first());
+            return false;
+        }
         return true;
     }
 
@@ -187,7 +212,59 @@ private:
         QStringLiteral("Play the main zone with the SFZ instrument <file> (the layer and split stay on "
                        "the built-in synth)."),
         QStringLiteral("file")};
+    const QCommandLineOption m_presets[config::keyboardSlotCount] = {
+        {QStringLiteral("main"), QStringLiteral("Play the main zone with the catalogue preset <id>."),
+         QStringLiteral("id")},
+        {QStringLiteral("layer"),
+         QStringLiteral("Play the layer (channel 2) with the catalogue preset <id>."), QStringLiteral("id")},
+        {QStringLiteral("split"),
+         QStringLiteral("Play the split (channel 3) with the catalogue preset <id>."), QStringLiteral("id")}};
 };
+
+// Tembora's own catalogue: its data folder holds the favourites and the imported
+// instruments, so the ids are the ones the program shows.
+CatalogLocations temboraCatalogLocations() {
+    CatalogLocations locations = CatalogLocations::standard();
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!data.isEmpty()) locations.dataDirectory = data + QStringLiteral("/Sandorik/Tembora");
+    return locations;
+}
+
+// Puts the chosen catalogue presets into the keyboard zones, as the program does
+// when they are chosen, except that a sampled piano loads at once.
+bool applyPresets(AudioEngine& engine, const RenderSettings& settings, QString* error) {
+    const bool any = std::any_of(settings.presetIds.cbegin(), settings.presetIds.cend(),
+                                 [](const QString& id) { return !id.isEmpty(); });
+    if (!any) return true;
+    const ProjectManager catalogue(temboraCatalogLocations());
+    for (int slot = 0; slot < config::keyboardSlotCount; ++slot) {
+        const QString& id = settings.presetIds[static_cast<std::size_t>(slot)];
+        if (id.isEmpty()) continue;
+        const std::optional<InstrumentPreset> preset = findSlotPreset(catalogue, id);
+        if (!preset) {
+            *error = QStringLiteral("no instrument preset has the id \"%1\"").arg(id);
+            return false;
+        }
+        if (!applySlotSound(engine, slot, *preset)) {
+            *error = QStringLiteral("%1: program %2 of bank %3 in %4 cannot be played")
+                         .arg(id)
+                         .arg(preset->program)
+                         .arg(preset->bank)
+                         .arg(preset->filePath);
+            return false;
+        }
+        if (slot != 0) continue;
+        PianoParameters params;
+        params.brightness = preset->brightness;
+        params.reverbAmount = preset->reverbAmount;
+        params.chorusAmount = preset->chorusAmount;
+        engine.updatePianoParameters(params);
+        if (presetEngineType(*preset) == SoundEngineType::Sfz &&
+            !engine.sfzPiano.loadSfzFile(preset->filePath, error))
+            return false;
+    }
+    return true;
+}
 
 int fail(int code, const QString& message) {
     std::fprintf(stderr, "tembora-render: %s\n", qPrintable(message));
@@ -231,6 +308,7 @@ int main(int argc, char* argv[]) {
         if (!engine.sfzPiano.loadSfzFile(settings.sfzPath, &error)) return fail(ExitBadInput, error);
         engine.setSlotEngineType(0, SoundEngineType::Sfz);
     }
+    if (!applyPresets(engine, settings, &error)) return fail(ExitBadInput, error);
     GeneralMidiPlayer player(engine.fluidSynth);
     const bool generalMidi = !settings.soundFontPath.isEmpty();
     if (generalMidi && !player.loadFont(settings.soundFontPath, &error)) return fail(ExitBadInput, error);

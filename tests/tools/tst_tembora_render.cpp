@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -132,6 +133,9 @@ class TemboraRenderTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The renderer inherits it: presets come from a private catalogue.
+    void initTestCase() { usePrivateHome(); }
+
     void writesAStereoWavOfTheSongAndItsTail_data() {
         QTest::addColumn<int>("rate");
         QTest::addColumn<QString>("block");
@@ -204,6 +208,12 @@ private Q_SLOTS:
         QTest::newRow("two inputs") << song << (out + QStringList{"second.mid"}) << "more than one input";
         QTest::newRow("sfz and sf2") << song << (out + QStringList{"--sfz", "piano.sfz", "--sf2", "gm.sf2"})
                                      << "--sfz and --sf2 cannot be used together";
+        QTest::newRow("main and sfz")
+            << song << (out + QStringList{"--sfz", "piano.sfz", "--main", "gm_church_organ"})
+            << "--main and --sfz cannot be used together";
+        QTest::newRow("split and sf2")
+            << song << (out + QStringList{"--split", "gm_finger_bass", "--sf2", "gm.sf2"})
+            << "--split and --sf2 cannot be used together";
     }
 
     void refusesBadInputWithOneLineAndExitCodeTwo() {
@@ -379,13 +389,82 @@ private Q_SLOTS:
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
     }
 
+    // Catalogue presets in the three zones: an SFZ instrument the catalogue found in
+    // ~/Music on the main zone, the synth's kalimba model (a bell partial at 6.2
+    // times the fundamental, which no default synth sound has) on the layer and the
+    // split. The song plays key 60 on the main zone, 64 on the layer, 40 on the split,
+    // one second each.
+    void playsTheZonesWithCataloguePresets() {
+        const QString home = QDir::homePath();
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/Music/tone")));
+        TestTone tone;
+        tone.frequency = 300.0;
+        tone.seconds = 2.0;
+        QVERIFY(writeTestWav(home + QStringLiteral("/Music/tone/tone.wav"), tone));
+        QVERIFY(writeFile(home + QStringLiteral("/Music/tone/tone.sfz"),
+                          "<region> sample=tone.wav pitch_keycenter=60\n"));
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        QVERIFY(writeFile(in, header(0, 1, 480) +
+                                  track(midiMessage(0, 0x90, 60, 100) + midiMessage(960, 0x80, 60, 0) +
+                                        midiMessage(0, 0x91, 64, 100) + midiMessage(960, 0x81, 64, 0) +
+                                        midiMessage(0, 0x92, 40, 100) + midiMessage(960, 0x82, 40, 0) +
+                                        endOfTrack())));
+        auto render = [&](const QStringList& presets, StereoSignal* signal) {
+            const QString wav = dir.filePath(QStringLiteral("out.wav"));
+            const Run run = runRender(QStringList{in, QStringLiteral("-o"), wav} + presets);
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+            QVERIFY(readWav(wav, signal));
+        };
+        StereoSignal plain;
+        render({}, &plain);
+        StereoSignal chosen;
+        render({QStringLiteral("--main"), QStringLiteral("auto_tone"), QStringLiteral("--layer"),
+                QStringLiteral("synth_kalimba_model"), QStringLiteral("--split"),
+                QStringLiteral("synth_kalimba_model")},
+               &chosen);
+        if (QTest::currentTestFailed()) return;
+
+        const double rate = 48000.0;
+        auto at = [rate](double seconds) {
+            return static_cast<std::size_t>(seconds * rate);
+        };
+        const double mainHeard = dominantFrequency(chosen.left, rate, 100, 2000, at(0.1), at(0.9));
+        QVERIFY2(std::abs(mainHeard / 300.0 - 1.0) < 0.005, qPrintable(QString::number(mainHeard)));
+        // Bell partial against the fundamental, just after each zone's note starts.
+        auto bellShare = [&](const StereoSignal& s, int key, double onset) {
+            const double hz = pitchHz(key);
+            return toneAmplitude(s.left, rate, hz * 6.2, at(onset + 0.02), at(onset + 0.3)) /
+                   toneAmplitude(s.left, rate, hz, at(onset + 0.02), at(onset + 0.3));
+        };
+        for (const auto& [key, onset] : {std::pair{64, 1.0}, std::pair{40, 2.0}}) {
+            const double withPreset = bellShare(chosen, key, onset);
+            const double without = bellShare(plain, key, onset);
+            QVERIFY2(
+                withPreset > 0.01 && withPreset > 5.0 * without,
+                qPrintable(QStringLiteral("key %1: %2 against %3").arg(key).arg(withPreset).arg(without)));
+        }
+        // The catalogue is the program's own, with its database in Tembora's data folder.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        QVERIFY(QFile::exists(data + QStringLiteral("/Sandorik/Tembora/catalog.db")));
+
+        const QString wav = dir.filePath(QStringLiteral("unknown.wav"));
+        const Run unknown = runRender(
+            {in, QStringLiteral("-o"), wav, QStringLiteral("--layer"), QStringLiteral("no_such_preset")});
+        QCOMPARE(unknown.exitCode, 2);
+        QCOMPARE(unknown.err,
+                 QStringLiteral("tembora-render: no instrument preset has the id \"no_such_preset\"\n"));
+        QVERIFY(!QFile::exists(wav));
+    }
+
     void helpExplainsEveryOption() {
         const Run run = runRender({QStringLiteral("--help")});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith(QStringLiteral("Usage: tembora-render [options] IN.mid")));
         for (const char* text :
              {"-o, --output <file>", "--rate <hz>", "44100, 48000 or 96000", "--block <frames>",
-              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "Exit status", "channel 10 the drums"})
+              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "--main <id>", "--layer <id>",
+              "--split <id>", "Exit status", "channel 10 the drums"})
             QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
