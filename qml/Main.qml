@@ -8,7 +8,7 @@ ApplicationWindow {
     height: 920
     visible: true
     title: "Tembora"
-    color: "#D8DEE6"
+    color: Theme.windowBackground
 
     ColumnLayout {
         anchors.fill: parent
