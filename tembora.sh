@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-declarative-dev qt6-multimedia-dev libqt6opengl6-dev libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtqml-workerscript
   qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts
-  qml6-module-qtmultimedia qml6-module-qttest qml-qt6
+  qml6-module-qtmultimedia qml6-module-qttest qml-qt6 qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   # audio, MIDI, instruments, files, catalogue
   libpipewire-0.3-dev libasound2-dev libfluidsynth-dev liblilv-dev lv2-dev libsndfile1-dev libsqlite3-dev
   # sound server for the integration tests (a private session, never the user's)

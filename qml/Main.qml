@@ -1,61 +1,121 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import "components"
+import "views"
 
 ApplicationWindow {
     id: root
+    objectName: "mainWindow"
     width: 1480
     height: 920
+    minimumWidth: 1180
+    minimumHeight: 740
     visible: true
     title: "Tembora"
     color: Theme.windowBackground
+    visibility: workstation.fullScreenPerformance ? Window.FullScreen : Window.Windowed
+
+    Shortcut {
+        sequence: "F11"
+        context: Qt.ApplicationShortcut
+        onActivated: workstation.fullScreenPerformance = !workstation.fullScreenPerformance
+    }
+    Shortcut {
+        sequence: "Escape"
+        context: Qt.ApplicationShortcut
+        enabled: workstation.fullScreenPerformance
+        onActivated: workstation.fullScreenPerformance = false
+    }
+
+    // Wooden side cheeks frame everything.
+    Rectangle {
+        id: leftCheek
+        width: Theme.cheekWidth
+        anchors { left: parent.left; top: parent.top; bottom: parent.bottom }
+        gradient: Gradient {
+            orientation: Gradient.Horizontal
+            GradientStop { position: 0; color: Theme.woodDark }
+            GradientStop { position: 1; color: Theme.woodLight }
+        }
+    }
+    Rectangle {
+        id: rightCheek
+        width: Theme.cheekWidth
+        anchors { right: parent.right; top: parent.top; bottom: parent.bottom }
+        gradient: Gradient {
+            orientation: Gradient.Horizontal
+            GradientStop { position: 0; color: Theme.woodLight }
+            GradientStop { position: 1; color: Theme.woodDark }
+        }
+    }
 
     ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 24
-        spacing: 16
+        anchors { left: leftCheek.right; right: rightCheek.left; top: parent.top; bottom: parent.bottom }
+        spacing: 0
 
-        Label {
-            text: "Tembora"
-            font.pixelSize: 32
-            font.bold: true
-            color: "#1F2A37"
+        TopBar {
+            Layout.fillWidth: true
         }
 
+        // The status banner: the latest message of any part of the program.
         Rectangle {
             Layout.fillWidth: true
-            implicitHeight: bannerText.implicitHeight + 20
-            radius: 6
-            color: "#FFFFFF"
-            border.color: "#B8C2CE"
-            Label {
-                id: bannerText
+            Layout.preferredHeight: 28
+            color: Theme.panelHeader
+            Text {
                 objectName: "statusBanner"
-                anchors.fill: parent
-                anchors.margins: 10
+                anchors.verticalCenter: parent.verticalCenter
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.leftMargin: Theme.padding
+                anchors.rightMargin: Theme.padding
                 text: workstation.statusBanner
-                font.pixelSize: 16
-                color: "#1F2A37"
                 elide: Text.ElideRight
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontNormal
+                color: Theme.textPrimary
             }
         }
 
         RowLayout {
-            spacing: 16
-            Label {
-                objectName: "audioBackend"
-                text: "Audio: " + workstation.activeAudioBackend + " • " + workstation.activeAudioDevice
-                      + " • " + workstation.audioSampleRate + " Hz / " + workstation.audioBufferFrames + " frames"
-                font.pixelSize: 15
-                color: "#1F2A37"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            spacing: 0
+
+            LeftNavRail {
+                objectName: "leftNavRail"
+                visible: !workstation.fullScreenPerformance
+                Layout.fillHeight: true
             }
-            Button {
-                objectName: "testToneButton"
-                text: "Play Test Tone"
-                onClicked: workstation.playTestTone()
+
+            // One slot per mode, in mode order.
+            StackLayout {
+                id: viewStack
+                objectName: "viewStack"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                currentIndex: workstation.currentMode
+
+                PlayView { objectName: "view_0" }
+                SoundsView { objectName: "view_1" }
+                WorkstationView { objectName: "view_2" }
+                PlaceholderView { objectName: "view_3"; title: "DRUMS" }
+                PlaceholderView { objectName: "view_4"; title: "STUDIO" }
+                MixerView { objectName: "view_5" }
+                PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }
+                SettingsView { objectName: "view_7" }
+                PlaceholderView { objectName: "view_8"; title: "HYMNS" }
+                PlaceholderView { objectName: "view_9"; title: "PRESETS" }
             }
         }
 
-        Item { Layout.fillHeight: true }
+        PianoKeyboard88 {
+            id: keyboard
+            Layout.fillWidth: true
+            Layout.preferredHeight: Theme.keyboardHeight
+        }
     }
+
+    Component.onCompleted: keyboard.forceActiveFocus()
 }

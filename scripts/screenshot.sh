@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Takes a picture of the workstation window under a virtual X server.
-#   scripts/screenshot.sh [OUT_DIR] [BUILD_DIR]
+# Takes pictures of the workstation's views under a virtual X server.
+#   scripts/screenshot.sh [OUT_DIR] [BUILD_DIR] [WIDTHxHEIGHT]
 # The program runs with a private home, data and runtime folder, so nothing of the
-# user's own setup or sound server is touched. Writes OUT_DIR/window.png.
+# user's own setup or sound server is touched. Writes OUT_DIR/view-<mode>.png for
+# every view (TEMBORA_SNAPSHOT_MODES=0,5 limits them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-docs/screenshots}")
 build=${2:-build}
+size=${3:-}
 [ -x "$build/src/tembora" ] || { echo "build the program first (./tembora.sh run or cmake --build $build)" >&2; exit 1; }
 home=$(mktemp -d)
 # shellcheck disable=SC1091
@@ -17,5 +19,5 @@ runtime=$home/runtime
 mkdir -p "$runtime" && chmod 700 "$runtime"
 if pw_session_start >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
 HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$runtime \
-    TEMBORA_SNAPSHOT_DIR=$out timeout 60 xvfb-run -a -s "-screen 0 1600x1000x24" "$build/src/tembora"
-echo "$out/window.png"
+    TEMBORA_SNAPSHOT_DIR=$out TEMBORA_SNAPSHOT_SIZE=$size timeout 90 xvfb-run -a -s "-screen 0 1600x1000x24" "$build/src/tembora"
+ls "$out"/view-*.png

@@ -1,5 +1,7 @@
 #include "SceneSnapshot.h"
 
+#include "app/WorkstationController.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -10,28 +12,55 @@
 
 namespace tmb {
 
-SceneSnapshot* SceneSnapshot::startIfRequested(QQuickWindow* window) {
+SceneSnapshot* SceneSnapshot::startIfRequested(QQuickWindow* window, WorkstationController* controller)
+{
     const QString folder = qEnvironmentVariable("TEMBORA_SNAPSHOT_DIR");
-    if (folder.isEmpty() || window == nullptr) return nullptr;
-    return new SceneSnapshot(window, folder);
+    if (folder.isEmpty() || window == nullptr || controller == nullptr)
+        return nullptr;
+    return new SceneSnapshot(window, controller, folder);
 }
 
-SceneSnapshot::SceneSnapshot(QQuickWindow* window, QString folder)
+SceneSnapshot::SceneSnapshot(QQuickWindow* window, WorkstationController* controller, QString folder)
     : QObject(window)
     , m_window(window)
-    , m_folder(std::move(folder)) {
+    , m_controller(controller)
+    , m_folder(std::move(folder))
+{
     QDir().mkpath(m_folder);
-    // Wait for the first frame, then give bindings and layouts a moment to settle.
+    const QString modes = qEnvironmentVariable("TEMBORA_SNAPSHOT_MODES");
+    for (const QString& mode : modes.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        m_modes << mode.trimmed().toInt();
+    if (m_modes.isEmpty())
+        m_modes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const QStringList size = qEnvironmentVariable("TEMBORA_SNAPSHOT_SIZE").split(QLatin1Char('x'));
+    if (size.size() == 2)
+        window->resize(size[0].toInt(), size[1].toInt());
+    // Start after the first frame, once bindings and layouts have settled.
     connect(
-        window, &QQuickWindow::frameSwapped, this,
-        [this] { QTimer::singleShot(700, this, &SceneSnapshot::capture); }, Qt::SingleShotConnection);
+        window, &QQuickWindow::frameSwapped, this, [this] { QTimer::singleShot(800, this, &SceneSnapshot::showNext); },
+        Qt::SingleShotConnection);
 }
 
-void SceneSnapshot::capture() {
-    const QString path = QDir(m_folder).filePath(QStringLiteral("window.png"));
+void SceneSnapshot::showNext()
+{
+    if (m_modes.isEmpty()) {
+        QCoreApplication::exit(m_ok ? 0 : 1);
+        return;
+    }
+    const int mode = m_modes.takeFirst();
+    m_controller->setCurrentMode(mode);
+    QTimer::singleShot(500, this, [this, mode] {
+        capture(mode);
+        showNext();
+    });
+}
+
+void SceneSnapshot::capture(int mode)
+{
+    const QString path = QDir(m_folder).filePath(QStringLiteral("view-%1.png").arg(mode));
     const bool saved = m_window->grabWindow().save(path);
+    m_ok = m_ok && saved;
     std::fprintf(stderr, "%s %s\n", saved ? "snapshot written:" : "snapshot failed:", qPrintable(path));
-    QCoreApplication::exit(saved ? 0 : 1);
 }
 
 } // namespace tmb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -7,21 +8,29 @@ class QQuickWindow;
 
 namespace tmb {
 
-// Pictures of the running program for the documentation and for checking the
-// layout by eye: when TEMBORA_SNAPSHOT_DIR names a folder, the window is grabbed
-// once it has drawn and settled, written there as "window.png", and the program quits.
+class WorkstationController;
+
+// Pictures of the running program, for the documentation and for checking the
+// layout by eye. When TEMBORA_SNAPSHOT_DIR names a folder, the program waits for
+// its first frame, then shows each view listed in TEMBORA_SNAPSHOT_MODES (mode
+// numbers, comma-separated; by default every view) and writes "view-<mode>.png"
+// for each, then quits. TEMBORA_SNAPSHOT_SIZE ("1180x740") resizes the window first.
 class SceneSnapshot : public QObject {
     Q_OBJECT
 public:
     // Returns nullptr when the variable is not set.
-    static SceneSnapshot* startIfRequested(QQuickWindow* window);
+    static SceneSnapshot* startIfRequested(QQuickWindow* window, WorkstationController* controller);
 
 private:
-    SceneSnapshot(QQuickWindow* window, QString folder);
-    void capture();
+    SceneSnapshot(QQuickWindow* window, WorkstationController* controller, QString folder);
+    void showNext();
+    void capture(int mode);
 
     QQuickWindow* m_window;
+    WorkstationController* m_controller;
     QString m_folder;
+    QList<int> m_modes;
+    bool m_ok = true;
 };
 
 } // namespace tmb

@@ -9,6 +9,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+
 namespace tmb {
 
 const char* const WorkstationController::soundServerUnmuteCommand =
@@ -200,6 +202,25 @@ void WorkstationController::onAutosaveTick() {
 void WorkstationController::playTestTone() {
     m_audioEngine.triggerTestTone();
     setStatusBanner(QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
+}
+
+bool WorkstationController::applyAudioSettings(const QString& backend, const QString& deviceId, int sampleRate,
+                                               int bufferFrames)
+{
+    const bool started = m_audioEngine.restartWithSettings(backend, deviceId, static_cast<std::uint32_t>(std::max(sampleRate, 0)),
+                                                           static_cast<std::uint32_t>(std::max(bufferFrames, 0)));
+    if (started) {
+        setStatusBanner(QStringLiteral("Audio Active: %1 (%2 Hz, %3 frames, %4 ms)")
+                            .arg(m_audioEngine.backendName)
+                            .arg(m_audioEngine.sampleRate)
+                            .arg(m_audioEngine.blockFrames)
+                            .arg(QString::number(m_audioEngine.latencyMs(), 'f', 1)));
+    } else {
+        // Nothing plays: say so rather than claim a fallback.
+        setStatusBanner(QStringLiteral("Audio restart failed • No audio output"));
+    }
+    Q_EMIT audioSettingsChanged();
+    return started;
 }
 
 void WorkstationController::rescanMidiDevices() {

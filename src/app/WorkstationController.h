@@ -396,6 +396,8 @@ public:
     Harmonizer& harmonizer() { return m_harmonizer; }
 
     Q_INVOKABLE void playTestTone();
+    Q_INVOKABLE bool applyAudioSettings(const QString& backend, const QString& deviceId, int sampleRate,
+                                        int bufferFrames);
     Q_INVOKABLE void rescanMidiDevices();
     Q_INVOKABLE bool connectMidiPort(int clientId, int portId);
     Q_INVOKABLE bool disconnectMidiPort(int clientId, int portId);

@@ -37,7 +37,7 @@ int main(int argc, char* argv[]) {
     if (!engine->rootObjects().isEmpty()) {
         if (auto* window = qobject_cast<QQuickWindow*>(engine->rootObjects().constFirst())) {
             controller->setQuickWindow(window);
-            tmb::SceneSnapshot::startIfRequested(window);
+            tmb::SceneSnapshot::startIfRequested(window, controller.get());
         }
         result = QApplication::exec();
     }

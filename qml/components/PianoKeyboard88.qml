@@ -1,0 +1,364 @@
+import QtQuick
+import QtQuick.Layouts
+import ".."
+
+// The on-screen 88-key keyboard (MIDI 21-108) with its wheels, pedal buttons and
+// the computer-keyboard map. Every key press is a controller call; keys light
+// from keyStateUpdated and isKeyPressed.
+Rectangle {
+    id: housing
+    objectName: "pianoKeyboard"
+    focus: true
+    color: Theme.woodDark
+    implicitHeight: Theme.keyboardHeight
+
+    readonly property int firstNote: 21
+    readonly property int lastNote: 108
+    readonly property int whiteKeyCount: 52
+    readonly property alias keybed: keybed
+
+    // Two octaves on the computer keyboard: lower row from C3, upper row from C4.
+    readonly property var computerKeyNotes: ({
+        [Qt.Key_Z]: 48, [Qt.Key_S]: 49, [Qt.Key_X]: 50, [Qt.Key_D]: 51, [Qt.Key_C]: 52, [Qt.Key_V]: 53,
+        [Qt.Key_G]: 54, [Qt.Key_B]: 55, [Qt.Key_H]: 56, [Qt.Key_N]: 57, [Qt.Key_J]: 58, [Qt.Key_M]: 59,
+        [Qt.Key_Comma]: 60,
+        [Qt.Key_Q]: 60, [Qt.Key_2]: 61, [Qt.Key_W]: 62, [Qt.Key_3]: 63, [Qt.Key_E]: 64, [Qt.Key_R]: 65,
+        [Qt.Key_5]: 66, [Qt.Key_T]: 67, [Qt.Key_6]: 68, [Qt.Key_Y]: 69, [Qt.Key_7]: 70, [Qt.Key_U]: 71,
+        [Qt.Key_I]: 72
+    })
+
+    function isBlack(note) {
+        var pc = note % 12
+        return pc === 1 || pc === 3 || pc === 6 || pc === 8 || pc === 10
+    }
+    // Number of white keys before `note` on this keyboard.
+    function whiteIndex(note) {
+        var count = 0
+        for (var n = firstNote; n < note; ++n)
+            if (!isBlack(n))
+                ++count
+        return count
+    }
+    function whiteKeyWidth() { return keybed.width / whiteKeyCount }
+    function blackKeyWidth() { return Math.max(7, whiteKeyWidth() * 0.64) }
+    function blackKeyHeight() { return keybed.height * 0.63 }
+    // Black keys sit centred on the boundary after the white key before them.
+    function blackKeyX(note) { return whiteIndex(note) * whiteKeyWidth() - blackKeyWidth() / 2 }
+
+    // The note under a point of the keybed: black keys first, then white; -1 if none.
+    function noteAt(x, y) {
+        if (x < 0 || y < 0 || x >= keybed.width || y >= keybed.height)
+            return -1
+        if (y < blackKeyHeight()) {
+            var guess = firstNote + Math.floor(x / whiteKeyWidth() * 12 / 7)
+            for (var n = Math.max(firstNote, guess - 3); n <= Math.min(lastNote, guess + 3); ++n) {
+                if (isBlack(n)) {
+                    var bx = blackKeyX(n)
+                    if (x >= bx && x < bx + blackKeyWidth())
+                        return n
+                }
+            }
+        }
+        var index = Math.floor(x / whiteKeyWidth())
+        var white = -1
+        for (var m = firstNote; m <= lastNote; ++m) {
+            if (!isBlack(m)) {
+                ++white
+                if (white === index)
+                    return m
+            }
+        }
+        return -1
+    }
+    // Pressing lower on a key plays louder.
+    function pressVelocity(note, y, rightButton) {
+        if (rightButton)
+            return 62
+        var keyHeight = isBlack(note) ? blackKeyHeight() : keybed.height
+        return Math.max(86, Math.min(127, Math.round(86 + 41 * y / keyHeight)))
+    }
+    function dragVelocity(y, rightButton) {
+        if (rightButton)
+            return 62
+        return Math.max(88, Math.min(126, Math.round(88 + 38 * y / keybed.height)))
+    }
+    function computerKeyVelocity(modifiers) {
+        if (modifiers & Qt.ShiftModifier)
+            return 120
+        if (modifiers & Qt.ControlModifier)
+            return 74
+        return 106
+    }
+
+    Keys.onPressed: function (event) {
+        if (event.isAutoRepeat) {
+            event.accepted = housing.computerKeyNotes[event.key] !== undefined || event.key === Qt.Key_Space
+            return
+        }
+        if (event.key === Qt.Key_Space) {
+            workstation.sustainPedal = true
+            event.accepted = true
+            return
+        }
+        var note = housing.computerKeyNotes[event.key]
+        if (note !== undefined) {
+            workstation.noteOn(note, computerKeyVelocity(event.modifiers))
+            event.accepted = true
+        }
+    }
+    Keys.onReleased: function (event) {
+        if (event.isAutoRepeat)
+            return
+        if (event.key === Qt.Key_Space) {
+            workstation.sustainPedal = false
+            event.accepted = true
+            return
+        }
+        var note = housing.computerKeyNotes[event.key]
+        if (note !== undefined) {
+            workstation.noteOff(note)
+            event.accepted = true
+        }
+    }
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.leftMargin: 10
+        anchors.rightMargin: 10
+        anchors.topMargin: 8
+        anchors.bottomMargin: 8
+        spacing: 10
+
+        // Wheels
+        Row {
+            Layout.fillHeight: true
+            spacing: 8
+            Wheel {
+                id: bendWheel
+                objectName: "pitchBendWheel"
+                height: parent.height
+                label: "BEND"
+                from: -1
+                to: 1
+                value: workstation.pitchBendValue
+                springBack: true
+                onMoved: function (v) { workstation.pitchBendValue = v }
+            }
+            Wheel {
+                objectName: "modWheel"
+                height: parent.height
+                label: "MOD"
+                from: 0
+                to: 1
+                value: workstation.modWheelValue
+                onMoved: function (v) { workstation.modWheelValue = v }
+            }
+        }
+
+        // Pedals and performance switches
+        GridLayout {
+            Layout.fillHeight: true
+            Layout.fillWidth: false
+            Layout.preferredWidth: 170
+            columns: 2
+            rowSpacing: 5
+            columnSpacing: 5
+            PedalButton { text: "SUSTAIN"; objectName: "sustainButton"; checked: workstation.sustainPedal; onToggled: workstation.sustainPedal = !workstation.sustainPedal }
+            PedalButton { text: "SOSTENUTO"; checked: workstation.sostenutoPedal; onToggled: workstation.sostenutoPedal = !workstation.sostenutoPedal }
+            PedalButton { text: "SOFT"; checked: workstation.softPedal; onToggled: workstation.softPedal = !workstation.softPedal }
+            PedalButton { text: "LATCH"; checked: workstation.sustainLatched; onToggled: workstation.sustainLatched = !workstation.sustainLatched }
+            PedalButton { text: "AUTO PEDAL"; checked: workstation.autoPedalEnabled; onToggled: workstation.autoPedalEnabled = !workstation.autoPedalEnabled }
+            PedalButton { text: "PANIC"; danger: true; objectName: "panicButton"; onToggled: workstation.panicAllNotesOff() }
+        }
+
+        // The keys
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            // Range of a 49-key controller (C2-C6), following the octave shift.
+            Rectangle {
+                id: rangeMarker
+                objectName: "rangeMarker"
+                readonly property int lowNote: Math.max(housing.firstNote, 36 + 12 * workstation.octaveShift)
+                readonly property int highNote: Math.min(housing.lastNote, 84 + 12 * workstation.octaveShift)
+                visible: highNote > lowNote
+                height: 4
+                radius: 2
+                color: Theme.rangeMarker
+                y: 0
+                x: housing.whiteIndex(lowNote) * housing.whiteKeyWidth()
+                width: (housing.whiteIndex(highNote) + 1) * housing.whiteKeyWidth() - x
+            }
+
+            Rectangle {
+                id: keybed
+                objectName: "keybed"
+                anchors.fill: parent
+                anchors.topMargin: 7
+                color: Theme.keybed
+
+                Repeater {
+                    id: whiteKeys
+                    model: housing.lastNote - housing.firstNote + 1
+                    delegate: Key {
+                        required property int index
+                        note: housing.firstNote + index
+                        visible: !housing.isBlack(note)
+                        black: false
+                        x: housing.whiteIndex(note) * housing.whiteKeyWidth()
+                        width: housing.whiteKeyWidth() - 1
+                        height: keybed.height
+                    }
+                }
+                Repeater {
+                    model: housing.lastNote - housing.firstNote + 1
+                    delegate: Key {
+                        required property int index
+                        note: housing.firstNote + index
+                        visible: housing.isBlack(note)
+                        black: true
+                        x: housing.blackKeyX(note)
+                        width: housing.blackKeyWidth()
+                        height: housing.blackKeyHeight()
+                    }
+                }
+
+                MouseArea {
+                    id: keyMouse
+                    anchors.fill: parent
+                    acceptedButtons: Qt.LeftButton | Qt.RightButton
+                    property int dragNote: -1
+                    property bool rightButton: false
+                    onPressed: function (mouse) {
+                        housing.forceActiveFocus()
+                        rightButton = mouse.button === Qt.RightButton
+                        var note = housing.noteAt(mouse.x, mouse.y)
+                        dragNote = note
+                        if (note >= 0)
+                            workstation.noteOn(note, housing.pressVelocity(note, mouse.y, rightButton))
+                    }
+                    onPositionChanged: function (mouse) {
+                        if (!pressed)
+                            return
+                        var note = housing.noteAt(mouse.x, mouse.y)
+                        if (note === dragNote)
+                            return
+                        if (dragNote >= 0)
+                            workstation.noteOff(dragNote)
+                        dragNote = note
+                        if (note >= 0)
+                            workstation.noteOn(note, housing.dragVelocity(mouse.y, rightButton))
+                    }
+                    onReleased: function (mouse) {
+                        if (dragNote >= 0)
+                            workstation.noteOff(dragNote)
+                        dragNote = -1
+                    }
+                    onCanceled: {
+                        if (dragNote >= 0)
+                            workstation.noteOff(dragNote)
+                        dragNote = -1
+                    }
+                }
+            }
+        }
+    }
+
+    component Key: Rectangle {
+        id: key
+        property int note: 60
+        property bool black: false
+        property bool down: workstation.isKeyPressed(note)
+        readonly property bool tinted: !black && workstation.splitEnabled && note < workstation.splitKey
+        objectName: "key_" + note
+        radius: 2
+        color: down ? (black ? Theme.blackKeyPressed : Theme.keyPressed)
+                    : (black ? Theme.blackKey : (tinted ? Theme.splitTint : Theme.whiteKey))
+        border.color: black ? Theme.blackKey : Theme.whiteKeyEdge
+        Behavior on color { ColorAnimation { duration: key.down ? 16 : 68 } }
+
+        Connections {
+            target: workstation
+            function onKeyStateUpdated(note, pressed, velocity) {
+                if (note === key.note)
+                    key.down = pressed
+            }
+        }
+        Text {
+            visible: !key.black && key.note % 12 === 0
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 4
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "C" + (Math.floor(key.note / 12) - 1)
+            font.family: Theme.fontFamily
+            font.pixelSize: 9
+            color: Theme.textSecondary
+        }
+    }
+
+    component PedalButton: Rectangle {
+        id: pedal
+        property string text: ""
+        property bool checked: false
+        property bool danger: false
+        signal toggled()
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        radius: 4
+        color: danger ? (tap.pressed ? Qt.darker(Theme.danger, 1.3) : Theme.danger)
+                      : (checked ? Theme.accent : Theme.railButton)
+        Text {
+            anchors.centerIn: parent
+            text: pedal.text
+            font.family: Theme.fontFamily
+            font.pixelSize: 10
+            font.bold: true
+            color: pedal.checked && !pedal.danger ? Theme.textOnAccent : Theme.topBarText
+        }
+        MouseArea { id: tap; anchors.fill: parent; onClicked: pedal.toggled() }
+    }
+
+    component Wheel: Rectangle {
+        id: wheel
+        property string label: ""
+        property real from: 0
+        property real to: 1
+        property real value: 0
+        property bool springBack: false
+        signal moved(real value)
+        width: 30
+        radius: 6
+        color: Theme.keybed
+        border.color: Theme.woodLight
+        readonly property real position: (value - from) / (to - from)
+        Rectangle {
+            width: parent.width - 6
+            height: 16
+            radius: 4
+            x: 3
+            y: 3 + (wheel.height - 22 - 16) * (1 - wheel.position)
+            color: Theme.topBarMuted
+        }
+        Text {
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 2
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: wheel.label
+            font.family: Theme.fontFamily
+            font.pixelSize: 8
+            font.bold: true
+            color: Theme.topBarText
+        }
+        MouseArea {
+            anchors.fill: parent
+            function valueAt(y) {
+                var p = 1 - (y - 11) / (wheel.height - 22 - 16)
+                return wheel.from + Math.max(0, Math.min(1, p)) * (wheel.to - wheel.from)
+            }
+            onPressed: function (mouse) { wheel.moved(valueAt(mouse.y)) }
+            onPositionChanged: function (mouse) { if (pressed) wheel.moved(valueAt(mouse.y)) }
+            onReleased: if (wheel.springBack) wheel.moved(0)
+        }
+    }
+}

@@ -1,0 +1,106 @@
+import QtQuick
+import ".."
+
+// A knob for one sound parameter. Drag up/down (or scroll) to change it; the
+// owner writes `value` back to the controller in onMoved.
+Item {
+    id: knob
+    property string label: ""
+    property real value: 0
+    property real from: 0
+    property real to: 1
+    property real defaultValue: from
+    property int decimals: 2
+    property string unit: ""
+    property string valueText: (value).toFixed(decimals) + unit
+    signal moved(real newValue)
+
+    readonly property real position: to > from ? (value - from) / (to - from) : 0
+
+    implicitWidth: 78
+    implicitHeight: 96
+
+    function setFromPosition(p) {
+        var clamped = Math.max(0, Math.min(1, p))
+        knob.moved(from + clamped * (to - from))
+    }
+
+    Rectangle {
+        id: dial
+        width: 52
+        height: 52
+        radius: 26
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: 2
+        color: Theme.panelRaised
+        border.color: Theme.panelBorder
+        border.width: 2
+
+        Canvas {
+            id: arc
+            anchors.fill: parent
+            property real position: knob.position
+            onPositionChanged: requestPaint()
+            onPaint: {
+                var ctx = getContext("2d")
+                ctx.reset()
+                var start = 0.75 * Math.PI
+                ctx.lineWidth = 4
+                ctx.strokeStyle = Theme.panelBorder
+                ctx.beginPath()
+                ctx.arc(width / 2, height / 2, width / 2 - 5, start, start + 1.5 * Math.PI)
+                ctx.stroke()
+                ctx.strokeStyle = Theme.accent
+                ctx.beginPath()
+                ctx.arc(width / 2, height / 2, width / 2 - 5, start, start + 1.5 * Math.PI * position)
+                ctx.stroke()
+            }
+        }
+        Rectangle {
+            width: 3
+            height: 14
+            radius: 1.5
+            color: Theme.textPrimary
+            x: parent.width / 2 - 1.5
+            y: 8
+            transformOrigin: Item.Bottom
+            transform: Rotation {
+                origin.x: 1.5
+                origin.y: 18
+                angle: -135 + 270 * knob.position
+            }
+        }
+        MouseArea {
+            anchors.fill: parent
+            property real pressY: 0
+            property real pressPosition: 0
+            acceptedButtons: Qt.LeftButton
+            onPressed: function (mouse) { pressY = mouse.y; pressPosition = knob.position }
+            onPositionChanged: function (mouse) { knob.setFromPosition(pressPosition + (pressY - mouse.y) / 150) }
+            onDoubleClicked: knob.moved(knob.defaultValue)
+            onWheel: function (wheel) { knob.setFromPosition(knob.position + (wheel.angleDelta.y > 0 ? 0.02 : -0.02)) }
+        }
+    }
+    Text {
+        id: valueLabel
+        anchors.top: dial.bottom
+        anchors.topMargin: 3
+        anchors.horizontalCenter: parent.horizontalCenter
+        text: knob.valueText
+        font.family: Theme.fontFamily
+        font.pixelSize: Theme.fontSmall
+        color: Theme.textPrimary
+    }
+    Text {
+        anchors.top: valueLabel.bottom
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: knob.width
+        horizontalAlignment: Text.AlignHCenter
+        elide: Text.ElideRight
+        text: knob.label
+        font.family: Theme.fontFamily
+        font.pixelSize: Theme.fontSmall
+        font.bold: true
+        color: Theme.textSecondary
+    }
+}

@@ -1,0 +1,228 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import ".."
+
+// Brand, the main-voice selector with its search pop-up, the audio status and
+// the master meters.
+Rectangle {
+    id: bar
+    color: Theme.topBar
+    implicitHeight: Theme.topBarHeight
+
+    // Steps the main voice through its category in catalogue order.
+    function stepMainPreset(delta) {
+        var list = workstation.queryPresets(workstation.mainPresetCategory, "", false)
+        if (list.length === 0)
+            return
+        var index = 0
+        for (var i = 0; i < list.length; ++i)
+            if (list[i].id === workstation.mainPresetId)
+                index = i
+        index = (index + delta + list.length) % list.length
+        workstation.selectPresetForSlot(0, list[index].id)
+    }
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.leftMargin: Theme.padding
+        anchors.rightMargin: Theme.padding
+        spacing: 14
+
+        // Brand
+        MouseArea {
+            Layout.preferredWidth: brand.implicitWidth
+            Layout.fillHeight: true
+            onClicked: aboutPopup.open()
+            Column {
+                id: brand
+                anchors.verticalCenter: parent.verticalCenter
+                Text {
+                    text: "TEMBORA"
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 22
+                    font.bold: true
+                    font.letterSpacing: 3
+                    color: Theme.accent
+                }
+                Text {
+                    text: "KEYBOARD WORKSTATION"
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 9
+                    font.letterSpacing: 2
+                    color: Theme.topBarMuted
+                }
+            }
+        }
+
+        // Main voice selector
+        Rectangle {
+            objectName: "mainVoiceSelector"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 560
+            Layout.preferredHeight: 48
+            radius: Theme.radius
+            color: Theme.display
+            border.color: Theme.railButton
+
+            RowLayout {
+                anchors.fill: parent
+                anchors.margins: 6
+                spacing: 6
+                ToolButton {
+                    text: "◀"
+                    onClicked: bar.stepMainPreset(-1)
+                    contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
+                }
+                Column {
+                    Layout.fillWidth: true
+                    clip: true
+                    Text {
+                        width: parent.width
+                        text: (workstation.mainPresetCategory || "NO VOICE") + (workstation.loadingInstrument ? "  •  LOADING…" : "")
+                        elide: Text.ElideRight
+                        font.family: Theme.fontFamily
+                        font.pixelSize: 10
+                        font.letterSpacing: 1
+                        color: Theme.topBarMuted
+                    }
+                    Text {
+                        objectName: "mainPresetName"
+                        width: parent.width
+                        text: workstation.mainPresetName || "—"
+                        elide: Text.ElideRight
+                        font.family: Theme.fontFamily
+                        font.pixelSize: Theme.fontLarge
+                        font.bold: true
+                        color: Theme.displayText
+                    }
+                }
+                ToolButton {
+                    text: "▶"
+                    onClicked: bar.stepMainPreset(1)
+                    contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
+                }
+                ToolButton {
+                    objectName: "searchButton"
+                    text: "SEARCH"
+                    onClicked: searchPopup.open()
+                    contentItem: Text { text: parent.text; font.bold: true; font.pixelSize: 11; color: Theme.accent; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
+                }
+            }
+        }
+
+        Item { Layout.fillWidth: true }
+
+        // Audio status
+        Column {
+            Layout.alignment: Qt.AlignVCenter
+            spacing: 2
+            Text {
+                objectName: "audioBackendLabel"
+                text: "AUDIO " + workstation.activeAudioBackend
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontSmall
+                font.bold: true
+                color: workstation.activeAudioBackend === "None" ? Theme.danger : Theme.topBarText
+            }
+            Text {
+                text: workstation.audioLatencyMs.toFixed(1) + " ms • LOAD " + workstation.audioCpuLoad.toFixed(0) + "%"
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontSmall
+                color: Theme.topBarMuted
+            }
+        }
+
+        // Master peak meters
+        Row {
+            id: masterMeters
+            Layout.alignment: Qt.AlignVCenter
+            spacing: 3
+            property real peakL: 0
+            property real peakR: 0
+            Connections {
+                target: workstation
+                function onMetersUpdated() {
+                    masterMeters.peakL = workstation.channelPeakL(6)
+                    masterMeters.peakR = workstation.channelPeakR(6)
+                }
+            }
+            LevelMeter { height: 44; width: 8; level: masterMeters.peakL }
+            LevelMeter { height: 44; width: 8; level: masterMeters.peakR }
+            Rectangle {
+                width: 10; height: 10; radius: 5
+                anchors.verticalCenter: parent.verticalCenter
+                color: workstation.masterClipped ? Theme.danger : Theme.meterTrack
+            }
+        }
+    }
+
+    Popup {
+        id: aboutPopup
+        x: Theme.padding
+        y: bar.height
+        width: 420
+        padding: 18
+        background: Rectangle { color: Theme.panelRaised; radius: Theme.radius; border.color: Theme.panelBorder }
+        contentItem: Column {
+            spacing: 8
+            Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
+            Text {
+                width: 380
+                wrapMode: Text.WordWrap
+                text: "A keyboard workstation for church musicians and stage players: sampled pianos, General MIDI sounds, the built-in synth, zones, effects and the mixer."
+                font.pixelSize: Theme.fontNormal
+                color: Theme.textSecondary
+            }
+        }
+    }
+
+    Popup {
+        id: searchPopup
+        objectName: "presetSearchPopup"
+        x: 200
+        y: bar.height
+        width: 560
+        height: 440
+        padding: 12
+        focus: true
+        onOpened: searchField.forceActiveFocus()
+        background: Rectangle { color: Theme.panelRaised; radius: Theme.radius; border.color: Theme.panelBorder }
+        contentItem: ColumnLayout {
+            spacing: 8
+            TextField {
+                id: searchField
+                Layout.fillWidth: true
+                placeholderText: "Search instruments…"
+            }
+            ListView {
+                id: results
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                clip: true
+                spacing: 2
+                model: searchPopup.opened ? workstation.queryPresets("", searchField.text, false) : []
+                delegate: Rectangle {
+                    required property var modelData
+                    width: results.width
+                    height: 40
+                    radius: 4
+                    color: modelData.id === workstation.mainPresetId ? Theme.splitTint : Theme.panel
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 8
+                        anchors.rightMargin: 6
+                        Column {
+                            Layout.fillWidth: true
+                            Text { text: modelData.name; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
+                            Text { text: modelData.category + " • " + modelData.engineLabel; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                        }
+                        Button { text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
+                        Button { text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }
+                        Button { text: "SPLIT"; onClicked: workstation.selectPresetForSlot(2, modelData.id) }
+                    }
+                }
+            }
+        }
+    }
+}

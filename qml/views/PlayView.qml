@@ -1,0 +1,196 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import "../components"
+import ".."
+
+// PLAY: the sound of the piano and the master, touch, A/B compare, pads and the
+// voice summary.
+Item {
+    id: view
+
+    component PercentKnob: RotaryKnob {
+        valueText: Math.round(value * 100) + "%"
+    }
+    component ChoiceButton: Button {
+        property bool selected: false
+        checkable: false
+        highlighted: selected
+        font.pixelSize: Theme.fontSmall
+        font.bold: true
+    }
+
+    ScrollView {
+        anchors.fill: parent
+        anchors.margins: Theme.padding
+        contentWidth: availableWidth
+        clip: true
+
+        ColumnLayout {
+            width: parent.width
+            spacing: Theme.spacing
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.spacing
+
+                Panel {
+                    title: "VOICES"
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 150
+                    GridLayout {
+                        columns: 2
+                        columnSpacing: 14
+                        rowSpacing: 4
+                        Text { text: "MAIN"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                        Text { objectName: "summaryMain"; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { text: "LAYER 2"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                        Text { text: (workstation.layer2Enabled ? "ON • " : "OFF • ") + workstation.layer2PresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { text: "SPLIT"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                        Text { text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { text: "VOICES"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                        Text { text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                    }
+                }
+
+                Panel {
+                    title: "COMPARE"
+                    Layout.preferredWidth: 250
+                    Layout.preferredHeight: 150
+                    ColumnLayout {
+                        spacing: 6
+                        Button {
+                            objectName: "abButton"
+                            text: workstation.abSlotBActive ? "SOUND B ACTIVE" : "SOUND A ACTIVE"
+                            highlighted: workstation.abSlotBActive
+                            onClicked: workstation.toggleAbCompare()
+                        }
+                        Button {
+                            text: "HOME PIANO"
+                            onClicked: workstation.resetToDefaultPiano()
+                        }
+                    }
+                }
+
+                Panel {
+                    title: "AUTO-TUNE"
+                    Layout.preferredWidth: 290
+                    Layout.preferredHeight: 150
+                    ColumnLayout {
+                        spacing: 6
+                        RowLayout {
+                            Switch {
+                                checked: workstation.autoTuneEnabled
+                                onToggled: workstation.autoTuneEnabled = checked
+                            }
+                            Button {
+                                text: "MODE " + (workstation.autoTuneMode + 1) + "/5"
+                                onClicked: workstation.cycleAutoTuneMode()
+                            }
+                        }
+                        Text {
+                            Layout.preferredWidth: 250
+                            text: workstation.autoTuneModeName + " • " + workstation.autoTuneStatusText
+                            elide: Text.ElideRight
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                        }
+                    }
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.spacing
+
+                Panel {
+                    title: "ACOUSTIC MODELLING"
+                    Layout.preferredHeight: 150
+                    Row {
+                        spacing: 4
+                        PercentKnob { label: "BRIGHT"; value: workstation.brightness; defaultValue: 0.55; onMoved: v => workstation.brightness = v }
+                        PercentKnob { label: "DAMPER"; value: workstation.damperResonance; defaultValue: 0.35; onMoved: v => workstation.damperResonance = v }
+                        PercentKnob { label: "STRINGS"; value: workstation.stringResonance; defaultValue: 0.30; onMoved: v => workstation.stringResonance = v }
+                        PercentKnob { label: "KEY-OFF"; value: workstation.keyOffVolume; defaultValue: 0.50; onMoved: v => workstation.keyOffVolume = v }
+                        PercentKnob { label: "PEDAL"; value: workstation.pedalNoiseVolume; defaultValue: 0.40; onMoved: v => workstation.pedalNoiseVolume = v }
+                        PercentKnob { label: "LID"; value: workstation.lidPosition; from: 0.1; defaultValue: 1.0; onMoved: v => workstation.lidPosition = v }
+                    }
+                }
+
+                Panel {
+                    title: "MASTERING"
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 150
+                    Row {
+                        spacing: 4
+                        PercentKnob { label: "REVERB"; value: workstation.reverbAmount; defaultValue: 0.28; onMoved: v => workstation.reverbAmount = v }
+                        PercentKnob { label: "ROOM"; value: workstation.reverbRoomSize; from: 0.1; to: 0.98; defaultValue: 0.72; onMoved: v => workstation.reverbRoomSize = v }
+                        PercentKnob { label: "CHORUS"; value: workstation.chorusAmount; onMoved: v => workstation.chorusAmount = v }
+                        PercentKnob { label: "DELAY"; value: workstation.delayAmount; onMoved: v => workstation.delayAmount = v }
+                        PercentKnob { label: "DRIVE"; value: workstation.driveAmount; onMoved: v => workstation.driveAmount = v }
+                        PercentKnob { label: "COMP"; value: workstation.compressorAmount; defaultValue: 0.20; onMoved: v => workstation.compressorAmount = v }
+                        PercentKnob { label: "WIDTH"; value: workstation.stereoWidth; to: 1.6; defaultValue: 1.0; onMoved: v => workstation.stereoWidth = v }
+                        RotaryKnob { label: "TUNING"; value: workstation.tuningHz; from: 415; to: 466; defaultValue: 440; decimals: 1; unit: " Hz"; onMoved: v => workstation.tuningHz = v }
+                    }
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.spacing
+
+                Panel {
+                    title: "TOUCH"
+                    Layout.preferredHeight: 96
+                    Row {
+                        spacing: 6
+                        Repeater {
+                            model: ["SOFT", "MEDIUM", "HARD", "FIXED"]
+                            delegate: ChoiceButton {
+                                required property string modelData
+                                required property int index
+                                text: modelData
+                                selected: workstation.touchCurve === index
+                                onClicked: workstation.touchCurve = index
+                            }
+                        }
+                    }
+                }
+
+                Panel {
+                    title: "TRANSPOSE & OCTAVE"
+                    Layout.preferredHeight: 96
+                    Row {
+                        spacing: 8
+                        Text { anchors.verticalCenter: parent.verticalCenter; text: "SEMI"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        SpinBox { from: -12; to: 12; value: workstation.transposeSemitones; onValueModified: workstation.transposeSemitones = value }
+                        Text { anchors.verticalCenter: parent.verticalCenter; text: "OCT"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        SpinBox { from: -3; to: 3; value: workstation.octaveShift; onValueModified: workstation.octaveShift = value }
+                    }
+                }
+
+                Panel {
+                    title: "DRUM PADS"
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 96
+                    Row {
+                        spacing: 6
+                        Repeater {
+                            model: [ { name: "KICK", note: 36, pad: 0 }, { name: "SNARE", note: 38, pad: 1 },
+                                     { name: "HI-HAT", note: 42, pad: 2 }, { name: "CRASH", note: 49, pad: 3 } ]
+                            delegate: Rectangle {
+                                required property var modelData
+                                width: 86
+                                height: 40
+                                radius: Theme.radius
+                                color: workstation.activePadIndex === modelData.pad ? Theme.accent : Theme.railButton
+                                Text { anchors.centerIn: parent; text: modelData.name; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.topBarText }
+                                MouseArea { anchors.fill: parent; onPressed: workstation.triggerDrumPad(modelData.note) }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}

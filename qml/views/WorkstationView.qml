@@ -1,0 +1,144 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import "../components"
+import ".."
+
+// ZONES: main, layer 2 and the left-hand split, with their octave offsets, the
+// split point, velocity switching, the arpeggiator and chord memory.
+Item {
+    id: view
+
+    readonly property var noteNames: ["C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"]
+    function noteName(n) { return noteNames[n % 12] + (Math.floor(n / 12) - 1) }
+
+    component Caption: Text {
+        font.pixelSize: Theme.fontSmall
+        font.bold: true
+        color: Theme.textSecondary
+    }
+    component ZoneCard: Panel {
+        property string voice: ""
+        property string engine: ""
+        Layout.fillWidth: true
+        Layout.preferredHeight: 320
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: Theme.padding
+        spacing: Theme.spacing
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: Theme.spacing
+
+            ZoneCard {
+                title: "MAIN"
+                ColumnLayout {
+                    spacing: 8
+                    Text { text: workstation.mainPresetName; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Caption { text: workstation.mainPresetCategory + " • " + workstation.mainPresetEngineLabel }
+                    Caption { text: "TRANSPOSE" }
+                    SpinBox { from: -12; to: 12; value: workstation.transposeSemitones; onValueModified: workstation.transposeSemitones = value }
+                    Caption { text: "OCTAVE" }
+                    SpinBox { from: -3; to: 3; value: workstation.octaveShift; onValueModified: workstation.octaveShift = value }
+                }
+            }
+
+            ZoneCard {
+                title: "LAYER 2"
+                ColumnLayout {
+                    spacing: 8
+                    Text { text: workstation.layer2PresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Switch {
+                        objectName: "layerSwitch"
+                        text: "Layer on"
+                        checked: workstation.layer2Enabled
+                        onToggled: workstation.layer2Enabled = checked
+                    }
+                    Caption { text: "OCTAVE OFFSET" }
+                    SpinBox { from: -2; to: 2; value: workstation.layer2OctaveOffset; onValueModified: workstation.layer2OctaveOffset = value }
+                    Switch {
+                        text: "Velocity switch (strong notes only)"
+                        checked: workstation.velocitySwitchEnabled
+                        onToggled: workstation.velocitySwitchEnabled = checked
+                    }
+                    RowLayout {
+                        Caption { text: "THRESHOLD" }
+                        SpinBox { from: 20; to: 126; value: workstation.velocityThreshold; onValueModified: workstation.velocityThreshold = value }
+                    }
+                }
+            }
+
+            ZoneCard {
+                title: "LEFT SPLIT"
+                ColumnLayout {
+                    spacing: 8
+                    Text { text: workstation.splitPresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Switch {
+                        objectName: "splitSwitch"
+                        text: "Split on"
+                        checked: workstation.splitEnabled
+                        onToggled: workstation.splitEnabled = checked
+                    }
+                    RowLayout {
+                        Caption { text: "SPLIT KEY" }
+                        SpinBox {
+                            from: 21
+                            to: 96
+                            value: workstation.splitKey
+                            textFromValue: function (v) { return view.noteName(v) }
+                            valueFromText: function (t) { return workstation.splitKey }
+                            onValueModified: workstation.splitKey = value
+                        }
+                    }
+                    Caption { text: "OCTAVE OFFSET" }
+                    SpinBox { from: -2; to: 2; value: workstation.splitOctaveOffset; onValueModified: workstation.splitOctaveOffset = value }
+                }
+            }
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: Theme.spacing
+
+            Panel {
+                title: "ARPEGGIATOR"
+                Layout.fillWidth: true
+                Layout.preferredHeight: 130
+                RowLayout {
+                    spacing: 14
+                    Switch {
+                        objectName: "arpSwitch"
+                        text: "On"
+                        checked: workstation.arpeggiatorEnabled
+                        onToggled: workstation.arpeggiatorEnabled = checked
+                    }
+                    Caption { text: "DIRECTION" }
+                    ComboBox {
+                        model: ["UP", "DOWN"]
+                        currentIndex: workstation.arpMode === 1 ? 1 : 0
+                        onActivated: function (i) { workstation.arpMode = i }
+                    }
+                    Caption { text: "OCTAVES" }
+                    SpinBox { from: 1; to: 3; value: workstation.arpOctaves; onValueModified: workstation.arpOctaves = value }
+                    Caption { text: "Eighth notes at the beat tempo" }
+                }
+            }
+
+            Panel {
+                title: "CHORD MEMORY"
+                Layout.preferredWidth: 360
+                Layout.preferredHeight: 130
+                Switch {
+                    text: "Each key adds its major third and fifth"
+                    checked: workstation.chordMemoryEnabled
+                    onToggled: workstation.chordMemoryEnabled = checked
+                }
+            }
+        }
+
+        Item { Layout.fillHeight: true }
+    }
+}

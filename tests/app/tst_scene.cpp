@@ -1,0 +1,150 @@
+// Loads the real scene, "qrc:/qml/Main.qml", with the real controller and fails on
+// any QML or JavaScript warning (reference and type errors, missing properties,
+// binding loops). Also walks every view, the rail's mode table and full screen.
+
+#include "app/WorkstationController.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace tmb;
+
+namespace {
+
+QStringList g_sceneWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+// Messages about the scene name a file under qrc:/qml; others (for example Qt
+// Multimedia looking for PulseAudio) do not count.
+void collectSceneWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const bool fromScene = message.contains(QLatin1String("qrc:/qml/")) ||
+                           QString::fromUtf8(context.file ? context.file : "").startsWith(QLatin1String("qrc:/qml/"));
+    if (type != QtDebugMsg && type != QtInfoMsg && fromScene)
+        g_sceneWarnings << message;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+class SceneTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        g_previousHandler = qInstallMessageHandler(collectSceneWarnings);
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        m_controller = std::make_unique<WorkstationController>();
+        m_controller->initialize();
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
+        m_engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+        QVERIFY(!m_engine->rootObjects().isEmpty());
+        m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+        QVERIFY(m_window);
+        QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
+        QVERIFY(frames.wait(10000));
+    }
+
+    void cleanupTestCase()
+    {
+        m_engine.reset();
+        m_controller.reset();
+        qInstallMessageHandler(g_previousHandler);
+    }
+
+    void windowHasItsSizeAndTitle()
+    {
+        QCOMPARE(m_window->title(), QStringLiteral("Tembora"));
+        QCOMPARE(m_window->width(), 1480);
+        QCOMPARE(m_window->height(), 920);
+        QCOMPARE(m_window->minimumWidth(), 1180);
+        QCOMPARE(m_window->minimumHeight(), 740);
+        QCOMPARE(m_window->color(), QColor(QStringLiteral("#D8DEE6")));
+    }
+
+    void everyViewLoadsWithoutSceneWarnings()
+    {
+        for (int mode = 0; mode < 10; ++mode) {
+            m_controller->setCurrentMode(mode);
+            QTest::qWait(60);
+            auto* view = m_window->findChild<QQuickItem*>(QStringLiteral("view_%1").arg(mode));
+            QVERIFY2(view, qPrintable(QStringLiteral("no view in slot %1").arg(mode)));
+            QTRY_VERIFY(view->isVisible());
+        }
+        // The smallest window the layout must hold.
+        m_window->resize(1180, 740);
+        for (int mode : {0, 1, 2, 5, 7}) {
+            m_controller->setCurrentMode(mode);
+            QTest::qWait(60);
+        }
+        m_window->resize(1480, 920);
+        m_controller->setCurrentMode(0);
+        QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
+    }
+
+    void hymnSlotFollowsTheModeNotTheRailOrder()
+    {
+        m_controller->setCurrentMode(8);
+        auto* stack = m_window->findChild<QQuickItem*>(QStringLiteral("viewStack"));
+        QVERIFY(stack);
+        QCOMPARE(stack->property("currentIndex").toInt(), 8);
+        QTRY_VERIFY(m_window->findChild<QQuickItem*>(QStringLiteral("view_8"))->isVisible());
+        QVERIFY(!m_window->findChild<QQuickItem*>(QStringLiteral("view_0"))->isVisible());
+        m_controller->setCurrentMode(0);
+    }
+
+    void f11AndEscapeToggleFullScreen()
+    {
+        auto* rail = m_window->findChild<QQuickItem*>(QStringLiteral("leftNavRail"));
+        QVERIFY(rail);
+        QVERIFY(rail->isVisible());
+        QTest::keyClick(m_window, Qt::Key_F11);
+        QTRY_VERIFY(m_controller->fullScreenPerformance());
+        QTRY_VERIFY(!rail->isVisible());
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!m_controller->fullScreenPerformance());
+        QTRY_VERIFY(rail->isVisible());
+        // Escape outside full screen changes nothing.
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QVERIFY(!m_controller->fullScreenPerformance());
+        QTest::keyClick(m_window, Qt::Key_F11);
+        QTRY_VERIFY(m_controller->fullScreenPerformance());
+        QTest::keyClick(m_window, Qt::Key_F11);
+        QTRY_VERIFY(!m_controller->fullScreenPerformance());
+    }
+
+    void statusBannerShowsTheControllerText()
+    {
+        m_controller->playTestTone();
+        auto* banner = m_window->findChild<QQuickItem*>(QStringLiteral("statusBanner"));
+        QVERIFY(banner);
+        QTRY_COMPARE(banner->property("text").toString(), QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
+        QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
+    }
+
+private:
+    std::unique_ptr<WorkstationController> m_controller;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow* m_window = nullptr;
+};
+
+int main(int argc, char* argv[])
+{
+    test::usePrivateHome();
+    QApplication app(argc, argv);
+    SceneTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_scene.moc"

@@ -1,0 +1,58 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/components"
+
+Item {
+    width: 200
+    height: 800
+
+    LeftNavRail {
+        id: rail
+        anchors.fill: parent
+    }
+
+    TestCase {
+        name: "LeftNavRail"
+        when: windowShown
+
+        // The table: button code -> mode, and whether its view exists yet.
+        readonly property var table: [
+            ["M1", 0, true], ["M2", 8, false], ["M3", 1, true], ["M4", 2, true], ["M5", 3, false],
+            ["M6", 9, false], ["M7", 4, false], ["M8", 5, true], ["M9", 6, false], ["M10", 7, true]
+        ]
+
+        function test_buttonsFollowTheModeTable() {
+            compare(rail.buttons.length, 10)
+            for (var i = 0; i < table.length; ++i) {
+                compare(rail.buttons[i].code, table[i][0])
+                compare(rail.buttons[i].mode, table[i][1])
+            }
+        }
+
+        function test_enabledButtonsSetTheirMode() {
+            for (var i = 0; i < table.length; ++i) {
+                if (!table[i][2])
+                    continue
+                workstation.currentMode = (table[i][1] + 1) % 10
+                var button = findChild(rail, "railButton_" + table[i][0])
+                verify(button)
+                mouseClick(button)
+                compare(workstation.currentMode, table[i][1], table[i][0])
+            }
+            mouseClick(findChild(rail, "railButton_M3"))
+            compare(workstation.currentMode, 1)
+            mouseClick(findChild(rail, "railButton_M8"))
+            compare(workstation.currentMode, 5)
+        }
+
+        function test_disabledButtonsDoNothing() {
+            workstation.currentMode = 0
+            for (var i = 0; i < table.length; ++i) {
+                if (table[i][2])
+                    continue
+                mouseClick(findChild(rail, "railButton_" + table[i][0]))
+                compare(workstation.currentMode, 0, table[i][0])
+            }
+        }
+    }
+}
