@@ -1,3 +1,4 @@
+#include "app/FirstFrameReport.h"
 #include "app/SceneSnapshot.h"
 #include "app/UnixSignalWatcher.h"
 #include "app/WorkstationController.h"
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
         if (auto* window = qobject_cast<QQuickWindow*>(engine->rootObjects().constFirst())) {
             controller->setQuickWindow(window);
             tmb::SceneSnapshot::startIfRequested(window, controller.get());
+            tmb::reportFirstFrameIfRequested(window);
         }
         result = QApplication::exec();
     }
