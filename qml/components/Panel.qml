@@ -42,7 +42,19 @@ Rectangle {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.margins: Theme.padding
-        implicitWidth: childrenRect.width
-        implicitHeight: childrenRect.height
+        // From the content's implicit size, not its laid-out size, so content that
+        // fills the panel does not feed its own width back into the layout.
+        implicitWidth: {
+            var w = 0
+            for (var i = 0; i < children.length; ++i)
+                w = Math.max(w, children[i].implicitWidth)
+            return w
+        }
+        implicitHeight: {
+            var h = 0
+            for (var i = 0; i < children.length; ++i)
+                h = Math.max(h, children[i].implicitHeight)
+            return h
+        }
     }
 }

@@ -21,7 +21,7 @@ Item {
         { id: 3, name: "BEATS" }, { id: 4, name: "LV2" }, { id: 5, name: "MIC" }, { id: 6, name: "MASTER" }
     ]
     readonly property var balancePresets: [
-        "BALANCED STAGE", "PIANO FORWARD", "SING-ALONG", "WORSHIP PAD", "DANCE & PRAISE", "BEATS ONLY", "STYLE FOCUS"
+        "BALANCED STAGE", "PIANO FORWARD", "SING-ALONG", "WORSHIP PAD", "DANCE && PRAISE", "BEATS ONLY", "STYLE FOCUS"
     ]
 
     component Strip: Rectangle {
@@ -37,7 +37,9 @@ Item {
         readonly property real peakR: { view.refresh; return workstation.channelPeakR(channel) }
         objectName: "strip_" + channel
         Layout.fillHeight: true
-        Layout.preferredWidth: 116
+        Layout.fillWidth: true
+        Layout.minimumWidth: 76
+        Layout.maximumWidth: 116
         radius: Theme.radius
         color: isMaster ? Theme.panelHeader : Theme.panelRaised
         border.color: Theme.panelBorder
@@ -90,10 +92,11 @@ Item {
                 color: Theme.textPrimary
             }
             RowLayout {
-                Layout.alignment: Qt.AlignHCenter
+                Layout.fillWidth: true
                 spacing: 4
                 Button {
-                    implicitWidth: 44
+                    Layout.fillWidth: true
+                    implicitWidth: 30
                     text: "M"
                     font.bold: true
                     palette.button: strip.muted ? Theme.mute : Theme.panel
@@ -101,7 +104,8 @@ Item {
                 }
                 Button {
                     visible: !strip.isMaster
-                    implicitWidth: 44
+                    Layout.fillWidth: true
+                    implicitWidth: 30
                     text: "S"
                     font.bold: true
                     palette.button: strip.soloed ? Theme.solo : Theme.panel
@@ -118,6 +122,7 @@ Item {
 
         Panel {
             title: "CHANNELS"
+            clip: true
             Layout.fillHeight: true
             Layout.fillWidth: true
             RowLayout {
@@ -127,69 +132,75 @@ Item {
                     model: view.channels
                     delegate: Strip {}
                 }
-                Item { Layout.fillWidth: true }
             }
         }
 
-        ColumnLayout {
+        // The right column scrolls when the window is too short for it.
+        ScrollView {
             Layout.preferredWidth: 300
             Layout.fillHeight: true
-            spacing: Theme.spacing
+            contentWidth: availableWidth
+            clip: true
 
-            Panel {
-                title: "MASTER"
-                Layout.fillWidth: true
-                Layout.preferredHeight: 90
-                RowLayout {
-                    spacing: 10
-                    Rectangle {
-                        objectName: "clipIndicator"
-                        width: 60
-                        height: 28
-                        radius: 4
-                        color: workstation.masterClipped ? Theme.danger : Theme.meterTrack
-                        Text { anchors.centerIn: parent; text: "CLIP"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.topBarText }
+            ColumnLayout {
+                width: parent.width
+                spacing: Theme.spacing
+
+                Panel {
+                    title: "MASTER"
+                    Layout.fillWidth: true
+                    RowLayout {
+                        spacing: 10
+                        Rectangle {
+                            objectName: "clipIndicator"
+                            width: 60
+                            height: 28
+                            radius: 4
+                            color: workstation.masterClipped ? Theme.danger : Theme.meterTrack
+                            Text { anchors.centerIn: parent; text: "CLIP"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.topBarText }
+                        }
+                        Button { text: "RESET CLIP"; onClicked: workstation.resetMasterClipIndicator() }
                     }
-                    Button { text: "RESET CLIP"; onClicked: workstation.resetMasterClipIndicator() }
                 }
-            }
 
-            Panel {
-                title: "STYLE BAND"
-                Layout.fillWidth: true
-                Layout.preferredHeight: 210
-                GridLayout {
-                    columns: 2
-                    columnSpacing: 8
-                    rowSpacing: 2
-                    Text { text: "BAND"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
-                    Slider { from: 0; to: 1; value: workstation.styleVolume; onMoved: workstation.styleVolume = value }
-                    Text { text: "BASS"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
-                    Slider { from: 0; to: 1; value: workstation.styleBassVolume; onMoved: workstation.styleBassVolume = value }
-                    Text { text: "CHORDS"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
-                    Slider { from: 0; to: 1; value: workstation.styleChordVolume; onMoved: workstation.styleChordVolume = value }
-                    Text { text: "LEAD"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
-                    Slider { from: 0; to: 1; value: workstation.styleLeadVolume; onMoved: workstation.styleLeadVolume = value }
-                    Item { width: 1; height: 1 }
-                    CheckBox { text: "Band muted"; checked: workstation.styleMuted; onToggled: workstation.styleMuted = checked }
+                Panel {
+                    title: "STYLE BAND"
+                    Layout.fillWidth: true
+                    GridLayout {
+                        columns: 2
+                        columnSpacing: 8
+                        rowSpacing: 0
+                        Text { text: "BAND"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        Slider { from: 0; to: 1; value: workstation.styleVolume; onMoved: workstation.styleVolume = value }
+                        Text { text: "BASS"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        Slider { from: 0; to: 1; value: workstation.styleBassVolume; onMoved: workstation.styleBassVolume = value }
+                        Text { text: "CHORDS"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        Slider { from: 0; to: 1; value: workstation.styleChordVolume; onMoved: workstation.styleChordVolume = value }
+                        Text { text: "LEAD"; font.pixelSize: Theme.fontSmall; font.bold: true; color: Theme.textSecondary }
+                        Slider { from: 0; to: 1; value: workstation.styleLeadVolume; onMoved: workstation.styleLeadVolume = value }
+                        Item { width: 1; height: 1 }
+                        CheckBox { text: "Band muted"; checked: workstation.styleMuted; onToggled: workstation.styleMuted = checked }
+                    }
                 }
-            }
 
-            Panel {
-                title: "ONE-TOUCH MIX"
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                ColumnLayout {
-                    anchors.fill: parent
-                    spacing: 4
-                    Repeater {
-                        model: view.balancePresets
-                        delegate: Button {
-                            required property string modelData
-                            required property int index
-                            Layout.fillWidth: true
-                            text: modelData
-                            onClicked: workstation.applyMixBalancePreset(index)
+                Panel {
+                    title: "ONE-TOUCH MIX"
+                    Layout.fillWidth: true
+                    GridLayout {
+                        width: parent.width
+                        columns: 2
+                        columnSpacing: 4
+                        rowSpacing: 4
+                        Repeater {
+                            model: view.balancePresets
+                            delegate: Button {
+                                required property string modelData
+                                required property int index
+                                Layout.fillWidth: true
+                                text: modelData
+                                font.pixelSize: Theme.fontSmall
+                                onClicked: workstation.applyMixBalancePreset(index)
+                            }
                         }
                     }
                 }

@@ -8,6 +8,8 @@ import ".."
 // voice summary.
 Item {
     id: view
+    // Below this width the knob banks and the lower panels wrap onto more rows.
+    readonly property bool wide: width >= 1230
 
     component PercentKnob: RotaryKnob {
         valueText: Math.round(value * 100) + "%"
@@ -39,17 +41,18 @@ Item {
                     Layout.fillWidth: true
                     Layout.preferredHeight: 150
                     GridLayout {
+                        anchors.fill: parent
                         columns: 2
                         columnSpacing: 14
                         rowSpacing: 4
                         Text { text: "MAIN"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { objectName: "summaryMain"; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { objectName: "summaryMain"; Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "LAYER 2"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { text: (workstation.layer2Enabled ? "ON • " : "OFF • ") + workstation.layer2PresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: (workstation.layer2Enabled ? "ON • " : "OFF • ") + workstation.layer2PresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "SPLIT"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "VOICES"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                     }
                 }
 
@@ -99,12 +102,15 @@ Item {
                 }
             }
 
-            RowLayout {
+            GridLayout {
                 Layout.fillWidth: true
-                spacing: Theme.spacing
+                columns: view.wide ? 2 : 1
+                columnSpacing: Theme.spacing
+                rowSpacing: Theme.spacing
 
                 Panel {
                     title: "ACOUSTIC MODELLING"
+                    Layout.fillWidth: !view.wide
                     Layout.preferredHeight: 150
                     Row {
                         spacing: 4
@@ -135,9 +141,11 @@ Item {
                 }
             }
 
-            RowLayout {
+            GridLayout {
                 Layout.fillWidth: true
-                spacing: Theme.spacing
+                columns: view.wide ? 3 : 2
+                columnSpacing: Theme.spacing
+                rowSpacing: Theme.spacing
 
                 Panel {
                     title: "TOUCH"

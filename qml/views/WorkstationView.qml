@@ -36,9 +36,10 @@ Item {
             ZoneCard {
                 title: "MAIN"
                 ColumnLayout {
+                    width: parent.width
                     spacing: 8
-                    Text { text: workstation.mainPresetName; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
-                    Caption { text: workstation.mainPresetCategory + " • " + workstation.mainPresetEngineLabel }
+                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetName; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Caption { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetCategory + " • " + workstation.mainPresetEngineLabel }
                     Caption { text: "TRANSPOSE" }
                     SpinBox { from: -12; to: 12; value: workstation.transposeSemitones; onValueModified: workstation.transposeSemitones = value }
                     Caption { text: "OCTAVE" }
@@ -49,8 +50,9 @@ Item {
             ZoneCard {
                 title: "LAYER 2"
                 ColumnLayout {
+                    width: parent.width
                     spacing: 8
-                    Text { text: workstation.layer2PresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.layer2PresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
                     Switch {
                         objectName: "layerSwitch"
                         text: "Layer on"
@@ -74,8 +76,9 @@ Item {
             ZoneCard {
                 title: "LEFT SPLIT"
                 ColumnLayout {
+                    width: parent.width
                     spacing: 8
-                    Text { text: workstation.splitPresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
+                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.splitPresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
                     Switch {
                         objectName: "splitSwitch"
                         text: "Split on"
@@ -108,6 +111,7 @@ Item {
                 Layout.fillWidth: true
                 Layout.preferredHeight: 130
                 RowLayout {
+                    width: parent.width
                     spacing: 14
                     Switch {
                         objectName: "arpSwitch"
@@ -123,7 +127,7 @@ Item {
                     }
                     Caption { text: "OCTAVES" }
                     SpinBox { from: 1; to: 3; value: workstation.arpOctaves; onValueModified: workstation.arpOctaves = value }
-                    Caption { text: "Eighth notes at the beat tempo" }
+                    Caption { Layout.fillWidth: true; elide: Text.ElideRight; text: "Eighth notes at the beat tempo" }
                 }
             }
 
