@@ -12,11 +12,9 @@
 
 namespace tmb {
 
-SceneSnapshot* SceneSnapshot::startIfRequested(QQuickWindow* window, WorkstationController* controller)
-{
+SceneSnapshot* SceneSnapshot::startIfRequested(QQuickWindow* window, WorkstationController* controller) {
     const QString folder = qEnvironmentVariable("TEMBORA_SNAPSHOT_DIR");
-    if (folder.isEmpty() || window == nullptr || controller == nullptr)
-        return nullptr;
+    if (folder.isEmpty() || window == nullptr || controller == nullptr) return nullptr;
     return new SceneSnapshot(window, controller, folder);
 }
 
@@ -24,25 +22,21 @@ SceneSnapshot::SceneSnapshot(QQuickWindow* window, WorkstationController* contro
     : QObject(window)
     , m_window(window)
     , m_controller(controller)
-    , m_folder(std::move(folder))
-{
+    , m_folder(std::move(folder)) {
     QDir().mkpath(m_folder);
     const QString modes = qEnvironmentVariable("TEMBORA_SNAPSHOT_MODES");
     for (const QString& mode : modes.split(QLatin1Char(','), Qt::SkipEmptyParts))
         m_modes << mode.trimmed().toInt();
-    if (m_modes.isEmpty())
-        m_modes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    if (m_modes.isEmpty()) m_modes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     const QStringList size = qEnvironmentVariable("TEMBORA_SNAPSHOT_SIZE").split(QLatin1Char('x'));
-    if (size.size() == 2)
-        window->resize(size[0].toInt(), size[1].toInt());
+    if (size.size() == 2) window->resize(size[0].toInt(), size[1].toInt());
     // Start after the first frame, once bindings and layouts have settled.
     connect(
-        window, &QQuickWindow::frameSwapped, this, [this] { QTimer::singleShot(800, this, &SceneSnapshot::showNext); },
-        Qt::SingleShotConnection);
+        window, &QQuickWindow::frameSwapped, this,
+        [this] { QTimer::singleShot(800, this, &SceneSnapshot::showNext); }, Qt::SingleShotConnection);
 }
 
-void SceneSnapshot::showNext()
-{
+void SceneSnapshot::showNext() {
     if (m_modes.isEmpty()) {
         QCoreApplication::exit(m_ok ? 0 : 1);
         return;
@@ -55,8 +49,7 @@ void SceneSnapshot::showNext()
     });
 }
 
-void SceneSnapshot::capture(int mode)
-{
+void SceneSnapshot::capture(int mode) {
     const QString path = QDir(m_folder).filePath(QStringLiteral("view-%1.png").arg(mode));
     const bool saved = m_window->grabWindow().save(path);
     m_ok = m_ok && saved;

@@ -204,11 +204,11 @@ void WorkstationController::playTestTone() {
     setStatusBanner(QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
 }
 
-bool WorkstationController::applyAudioSettings(const QString& backend, const QString& deviceId, int sampleRate,
-                                               int bufferFrames)
-{
-    const bool started = m_audioEngine.restartWithSettings(backend, deviceId, static_cast<std::uint32_t>(std::max(sampleRate, 0)),
-                                                           static_cast<std::uint32_t>(std::max(bufferFrames, 0)));
+bool WorkstationController::applyAudioSettings(const QString& backend, const QString& deviceId,
+                                               int sampleRate, int bufferFrames) {
+    const bool started = m_audioEngine.restartWithSettings(
+        backend, deviceId, static_cast<std::uint32_t>(std::max(sampleRate, 0)),
+        static_cast<std::uint32_t>(std::max(bufferFrames, 0)));
     if (started) {
         setStatusBanner(QStringLiteral("Audio Active: %1 (%2 Hz, %3 frames, %4 ms)")
                             .arg(m_audioEngine.backendName)

@@ -84,16 +84,14 @@ bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {
 
     const bool alsaRequested = backendName == QLatin1String("ALSA");
     const auto startOnPipeWire = [this] {
-        if (!startPipeWire())
-            return false;
+        if (!startPipeWire()) return false;
         backendName = QStringLiteral("PipeWire");
         if (outputDeviceId.isEmpty() || outputDeviceId == QLatin1String("default"))
             outputDeviceLabel = QStringLiteral("System Default Output (PipeWire)");
         running = true;
         return true;
     };
-    if (!alsaRequested && startOnPipeWire())
-        return true;
+    if (!alsaRequested && startOnPipeWire()) return true;
     if (startAlsaFallback()) {
         backendName = QStringLiteral("ALSA");
         outputDeviceLabel = QStringLiteral("System Default Output (ALSA)");
@@ -101,8 +99,7 @@ bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {
         return true;
     }
     // ALSA was asked for but does not open: PipeWire is the safe output.
-    if (alsaRequested && startOnPipeWire())
-        return true;
+    if (alsaRequested && startOnPipeWire()) return true;
     // Neither backend produced a stream: say so rather than name a silent device.
     backendName = QStringLiteral("None");
     outputDeviceLabel = QStringLiteral("No audio output");

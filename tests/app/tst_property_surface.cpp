@@ -98,15 +98,33 @@ const Expected surface[] = {
 
 // Invokable operations the views call, with their argument counts.
 const std::pair<const char*, int> operations[] = {
-    {"noteOn", 2},       {"noteOn", 1},           {"noteOff", 1},
-    {"isKeyPressed", 1}, {"panicAllNotesOff", 0}, {"toggleAbCompare", 0},
-    {"triggerDrumPad", 1}, {"resetToDefaultPiano", 0}, {"queryPresets", 3},
-    {"selectPresetForSlot", 2}, {"toggleFavoritePreset", 1}, {"importInstrumentLibrary", 1},
-    {"channelVolume", 1}, {"setChannelVolume", 2}, {"channelPan", 1},
-    {"setChannelPan", 2}, {"isChannelMuted", 1}, {"setChannelMuted", 2},
-    {"isChannelSoloed", 1}, {"setChannelSoloed", 2}, {"channelPeakL", 1},
-    {"channelPeakR", 1}, {"resetMasterClipIndicator", 0}, {"applyMixBalancePreset", 1},
-    {"applyAudioSettings", 4}, {"playTestTone", 0}, {"cycleAutoTuneMode", 0},
+    {"noteOn", 2},
+    {"noteOn", 1},
+    {"noteOff", 1},
+    {"isKeyPressed", 1},
+    {"panicAllNotesOff", 0},
+    {"toggleAbCompare", 0},
+    {"triggerDrumPad", 1},
+    {"resetToDefaultPiano", 0},
+    {"queryPresets", 3},
+    {"selectPresetForSlot", 2},
+    {"toggleFavoritePreset", 1},
+    {"importInstrumentLibrary", 1},
+    {"channelVolume", 1},
+    {"setChannelVolume", 2},
+    {"channelPan", 1},
+    {"setChannelPan", 2},
+    {"isChannelMuted", 1},
+    {"setChannelMuted", 2},
+    {"isChannelSoloed", 1},
+    {"setChannelSoloed", 2},
+    {"channelPeakL", 1},
+    {"channelPeakR", 1},
+    {"resetMasterClipIndicator", 0},
+    {"applyMixBalancePreset", 1},
+    {"applyAudioSettings", 4},
+    {"playTestTone", 0},
+    {"cycleAutoTuneMode", 0},
 };
 
 } // namespace
@@ -117,8 +135,7 @@ class PropertySurfaceTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { test::usePrivateHome(); }
 
-    void propertiesHaveTheirTypesWritersAndSignals()
-    {
+    void propertiesHaveTheirTypesWritersAndSignals() {
         const QMetaObject& meta = WorkstationController::staticMetaObject;
         for (const Expected& e : surface) {
             const int index = meta.indexOfProperty(e.name);
@@ -136,8 +153,7 @@ private Q_SLOTS:
         }
     }
 
-    void operationsAreInvokable()
-    {
+    void operationsAreInvokable() {
         const QMetaObject& meta = WorkstationController::staticMetaObject;
         for (const auto& [name, arguments] : operations) {
             bool found = false;
@@ -150,8 +166,7 @@ private Q_SLOTS:
         }
     }
 
-    void keyStateSignalCarriesNoteStateAndVelocity()
-    {
+    void keyStateSignalCarriesNoteStateAndVelocity() {
         const QMetaObject& meta = WorkstationController::staticMetaObject;
         const int index = meta.indexOfSignal("keyStateUpdated(int,bool,int)");
         QVERIFY(index >= 0);

@@ -25,14 +25,12 @@ QtMessageHandler g_previousHandler = nullptr;
 
 // Messages about the scene name a file under qrc:/qml; others (for example Qt
 // Multimedia looking for PulseAudio) do not count.
-void collectSceneWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    const bool fromScene = message.contains(QLatin1String("qrc:/qml/")) ||
-                           QString::fromUtf8(context.file ? context.file : "").startsWith(QLatin1String("qrc:/qml/"));
-    if (type != QtDebugMsg && type != QtInfoMsg && fromScene)
-        g_sceneWarnings << message;
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
+void collectSceneWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const bool fromScene =
+        message.contains(QLatin1String("qrc:/qml/")) ||
+        QString::fromUtf8(context.file ? context.file : "").startsWith(QLatin1String("qrc:/qml/"));
+    if (type != QtDebugMsg && type != QtInfoMsg && fromScene) g_sceneWarnings << message;
+    if (g_previousHandler) g_previousHandler(type, context, message);
 }
 
 } // namespace
@@ -41,8 +39,7 @@ class SceneTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         g_previousHandler = qInstallMessageHandler(collectSceneWarnings);
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         m_controller = std::make_unique<WorkstationController>();
@@ -57,15 +54,13 @@ private Q_SLOTS:
         QVERIFY(frames.wait(10000));
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         m_engine.reset();
         m_controller.reset();
         qInstallMessageHandler(g_previousHandler);
     }
 
-    void windowHasItsSizeAndTitle()
-    {
+    void windowHasItsSizeAndTitle() {
         QCOMPARE(m_window->title(), QStringLiteral("Tembora"));
         QCOMPARE(m_window->width(), 1480);
         QCOMPARE(m_window->height(), 920);
@@ -74,8 +69,7 @@ private Q_SLOTS:
         QCOMPARE(m_window->color(), QColor(QStringLiteral("#D8DEE6")));
     }
 
-    void everyViewLoadsWithoutSceneWarnings()
-    {
+    void everyViewLoadsWithoutSceneWarnings() {
         for (int mode = 0; mode < 10; ++mode) {
             m_controller->setCurrentMode(mode);
             QTest::qWait(60);
@@ -94,8 +88,7 @@ private Q_SLOTS:
         QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
     }
 
-    void hymnSlotFollowsTheModeNotTheRailOrder()
-    {
+    void hymnSlotFollowsTheModeNotTheRailOrder() {
         m_controller->setCurrentMode(8);
         auto* stack = m_window->findChild<QQuickItem*>(QStringLiteral("viewStack"));
         QVERIFY(stack);
@@ -105,8 +98,7 @@ private Q_SLOTS:
         m_controller->setCurrentMode(0);
     }
 
-    void f11AndEscapeToggleFullScreen()
-    {
+    void f11AndEscapeToggleFullScreen() {
         auto* rail = m_window->findChild<QQuickItem*>(QStringLiteral("leftNavRail"));
         QVERIFY(rail);
         QVERIFY(rail->isVisible());
@@ -125,12 +117,12 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_controller->fullScreenPerformance());
     }
 
-    void statusBannerShowsTheControllerText()
-    {
+    void statusBannerShowsTheControllerText() {
         m_controller->playTestTone();
         auto* banner = m_window->findChild<QQuickItem*>(QStringLiteral("statusBanner"));
         QVERIFY(banner);
-        QTRY_COMPARE(banner->property("text").toString(), QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
+        QTRY_COMPARE(banner->property("text").toString(),
+                     QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
         QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
     }
 
@@ -140,8 +132,7 @@ private:
     QQuickWindow* m_window = nullptr;
 };
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     test::usePrivateHome();
     QApplication app(argc, argv);
     SceneTest test;

@@ -13,15 +13,13 @@
 class Setup : public QObject {
     Q_OBJECT
 public:
-    Setup()
-    {
+    Setup() {
         tmb::test::usePrivateHome();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
     }
 
 public Q_SLOTS:
-    void qmlEngineAvailable(QQmlEngine* engine)
-    {
+    void qmlEngineAvailable(QQmlEngine* engine) {
         // Not initialised: no device opens; notes only reach the engine's queue.
         m_controller = std::make_unique<tmb::WorkstationController>();
         engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
