@@ -1,5 +1,6 @@
 // tembora-render, run as a user runs it: the WAV it writes, its one line of
-// output, and its answers to bad input and bad options.
+// output, its answers to bad input and bad options, the catalogue presets and
+// instruments it plays, and the General MIDI player mode (--sf2, --fx).
 
 #include "../midi/SmfBytes.h"
 #include "support/AudioAnalysis.h"
@@ -19,8 +20,11 @@ using namespace tmb::test;
 
 namespace {
 
+const QString timidityFont = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+const QString fluidFont = QStringLiteral("/usr/share/sounds/sf2/FluidR3_GM.sf2");
+
 struct Run {
-    int exitCode = -1;
+    int exitCode = -1; // also when the program crashed
     QString out;
     QString err;
 };
@@ -36,9 +40,25 @@ Run runRender(const QStringList& arguments) {
     return run;
 }
 
+// Renders `in` into `wav` and reads it back; false (printing the program's
+// complaint) when either fails.
+bool render(const QString& in, const QString& wav, const QStringList& options, StereoSignal* signal) {
+    const Run run = runRender(QStringList{in, "-o", wav} + options);
+    if (run.exitCode != 0) qWarning("%s", qPrintable(run.err));
+    return run.exitCode == 0 && readWav(wav, signal);
+}
+
 bool writeFile(const QString& path, const QByteArray& data) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+std::size_t at(double seconds) {
+    return static_cast<std::size_t>(seconds * 48000.0);
+}
+
+double pitchHz(int pitch) {
+    return 440.0 * std::pow(2.0, (pitch - 69) / 12.0);
 }
 
 // One note the tune should play, as its writer placed it.
@@ -49,30 +69,23 @@ struct ExpectedNote {
     int pitch;
 };
 
-double pitchHz(int pitch) {
-    return 440.0 * std::pow(2.0, (pitch - 69) / 12.0);
-}
-
-// Amplitude of `hz` in a 4096-sample Hann window centred on `centre`.
-double amplitudeAround(const std::vector<float>& mono, double rate, double hz, long long centre) {
-    return toneAmplitude(mono, rate, hz, std::size_t(centre - 2048), std::size_t(centre + 2048));
-}
-
 // When the note's own frequency rises through half the level it reaches just after
-// `expected`: for a symmetric window that is where the window's centre meets the
-// onset. NaN when the frequency was already that loud before the note.
+// `expected`, measured in 4096-sample Hann windows: for a symmetric window that is
+// where the window's centre meets the onset. NaN when the frequency was already that
+// loud before the note.
 double measuredOnset(const std::vector<float>& mono, double rate, double hz, double expected) {
-    const auto frame = [rate](double seconds) {
-        return static_cast<long long>(std::llround(seconds * rate));
+    const auto levelAt = [&](double t) {
+        const auto centre = static_cast<std::size_t>(std::llround(t * rate));
+        return toneAmplitude(mono, rate, hz, centre - 2048, centre + 2048);
     };
     double reference = 0.0;
     for (double t = expected + 0.045; t <= expected + 0.15; t += 0.005)
-        reference = std::max(reference, amplitudeAround(mono, rate, hz, frame(t)));
+        reference = std::max(reference, levelAt(t));
     const double step = 0.0005;
-    double previous = amplitudeAround(mono, rate, hz, frame(expected - 0.08));
+    double previous = levelAt(expected - 0.08);
     if (previous >= 0.5 * reference) return std::nan("");
     for (double t = expected - 0.08 + step; t <= expected + 0.08; t += step) {
-        const double level = amplitudeAround(mono, rate, hz, frame(t));
+        const double level = levelAt(t);
         if (level >= 0.5 * reference) // interpolate between the two steps
             return t - step + step * (0.5 * reference - previous) / (level - previous);
         previous = level;
@@ -112,11 +125,9 @@ void checkNotes(const StereoSignal& signal, const std::vector<ExpectedNote>& not
             dominantFrequency(mono, rate, hz / semitoneAndHalf, hz * semitoneAndHalf, begin, begin + size);
         const double level = toneAmplitude(mono, rate, hz, begin, begin + size);
         // The level also tells the note from the second partial of one an octave below.
-        QVERIFY2(std::abs(heard / hz - 1.0) < 0.01 && level > 0.05,
-                 qPrintable(what + QStringLiteral(": strongest near it %1 Hz (expected %2 Hz), level %3")
-                                       .arg(heard, 0, 'f', 2)
-                                       .arg(hz, 0, 'f', 2)
-                                       .arg(level, 0, 'f', 4)));
+        QVERIFY2(
+            std::abs(heard / hz - 1.0) < 0.01 && level > 0.05,
+            qPrintable(what + QStringLiteral(": strongest near it %1 Hz, level %2").arg(heard).arg(level)));
     }
 }
 
@@ -125,6 +136,19 @@ QByteArray twoNoteSong() {
     return header(0, 1, 480) +
            track(midiMessage(0, 0x90, 69, 100) + midiMessage(480, 0x80, 69, 0) +
                  midiMessage(480, 0x90, 72, 100) + midiMessage(480, 0x80, 72, 0) + endOfTrack(960));
+}
+
+// At 120 BPM and 480 ticks a beat, 960 ticks a second. Channel 1 switches to the
+// flute and holds A4 for a second; channel 2 asks for a variation bank the font
+// lacks (falling back to its piano) and plays A3; channel 10 plays a kick and a
+// snare at 1.5 and 2.0 s; the file ends at 2.5 s.
+QByteArray generalMidiSong() {
+    const QByteArray events =
+        midiMessage(0, 0xC0, 73) + midiMessage(0, 0xB1, 0, 8) + midiMessage(0, 0xC1, 0) +
+        midiMessage(0, 0x90, 69, 100) + midiMessage(0, 0x91, 57, 90) + midiMessage(960, 0x80, 69, 0) +
+        midiMessage(0, 0x81, 57, 0) + midiMessage(480, 0x99, 36, 120) + midiMessage(240, 0x89, 36, 0) +
+        midiMessage(240, 0x99, 38, 120) + midiMessage(240, 0x89, 38, 0) + endOfTrack(240);
+    return header(0, 1, 480) + track(events);
 }
 
 } // namespace
@@ -138,31 +162,24 @@ private Q_SLOTS:
 
     void writesAStereoWavOfTheSongAndItsTail_data() {
         QTest::addColumn<int>("rate");
-        QTest::addColumn<QString>("block");
-        QTest::addColumn<QString>("tail");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<double>("seconds");
-        QTest::newRow("defaults") << 48000 << QString() << QString() << 4.5;
-        QTest::newRow("44100, block 100") << 44100 << QStringLiteral("100") << QStringLiteral("0") << 2.5;
+        QTest::newRow("defaults") << 48000 << QStringList() << 4.5;
+        QTest::newRow("44100, block 100") << 44100 << QStringList{"--block", "100", "--tail", "0"} << 2.5;
         QTest::newRow("96000, block 4096")
-            << 96000 << QStringLiteral("4096") << QStringLiteral("0.25") << 2.75;
+            << 96000 << QStringList{"--block", "4096", "--tail", "0.25"} << 2.75;
     }
-
     void writesAStereoWavOfTheSongAndItsTail() {
         QFETCH(int, rate);
-        QFETCH(QString, block);
-        QFETCH(QString, tail);
+        QFETCH(QStringList, options);
         QFETCH(double, seconds);
-
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("song.mid"));
-        const QString wav = dir.filePath(QStringLiteral("song.wav"));
+        const QString in = dir.filePath("song.mid");
+        const QString wav = dir.filePath("song.wav");
         QVERIFY(writeFile(in, twoNoteSong()));
-        QStringList arguments = {in, QStringLiteral("-o"), wav};
-        if (rate != 48000) arguments << QStringLiteral("--rate") << QString::number(rate);
-        if (!block.isEmpty()) arguments << QStringLiteral("--block") << block;
-        if (!tail.isEmpty()) arguments << QStringLiteral("--tail") << tail;
+        if (rate != 48000) options << "--rate" << QString::number(rate);
 
-        const Run run = runRender(arguments);
+        const Run run = runRender(QStringList{in, "-o", wav} + options);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.isEmpty());
         static const QRegularExpression line(QStringLiteral(
@@ -184,56 +201,66 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left behind
     }
 
+    // Every refusal: exit code 2 (never a crash), one line on stderr, nothing on
+    // stdout, and an existing output file left as it was. DIR is the test's folder.
     void refusesBadInputWithOneLineAndExitCodeTwo_data() {
         QTest::addColumn<QByteArray>("input"); // empty: no input file at all
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("message");
-
-        const QStringList out = {QStringLiteral("-o"), QStringLiteral("OUT")};
+        const QStringList o = {"-o", "DIR/out.wav"};
         const QByteArray song = twoNoteSong();
-        QTest::newRow("missing file") << QByteArray() << out << "no such file";
-        QTest::newRow("not a MIDI file") << QByteArray("hello, world\n") << out << "Not a Standard MIDI File";
-        QTest::newRow("truncated track") << song.left(song.size() - 6) << out << "is cut short (track 1: ";
+        QTest::newRow("missing file") << QByteArray() << o << "no such file";
+        QTest::newRow("not a MIDI file") << QByteArray("hello, world\n") << o << "Not a Standard MIDI File";
+        QTest::newRow("truncated track") << song.left(song.size() - 6) << o << "is cut short (track 1: ";
         QTest::newRow("tracks missing")
-            << (header(1, 2, 96) + track(endOfTrack())) << out << "declares 2 tracks but holds 1";
-        QTest::newRow("format 2") << (header(2, 1, 96) + track(endOfTrack())) << out << "format 2";
-        QTest::newRow("days long") << (header(0, 1, 1) + track(midiMessage(0x0FFFFFFF, 0x90, 60, 1))) << out
+            << (header(1, 2, 96) + track(endOfTrack())) << o << "declares 2 tracks but holds 1";
+        QTest::newRow("format 2") << (header(2, 1, 96) + track(endOfTrack())) << o << "format 2";
+        QTest::newRow("days long") << (header(0, 1, 1) + track(midiMessage(0x0FFFFFFF, 0x90, 60, 1))) << o
                                    << "at most 3600 s";
-        QTest::newRow("rate 22050") << song << (out + QStringList{"--rate", "22050"}) << "--rate must be";
-        QTest::newRow("block 0") << song << (out + QStringList{"--block", "0"}) << "--block must be";
-        QTest::newRow("block 8192") << song << (out + QStringList{"--block", "8192"}) << "--block must be";
-        QTest::newRow("tail -1") << song << (out + QStringList{"--tail", "-1"}) << "--tail must be";
+        QTest::newRow("rate 22050") << song << (o + QStringList{"--rate", "22050"}) << "--rate must be";
+        QTest::newRow("block 0") << song << (o + QStringList{"--block", "0"}) << "--block must be";
+        QTest::newRow("block 8192") << song << (o + QStringList{"--block", "8192"}) << "--block must be";
+        QTest::newRow("tail -1") << song << (o + QStringList{"--tail", "-1"}) << "--tail must be";
+        QTest::newRow("fx 1") << song << (o + QStringList{"--fx", "1"}) << "--fx must be on or off";
         QTest::newRow("no output") << song << QStringList() << "no output file given";
-        QTest::newRow("unknown option") << song << (out + QStringList{"--loud"}) << "Unknown option 'loud'";
-        QTest::newRow("two inputs") << song << (out + QStringList{"second.mid"}) << "more than one input";
-        QTest::newRow("sfz and sf2") << song << (out + QStringList{"--sfz", "piano.sfz", "--sf2", "gm.sf2"})
+        QTest::newRow("unknown option") << song << (o + QStringList{"--loud"}) << "Unknown option 'loud'";
+        QTest::newRow("two inputs") << song << (o + QStringList{"second.mid"}) << "more than one input";
+        QTest::newRow("sfz and sf2") << song << (o + QStringList{"--sfz", "piano.sfz", "--sf2", "gm.sf2"})
                                      << "--sfz and --sf2 cannot be used together";
-        QTest::newRow("main and sfz")
-            << song << (out + QStringList{"--sfz", "piano.sfz", "--main", "gm_church_organ"})
-            << "--main and --sfz cannot be used together";
-        QTest::newRow("split and sf2")
-            << song << (out + QStringList{"--split", "gm_finger_bass", "--sf2", "gm.sf2"})
-            << "--split and --sf2 cannot be used together";
+        QTest::newRow("main and sfz") << song << (o + QStringList{"--sfz", "piano.sfz", "--main", "gm_koto"})
+                                      << "--main and --sfz cannot be used together";
+        QTest::newRow("split and sf2") << song << (o + QStringList{"--split", "gm_koto", "--sf2", "gm.sf2"})
+                                       << "--split and --sf2 cannot be used together";
+        QTest::newRow("sfz missing") << song << (o + QStringList{"--sfz", "DIR/none.sfz"})
+                                     << "Cannot open SFZ file: DIR/none.sfz";
+        QTest::newRow("sfz without regions") << song << (o + QStringList{"--sfz", "DIR/empty.sfz"})
+                                             << "No valid playable regions found in DIR/empty.sfz";
+        QTest::newRow("sf2 missing") << song << (o + QStringList{"--sf2", "DIR/none.sf2"})
+                                     << "does not exist";
+        QTest::newRow("sf2 junk") << song << (o + QStringList{"--sf2", "DIR/junk.sf2"}) << "not a SoundFont";
+        QTest::newRow("unknown preset") << song << (o + QStringList{"--layer", "no_such_preset"})
+                                        << "no instrument preset has the id \"no_such_preset\"";
     }
-
     void refusesBadInputWithOneLineAndExitCodeTwo() {
         QFETCH(QByteArray, input);
         QFETCH(QStringList, options);
         QFETCH(QString, message);
-
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        const QString in = dir.filePath("in.mid");
         if (!input.isEmpty()) QVERIFY(writeFile(in, input));
-        // An existing output file stays as it was.
-        const QString wav = dir.filePath(QStringLiteral("out.wav"));
+        QVERIFY(writeFile(dir.filePath("empty.sfz"), "<region> sample=missing.wav\n"));
+        QVERIFY(writeFile(dir.filePath("junk.sf2"), QByteArray("RIFF\x04") + QByteArray(100, '\0')));
+        const QString wav = dir.filePath("out.wav");
         QVERIFY(writeFile(wav, "previous take"));
-        options.replaceInStrings(QStringLiteral("OUT"), wav);
+        options.replaceInStrings("DIR", dir.path());
+        message.replace("DIR", dir.path());
 
         const Run run = runRender(QStringList{in} + options);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.out.isEmpty());
-        QVERIFY2(run.err.startsWith(QStringLiteral("tembora-render: ")) &&
-                     run.err.count(QLatin1Char('\n')) == 1 && run.err.endsWith(QLatin1Char('\n')),
+        // Known fault, reported: FluidSynth's DLS loader (libinstpatch) adds a line of its own.
+        QEXPECT_FAIL("sf2 junk", "a damaged RIFF file makes libinstpatch print to stderr", Continue);
+        QVERIFY2(run.err.startsWith("tembora-render: ") && run.err.count('\n') == 1 && run.err.endsWith('\n'),
                  qPrintable(run.err));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QFile previous(wav);
@@ -243,12 +270,11 @@ private Q_SLOTS:
 
     void anUnwritableOutputExitsWithOne() {
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        const QString in = dir.filePath("in.mid");
         QVERIFY(writeFile(in, twoNoteSong()));
-        const Run run =
-            runRender({in, QStringLiteral("-o"), dir.filePath(QStringLiteral("no/such/folder/out.wav"))});
+        const Run run = runRender({in, "-o", dir.filePath("no/such/folder/out.wav")});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.startsWith(QStringLiteral("tembora-render: cannot write ")), qPrintable(run.err));
+        QVERIFY2(run.err.startsWith("tembora-render: cannot write "), qPrintable(run.err));
     }
 
     void playsAnAbc2midiTuneWithTheRightNotes() {
@@ -261,24 +287,18 @@ private Q_SLOTS:
             {0.0, 0.5, 0, 69}, {0.5, 0.5, 0, 76}, {1.0, 0.5, 0, 74}, {1.5, 0.5, 0, 79}, {2.0, 0.5, 0, 76},
             {2.5, 0.5, 0, 62}, {3.0, 1.0, 0, 79}, {4.0, 2.0, 0, 69}, {0.0, 1.0, 1, 43}, {1.0, 1.0, 1, 53},
             {2.0, 1.0, 1, 47}, {3.0, 1.0, 1, 53}, {4.0, 2.0, 1, 40}};
-
         QTemporaryDir dir;
-        const QString abcPath = dir.filePath(QStringLiteral("tune.abc"));
-        const QString midi = dir.filePath(QStringLiteral("tune.mid"));
-        const QString wav = dir.filePath(QStringLiteral("tune.wav"));
-        QVERIFY(writeFile(abcPath, abc));
+        const QString midi = dir.filePath("tune.mid");
+        QVERIFY(writeFile(dir.filePath("tune.abc"), abc));
         QProcess abc2midi;
-        abc2midi.start(QStringLiteral("abc2midi"), {abcPath, QStringLiteral("-o"), midi});
+        abc2midi.start("abc2midi", {dir.filePath("tune.abc"), "-o", midi});
         QVERIFY2(abc2midi.waitForFinished(30000) && abc2midi.exitCode() == 0,
                  "abc2midi (package abcmidi) failed");
 
         // The additive model: a fast attack and a clear fundamental. The effects stay
         // off: reverb building up after the attack would move the half-level point.
-        const Run run = runRender({midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
-                                   QStringLiteral("3"), QStringLiteral("--fx"), QStringLiteral("off")});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         StereoSignal signal;
-        QVERIFY(readWav(wav, &signal));
+        QVERIFY(render(midi, dir.filePath("tune.wav"), {"--synth-model", "3", "--fx", "off"}, &signal));
         // The tracks end 26 ticks after the last note; then the 2 s tail.
         QCOMPARE(signal.left.size(), std::size_t(std::llround(5786 / 960.0 * 48000) + 2 * 48000));
         // abc2midi starts each note one tick (1/960 s) after its beat.
@@ -286,7 +306,6 @@ private Q_SLOTS:
             note.onset += 1 / 960.0;
         checkNotes(signal, notes, 0.0025);
         if (QTest::currentTestFailed()) return;
-
         // The first note starts from silence: its first frame is exact.
         const long long first = firstAbove(signal.left, 0.0f);
         QVERIFY2(first >= 48 && first <= 48 + 48, qPrintable(QString::number(first)));
@@ -294,11 +313,9 @@ private Q_SLOTS:
 
     void playsAMidoFileWithTempoChanges() {
         QTemporaryDir dir;
-        const QString midi = dir.filePath(QStringLiteral("tune.mid"));
-        const QString wav = dir.filePath(QStringLiteral("tune.wav"));
+        const QString midi = dir.filePath("tune.mid");
         QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"),
-                     {sourceDir() + QStringLiteral("/tests/tools/mido_tune.py"), midi});
+        python.start("/usr/bin/python3", {sourceDir() + "/tests/tools/mido_tune.py", midi});
         QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
                  python.readAllStandardError().constData());
         std::vector<ExpectedNote> notes;
@@ -308,14 +325,10 @@ private Q_SLOTS:
             notes.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toInt()});
         }
         QCOMPARE(notes.size(), std::size_t{13});
-
         for (const char* rate : {"44100", "96000"}) {
-            const Run run = runRender({midi, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
-                                       QStringLiteral("3"), QStringLiteral("--rate"), QLatin1String(rate),
-                                       QStringLiteral("--fx"), QStringLiteral("off")});
-            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
             StereoSignal signal;
-            QVERIFY(readWav(wav, &signal));
+            QVERIFY(render(midi, dir.filePath("tune.wav"),
+                           {"--synth-model", "3", "--rate", rate, "--fx", "off"}, &signal));
             QCOMPARE(signal.sampleRate, QByteArray(rate).toDouble());
             checkNotes(signal, notes, 0.0025);
         }
@@ -324,118 +337,65 @@ private Q_SLOTS:
     void timingDoesNotDependOnTheBlockSize() {
         // Notes at odd frames; rendered in blocks of 16 and of 4096 frames.
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        const QString in = dir.filePath("in.mid");
         QVERIFY(writeFile(in, header(0, 1, 480) +
                                   track(midiMessage(37, 0x90, 69, 100) + midiMessage(301, 0x91, 57, 90) +
                                         midiMessage(411, 0x80, 69, 0) + midiMessage(5, 0x81, 57, 0) +
                                         endOfTrack())));
-        std::vector<StereoSignal> renders;
-        for (const char* block : {"16", "4096"}) {
-            const QString wav = dir.filePath(QStringLiteral("out%1.wav").arg(QLatin1String(block)));
-            const Run run = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--synth-model"),
-                                       QStringLiteral("3"), QStringLiteral("--block"), QLatin1String(block)});
-            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-            renders.emplace_back();
-            QVERIFY(readWav(wav, &renders.back()));
-        }
-        QCOMPARE(renders[0].left.size(), renders[1].left.size());
+        StereoSignal small, large;
+        QVERIFY(render(in, dir.filePath("16.wav"), {"--synth-model", "3", "--block", "16"}, &small));
+        QVERIFY(render(in, dir.filePath("4096.wav"), {"--synth-model", "3", "--block", "4096"}, &large));
+        QCOMPARE(small.left.size(), large.left.size());
         // The first note sounds from frame round(37/960 s x 48000) = 1850 in both.
-        QCOMPARE(firstAbove(renders[0].left, 0.0f), firstAbove(renders[1].left, 0.0f));
-        QVERIFY(std::abs(firstAbove(renders[0].left, 0.0f) - 1850) <= 2);
+        QCOMPARE(firstAbove(small.left, 0.0f), firstAbove(large.left, 0.0f));
+        QVERIFY(std::abs(firstAbove(small.left, 0.0f) - 1850) <= 2);
         float difference = 0.0f;
-        for (std::size_t i = 0; i < renders[0].left.size(); ++i)
-            difference = std::max(difference, std::abs(renders[0].left[i] - renders[1].left[i]));
+        for (std::size_t i = 0; i < small.left.size(); ++i)
+            difference = std::max(difference, std::abs(small.left[i] - large.left[i]));
         QVERIFY2(difference < 0.01f, qPrintable(QString::number(difference)));
     }
 
-    void playsTheMainZoneWithAnSfzInstrument() {
-        // A 300 Hz sample at key 60: key 67 sounds at 300 x 2^(7/12) = 449.5 Hz, a
-        // pitch no synth gives that key.
-        QTemporaryDir dir;
-        TestTone tone;
-        tone.frequency = 300.0;
-        tone.seconds = 3.0;
-        QVERIFY(writeTestWav(dir.filePath(QStringLiteral("tone.wav")), tone));
-        const QString sfz = dir.filePath(QStringLiteral("piano.sfz"));
-        QVERIFY(writeFile(sfz, "<region> sample=tone.wav pitch_keycenter=60\n"));
-        const QString in = dir.filePath(QStringLiteral("in.mid"));
-        QVERIFY(writeFile(in, header(0, 1, 480) + track(midiMessage(0, 0x90, 67, 100) +
-                                                        midiMessage(960, 0x80, 67, 0) + endOfTrack())));
-        const QString wav = dir.filePath(QStringLiteral("out.wav"));
-        const Run run = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--sfz"), sfz});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        StereoSignal signal;
-        QVERIFY(readWav(wav, &signal));
-        const double heard = dominantFrequency(signal.left, 48000, 100, 2000, 4800, 43200);
-        QVERIFY2(std::abs(heard / (300.0 * std::pow(2.0, 7 / 12.0)) - 1.0) < 0.005,
-                 qPrintable(QString::number(heard)));
-
-        // An instrument that cannot be loaded is bad input; the output stays as it was.
-        QVERIFY(writeFile(wav, "previous take"));
-        const QString empty = dir.filePath(QStringLiteral("empty.sfz"));
-        QVERIFY(writeFile(empty, "<region> sample=missing.wav\n"));
-        const QString missing = dir.filePath(QStringLiteral("missing.sfz"));
-        const QList<QPair<QString, QString>> failures = {
-            {missing, QStringLiteral("tembora-render: Cannot open SFZ file: ") + missing + QLatin1Char('\n')},
-            {empty, QStringLiteral("tembora-render: No valid playable regions found in ") + empty +
-                        QLatin1Char('\n')}};
-        for (const auto& [path, message] : failures) {
-            const Run failed = runRender({in, QStringLiteral("-o"), wav, QStringLiteral("--sfz"), path});
-            QCOMPARE(failed.exitCode, 2);
-            QCOMPARE(failed.err, message);
-        }
-        QFile previous(wav);
-        QVERIFY(previous.open(QIODevice::ReadOnly));
-        QCOMPARE(previous.readAll(), QByteArray("previous take"));
-    }
-
-    // Catalogue presets in the three zones: an SFZ instrument the catalogue found in
-    // ~/Music on the main zone, the synth's kalimba model (a bell partial at 6.2
-    // times the fundamental, which no default synth sound has) on the layer and the
-    // split. The song plays key 60 on the main zone, 64 on the layer, 40 on the split,
-    // one second each.
-    void playsTheZonesWithCataloguePresets() {
-        const QString home = QDir::homePath();
-        QVERIFY(QDir().mkpath(home + QStringLiteral("/Music/tone")));
+    // The main zone with an SFZ instrument, given with --sfz or found by the
+    // catalogue in ~/Music; the synth's kalimba model (a bell partial at 6.2 times
+    // the fundamental, which no default synth sound has) on the layer and the split
+    // from the catalogue. The song plays key 60 on the main zone, 64 on the layer,
+    // 40 on the split, one second each.
+    void playsTheZonesWithSfzAndCataloguePresets() {
+        const QString music = QDir::homePath() + "/Music/tone";
+        QVERIFY(QDir().mkpath(music));
         TestTone tone;
         tone.frequency = 300.0;
         tone.seconds = 2.0;
-        QVERIFY(writeTestWav(home + QStringLiteral("/Music/tone/tone.wav"), tone));
-        QVERIFY(writeFile(home + QStringLiteral("/Music/tone/tone.sfz"),
-                          "<region> sample=tone.wav pitch_keycenter=60\n"));
+        QVERIFY(writeTestWav(music + "/tone.wav", tone));
+        QVERIFY(writeFile(music + "/tone.sfz", "<region> sample=tone.wav pitch_keycenter=60\n"));
         QTemporaryDir dir;
-        const QString in = dir.filePath(QStringLiteral("in.mid"));
+        // Key 60 a fifth above the sample's key: 300 x 2^(7/12) = 449.5 Hz, a pitch no
+        // synth gives that key.
+        QVERIFY(writeFile(dir.filePath("fifth.sfz"),
+                          "<region> sample=" + music.toUtf8() + "/tone.wav pitch_keycenter=53\n"));
+        const QString in = dir.filePath("in.mid");
         QVERIFY(writeFile(in, header(0, 1, 480) +
                                   track(midiMessage(0, 0x90, 60, 100) + midiMessage(960, 0x80, 60, 0) +
                                         midiMessage(0, 0x91, 64, 100) + midiMessage(960, 0x81, 64, 0) +
                                         midiMessage(0, 0x92, 40, 100) + midiMessage(960, 0x82, 40, 0) +
                                         endOfTrack())));
-        auto render = [&](const QStringList& presets, StereoSignal* signal) {
-            const QString wav = dir.filePath(QStringLiteral("out.wav"));
-            const Run run = runRender(QStringList{in, QStringLiteral("-o"), wav} + presets);
-            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-            QVERIFY(readWav(wav, signal));
-        };
-        StereoSignal plain;
-        render({}, &plain);
-        StereoSignal chosen;
-        render({QStringLiteral("--main"), QStringLiteral("auto_tone"), QStringLiteral("--layer"),
-                QStringLiteral("synth_kalimba_model"), QStringLiteral("--split"),
-                QStringLiteral("synth_kalimba_model")},
-               &chosen);
-        if (QTest::currentTestFailed()) return;
+        StereoSignal plain, chosen;
+        QVERIFY(render(in, dir.filePath("plain.wav"), {"--sfz", dir.filePath("fifth.sfz")}, &plain));
+        QVERIFY(render(
+            in, dir.filePath("chosen.wav"),
+            {"--main", "auto_tone", "--layer", "synth_kalimba_model", "--split", "synth_kalimba_model"},
+            &chosen));
 
-        const double rate = 48000.0;
-        auto at = [rate](double seconds) {
-            return static_cast<std::size_t>(seconds * rate);
-        };
-        const double mainHeard = dominantFrequency(chosen.left, rate, 100, 2000, at(0.1), at(0.9));
+        const double fifth = dominantFrequency(plain.left, 48000, 100, 2000, at(0.1), at(0.9));
+        QVERIFY2(std::abs(fifth / (300.0 * std::pow(2.0, 7 / 12.0)) - 1.0) < 0.005,
+                 qPrintable(QString::number(fifth)));
+        const double mainHeard = dominantFrequency(chosen.left, 48000, 100, 2000, at(0.1), at(0.9));
         QVERIFY2(std::abs(mainHeard / 300.0 - 1.0) < 0.005, qPrintable(QString::number(mainHeard)));
         // Bell partial against the fundamental, just after each zone's note starts.
         auto bellShare = [&](const StereoSignal& s, int key, double onset) {
             const double hz = pitchHz(key);
-            return toneAmplitude(s.left, rate, hz * 6.2, at(onset + 0.02), at(onset + 0.3)) /
-                   toneAmplitude(s.left, rate, hz, at(onset + 0.02), at(onset + 0.3));
+            return toneAmplitude(s.left, 48000, hz * 6.2, at(onset + 0.02), at(onset + 0.3)) /
+                   toneAmplitude(s.left, 48000, hz, at(onset + 0.02), at(onset + 0.3));
         };
         for (const auto& [key, onset] : {std::pair{64, 1.0}, std::pair{40, 2.0}}) {
             const double withPreset = bellShare(chosen, key, onset);
@@ -446,25 +406,70 @@ private Q_SLOTS:
         }
         // The catalogue is the program's own, with its database in Tembora's data folder.
         const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-        QVERIFY(QFile::exists(data + QStringLiteral("/Sandorik/Tembora/catalog.db")));
+        QVERIFY(QFile::exists(data + "/Sandorik/Tembora/catalog.db"));
+    }
 
-        const QString wav = dir.filePath(QStringLiteral("unknown.wav"));
-        const Run unknown = runRender(
-            {in, QStringLiteral("-o"), wav, QStringLiteral("--layer"), QStringLiteral("no_such_preset")});
-        QCOMPARE(unknown.exitCode, 2);
-        QCOMPARE(unknown.err,
-                 QStringLiteral("tembora-render: no instrument preset has the id \"no_such_preset\"\n"));
-        QVERIFY(!QFile::exists(wav));
+    // General MIDI player mode: every channel through the SoundFont with its own
+    // program changes, channel 10 on the drums; the master effects on and off.
+    void playsEveryChannelThroughTheSoundFont() {
+        if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
+        QTemporaryDir dir;
+        const QString midi = dir.filePath("gm.mid");
+        QVERIFY(writeFile(midi, generalMidiSong()));
+        StereoSignal s, wet;
+        QVERIFY(
+            render(midi, dir.filePath("dry.wav"), {"--sf2", timidityFont, "--fx", "off", "--tail", "1"}, &s));
+        QVERIFY(render(midi, dir.filePath("wet.wav"), {"--sf2", timidityFont, "--fx", "on", "--tail", "1"},
+                       &wet));
+        QCOMPARE(s.left.size(), at(3.5));
+        QCOMPARE(wet.left.size(), s.left.size());
+        // The flute's A4 and the piano's A3 from the file's own program changes.
+        QVERIFY(std::fabs(dominantFrequency(s.left, 48000, 300, 600, at(0.2), at(0.9)) - 440.0) < 4.4);
+        QVERIFY(std::fabs(dominantFrequency(s.left, 48000, 100, 300, at(0.2), at(0.9)) - 220.0) < 2.2);
+        QVERIFY(toneAmplitude(s.left, 48000, 220.0, at(0.2), at(0.9)) > 0.002);
+        // Only the drums sound after the notes have died away, from 1.5 s on.
+        const float before = rms(s.left, at(1.3), at(1.5));
+        const float kick = rms(s.left, at(1.5), at(1.6));
+        QVERIFY2(kick > 0.02f && kick > 5.0f * before,
+                 qPrintable(QStringLiteral("%1 %2").arg(kick).arg(before)));
+        QVERIFY(rms(s.left, at(2.0), at(2.1)) > 0.02f);
+
+        // The lift and the reverb: louder while playing, and a tail after the snare.
+        QVERIFY(rms(wet.left, at(0.2), at(0.9)) > 1.1f * rms(s.left, at(0.2), at(0.9)));
+        const float dryTail = rms(s.left, at(3.0), at(3.5));
+        const float wetTail = rms(wet.left, at(3.0), at(3.5));
+        QVERIFY2(wetTail > 1e-4f && wetTail > 10.0f * dryTail,
+                 qPrintable(QStringLiteral("%1 %2").arg(wetTail).arg(dryTail)));
+        // The soft clip keeps every sample inside full scale.
+        QVERIFY(peak(wet.left) < 1.0f && peak(wet.right) < 1.0f);
+    }
+
+    void rendersTheBenchmarkSongWithTheGeneralMidiFont() {
+        if (!QFile::exists(fluidFont)) QSKIP("fluid-soundfont-gm is not installed");
+        QTemporaryDir dir;
+        const QString midi = dir.filePath("song.mid");
+        QProcess python;
+        python.start("/usr/bin/python3", {sourceDir() + "/bench/gm_song.py", midi, "8"});
+        QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
+                 python.readAllStandardError().constData());
+        StereoSignal s;
+        QVERIFY(render(midi, dir.filePath("song.wav"), {"--sf2", fluidFont}, &s));
+        // Chords, melody, bass and drums all through: a full, never clipping mix
+        // (16-bit output: full scale reads 32767/32768).
+        QVERIFY(rms(s.left, at(1.0), at(7.0)) > 0.05f);
+        QVERIFY(peak(s.left) < 1.0f && peak(s.right) < 1.0f);
+        // The bass line's C2 (65.4 Hz) and the kick.
+        QVERIFY(toneAmplitude(s.left, 48000, 65.41, at(0.0), at(0.45)) > 0.005);
     }
 
     void helpExplainsEveryOption() {
-        const Run run = runRender({QStringLiteral("--help")});
+        const Run run = runRender({"--help"});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.startsWith(QStringLiteral("Usage: tembora-render [options] IN.mid")));
+        QVERIFY(run.out.startsWith("Usage: tembora-render [options] IN.mid"));
         for (const char* text :
              {"-o, --output <file>", "--rate <hz>", "44100, 48000 or 96000", "--block <frames>",
-              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "--main <id>", "--layer <id>",
-              "--split <id>", "Exit status", "channel 10 the drums"})
+              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "--sf2 <file>", "--fx <on|off>",
+              "--main <id>", "--layer <id>", "--split <id>", "Exit status", "channel 10 the drums"})
             QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
