@@ -25,8 +25,7 @@ const QString fluidFont = QStringLiteral("/usr/share/sounds/sf2/FluidR3_GM.sf2")
 
 struct Run {
     int exitCode = -1; // also when the program crashed
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 Run runRender(const QStringList& arguments) {
@@ -201,50 +200,54 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left behind
     }
 
-    // Every refusal: exit code 2 (never a crash), one line on stderr, nothing on
-    // stdout, and an existing output file left as it was. DIR is the test's folder.
-    void refusesBadInputWithOneLineAndExitCodeTwo_data() {
+    // Every refusal: one line on stderr (never a crash), nothing on stdout, exit
+    // code 2 for bad input and 1 for an output that cannot be written, and an
+    // existing output file left as it was. DIR is the test's folder.
+    void refusesBadInputWithOneLine_data() {
         QTest::addColumn<QByteArray>("input"); // empty: no input file at all
-        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        const QStringList o = {"-o", "DIR/out.wav"};
+        QTest::addColumn<int>("exitCode");
+        const auto row = [](const char* tag, const QByteArray& input, const QStringList& options,
+                            const char* message, int exitCode = 2, const QString& output = "DIR/out.wav") {
+            QTest::newRow(tag) << input << (output.isEmpty() ? options : QStringList{"-o", output} + options)
+                               << QString(message) << exitCode;
+        };
         const QByteArray song = twoNoteSong();
-        QTest::newRow("missing file") << QByteArray() << o << "no such file";
-        QTest::newRow("not a MIDI file") << QByteArray("hello, world\n") << o << "Not a Standard MIDI File";
-        QTest::newRow("truncated track") << song.left(song.size() - 6) << o << "is cut short (track 1: ";
-        QTest::newRow("tracks missing")
-            << (header(1, 2, 96) + track(endOfTrack())) << o << "declares 2 tracks but holds 1";
-        QTest::newRow("format 2") << (header(2, 1, 96) + track(endOfTrack())) << o << "format 2";
-        QTest::newRow("days long") << (header(0, 1, 1) + track(midiMessage(0x0FFFFFFF, 0x90, 60, 1))) << o
-                                   << "at most 3600 s";
-        QTest::newRow("rate 22050") << song << (o + QStringList{"--rate", "22050"}) << "--rate must be";
-        QTest::newRow("block 0") << song << (o + QStringList{"--block", "0"}) << "--block must be";
-        QTest::newRow("block 8192") << song << (o + QStringList{"--block", "8192"}) << "--block must be";
-        QTest::newRow("tail -1") << song << (o + QStringList{"--tail", "-1"}) << "--tail must be";
-        QTest::newRow("fx 1") << song << (o + QStringList{"--fx", "1"}) << "--fx must be on or off";
-        QTest::newRow("no output") << song << QStringList() << "no output file given";
-        QTest::newRow("unknown option") << song << (o + QStringList{"--loud"}) << "Unknown option 'loud'";
-        QTest::newRow("two inputs") << song << (o + QStringList{"second.mid"}) << "more than one input";
-        QTest::newRow("sfz and sf2") << song << (o + QStringList{"--sfz", "piano.sfz", "--sf2", "gm.sf2"})
-                                     << "--sfz and --sf2 cannot be used together";
-        QTest::newRow("main and sfz") << song << (o + QStringList{"--sfz", "piano.sfz", "--main", "gm_koto"})
-                                      << "--main and --sfz cannot be used together";
-        QTest::newRow("split and sf2") << song << (o + QStringList{"--split", "gm_koto", "--sf2", "gm.sf2"})
-                                       << "--split and --sf2 cannot be used together";
-        QTest::newRow("sfz missing") << song << (o + QStringList{"--sfz", "DIR/none.sfz"})
-                                     << "Cannot open SFZ file: DIR/none.sfz";
-        QTest::newRow("sfz without regions") << song << (o + QStringList{"--sfz", "DIR/empty.sfz"})
-                                             << "No valid playable regions found in DIR/empty.sfz";
-        QTest::newRow("sf2 missing") << song << (o + QStringList{"--sf2", "DIR/none.sf2"})
-                                     << "does not exist";
-        QTest::newRow("sf2 junk") << song << (o + QStringList{"--sf2", "DIR/junk.sf2"}) << "not a SoundFont";
-        QTest::newRow("unknown preset") << song << (o + QStringList{"--layer", "no_such_preset"})
-                                        << "no instrument preset has the id \"no_such_preset\"";
+        row("missing file", {}, {}, "no such file");
+        row("not a MIDI file", "hello, world\n", {}, "Not a Standard MIDI File");
+        row("truncated track", song.left(song.size() - 6), {}, "is cut short (track 1: ");
+        row("tracks missing", header(1, 2, 96) + track(endOfTrack()), {}, "declares 2 tracks but holds 1");
+        row("format 2", header(2, 1, 96) + track(endOfTrack()), {}, "format 2");
+        row("days long", header(0, 1, 1) + track(midiMessage(0x0FFFFFFF, 0x90, 60, 1)), {}, "at most 3600 s");
+        row("rate 22050", song, {"--rate", "22050"}, "--rate must be");
+        row("block 0", song, {"--block", "0"}, "--block must be");
+        row("block 8192", song, {"--block", "8192"}, "--block must be");
+        row("tail -1", song, {"--tail", "-1"}, "--tail must be");
+        row("fx 1", song, {"--fx", "1"}, "--fx must be on or off");
+        row("unknown option", song, {"--loud"}, "Unknown option 'loud'");
+        row("two inputs", song, {"second.mid"}, "more than one input");
+        row("sfz and sf2", song, {"--sfz", "a.sfz", "--sf2", "gm.sf2"},
+            "--sfz and --sf2 cannot be used together");
+        row("main and sfz", song, {"--sfz", "a.sfz", "--main", "gm_koto"},
+            "--main and --sfz cannot be used together");
+        row("split and sf2", song, {"--split", "gm_koto", "--sf2", "a.sf2"},
+            "--split and --sf2 cannot be used together");
+        row("sfz missing", song, {"--sfz", "DIR/none.sfz"}, "Cannot open SFZ file: DIR/none.sfz");
+        row("sfz without regions", song, {"--sfz", "DIR/empty.sfz"},
+            "No valid playable regions found in DIR/empty.sfz");
+        row("sf2 missing", song, {"--sf2", "DIR/none.sf2"}, "does not exist");
+        row("sf2 junk", song, {"--sf2", "DIR/junk.sf2"}, "not a SoundFont");
+        row("unknown preset", song, {"--layer", "no_such_preset"},
+            "no instrument preset has the id \"no_such_preset\"");
+        row("no output", song, {}, "no output file given", 2, {});
+        row("unwritable output", song, {}, "cannot write DIR/no/such/out.wav", 1, "DIR/no/such/out.wav");
     }
-    void refusesBadInputWithOneLineAndExitCodeTwo() {
+    void refusesBadInputWithOneLine() {
         QFETCH(QByteArray, input);
-        QFETCH(QStringList, options);
+        QFETCH(QStringList, arguments);
         QFETCH(QString, message);
+        QFETCH(int, exitCode);
         QTemporaryDir dir;
         const QString in = dir.filePath("in.mid");
         if (!input.isEmpty()) QVERIFY(writeFile(in, input));
@@ -252,11 +255,11 @@ private Q_SLOTS:
         QVERIFY(writeFile(dir.filePath("junk.sf2"), QByteArray("RIFF\x04") + QByteArray(100, '\0')));
         const QString wav = dir.filePath("out.wav");
         QVERIFY(writeFile(wav, "previous take"));
-        options.replaceInStrings("DIR", dir.path());
+        arguments.replaceInStrings("DIR", dir.path());
         message.replace("DIR", dir.path());
 
-        const Run run = runRender(QStringList{in} + options);
-        QCOMPARE(run.exitCode, 2);
+        const Run run = runRender(QStringList{in} + arguments);
+        QCOMPARE(run.exitCode, exitCode);
         QVERIFY(run.out.isEmpty());
         // Known fault, reported: FluidSynth's DLS loader (libinstpatch) adds a line of its own.
         QEXPECT_FAIL("sf2 junk", "a damaged RIFF file makes libinstpatch print to stderr", Continue);
@@ -268,70 +271,63 @@ private Q_SLOTS:
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
     }
 
-    void anUnwritableOutputExitsWithOne() {
-        QTemporaryDir dir;
-        const QString in = dir.filePath("in.mid");
-        QVERIFY(writeFile(in, twoNoteSong()));
-        const Run run = runRender({in, "-o", dir.filePath("no/such/folder/out.wav")});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.startsWith("tembora-render: cannot write "), qPrintable(run.err));
+    // Tunes from independent writers, every note at its time and pitch. abc2midi
+    // puts the second voice on channel index 1 (the layer); mido writes running
+    // status, note-ons of velocity 0 and tempo changes.
+    void playsTunesFromOtherWritersWithTheRightNotes_data() {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("abc2midi") << "abc2midi" << 48000;
+        QTest::newRow("mido 44100") << "mido" << 44100;
+        QTest::newRow("mido 96000") << "mido" << 96000;
     }
-
-    void playsAnAbc2midiTuneWithTheRightNotes() {
-        // Two voices: abc2midi puts the first on channel index 0 (the main zone) and
-        // the second on index 1 (the layer). A quarter note lasts half a second.
-        const QByteArray abc = "X:1\nT:Render check\nM:4/4\nL:1/4\nQ:1/4=120\nK:C\n"
-                               "V:1\nA e d g | e D g2 | A4 |]\n"
-                               "V:2\nG,,2 F,2 | B,,2 F,2 | E,,4 |]\n";
-        std::vector<ExpectedNote> notes = {
-            {0.0, 0.5, 0, 69}, {0.5, 0.5, 0, 76}, {1.0, 0.5, 0, 74}, {1.5, 0.5, 0, 79}, {2.0, 0.5, 0, 76},
-            {2.5, 0.5, 0, 62}, {3.0, 1.0, 0, 79}, {4.0, 2.0, 0, 69}, {0.0, 1.0, 1, 43}, {1.0, 1.0, 1, 53},
-            {2.0, 1.0, 1, 47}, {3.0, 1.0, 1, 53}, {4.0, 2.0, 1, 40}};
+    void playsTunesFromOtherWritersWithTheRightNotes() {
+        QFETCH(QString, writer);
+        QFETCH(int, rate);
         QTemporaryDir dir;
         const QString midi = dir.filePath("tune.mid");
-        QVERIFY(writeFile(dir.filePath("tune.abc"), abc));
-        QProcess abc2midi;
-        abc2midi.start("abc2midi", {dir.filePath("tune.abc"), "-o", midi});
-        QVERIFY2(abc2midi.waitForFinished(30000) && abc2midi.exitCode() == 0,
-                 "abc2midi (package abcmidi) failed");
+        std::vector<ExpectedNote> notes;
+        QProcess process;
+        if (writer == "abc2midi") {
+            // A quarter note lasts half a second; abc2midi starts each note one tick
+            // (1/960 s) after its beat.
+            QVERIFY(writeFile(dir.filePath("tune.abc"), "X:1\nT:Render check\nM:4/4\nL:1/4\nQ:1/4=120\nK:C\n"
+                                                        "V:1\nA e d g | e D g2 | A4 |]\n"
+                                                        "V:2\nG,,2 F,2 | B,,2 F,2 | E,,4 |]\n"));
+            process.start("abc2midi", {dir.filePath("tune.abc"), "-o", midi});
+            notes = {{0.0, 0.5, 0, 69}, {0.5, 0.5, 0, 76}, {1.0, 0.5, 0, 74}, {1.5, 0.5, 0, 79},
+                     {2.0, 0.5, 0, 76}, {2.5, 0.5, 0, 62}, {3.0, 1.0, 0, 79}, {4.0, 2.0, 0, 69},
+                     {0.0, 1.0, 1, 43}, {1.0, 1.0, 1, 53}, {2.0, 1.0, 1, 47}, {3.0, 1.0, 1, 53},
+                     {4.0, 2.0, 1, 40}};
+            for (ExpectedNote& note : notes)
+                note.onset += 1 / 960.0;
+        } else {
+            process.start("/usr/bin/python3", {sourceDir() + "/tests/tools/mido_tune.py", midi});
+        }
+        QVERIFY2(process.waitForFinished(60000) && process.exitCode() == 0,
+                 qPrintable(writer + ": " + process.readAllStandardError()));
+        if (writer == "mido") { // it prints the notes as it reads them back
+            for (const QByteArray& line : process.readAllStandardOutput().trimmed().split('\n')) {
+                const QList<QByteArray> f = line.split(' ');
+                QCOMPARE(f.size(), 4);
+                notes.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toInt()});
+            }
+        }
+        QCOMPARE(notes.size(), std::size_t{13});
 
         // The additive model: a fast attack and a clear fundamental. The effects stay
         // off: reverb building up after the attack would move the half-level point.
         StereoSignal signal;
-        QVERIFY(render(midi, dir.filePath("tune.wav"), {"--synth-model", "3", "--fx", "off"}, &signal));
+        QVERIFY(render(midi, dir.filePath("tune.wav"),
+                       {"--synth-model", "3", "--fx", "off", "--rate", QString::number(rate)}, &signal));
+        QCOMPARE(signal.sampleRate, double(rate));
+        checkNotes(signal, notes, 0.0025);
+        if (writer != "abc2midi" || QTest::currentTestFailed()) return;
         // The tracks end 26 ticks after the last note; then the 2 s tail.
         QCOMPARE(signal.left.size(), std::size_t(std::llround(5786 / 960.0 * 48000) + 2 * 48000));
-        // abc2midi starts each note one tick (1/960 s) after its beat.
-        for (ExpectedNote& note : notes)
-            note.onset += 1 / 960.0;
-        checkNotes(signal, notes, 0.0025);
-        if (QTest::currentTestFailed()) return;
         // The first note starts from silence: its first frame is exact.
         const long long first = firstAbove(signal.left, 0.0f);
         QVERIFY2(first >= 48 && first <= 48 + 48, qPrintable(QString::number(first)));
-    }
-
-    void playsAMidoFileWithTempoChanges() {
-        QTemporaryDir dir;
-        const QString midi = dir.filePath("tune.mid");
-        QProcess python;
-        python.start("/usr/bin/python3", {sourceDir() + "/tests/tools/mido_tune.py", midi});
-        QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
-                 python.readAllStandardError().constData());
-        std::vector<ExpectedNote> notes;
-        for (const QByteArray& line : python.readAllStandardOutput().trimmed().split('\n')) {
-            const QList<QByteArray> f = line.split(' ');
-            QCOMPARE(f.size(), 4);
-            notes.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toInt()});
-        }
-        QCOMPARE(notes.size(), std::size_t{13});
-        for (const char* rate : {"44100", "96000"}) {
-            StereoSignal signal;
-            QVERIFY(render(midi, dir.filePath("tune.wav"),
-                           {"--synth-model", "3", "--rate", rate, "--fx", "off"}, &signal));
-            QCOMPARE(signal.sampleRate, QByteArray(rate).toDouble());
-            checkNotes(signal, notes, 0.0025);
-        }
     }
 
     void timingDoesNotDependOnTheBlockSize() {
