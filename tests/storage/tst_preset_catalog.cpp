@@ -245,7 +245,10 @@ private Q_SLOTS:
                  QStringLiteral("DSP Synth/Model"));
     }
 
-    // Where the General MIDI programs point, by what the SoundFont folders hold.
+    // Where the General MIDI programs point, by what the SoundFont folders hold; and
+    // the lookup of ids: legacy ids are translated, a missing sampled grand falls
+    // back to the GM grand, anything else unknown (ids are case-sensitive) to the
+    // first preset, which is the only answer without the GM programs.
     void findsTheGeneralMidiFont_data() {
         QTest::addColumn<QStringList>("files"); // relative to the fixture root
         QTest::addColumn<QString>("expected");  // empty: no GM programs
@@ -270,6 +273,22 @@ private Q_SLOTS:
         ProjectManager manager(locations);
         const auto first = manager.firstPreset();
         QVERIFY(first);
+        const std::pair<const char*, const char*> lookups[] = {{"gm_trumpet", "gm_trumpet"},
+                                                               {"kwaya_organ", "gm_church_organ"},
+                                                               {"cathedral_organ", "gm_church_organ"},
+                                                               {"warm_worship_pad", "gm_warm_pad"},
+                                                               {"symphonic_strings", "gm_string_ensemble"},
+                                                               {"gospel_b3_organ", "gm_perc_organ"},
+                                                               {"vintage_ep_rhodes", "gm_rhodes_ep"},
+                                                               {"kwaya_harpsichord", "gm_harpsichord"},
+                                                               {"concert_grand_c5", "gm_acoustic_grand"},
+                                                               {"sfz_salamander_c5", "gm_acoustic_grand"},
+                                                               {"nothing_like_it", "gm_acoustic_grand"},
+                                                               {"GM_TRUMPET", "gm_acoustic_grand"}};
+        for (const auto& [asked, found] : lookups) {
+            const auto preset = manager.findPresetById(asked);
+            QVERIFY2(preset && preset->id == (expected.isEmpty() ? first->id : found), asked);
+        }
         if (expected.isEmpty()) {
             QCOMPARE(first->id, QStringLiteral("synth_worship_pad"));
             QCOMPARE(manager.presetCount(), 8);
@@ -354,91 +373,16 @@ private Q_SLOTS:
         QCOMPARE(idsIn(world.database(), "cleared_builtin_favorites"), QStringLiteral("gm_church_organ"));
     }
 
-    void importsInstrumentFiles() {
+    // Imports: refusals, an import listed once however often it is made, a file
+    // gone marked. Same-named files in different folders (found or imported) each
+    // get an id of their own, the first the plain one, and keep it from run to run.
+    void importsInstrumentFilesWithUniqueStableIds() {
         CatalogFixture world;
         const QString organ = world.file("lib/Organ.sf2", 3000);
         const QString fifo = world.path("lib/pipe.sf2");
         QCOMPARE(mkfifo(fifo.toUtf8().constData(), 0600), 0);
         QDir().mkpath(world.path("lib/folder.sfz"));
         const QString harp = world.file("home/Downloads/Harp.sf2");
-
-        ProjectManager manager(world.locations());
-        const int builtins = manager.presetCount();
-        QString message;
-        for (const QString& notAFile : {world.path("lib/Nothing.sf2"), fifo, world.path("lib/folder.sfz")}) {
-            QVERIFY(!manager.importInstrumentFile(notAFile, &message));
-            QCOMPARE(message, QStringLiteral("File does not exist: %1").arg(notAFile));
-        }
-        QVERIFY(!manager.importInstrumentFile(world.file("lib/Organ.wav"), &message));
-        QCOMPARE(message,
-                 QStringLiteral("Unsupported format. Please select an .sf2 or .sfz instrument file."));
-        QCOMPARE(manager.presetCount(), builtins);
-        QCOMPARE(countRows(world.database(), "imported_files"), 0);
-
-        InstrumentPreset imported;
-        QVERIFY(manager.importInstrumentFile(world.path("lib/../lib/Organ.sf2"), &message, &imported));
-        QCOMPARE(message, QStringLiteral("Imported instrument: Organ.sf2"));
-        QCOMPARE(imported.id, QStringLiteral("user_Organ"));
-        QCOMPARE(imported.name, QStringLiteral("Organ (User Library)"));
-        QCOMPARE(imported.subcategory, QStringLiteral("SF2 Library"));
-        QCOMPARE(imported.filePath, organ);
-        QCOMPARE(imported.sizeBytes, 3000);
-        QVERIFY(!imported.missingFile);
-        // Imported twice, listed once.
-        QVERIFY(manager.importInstrumentFile(organ, &message));
-        QCOMPARE(countRows(world.database(), "imported_files"), 1);
-        QCOMPARE(manager.presetCount(), builtins + 1);
-        QVERIFY(manager.importInstrumentFile(world.file("lib/PIANO.SFZ"), &message, &imported));
-        QCOMPARE(imported.engineType, 0);
-        // A file found in a scanned folder and then imported is listed once, as the import.
-        QCOMPARE(idsStartingWith(manager, "auto_"), QStringList({"auto_Harp"}));
-        QVERIFY(manager.importInstrumentFile(harp));
-        QCOMPARE(idsStartingWith(manager, "auto_"), QStringList());
-
-        // A file that is gone stays listed and is marked.
-        QVERIFY(QFile::remove(organ));
-        ProjectManager later(world.locations());
-        QCOMPARE(idsStartingWith(later, "user_"), QStringList({"user_Organ", "user_PIANO", "user_Harp"}));
-        QVERIFY(presetIn(later, "user_Organ").missingFile);
-        QCOMPARE(presetIn(later, "user_Organ").sizeBytes, 0);
-        QVERIFY(!presetIn(later, "user_PIANO").missingFile);
-        const QVariantMap map = later.presetsAsVariantList({}, "Organ (User", false).value(0).toMap();
-        QCOMPARE(map.value("missingFile").toBool(), true);
-        QCOMPARE(map.value("sizeMB").toString(), QStringLiteral("0.0"));
-    }
-
-    // Legacy ids are translated; a missing sampled grand falls back to the GM grand,
-    // anything else unknown to the first preset; ids are case-sensitive.
-    void looksPresetsUp() {
-        CatalogFixture withFont;
-        withFont.file("soundfonts/FluidR3_GM.sf2");
-        CatalogFixture withoutFont;
-        const ProjectManager gm(withFont.locations());
-        const ProjectManager synths(withoutFont.locations());
-        const std::tuple<const ProjectManager&, const char*, const char*> cases[] = {
-            {gm, "gm_trumpet", "gm_trumpet"},
-            {gm, "kwaya_organ", "gm_church_organ"},
-            {gm, "cathedral_organ", "gm_church_organ"},
-            {gm, "warm_worship_pad", "gm_warm_pad"},
-            {gm, "symphonic_strings", "gm_string_ensemble"},
-            {gm, "gospel_b3_organ", "gm_perc_organ"},
-            {gm, "vintage_ep_rhodes", "gm_rhodes_ep"},
-            {gm, "kwaya_harpsichord", "gm_harpsichord"},
-            {gm, "concert_grand_c5", "gm_acoustic_grand"},
-            {synths, "sfz_salamander_c5", "synth_worship_pad"},
-            {gm, "nothing_like_it", "gm_acoustic_grand"},
-            {synths, "gm_trumpet", "synth_worship_pad"},
-            {gm, "GM_TRUMPET", "gm_acoustic_grand"}};
-        for (const auto& [manager, asked, found] : cases) {
-            const auto preset = manager.findPresetById(asked);
-            QVERIFY2(preset && preset->id == found, asked);
-        }
-    }
-
-    // Same-named files in different folders each get an id of their own, and keep
-    // it from run to run; the first keeps the plain id.
-    void sameNamedFilesGetUniqueStableIds() {
-        CatalogFixture world;
         const QString a = world.file("home/Music/A/Piano.sfz");
         const QString b = world.file("home/Music/B/Piano.sfz");
         const QString download = world.file("home/Downloads/Piano.sf2");
@@ -448,10 +392,42 @@ private Q_SLOTS:
         QString idOfImportedB;
         {
             ProjectManager manager(world.locations());
+            const int builtins = manager.presetCount();
+            QString message;
+            for (const QString& notAFile :
+                 {world.path("lib/Nothing.sf2"), fifo, world.path("lib/folder.sfz")}) {
+                QVERIFY(!manager.importInstrumentFile(notAFile, &message));
+                QCOMPARE(message, QStringLiteral("File does not exist: %1").arg(notAFile));
+            }
+            QVERIFY(!manager.importInstrumentFile(world.file("lib/Organ.wav"), &message));
+            QCOMPARE(message,
+                     QStringLiteral("Unsupported format. Please select an .sf2 or .sfz instrument file."));
+            QCOMPARE(manager.presetCount(), builtins);
+            QCOMPARE(countRows(world.database(), "imported_files"), 0);
+
+            InstrumentPreset imported;
+            QVERIFY(manager.importInstrumentFile(world.path("lib/../lib/Organ.sf2"), &message, &imported));
+            QCOMPARE(message, QStringLiteral("Imported instrument: Organ.sf2"));
+            QCOMPARE(imported.id, QStringLiteral("user_Organ"));
+            QCOMPARE(imported.name, QStringLiteral("Organ (User Library)"));
+            QCOMPARE(imported.subcategory, QStringLiteral("SF2 Library"));
+            QCOMPARE(imported.filePath, organ);
+            QCOMPARE(imported.sizeBytes, 3000);
+            QVERIFY(!imported.missingFile);
+            QVERIFY(manager.importInstrumentFile(organ, &message));
+            QCOMPARE(countRows(world.database(), "imported_files"), 1);
+            QCOMPARE(manager.presetCount(), builtins + 1);
+            QVERIFY(manager.importInstrumentFile(world.file("lib/PIANO.SFZ"), &message, &imported));
+            QCOMPARE(imported.engineType, 0);
+            // A file found in a scanned folder and then imported is listed once, as the import.
+            QVERIFY(idsOf(manager).contains("auto_Harp"));
+            QVERIFY(manager.importInstrumentFile(harp));
+            QVERIFY(!idsOf(manager).contains("auto_Harp"));
+
             QVERIFY(manager.importInstrumentFile(importedA));
             QVERIFY(manager.importInstrumentFile(importedB));
-            const QStringList autos = idsStartingWith(manager, "auto_");
-            const QStringList users = idsStartingWith(manager, "user_");
+            const QStringList autos = idsStartingWith(manager, "auto_Piano");
+            const QStringList users = idsStartingWith(manager, "user_Piano");
             QCOMPARE(autos.size(), 3);
             QCOMPARE(users.size(), 2);
             QCOMPARE(autos.first(), QStringLiteral("auto_Piano"));
@@ -469,13 +445,23 @@ private Q_SLOTS:
             QVERIFY(manager.toggleFavorite(idOfB));
             QVERIFY(manager.toggleFavorite(idOfImportedB));
         }
-        // A new same-named file elsewhere changes nobody's id.
+        // A file that is gone stays listed and is marked; a new same-named file
+        // elsewhere changes nobody's id.
+        QVERIFY(QFile::remove(organ));
         world.file("home/Music/C/Piano.sfz");
-        ProjectManager manager(world.locations());
-        QCOMPARE(presetIn(manager, idOfB).filePath, b);
-        QCOMPARE(presetIn(manager, idOfImportedB).filePath, importedB);
-        QCOMPARE(browse(manager, {}, {}, true), QStringList({idOfB, idOfImportedB}));
-        const QStringList ids = idsOf(manager);
+        ProjectManager later(world.locations());
+        QCOMPARE(idsStartingWith(later, "user_"),
+                 QStringList({"user_Organ", "user_PIANO", "user_Harp", "user_Piano", idOfImportedB}));
+        QVERIFY(presetIn(later, "user_Organ").missingFile);
+        QCOMPARE(presetIn(later, "user_Organ").sizeBytes, 0);
+        QVERIFY(!presetIn(later, "user_PIANO").missingFile);
+        const QVariantMap map = later.presetsAsVariantList({}, "Organ (User", false).value(0).toMap();
+        QCOMPARE(map.value("missingFile").toBool(), true);
+        QCOMPARE(map.value("sizeMB").toString(), QStringLiteral("0.0"));
+        QCOMPARE(presetIn(later, idOfB).filePath, b);
+        QCOMPARE(presetIn(later, idOfImportedB).filePath, importedB);
+        QCOMPARE(browse(later, {}, {}, true), QStringList({idOfB, idOfImportedB}));
+        const QStringList ids = idsOf(later);
         QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
     }
 
@@ -513,60 +499,55 @@ private Q_SLOTS:
         }
     }
 
-    void unwritableDataFolderKeepsEverythingInMemory() {
-        CatalogFixture world;
-        world.file("soundfonts/FluidR3_GM.sf2");
-        // A folder below a plain file can never be created, even by root.
-        CatalogLocations locations = world.locations();
-        locations.dataDirectory = world.file("blocker") + "/data";
-        const QString mine = world.file("lib/Mine.sfz");
-
-        ProjectManager manager(locations);
-        QVERIFY(!manager.isDatabaseOpen());
-        verifyBuiltinsPresent(manager, true);
-        QCOMPARE(manager.toggleFavorite("gm_koto"), true);
-        QCOMPARE(manager.toggleFavorite("gm_church_organ"), false);
-        QString message;
-        QVERIFY(manager.importInstrumentFile(mine, &message));
-        QCOMPARE(message, QStringLiteral("Imported instrument: Mine.sfz"));
-        QCOMPARE(manager.toggleFavorite("user_Mine"), true);
-        // The rebuild after another import keeps the marks made in this session.
-        QVERIFY(manager.importInstrumentFile(mine));
-        QVERIFY(manager.presetWithId("gm_koto")->isFavorite);
-        QVERIFY(!manager.presetWithId("gm_church_organ")->isFavorite);
-        QVERIFY(manager.presetWithId("user_Mine")->isFavorite);
-        QVERIFY(!QFileInfo::exists(locations.dataDirectory));
-    }
-
-    void damagedDatabaseIsLeftAloneAndIgnored_data() {
-        QTest::addColumn<QByteArray>("contents"); // empty: a folder in its place
+    // A data folder that cannot be written or a damaged database: the database is
+    // left alone, and favourites and imports live in memory for the session.
+    void brokenDatabaseFallsBackToMemory_data() {
+        QTest::addColumn<QByteArray>("contents"); // of "catalog.db"
         QByteArray garbage(8192, '\0');
         for (int i = 0; i < garbage.size(); ++i)
             garbage[i] = char((i * 7919) % 251);
+        QTest::newRow("unwritable folder") << QByteArray();
+        QTest::newRow("folder") << QByteArray("folder");
         QTest::newRow("garbage") << garbage;
         QTest::newRow("text") << QByteArray("not a database\n");
         QTest::newRow("bad header") << QByteArray("SQLite format 3").append(4096, '\xff');
-        QTest::newRow("folder") << QByteArray();
     }
-    void damagedDatabaseIsLeftAloneAndIgnored() {
+    void brokenDatabaseFallsBackToMemory() {
         QFETCH(QByteArray, contents);
         CatalogFixture world;
+        world.file("soundfonts/FluidR3_GM.sf2");
+        CatalogLocations locations = world.locations();
         QFile file(world.database());
-        if (contents.isEmpty())
+        if (contents.isEmpty()) // a folder below a plain file can never be created, even by root
+            locations.dataDirectory = world.file("blocker") + "/data";
+        else if (contents == "folder")
             QDir().mkpath(world.database());
         else
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
         file.close();
+        const QString mine = world.file("lib/Mine.sfz");
         {
-            ProjectManager manager(world.locations());
+            ProjectManager manager(locations);
             QVERIFY(!manager.isDatabaseOpen());
-            verifyBuiltinsPresent(manager, false);
-            QCOMPARE(manager.toggleFavorite("synth_fm_ep"), true);
-            QVERIFY(manager.presetWithId("synth_fm_ep")->isFavorite);
+            verifyBuiltinsPresent(manager, true);
+            QCOMPARE(manager.toggleFavorite("gm_koto"), true);
+            QCOMPARE(manager.toggleFavorite("gm_church_organ"), false);
+            QString message;
+            QVERIFY(manager.importInstrumentFile(mine, &message));
+            QCOMPARE(message, QStringLiteral("Imported instrument: Mine.sfz"));
+            QCOMPARE(manager.toggleFavorite("user_Mine"), true);
+            // The rebuild after another import keeps the marks made in this session.
+            QVERIFY(manager.importInstrumentFile(mine));
+            QVERIFY(manager.presetWithId("gm_koto")->isFavorite);
+            QVERIFY(!manager.presetWithId("gm_church_organ")->isFavorite);
+            QVERIFY(manager.presetWithId("user_Mine")->isFavorite);
         }
-        if (contents.isEmpty()) return;
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), contents); // kept for whoever wants to rescue it
+        if (contents.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(locations.dataDirectory));
+        } else if (contents != "folder") {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), contents); // kept for whoever wants to rescue it
+        }
     }
 
     // A database cut short (a disk that filled up, a bad copy) must not crash the
@@ -590,15 +571,9 @@ private Q_SLOTS:
         CatalogFixture world;
         world.file("soundfonts/FluidR3_GM.sf2");
         const QString music = world.path("home/Music");
-        QByteArray noise(1000, '\0');
-        for (int i = 0; i < noise.size(); ++i)
-            noise[i] = char((i * 31 + 7) % 256);
-        for (const char* name : {"noise.sf2", "noise.sfz", "empty.sfz", "deep/er/still/junk.SF2"}) {
-            QDir().mkpath(QFileInfo(music + "/" + name).absolutePath());
-            QFile file(music + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            if (QByteArray(name) != "empty.sfz") file.write(noise);
-        }
+        for (const char* name : {"noise.sf2", "noise.sfz", "deep/er/still/junk.SF2"})
+            world.file(QString("home/Music/") + name, 1000);
+        world.file("home/Music/empty.sfz", 0);
         QDir().mkpath(music + "/folder.sfz");
         QCOMPARE(mkfifo(QString(music + "/pipe.sf2").toUtf8().constData(), 0600), 0);
         QVERIFY(QFile::link(music + "/nowhere.sf2", music + "/broken.sf2"));
