@@ -1,10 +1,7 @@
-// The instrument catalogue: what it lists and in which order, with and without a
-// General MIDI font; favourites and imports that persist across instances and
-// databases written by earlier versions; search; lookup; unique ids for same-named
-// files. And under adverse conditions: the program killed in the middle of imports,
-// a data folder that cannot be written, a damaged "catalog.db", folders full of
-// things that only look like instruments. In every case the built-in instruments
-// are there and the database, when it opens, is sound.
+// The instrument catalogue: what it lists, finds and keeps, and how it fares when
+// killed in the middle of imports, with a data folder that cannot be written, a
+// damaged "catalog.db" or folders of things that only look like instruments: the
+// built-in instruments are always there and the database, when it opens, is sound.
 
 #include "app/WorkstationController.h"
 #include "storage/ProjectManager.h"
@@ -79,13 +76,6 @@ QString runSql(const QString& databasePath, const QByteArray& script, bool creat
     if (status == SQLITE_OK) status = sqlite3_exec(db, script.constData(), keepFirst, &first, nullptr);
     sqlite3_close(db);
     return status == SQLITE_OK ? first : QStringLiteral("error");
-}
-
-// Number of rows of `table`, or -1 when the database cannot be read.
-int countRows(const QString& databasePath, const char* table) {
-    bool ok = false;
-    const int rows = runSql(databasePath, QByteArray("SELECT COUNT(*) FROM ") + table).toInt(&ok);
-    return ok ? rows : -1;
 }
 
 // The ids in `table`, sorted and comma-separated.
@@ -187,18 +177,14 @@ private Q_SLOTS:
         const InstrumentPreset organ = presetIn(manager, "gm_church_organ");
         QCOMPARE(organ.engineType, 1);
         QCOMPARE(organ.filePath, font);
-        QCOMPARE(organ.bank, 0);
         QCOMPARE(organ.program, 19);
         QCOMPARE(organ.reverbAmount, 0.55f);
         QCOMPARE(organ.sizeBytes, 4096);
         QVERIFY(organ.isFavorite);
         QVERIFY(!presetIn(manager, "gm_bright_piano").isFavorite);
-        QCOMPARE(presetIn(manager, "synth_kalimba_model").engineType, 2);
-        QCOMPARE(presetIn(manager, "synth_kalimba_model").synthPatch, 7);
         // Found files: name, engine and library from the suffix in any case.
         const InstrumentPreset epPreset = presetIn(manager, "auto_EP");
         QCOMPARE(epPreset.name, QStringLiteral("EP (Auto-Discovered SF2)"));
-        QCOMPARE(epPreset.category, QStringLiteral("Pianos & Keyboards"));
         QCOMPARE(epPreset.subcategory, QStringLiteral("SF2 Library"));
         QCOMPARE(epPreset.engineType, 1);
         QCOMPARE(epPreset.filePath, ep);
@@ -226,7 +212,6 @@ private Q_SLOTS:
                  QStringList({"gm_synth_bass1", "gm_finger_bass", "gm_picked_bass", "gm_fretless_bass",
                               "gm_slap_bass1", "synth_sub_bass"}));
         QCOMPARE(browse(manager, "synthesizers", {}), QStringList());
-        QCOMPARE(browse(manager, "Synthesizers", {}).size(), 13);
         QCOMPARE(browse(manager, "Synthesizers", "bass", true),
                  QStringList({"gm_synth_bass1", "gm_finger_bass", "gm_picked_bass", "gm_slap_bass1"}));
         QCOMPARE(browse(manager, {}, {}, true).size(), 29 + 1); // the GM table's and the grand library
@@ -318,19 +303,14 @@ private Q_SLOTS:
         world.file("home/Music/Choir.sfz");
         const QString mine = world.file("elsewhere/Mine.sf2");
         const QString old = world.file("old/Old.sfz");
-        QCOMPARE(
-            runSql(world.database(),
-                   "CREATE TABLE favorites (preset_id TEXT PRIMARY KEY);"
-                   "CREATE TABLE imported_files (file_path TEXT PRIMARY KEY, added_at TEXT);"
-                   "CREATE TABLE sty_beats_catalog (file_name TEXT PRIMARY KEY, style_name TEXT NOT NULL, "
-                   "genre_family TEXT NOT NULL, added_at TEXT NOT NULL);"
-                   "INSERT INTO favorites VALUES ('gm_koto'), (NULL);"
-                   "INSERT INTO imported_files VALUES ('" +
-                       old.toUtf8() +
-                       "', '2024-01-01T00:00:00Z');"
-                       "INSERT INTO sty_beats_catalog VALUES ('a.sty', 'A', 'Pop', '2024-01-01');",
-                   true),
-            QString());
+        const QString legacy = QStringLiteral(R"(CREATE TABLE favorites (preset_id TEXT PRIMARY KEY);
+            CREATE TABLE imported_files (file_path TEXT PRIMARY KEY, added_at TEXT);
+            CREATE TABLE sty_beats_catalog (file_name TEXT PRIMARY KEY, style_name TEXT NOT NULL,
+                                            genre_family TEXT NOT NULL, added_at TEXT NOT NULL);
+            INSERT INTO favorites VALUES ('gm_koto'), (NULL);
+            INSERT INTO imported_files VALUES ('%1', '2024-01-01T00:00:00Z');
+            INSERT INTO sty_beats_catalog VALUES ('a.sty', 'A', 'Pop', '2024-01-01');)");
+        QCOMPARE(runSql(world.database(), legacy.arg(old).toUtf8(), true), QString());
         {
             ProjectManager manager(world.locations());
             QVERIFY(manager.isDatabaseOpen());
@@ -357,7 +337,6 @@ private Q_SLOTS:
             QVERIFY(presetIn(manager, "user_Mine").isFavorite);
             QVERIFY(!presetIn(manager, "synth_sub_bass").isFavorite);
             QVERIFY(presetIn(manager, "gm_church_organ").isFavorite); // untouched table marks stay
-            QVERIFY(manager.presetWithId("no_such_preset") == std::nullopt);
             QCOMPARE(manager.toggleFavorite("gm_acoustic_grand"), true);
             QCOMPARE(manager.toggleFavorite("auto_Choir"), false);
             QCOMPARE(manager.toggleFavorite("gm_church_organ"), false);
@@ -369,7 +348,7 @@ private Q_SLOTS:
         QVERIFY(favourites.contains("user_Mine") && favourites.contains("gm_koto"));
         QVERIFY(!favourites.contains("auto_Choir"));
         QCOMPARE(favourites.size(), 29 - 1 + 3); // the table's but the organ; the piano, the import, the koto
-        QCOMPARE(countRows(world.database(), "sty_beats_catalog"), 1);
+        QCOMPARE(runSql(world.database(), "SELECT COUNT(*) FROM sty_beats_catalog"), QStringLiteral("1"));
         QCOMPARE(idsIn(world.database(), "cleared_builtin_favorites"), QStringLiteral("gm_church_organ"));
     }
 
@@ -403,7 +382,7 @@ private Q_SLOTS:
             QCOMPARE(message,
                      QStringLiteral("Unsupported format. Please select an .sf2 or .sfz instrument file."));
             QCOMPARE(manager.presetCount(), builtins);
-            QCOMPARE(countRows(world.database(), "imported_files"), 0);
+            QCOMPARE(runSql(world.database(), "SELECT COUNT(*) FROM imported_files"), QStringLiteral("0"));
 
             InstrumentPreset imported;
             QVERIFY(manager.importInstrumentFile(world.path("lib/../lib/Organ.sf2"), &message, &imported));
@@ -415,7 +394,7 @@ private Q_SLOTS:
             QCOMPARE(imported.sizeBytes, 3000);
             QVERIFY(!imported.missingFile);
             QVERIFY(manager.importInstrumentFile(organ, &message));
-            QCOMPARE(countRows(world.database(), "imported_files"), 1);
+            QCOMPARE(runSql(world.database(), "SELECT COUNT(*) FROM imported_files"), QStringLiteral("1"));
             QCOMPARE(manager.presetCount(), builtins + 1);
             QVERIFY(manager.importInstrumentFile(world.file("lib/PIANO.SFZ"), &message, &imported));
             QCOMPARE(imported.engineType, 0);
@@ -492,7 +471,7 @@ private Q_SLOTS:
             QCOMPARE(runSql(world.database(), "PRAGMA integrity_check;"), QStringLiteral("ok"));
             ProjectManager manager(CatalogFixture::locationsUnder(world.root()));
             QVERIFY(manager.isDatabaseOpen());
-            const int rows = countRows(world.database(), "imported_files");
+            const int rows = runSql(world.database(), "SELECT COUNT(*) FROM imported_files").toInt();
             QVERIFY(rows >= importsSeen / (round + 1));
             QCOMPARE(idsStartingWith(manager, "user_").size(), rows);
             verifyBuiltinsPresent(manager, true);
@@ -550,26 +529,23 @@ private Q_SLOTS:
         }
     }
 
-    // A database cut short (a disk that filled up, a bad copy) must not crash the
-    // start: whatever can be read is used.
-    void truncatedDatabaseDoesNotStopTheStart() {
+    // The program starts on a database cut short (a disk that filled up, a bad
+    // copy) and on folders of things that only look like instruments, with the
+    // built-in instruments in its catalogue; the whole controller too, on the
+    // standard locations, which follow HOME and can be replaced for it.
+    void startsOnTruncatedDatabaseAndGarbageFolders() {
         CatalogFixture world;
+        world.file("soundfonts/FluidR3_GM.sf2");
         { ProjectManager manager(world.locations()); }
         QByteArray script = "BEGIN;";
         for (int n = 0; n < 400; ++n)
             script += "INSERT INTO imported_files VALUES ('/lib/" + QByteArray::number(n) +
                       "/A-rather-long-instrument-name.sfz', '2024-01-01T00:00:00Z');";
         QCOMPARE(runSql(world.database(), script + "COMMIT;"), QString());
-        QFile file(world.database());
-        QVERIFY(file.size() > 3 * 4096);
-        QVERIFY(file.resize(2 * 4096));
-        ProjectManager manager(world.locations());
-        verifyBuiltinsPresent(manager, false);
-    }
+        QFile database(world.database());
+        QVERIFY(database.size() > 3 * 4096);
+        QVERIFY(database.resize(2 * 4096));
 
-    void foldersOfGarbageDoNotStopTheStart() {
-        CatalogFixture world;
-        world.file("soundfonts/FluidR3_GM.sf2");
         const QString music = world.path("home/Music");
         for (const char* name : {"noise.sf2", "noise.sfz", "deep/er/still/junk.SF2"})
             world.file(QString("home/Music/") + name, 1000);
@@ -585,29 +561,26 @@ private Q_SLOTS:
         QVERIFY(handle);
         fclose(handle);
         world.file("home/Music" + QString("/d").repeated(60) + "/Deep.sfz");
+        {
+            ProjectManager manager(world.locations());
+            ::unlink(rawName.constData()); // the temporary folder cannot name it
+            verifyBuiltinsPresent(manager, true);
+            QStringList autos = idsStartingWith(manager, "auto_");
+            autos.sort();
+            // Regular files with an instrument suffix are listed (they fail when
+            // played, not when listed); the pipe, the folder, the broken link, the
+            // second name of one file and a name that cannot be opened again are not;
+            // the walk does not follow the loop.
+            QCOMPARE(autos,
+                     QStringList({"auto_Deep", "auto_alias", "auto_empty", "auto_junk", "auto_noise"}));
+            QCOMPARE(int(std::count_if(manager.presets().begin(), manager.presets().end(),
+                                       [](const InstrumentPreset& p) {
+                                           return p.filePath.endsWith("/noise.sf2") ||
+                                                  p.filePath.endsWith("/alias.sf2");
+                                       })),
+                     1);
+        }
 
-        ProjectManager manager(world.locations());
-        ::unlink(rawName.constData()); // the temporary folder cannot name it
-        verifyBuiltinsPresent(manager, true);
-        QStringList autos = idsStartingWith(manager, "auto_");
-        autos.sort();
-        // Regular files with an instrument suffix are listed (they fail when
-        // played, not when listed); the pipe, the folder, the broken link, the
-        // second name of one file and a name that cannot be opened again are not;
-        // the walk does not follow the loop.
-        QCOMPARE(autos, QStringList({"auto_Deep", "auto_alias", "auto_empty", "auto_junk", "auto_noise"}));
-        QCOMPARE(int(std::count_if(manager.presets().begin(), manager.presets().end(),
-                                   [](const InstrumentPreset& p) {
-                                       return p.filePath.endsWith("/noise.sf2") ||
-                                              p.filePath.endsWith("/alias.sf2");
-                                   })),
-                 1);
-    }
-
-    // The whole controller starts on a damaged database and a garbage folder, with
-    // the built-in instruments in its catalogue. The standard locations follow HOME
-    // and can be replaced for it.
-    void controllerStartsOnDamagedCatalogue() {
         const QString home = test::usePrivateHome();
         const CatalogLocations standard = CatalogLocations::standard();
         QCOMPARE(standard.home, home);
@@ -615,16 +588,11 @@ private Q_SLOTS:
         QVERIFY(standard.scanFolders.contains("/usr/share/sounds/sf2"));
         QVERIFY(standard.scanFolders.contains("/usr/share/soundfonts"));
         QCOMPARE(standard.drumKitFolders.first(), home + "/.lv2/avldrums.lv2");
-
-        CatalogFixture world;
-        world.file("data/catalog.db", 5000);
-        world.file("home/Music/noise.sf2", 100);
         CatalogLocations::setStandard(world.locations());
         {
             WorkstationController controller;
             QCOMPARE(controller.projectManager().databaseFilePath(), world.database());
-            verifyBuiltinsPresent(controller.projectManager(), false);
-            QVERIFY(!controller.projectManager().isDatabaseOpen());
+            verifyBuiltinsPresent(controller.projectManager(), true);
         }
         CatalogLocations::clearStandard();
         QCOMPARE(CatalogLocations::standard().home, home);
