@@ -3,6 +3,7 @@
 // damaged "catalog.db" or folders of things that only look like instruments: the
 // built-in instruments are always there and the database, when it opens, is sound.
 
+#include "CatalogFixture.h"
 #include "app/WorkstationController.h"
 #include "storage/ProjectManager.h"
 #include "support/TestEnvironment.h"
@@ -18,48 +19,9 @@
 #include <unistd.h>
 
 using namespace tmb;
+using tmb::test::CatalogFixture;
 
 namespace {
-
-// A throw-away world for the catalogue: a home folder, a SoundFont folder standing
-// in for the system one, a drum-kit bundle and a data folder, in one temporary folder.
-class CatalogFixture {
-public:
-    CatalogFixture()
-        : m_root(QDir::tempPath() + "/tmb-catalog-XXXXXX") {
-        for (const char* sub :
-             {"home/Music", "home/Downloads", "home/.lv2/avldrums.lv2", "soundfonts", "data"})
-            QDir(root()).mkpath(sub);
-    }
-    QString root() const { return m_root.path(); }
-    QString path(const QString& relative) const { return root() + '/' + relative; }
-    QString database() const { return path("data/catalog.db"); }
-    CatalogLocations locations() const { return locationsUnder(root()); }
-    QString file(const QString& relative, qint64 size = 64) const { return writeFile(path(relative), size); }
-
-    // The standard locations moved into `root`: home's Music and Downloads, then the
-    // SoundFont folder are scanned.
-    static CatalogLocations locationsUnder(const QString& root) {
-        CatalogLocations locations = CatalogLocations::forHome(root + "/home");
-        locations.dataDirectory = root + "/data";
-        locations.soundFontFolders = {root + "/soundfonts"};
-        locations.scanFolders = {root + "/home/Music", root + "/home/Downloads", root + "/soundfonts"};
-        locations.drumKitFolders = {root + "/home/.lv2/avldrums.lv2"};
-        return locations;
-    }
-    // Writes `size` bytes (a pattern, not an instrument: the catalogue never reads
-    // the files it lists) and returns the absolute path.
-    static QString writeFile(const QString& path, qint64 size = 64) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-        file.write(QByteArray(static_cast<int>(size), 'x'));
-        return QFileInfo(path).absoluteFilePath();
-    }
-
-private:
-    QTemporaryDir m_root;
-};
 
 // Runs `script` on the database file: the first value it yields (null when none),
 // or "error" when the file cannot be opened or the script fails.
@@ -102,6 +64,13 @@ QStringList browse(const ProjectManager& manager, const QString& category, const
     for (const QVariant& map : manager.presetsAsVariantList(category, text, favoritesOnly))
         ids.append(map.toMap().value("id").toString());
     return ids;
+}
+
+// Where a preset comes from and what it plays, to compare in one go: name,
+// subcategory, engine, program, file, size and whether the file is missing.
+QStringList describe(const InstrumentPreset& p) {
+    return QStringList{p.name, p.subcategory, QString::number(p.engineType), QString::number(p.program)} +
+           QStringList{p.filePath, QString::number(p.sizeBytes), p.missingFile ? "missing" : "present"};
 }
 
 InstrumentPreset presetIn(const ProjectManager& manager, const QString& id) {
@@ -175,23 +144,16 @@ private Q_SLOTS:
         QCOMPARE(presetIn(manager, "sfz_salamander_c5").engineType, 0);
         // A General MIDI program plays its program of the font found, with its sound.
         const InstrumentPreset organ = presetIn(manager, "gm_church_organ");
-        QCOMPARE(organ.engineType, 1);
-        QCOMPARE(organ.filePath, font);
-        QCOMPARE(organ.program, 19);
+        QCOMPARE(describe(organ),
+                 QStringList({"Cathedral Pipe Organ", "Pipe Organ", "1", "19", font, "4096", "present"}));
         QCOMPARE(organ.reverbAmount, 0.55f);
-        QCOMPARE(organ.sizeBytes, 4096);
-        QVERIFY(organ.isFavorite);
-        QVERIFY(!presetIn(manager, "gm_bright_piano").isFavorite);
+        QVERIFY(organ.isFavorite && !presetIn(manager, "gm_bright_piano").isFavorite);
         // Found files: name, engine and library from the suffix in any case.
-        const InstrumentPreset epPreset = presetIn(manager, "auto_EP");
-        QCOMPARE(epPreset.name, QStringLiteral("EP (Auto-Discovered SF2)"));
-        QCOMPARE(epPreset.subcategory, QStringLiteral("SF2 Library"));
-        QCOMPARE(epPreset.engineType, 1);
-        QCOMPARE(epPreset.filePath, ep);
-        QCOMPARE(epPreset.sizeBytes, 2000);
-        QCOMPARE(presetIn(manager, "auto_Upright").engineType, 0);
-        QCOMPARE(presetIn(manager, "auto_Upright").subcategory, QStringLiteral("SFZ Library"));
-        QCOMPARE(presetIn(manager, "auto_Upright").filePath, upright);
+        QCOMPARE(describe(presetIn(manager, "auto_EP")),
+                 QStringList({"EP (Auto-Discovered SF2)", "SF2 Library", "1", "0", ep, "2000", "present"}));
+        QCOMPARE(describe(presetIn(manager, "auto_Upright")),
+                 QStringList(
+                     {"Upright (Auto-Discovered SFZ)", "SFZ Library", "0", "0", upright, "100", "present"}));
         QCOMPARE(presetIn(manager, "auto_Strings").filePath, strings.fileName());
         QCOMPARE(presetIn(manager, "auto_TimGM6mb").filePath, smallFont);
 
@@ -388,11 +350,8 @@ private Q_SLOTS:
             QVERIFY(manager.importInstrumentFile(world.path("lib/../lib/Organ.sf2"), &message, &imported));
             QCOMPARE(message, QStringLiteral("Imported instrument: Organ.sf2"));
             QCOMPARE(imported.id, QStringLiteral("user_Organ"));
-            QCOMPARE(imported.name, QStringLiteral("Organ (User Library)"));
-            QCOMPARE(imported.subcategory, QStringLiteral("SF2 Library"));
-            QCOMPARE(imported.filePath, organ);
-            QCOMPARE(imported.sizeBytes, 3000);
-            QVERIFY(!imported.missingFile);
+            QCOMPARE(describe(imported), QStringList({"Organ (User Library)", "SF2 Library", "1", "0", organ,
+                                                      "3000", "present"}));
             QVERIFY(manager.importInstrumentFile(organ, &message));
             QCOMPARE(runSql(world.database(), "SELECT COUNT(*) FROM imported_files"), QStringLiteral("1"));
             QCOMPARE(manager.presetCount(), builtins + 1);
@@ -431,8 +390,8 @@ private Q_SLOTS:
         ProjectManager later(world.locations());
         QCOMPARE(idsStartingWith(later, "user_"),
                  QStringList({"user_Organ", "user_PIANO", "user_Harp", "user_Piano", idOfImportedB}));
-        QVERIFY(presetIn(later, "user_Organ").missingFile);
-        QCOMPARE(presetIn(later, "user_Organ").sizeBytes, 0);
+        QCOMPARE(describe(presetIn(later, "user_Organ")),
+                 QStringList({"Organ (User Library)", "SF2 Library", "1", "0", organ, "0", "missing"}));
         QVERIFY(!presetIn(later, "user_PIANO").missingFile);
         const QVariantMap map = later.presetsAsVariantList({}, "Organ (User", false).value(0).toMap();
         QCOMPARE(map.value("missingFile").toBool(), true);

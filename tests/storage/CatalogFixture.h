@@ -1,0 +1,61 @@
+#pragma once
+
+// A throw-away world for the instrument catalogue: a home folder, a SoundFont
+// folder standing in for the system one, a drum-kit bundle and a data folder,
+// all inside one temporary folder. Shared with the controller's preset tests.
+
+#include "storage/CatalogLocations.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace tmb::test {
+
+class CatalogFixture {
+public:
+    CatalogFixture()
+        : m_root(QDir::tempPath() + QStringLiteral("/tmb-catalog-XXXXXX")) {
+        for (const char* sub :
+             {"home/Music", "home/Downloads", "home/.lv2/avldrums.lv2", "soundfonts", "data"})
+            QDir(m_root.path()).mkpath(QString::fromLatin1(sub));
+    }
+
+    QString root() const { return m_root.path(); }
+    QString path(const QString& relative) const { return root() + QLatin1Char('/') + relative; }
+    QString home() const { return path(QStringLiteral("home")); }
+    QString soundFonts() const { return path(QStringLiteral("soundfonts")); }
+    QString database() const { return path(QStringLiteral("data/catalog.db")); }
+    CatalogLocations locations() const { return locationsUnder(root()); }
+    QString file(const QString& relative, qint64 size = 64) const { return writeFile(path(relative), size); }
+
+    // The standard locations moved into `root`: home's Music and Downloads, then
+    // the SoundFont folder are scanned.
+    static CatalogLocations locationsUnder(const QString& root) {
+        CatalogLocations locations = CatalogLocations::forHome(root + QStringLiteral("/home"));
+        locations.dataDirectory = root + QStringLiteral("/data");
+        locations.soundFontFolders = {root + QStringLiteral("/soundfonts")};
+        locations.scanFolders = {locations.home + QStringLiteral("/Music"),
+                                 locations.home + QStringLiteral("/Downloads"),
+                                 locations.soundFontFolders[0]};
+        locations.drumKitFolders = {locations.home + QStringLiteral("/.lv2/avldrums.lv2")};
+        return locations;
+    }
+
+    // Writes `size` bytes (a pattern, not an instrument: the catalogue never reads
+    // the files it lists) and returns the absolute path.
+    static QString writeFile(const QString& path, qint64 size = 64) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+        file.write(QByteArray(static_cast<int>(size), 'x'));
+        return QFileInfo(path).absoluteFilePath();
+    }
+
+private:
+    QTemporaryDir m_root;
+};
+
+} // namespace tmb::test
