@@ -16,7 +16,7 @@ PACKAGES=(
   qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts
   qml6-module-qtmultimedia qml6-module-qttest qml-qt6 qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   # audio, MIDI, instruments, files, catalogue
-  libpipewire-0.3-dev libasound2-dev libfluidsynth-dev liblilv-dev lv2-dev libsndfile1-dev libsqlite3-dev
+  libpipewire-0.3-dev libasound2-dev libfluidsynth-dev libglib2.0-dev liblilv-dev lv2-dev libsndfile1-dev libsqlite3-dev
   # sound server for the integration tests (a private session, never the user's)
   pipewire pipewire-bin wireplumber dbus pipewire-alsa alsa-utils
   # screenshots, encoders, independent MIDI writers used by the tests

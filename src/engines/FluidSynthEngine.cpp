@@ -4,6 +4,7 @@
 #include "audio/RealtimeConfig.h"
 
 #include <fluidsynth.h>
+#include <glib.h>
 
 #include <QFileInfo>
 
@@ -17,11 +18,19 @@ namespace {
 // without a preset) from whichever thread calls it, the audio thread included.
 void discardLibraryMessage(int, const char*, void*) {}
 
+// A file that is not a readable SoundFont is also offered to the library's DLS
+// reader (libinstpatch), whose complaints go through GLib's log without a domain.
+void discardGlibMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 void silenceLibraryLog() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
             fluid_set_log_function(level, discardLibraryMessage, nullptr);
+        const auto levels =
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
+                                        G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG);
+        g_log_set_handler(nullptr, levels, discardGlibMessage, nullptr);
     });
 }
 
