@@ -1,0 +1,766 @@
+// The SFZ piano. Reading instruments: the text reader (headers, opcodes, note names,
+// what is not supported), the sample reader (in-place 16-bit WAV, decoded formats,
+// broken and hostile files) and the load messages. Playing them: pitch by resampling,
+// the gain rules, both sample paths, velocity layers, layering and round-robin, release
+// samples, the pedals, re-strikes, voice stealing, resonance, and a render through the
+// audio engine's own block callback. Instruments and samples are written by each test.
+
+#include "EngineTestSupport.h"
+#include "audio/AudioEngine.h"
+#include "engines/SfzBank.h"
+#include "engines/SfzParser.h"
+#include "engines/SfzPianoEngine.h"
+#include "engines/SfzSampleData.h"
+#include "support/AudioAnalysis.h"
+#include "support/OfflineRender.h"
+#include "support/SfzFixtures.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace tmb;
+using namespace tmb::test;
+
+namespace {
+
+constexpr double rate = 48000.0;
+
+std::size_t at(double seconds) {
+    return static_cast<std::size_t>(seconds * rate);
+}
+
+double amplitudeDb(const std::vector<float>& s, double hz, double from, double to) {
+    return 20.0 * std::log10(std::max(toneAmplitude(s, rate, hz, at(from), at(to)), 1e-12));
+}
+
+double pitchOf(const StereoSignal& s) {
+    return dominantFrequency(s.left, rate, 100, 2000, at(0.05));
+}
+
+// Per-sample factor for -60 dB over `seconds`, as the engine's envelopes use it.
+double sixtyDb(double seconds) {
+    return std::pow(0.001, 1.0 / (seconds * rate));
+}
+
+struct Piano : SfzPianoEngine {
+    // Appends `seconds` of output to `signal`.
+    void playInto(StereoSignal& signal, double seconds) {
+        const std::size_t frames = at(seconds), start = signal.left.size();
+        signal.left.resize(start + frames, 0.0f);
+        signal.right.resize(start + frames, 0.0f);
+        for (std::size_t done = 0; done < frames; done += 256) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(256, frames - done));
+            renderStereo(signal.left.data() + start + done, signal.right.data() + start + done, n);
+        }
+    }
+    StereoSignal play(double seconds) {
+        StereoSignal signal;
+        playInto(signal, seconds);
+        return signal;
+    }
+    // Lets everything end before the next note.
+    void hush() {
+        allNotesOff();
+        play(0.1);
+    }
+};
+
+using Pairs = QList<QPair<QString, QString>>;
+
+Pairs scannedPairs(const QString& body) {
+    Pairs pairs;
+    SfzParser::forEachOpcode(QStringView(body), [&](QStringView name, QStringView value) {
+        pairs.append({name.toString(), value.toString()});
+    });
+    return pairs;
+}
+
+// The definition the scanner must agree with, as a regular expression.
+Pairs regexPairs(const QString& body) {
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(([A-Za-z0-9_]+)=([^\s=]+(?:\s+(?![A-Za-z0-9_]+=)[^\s=]+)*))"));
+    Pairs pairs;
+    for (auto it = pattern.globalMatch(body); it.hasNext();) {
+        const auto match = it.next();
+        pairs.append({match.captured(1), match.captured(2)});
+    }
+    return pairs;
+}
+
+std::vector<SfzParsedRegion> parse(const QString& fileText) {
+    return SfzParser::parseRegions(SfzParser::joinLines(fileText));
+}
+
+// Every field of a parsed region, in two groups.
+auto keys(const SfzRegion& r) {
+    return std::tuple(r.lokey, r.hikey, r.lovel, r.hivel, r.pitchKeycenter, r.onLocc64, r.onHicc64);
+}
+auto levels(const SfzRegion& r) {
+    return std::tuple(r.pitchKeytrack, r.tune, r.volume, r.ampVeltrack, r.ampegRelease, r.rtDecay, r.lorand,
+                      r.hirand);
+}
+
+QByteArray le16(quint16 v) {
+    return QByteArray(1, char(v & 0xFF)) + char(v >> 8);
+}
+QByteArray le32(quint32 v) {
+    return le16(quint16(v & 0xFFFF)) + le16(quint16(v >> 16));
+}
+
+// A chunk with its declared size (the real body length unless told otherwise).
+QByteArray chunk(const char* id, const QByteArray& body, qint64 declared = -1) {
+    QByteArray c = QByteArray(id, 4) + le32(quint32(declared < 0 ? body.size() : declared)) + body;
+    if (body.size() % 2) c.append('\0');
+    return c;
+}
+
+QByteArray fmt(quint16 tag, quint16 channels, quint32 sampleRate, quint16 bits) {
+    const quint16 align = quint16(channels * bits / 8);
+    return le16(tag) + le16(channels) + le32(sampleRate) + le32(sampleRate * align) + le16(align) +
+           le16(bits);
+}
+
+QByteArray riff(const QByteArray& chunks) {
+    return "RIFF" + le32(quint32(4 + chunks.size())) + "WAVE" + chunks;
+}
+
+QByteArray pcm16Frames(int frames, int channels) {
+    QByteArray data;
+    for (int i = 0; i < frames * channels; ++i)
+        data += le16(quint16(qint16(10000 * std::sin(i * 0.05))));
+    return data;
+}
+
+SfzWavLayout layoutOf(const QByteArray& bytes) {
+    return inspectWav(reinterpret_cast<const std::uint8_t*>(bytes.constData()), quint64(bytes.size()));
+}
+
+} // namespace
+
+class SfzTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_instruments = 0;
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // Writes a sine (or noise, frequency 0) sample once and returns its file name.
+    QString sample(const QString& name, double hz, double seconds = 2.0, double amplitude = 0.5,
+                   WavEncoding encoding = WavEncoding::Pcm16, int sampleRate = 48000) {
+        TestTone tone;
+        tone.frequency = hz;
+        tone.seconds = seconds;
+        tone.amplitude = amplitude;
+        tone.encoding = encoding;
+        tone.sampleRate = sampleRate;
+        if (!QFileInfo::exists(path(name)) && !writeTestWav(path(name), tone))
+            qFatal("cannot write %s", qPrintable(name));
+        return name;
+    }
+
+    // Writes the SFZ text as a new instrument file and loads it into a fresh engine.
+    std::unique_ptr<Piano> engineWith(const QByteArray& sfz) {
+        const QString file = path(QStringLiteral("instrument%1.sfz").arg(++m_instruments));
+        auto engine = std::make_unique<Piano>();
+        QString error;
+        if (!writeTestFile(file, sfz) || !engine->loadSfzFile(file, &error))
+            qFatal("cannot load instrument: %s", qPrintable(error));
+        return engine;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        for (const auto& [name, hz, seconds] : {std::tuple{"c4", 261.63, 2.0},
+                                                {"a110", 110.0, 2.0},
+                                                {"long110", 110.0, 20.0},
+                                                {"a220", 220.0, 5.0},
+                                                {"a330", 330.0, 5.0},
+                                                {"a440", 440.0, 2.0},
+                                                {"r880", 880.0, 1.0},
+                                                {"p1320", 1320.0, 1.0},
+                                                {"p1760", 1760.0, 1.0},
+                                                {"k1000", 1000.0, 5.0},
+                                                {"short", 220.0, 0.05}})
+            sample(QString::fromLatin1(name) + u".wav"_qs, hz, seconds);
+    }
+
+    void noteNamesAndKeyNumbers() {
+        const std::pair<const char*, int> cases[] = {{"c#4", 61},
+                                                     {"eb3", 51},
+                                                     {"H2", 60},
+                                                     {"200", 127},
+                                                     {"-5", -1},
+                                                     {"C-1", 0},
+                                                     {"G10", 127},
+                                                     {"c", 60},
+                                                     {"d#x", 63},
+                                                     {"99999999999999999999999", 127},
+                                                     {"60.5", 60},
+                                                     {"", 60},
+                                                     {"a99999999999999999999", 127}};
+        for (const auto& [text, note] : cases)
+            TMB_VERIFY(SfzParser::parseNoteValue(QString::fromLatin1(text)) == note, text,
+                       SfzParser::parseNoteValue(QString::fromLatin1(text)));
+    }
+
+    void opcodeScannerMatchesItsDefinition() {
+        const QStringList bodies = {u" sample=Samples\\C4 soft.wav volume=-3 "_qs,
+                                    u"a=1 b=2 c d=e=f g= h=x  y"_qs, u"==a= b==c x.y=z k=v.w=u"_qs,
+                                    u"lokey=60hikey=62 key=\tc#4\t\tpitch_keycenter=c4"_qs,
+                                    u"nothing here at all"_qs};
+        for (const QString& body : bodies)
+            QCOMPARE(scannedPairs(body), regexPairs(body));
+        // Random bodies from the characters that matter to the grammar.
+        const QString alphabet = u"ab_1= \t.=x9\\<"_qs;
+        QRandomGenerator random(1234);
+        for (int round = 0; round < 3000; ++round) {
+            QString body;
+            const int length = int(random.bounded(40));
+            for (int i = 0; i < length; ++i)
+                body.append(alphabet[int(random.bounded(int(alphabet.size())))]);
+            QCOMPARE(scannedPairs(body), regexPairs(body));
+        }
+    }
+
+    void headersInheritAndResetState() {
+        const auto regions = parse(uR"(
+            <control> default_path=Piano\Samples\
+            <global> volume=-6 ampeg_release=0.5 sample=ignored.wav
+            <group> lovel=1 hivel=64 tune=10
+            <region> sample=C4 soft.wav key=c#4
+            <REGION> sample=b.wav lovel=20 trigger=RELEASE rt_decay=3
+            <group> pitch_keytrack=0
+            <region> sample=c.wav on_locc64=100 on_hicc64=127 lorand=0.5 hirand=1
+            <region> volume=0
+            <curve> lokey=99
+            <global> tune=5
+            <region> sample=d.wav
+        )"_qs);
+        QCOMPARE(regions.size(), std::size_t{4});
+        // Values keep their spaces up to the next opcode; backslashes become slashes.
+        QCOMPARE(regions[0].samplePath, u"Piano/Samples/C4 soft.wav"_qs);
+        QCOMPARE(keys(regions[0].region), std::tuple(61, 61, 1, 64, 61, -1, -1));
+        QCOMPARE(levels(regions[0].region), std::tuple(100.0f, 10.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.0f, 1.0f));
+        QVERIFY(regions[0].region.trigger == SfzTrigger::Attack);
+        QCOMPARE(keys(regions[1].region), std::tuple(0, 127, 20, 64, 60, -1, -1));
+        QCOMPARE(levels(regions[1].region), std::tuple(100.0f, 10.0f, -6.0f, 73.0f, 0.5f, 3.0f, 0.0f, 1.0f));
+        QVERIFY(regions[1].region.trigger == SfzTrigger::Release);
+        // A new group starts again from the global state.
+        QCOMPARE(keys(regions[2].region), std::tuple(0, 127, 1, 127, 60, 100, 127));
+        QCOMPARE(levels(regions[2].region), std::tuple(0.0f, 0.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.5f, 1.0f));
+        QVERIFY(regions[2].region.trigger == SfzTrigger::Pedal);
+        // The unknown header ends the region before it; a new global resets the group
+        // and adds to the global state.
+        QCOMPARE(keys(regions[3].region), std::tuple(0, 127, 1, 127, 60, -1, -1));
+        QCOMPARE(levels(regions[3].region), std::tuple(100.0f, 5.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.0f, 1.0f));
+    }
+
+    void directivesAndBlockCommentsAreNotSupported() {
+        // Neither is expanded: a directive line is dropped, commented text is
+        // skipped, and a macro name stays an unreadable key (60).
+        const auto regions = parse(uR"(
+            #define $KEY 40
+            #include "more.sfz"
+            /* <region> sample=commented.wav
+               lokey=1 */ <region> sample=a.wav key=$KEY // hikey=1
+            <region> sample=b.wav /* volume=-20 */ volume=-1
+        )"_qs);
+        QCOMPARE(regions.size(), std::size_t{2});
+        QCOMPARE(regions[0].samplePath, u"a.wav"_qs);
+        QCOMPARE(regions[0].region.lokey, 60);
+        QCOMPARE(regions[0].region.hikey, 60);
+        QCOMPARE(regions[1].region.volume, -1.0f);
+    }
+
+    void hostileNumbersStayBounded() {
+        const auto regions = parse(uR"(<region> sample=a.wav volume=1e999 tune=nan pitch_keytrack=1e30
+            ampeg_release=0 rt_decay=-5 lovel=300 hivel=abc amp_veltrack=inf lorand=0x10
+            <region> sample=b.wav volume=100000 ampeg_release=1e9 on_locc64=99999999999999999999 hikey=-40)"_qs);
+        QCOMPARE(regions.size(), std::size_t{2});
+        QCOMPARE(keys(regions[0].region), std::tuple(0, 127, 127, 0, 60, -1, -1));
+        QCOMPARE(levels(regions[0].region), std::tuple(1200.0f, 0.0f, 0.0f, 0.0f, 0.02f, 0.0f, 0.0f, 1.0f));
+        QCOMPARE(keys(regions[1].region), std::tuple(0, -1, 1, 127, 60, INT_MAX, -1));
+        QCOMPARE(levels(regions[1].region), std::tuple(100.0f, 0.0f, 48.0f, 73.0f, 100.0f, 6.0f, 0.0f, 1.0f));
+        // Garbage text yields no region and no crash.
+        QByteArray garbage(4096, '\0');
+        QRandomGenerator random(7);
+        for (char& c : garbage)
+            c = char(random.bounded(256));
+        QVERIFY(parse(QString::fromUtf8(garbage) + u"<region"_qs).empty());
+    }
+
+    void wavLayoutWalksChunksSafely() {
+        const QByteArray format = chunk("fmt ", fmt(1, 2, 44100, 16)),
+                         data = chunk("data", pcm16Frames(100, 2));
+        const SfzWavLayout l = layoutOf(riff(chunk("LIST", "odd") + format + data));
+        QVERIFY(l.usableInPlace());
+        QCOMPARE(std::tuple(l.channels, l.sampleRate, l.dataBytes, l.dataOffset),
+                 std::tuple(quint16(2), 44100u, quint64(400), quint64(12 + 12 + 24 + 8)));
+        // A data chunk that claims more than the file holds (a truncated file).
+        QVERIFY(layoutOf(riff(format + chunk("data", pcm16Frames(100, 2), 100000))).chunkOverrun);
+        // Sizes near 2^32 must not wrap around the end of the file.
+        for (quint32 size : {0xFFFFFFFFu, 0xFFFFFFF8u, 0x80000000u}) {
+            const SfzWavLayout wrapped = layoutOf(riff(chunk("junk", "ab", size) + format + data));
+            QVERIFY(wrapped.chunkOverrun && !wrapped.usableInPlace());
+        }
+        // Not played in place: format after data, no format, 24-bit, float, extensible,
+        // zero channels, zero rate, a short format chunk, an empty or sub-frame data chunk.
+        const QByteArray notInPlace[] = {riff(data + format),
+                                         riff(data),
+                                         riff(chunk("fmt ", fmt(1, 1, 48000, 24)) + data),
+                                         riff(chunk("fmt ", fmt(3, 1, 48000, 32)) + data),
+                                         riff(chunk("fmt ", fmt(0xFFFE, 1, 48000, 16)) + data),
+                                         riff(chunk("fmt ", fmt(1, 0, 48000, 16)) + data),
+                                         riff(chunk("fmt ", fmt(1, 1, 0, 16)) + data),
+                                         riff(chunk("fmt ", fmt(1, 1, 48000, 16).left(14)) + data),
+                                         riff(format + chunk("data", {})),
+                                         riff(format + chunk("data", "ab"))};
+        for (const QByteArray& bytes : notInPlace)
+            QVERIFY(!layoutOf(bytes).usableInPlace());
+        // Every prefix of a good file is handled without reading past its end.
+        const QByteArray good = riff(format + data);
+        for (int length = 0; length <= good.size(); ++length)
+            (void)layoutOf(good.left(length));
+        QVERIFY(!layoutOf("RIFF").riffWave);
+    }
+
+    void sampleFilesAreMappedOrDecoded() {
+        const QString s16 = path(sample(u"s16.wav"_qs, 261.63, 0.2));
+        const auto mapped = readSfzSampleFile(s16);
+        QVERIFY(mapped && mapped->pcm16 != nullptr && mapped->pcmFloat.empty());
+        QCOMPARE(mapped->mapLength, std::size_t(QFileInfo(s16).size()));
+        QCOMPARE(mapped->frames, quint64(9600));
+        QCOMPARE(mapped->sampleRate, 48000u);
+        for (const WavEncoding encoding : {WavEncoding::Pcm24, WavEncoding::Float32}) {
+            const auto name = sample(encoding == WavEncoding::Pcm24 ? u"s24.wav"_qs : u"f32.wav"_qs, 261.63,
+                                     0.2, 0.5, encoding);
+            const auto decoded = readSfzSampleFile(path(name));
+            QVERIFY2(decoded && decoded->pcm16 == nullptr && decoded->mapBase == nullptr, qPrintable(name));
+            QCOMPARE(decoded->frames, quint64(9600));
+            QCOMPARE(decoded->channels, 1u);
+            // The same samples as the mapped file, within 16-bit resolution.
+            for (std::uint64_t i = 0; i < decoded->frames; i += 97)
+                QVERIFY(std::fabs(decoded->pcmFloat[i] - mapped->pcm16[i] / 32768.0f) < 1.0f / 16384);
+        }
+        // Values a float file may hold that no one can play come out as silence or
+        // within the headroom.
+        const QByteArray hostileFloats =
+            le32(0x7FC00000) + le32(0x7F800000) + le32(0xFF800000) + le32(0x7F7FFFFF) + le32(0x3F000000);
+        QVERIFY(writeTestFile(path(u"nan.wav"_qs),
+                              riff(chunk("fmt ", fmt(3, 1, 48000, 32)) + chunk("data", hostileFloats))));
+        const auto nan = readSfzSampleFile(path(u"nan.wav"_qs));
+        QVERIFY(nan);
+        QCOMPARE(nan->pcmFloat, (std::vector<float>{0.0f, 0.0f, 0.0f, 8.0f, 0.5f}));
+        // Six channels decode to the first two.
+        TestTone surround;
+        surround.seconds = 0.1;
+        surround.channels = 6;
+        surround.encoding = WavEncoding::Float32;
+        QVERIFY(writeTestWav(path(u"six.wav"_qs), surround));
+        const auto six = readSfzSampleFile(path(u"six.wav"_qs));
+        QVERIFY(six);
+        QCOMPARE(six->channels, 2u);
+        QCOMPARE(six->pcmFloat.size(), std::size_t(4800 * 2));
+    }
+
+    void brokenSampleFilesAreNotUsed() {
+        const QByteArray good =
+            riff(chunk("fmt ", fmt(1, 1, 48000, 16)) + chunk("data", pcm16Frames(400, 1)));
+        QVERIFY(writeTestFile(path(u"fortythree.wav"_qs), good.left(43)));
+        QVERIFY(writeTestFile(path(u"text.wav"_qs), QByteArray(500, 'x')));
+        QVERIFY(writeTestFile(path(u"riffonly.wav"_qs), riff(chunk("junk", QByteArray(40, 'j')))));
+        for (const QString& name :
+             {u"fortythree.wav"_qs, u"text.wav"_qs, u"riffonly.wav"_qs, u"missing.wav"_qs})
+            QVERIFY2(!readSfzSampleFile(path(name)), qPrintable(name));
+        // A data length that wraps past the end: never in place; libsndfile may
+        // recover the two frames that are really there.
+        QVERIFY(writeTestFile(path(u"wrapping.wav"_qs),
+                              riff(chunk("fmt ", fmt(1, 1, 48000, 16)) + chunk("data", "abcd", 0xFFFFFFFF))));
+        const auto wrapping = readSfzSampleFile(path(u"wrapping.wav"_qs));
+        QVERIFY(!wrapping || (wrapping->pcm16 == nullptr && wrapping->frames <= 2));
+        // Chunk sizes that send libsndfile's own parser far past the end of the bytes.
+        const QByteArray farSeek = QByteArray::fromHex("52494646b000000057415645") + "LIST" +
+                                   QByteArray::fromHex("0300ffffffffffffffffffffffffffff");
+        SfzSampleData decoded;
+        QVERIFY(!decodeSfzSample(reinterpret_cast<const std::uint8_t*>(farSeek.constData()),
+                                 quint64(farSeek.size()), &decoded));
+        QVERIFY(writeTestFile(path(u"farseek.wav"_qs), farSeek + QByteArray(40, '\xff')));
+        QVERIFY(!readSfzSampleFile(path(u"farseek.wav"_qs)));
+        // A truncated file is not played in place; what libsndfile recovers may play.
+        QVERIFY(writeTestFile(path(u"truncated.wav"_qs), good.left(good.size() / 2)));
+        const auto truncated = readSfzSampleFile(path(u"truncated.wav"_qs));
+        QVERIFY(!truncated || (truncated->pcm16 == nullptr && truncated->frames < 400));
+        // A directory or a FIFO is refused without blocking.
+        QVERIFY(!readSfzSampleFile(m_dir.path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(path(u"fifo.wav"_qs)).constData(), 0600), 0);
+        QVERIFY(!readSfzSampleFile(path(u"fifo.wav"_qs)));
+    }
+
+    void loadReportsItsMessagesAndKeepsThePreviousInstrument() {
+        QVERIFY(writeTestFile(path(u"good.sfz"_qs), "<region> sample=c4.wav key=60\n"
+                                                    "<region> sample=missing.wav key=61\n"
+                                                    "<region> sample=c4.wav key=62\n"));
+        QVERIFY(writeTestFile(path(u"nothing.sfz"_qs), "<region> sample=missing.wav\n<region> key=60\n"));
+        SfzPianoEngine engine;
+        QString error;
+        QVERIFY(!engine.loadSfzFile(path(u"absent.sfz"_qs), &error));
+        QCOMPARE(error, u"Cannot open SFZ file: "_qs + path(u"absent.sfz"_qs));
+        QVERIFY(!engine.loadSfzFile(m_dir.path(), &error));
+        QCOMPARE(error, u"Cannot open SFZ file: "_qs + m_dir.path());
+        QVERIFY(engine.loadSfzFile(path(u"good.sfz"_qs), &error));
+        QCOMPARE(engine.loadedRegionCount(), 2); // the missing sample drops only its region
+        const QString good = QFileInfo(path(u"good.sfz"_qs)).absoluteFilePath();
+        QCOMPARE(engine.currentSfzPath(), good);
+        error.clear();
+        QVERIFY(!engine.loadSfzFile(path(u"nothing.sfz"_qs), &error));
+        QCOMPARE(error, u"No valid playable regions found in "_qs + path(u"nothing.sfz"_qs));
+        QVERIFY(!engine.loadSfzFile(path(u"nothing.sfz"_qs))); // no error string wanted
+        QCOMPARE(engine.loadedRegionCount(), 2);
+        QCOMPARE(engine.currentSfzPath(), good);
+    }
+
+    void bankSharesSamplesAndCountsMappedBytes() {
+        sample(u"f.wav"_qs, 261.63, 0.2, 0.5, WavEncoding::Float32);
+        QVERIFY(writeTestFile(path(u"shared.sfz"_qs),
+                              "<control> default_path=./\n<region> sample=c4.wav\n"
+                              "<region> sample=./c4.wav lokey=5\n<region> sample=f.wav\n"));
+        QString error;
+        const auto bank = SfzBank::load(path(u"shared.sfz"_qs), &error);
+        QVERIFY2(bank, qPrintable(error));
+        QCOMPARE(bank->name, u"shared"_qs);
+        QCOMPARE(bank->regions.size(), std::size_t{3});
+        QCOMPARE(bank->regions[0].sample.get(), bank->regions[1].sample.get());
+        // Only the in-place sample stays mapped.
+        QCOMPARE(bank->mappedBytes, quint64(QFileInfo(path(u"c4.wav"_qs)).size()));
+    }
+
+    void pitchFollowsKeyByResampling() {
+        auto engine = engineWith("<region> sample=c4.wav pitch_keycenter=60");
+        engine->noteOn(67, 100, 440.0f);
+        QVERIFY(std::fabs(pitchOf(engine->play(0.5)) / 392.0 - 1.0) < 0.005);
+        // Concert pitch, pitch bend (new notes only) and the file's own rate.
+        engine->hush();
+        engine->noteOn(60, 100, 466.0f);
+        QVERIFY(std::fabs(pitchOf(engine->play(0.5)) / (261.63 * 466 / 440) - 1) < 0.005);
+        engine->hush();
+        engine->noteOn(60, 100, 440.0f);
+        engine->setPitchBend(8191);
+        engine->noteOn(72, 100, 440.0f);
+        const StereoSignal bent = engine->play(0.5);
+        QVERIFY(amplitudeDb(bent.left, 261.63, 0.05, 0.5) > -20.0); // sounding note unchanged
+        QVERIFY(amplitudeDb(bent.left, 523.25 * std::exp2(1.99976 / 12), 0.05, 0.5) > -20.0);
+        QVERIFY(amplitudeDb(bent.left, 523.25, 0.05, 0.5) < -50.0);
+        sample(u"c4_441.wav"_qs, 261.63, 2.0, 0.5, WavEncoding::Pcm16, 44100);
+        auto other = engineWith("<region> sample=c4_441.wav pitch_keycenter=60 tune=-100");
+        other->noteOn(61, 100, 440.0f);
+        QVERIFY(std::fabs(pitchOf(other->play(0.5)) / 261.63 - 1) < 0.005);
+    }
+
+    void mappedAndDecodedSamplesPlayAlike() {
+        // A sine and white noise, each as 16-bit (played in place), 24-bit and float
+        // (decoded): the same level within 0.1 dB.
+        for (const double hz : {220.0, 0.0}) {
+            const QString stem = hz > 0 ? u"sine"_qs : u"noise"_qs;
+            double levels[3] = {};
+            int i = 0;
+            for (const auto& [suffix, encoding] :
+                 {std::pair{u"16.wav"_qs, WavEncoding::Pcm16}, std::pair{u"24.wav"_qs, WavEncoding::Pcm24},
+                  std::pair{u"f.wav"_qs, WavEncoding::Float32}}) {
+                const QString name = sample(stem + suffix, hz, 1.0, 0.3, encoding);
+                auto engine = engineWith("<region> sample=" + name.toUtf8() + " pitch_keycenter=57");
+                engine->noteOn(57, 90, 440.0f);
+                levels[i] = toDb(rms(engine->play(0.6).left, at(0.05), at(0.6)));
+                QVERIFY(levels[i] > -30.0);
+                TMB_VERIFY(std::fabs(levels[0] - levels[i]) < 0.1, name, levels[0] - levels[i]);
+                ++i;
+            }
+        }
+    }
+
+    void levelsFollowVelocityKeyAndPanRules() {
+        // 0.5 amplitude sines at 110 Hz, where the tone filter is transparent.
+        auto engine =
+            engineWith("<region> sample=a110.wav lokey=0 hikey=127 pitch_keytrack=0\n"
+                       "<region> sample=a110.wav lokey=0 hikey=127 pitch_keytrack=0 lovel=64 hivel=80 "
+                       "volume=-6 amp_veltrack=100");
+        engine->stringResonance = 0.0f;
+        // Expected amplitude of one note at the centre of a window [0.05, 0.15] s.
+        const auto expected = [](double gain, int note, double pan) {
+            const double hold = std::clamp(22.0 * std::pow(0.5, (note - 21) / 24.0), 3.0, 24.0);
+            return 20 * std::log10(0.5 * gain * 3.45 * pan * std::pow(sixtyDb(hold), at(0.1)));
+        };
+        // Velocity 127: wide layer only. 72: both layers (narrow: q = 0.5, t = 1).
+        const double narrow =
+            std::pow(10.0, -6 / 20.0) * (0.84 + 0.16 * 0.5) * (1 - 0.42 + 0.42 * std::pow(72 / 127.0, 0.52));
+        const double wide72 = 0.27 + 0.73 * std::pow(72 / 127.0, 0.68);
+        struct Case {
+            int note, velocity;
+            double gain; // velocity gain x key scale
+        };
+        for (const Case& c :
+             {Case{60, 127, 1.22}, Case{60, 72, (wide72 + narrow) * 1.22},
+              Case{30, 127, 1.22 + 0.16 * 18 / 27.0}, Case{100, 127, 1.22 + 0.22 * 28 / 36.0}}) {
+            engine->hush();
+            engine->noteOn(c.note, c.velocity, 440.0f);
+            const StereoSignal out = engine->play(0.15);
+            const double p = std::clamp((c.note - 60) / 58.0, -0.38, 0.38);
+            const double left = amplitudeDb(out.left, 110, 0.05, 0.15);
+            TMB_VERIFY(std::fabs(left - expected(c.gain, c.note, std::min(std::sqrt(1 - p), 1.15))) < 0.15,
+                       "note", c.note, "velocity", c.velocity, left, "dB");
+            QVERIFY(std::fabs(amplitudeDb(out.right, 110, 0.05, 0.15) -
+                              expected(c.gain, c.note, std::min(std::sqrt(1 + p), 1.15))) < 0.15);
+        }
+        // The soft pedal: velocity 127 plays as 99, then 0.8 times the gain.
+        engine->hush();
+        engine->softPedal = true;
+        engine->noteOn(60, 127, 440.0f);
+        const double softGain = 0.8 * (0.27 + 0.73 * std::pow(99 / 127.0, 0.68));
+        QVERIFY(std::fabs(amplitudeDb(engine->play(0.15).left, 110, 0.05, 0.15) -
+                          expected(softGain * 1.22, 60, 1.0)) < 0.15);
+    }
+
+    void velocityLayersLayeringAndRoundRobin() {
+        auto engine = engineWith("<group> pitch_keycenter=60\n"
+                                 "<region> sample=a220.wav lovel=1 hivel=42\n"
+                                 "<region> sample=a330.wav lovel=43 hivel=84\n"
+                                 "<region> sample=a440.wav lovel=85 hivel=127\n");
+        const double layers[] = {220, 330, 440};
+        const int velocities[] = {30, 60, 100};
+        for (int i = 0; i < 3; ++i) {
+            engine->hush();
+            engine->noteOn(60, velocities[i], 440.0f);
+            const StereoSignal out = engine->play(0.3);
+            QCOMPARE(engine->activeVoiceCount(), 1);
+            for (int j = 0; j < 3; ++j) {
+                const double db = amplitudeDb(out.left, layers[j], 0.05, 0.3);
+                TMB_VERIFY(i == j ? db > -20 : db < -60, "velocity", velocities[i], "layer", layers[j], db,
+                           "dB");
+            }
+        }
+        // Overlapping regions sound together.
+        auto layered = engineWith("<region> sample=a220.wav pitch_keycenter=60\n"
+                                  "<region> sample=a330.wav pitch_keycenter=60\n");
+        layered->noteOn(60, 100, 440.0f);
+        const StereoSignal both = layered->play(0.3);
+        QCOMPARE(layered->activeVoiceCount(), 2);
+        QVERIFY(amplitudeDb(both.left, 220, 0.05, 0.3) > -20);
+        QVERIFY(amplitudeDb(both.left, 330, 0.05, 0.3) > -20);
+        // Random windows: exactly one of the two each time, both taken.
+        auto robin = engineWith("<region> sample=a220.wav pitch_keycenter=60 lorand=0 hirand=0.5\n"
+                                "<region> sample=a330.wav pitch_keycenter=60 lorand=0.5 hirand=1\n");
+        int first = 0, second = 0;
+        for (int i = 0; i < 40; ++i) {
+            robin->noteOn(60, 100, 440.0f);
+            const StereoSignal out = robin->play(0.1);
+            QCOMPARE(robin->activeVoiceCount(), 1);
+            const bool low = amplitudeDb(out.left, 220, 0.02, 0.1) > -20;
+            QVERIFY(low != (amplitudeDb(out.left, 330, 0.02, 0.1) > -20));
+            (low ? first : second)++;
+            robin->allNotesOff();
+            robin->play(0.05);
+        }
+        TMB_VERIFY(first >= 8 && second >= 8, first, second);
+    }
+
+    void releaseSampleLevelFollowsHoldTime() {
+        const QByteArray sfz = "<region> sample=long110.wav pitch_keycenter=60\n"
+                               "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=6\n"
+                               "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=1 "
+                               "lokey=62 hikey=62\n";
+        // Level of the 880 Hz release sample just after holding `note` for `seconds`.
+        auto releaseAfter = [&](double seconds, int note = 60, const QByteArray& text = {}) {
+            auto engine = engineWith(text.isEmpty() ? sfz : text);
+            engine->noteOn(note, 100, 440.0f);
+            engine->play(seconds);
+            engine->noteOff(note, 0.5f);
+            return amplitudeDb(engine->play(0.2).left, 880.0 * (note == 62 ? std::exp2(2 / 12.0) : 1.0), 0.02,
+                               0.2);
+        };
+        const double oneSecond = releaseAfter(1.0), tenSeconds = releaseAfter(10.0);
+        QVERIFY(oneSecond > -30);
+        TMB_VERIFY(std::fabs((oneSecond - tenSeconds) - 54.0) < 0.5, oneSecond - tenSeconds);
+        // Below -68 dB it is not played; past 15 s none is considered at all.
+        QVERIFY(releaseAfter(12.0) < tenSeconds - 30);
+        QVERIFY(releaseAfter(14.0, 62) > oneSecond - 20);
+        QVERIFY(releaseAfter(16.0, 62) < oneSecond - 80);
+        // Unpitched release noise (no key tracking) fades at a quarter of the rate and
+        // plays louder: 9.5 instead of 1.65.
+        const double unpitched =
+            releaseAfter(8.0, 60,
+                         "<region> sample=long110.wav pitch_keycenter=60\n"
+                         "<region> sample=r880.wav pitch_keycenter=60 trigger=release pitch_keytrack=0");
+        const double pitchedAtEight = oneSecond - 42.0;
+        TMB_VERIFY(std::fabs(unpitched - pitchedAtEight - (20 * std::log10(9.5 / 1.65) + 36.0)) < 0.5,
+                   unpitched - pitchedAtEight);
+    }
+
+    void sustainPedalHoldsAndReleasesSilently() {
+        auto engine = engineWith("<region> sample=a220.wav pitch_keycenter=60\n"
+                                 "<region> sample=r880.wav pitch_keycenter=60 trigger=release\n"
+                                 "<region> sample=p1320.wav on_locc64=100 on_hicc64=127\n"
+                                 "<region> sample=p1760.wav on_locc64=0 on_hicc64=10\n");
+        engine->noteOn(60, 100, 440.0f);
+        StereoSignal out = engine->play(0.1);
+        // Controller value 64 looks for the window holding 126.
+        engine->setSustainPedal(true, 64, 0.5f);
+        engine->setSustainPedal(true, 127, 0.5f); // repeated press: nothing new
+        engine->noteOff(60, 0.5f);
+        engine->playInto(out, 0.6);
+        QCOMPARE(engine->activeVoiceCount(), 2); // the string and the pedal-down noise
+        QVERIFY(amplitudeDb(out.left, 1320, 0.1, 0.3) > -30);
+        QVERIFY(amplitudeDb(out.left, 880, 0.1, 0.7) < -80); // no release sample under the pedal
+        // Only the slow hold decay of key 60 (-60 dB in 7.13 s) over 0.4 s.
+        const double held = amplitudeDb(out.left, 220, 0.5, 0.7) - amplitudeDb(out.left, 220, 0.1, 0.3);
+        TMB_VERIFY(std::fabs(held + 3.365) < 0.3, held);
+        engine->setSustainPedal(false, 0, 0.5f);
+        engine->playInto(out, 0.01);
+        // The released string and the two noises: lifting never plays release samples.
+        QCOMPARE(engine->activeVoiceCount(), 3);
+        engine->playInto(out, 1.0);
+        QVERIFY(amplitudeDb(out.left, 1760, 0.71, 0.9) > -30);
+        QVERIFY(amplitudeDb(out.left, 220, 1.4, 1.7) < -70); // the string has been released
+        // No pedal noise without a volume.
+        auto quiet = engineWith("<region> sample=p1320.wav on_locc64=100 on_hicc64=127");
+        quiet->setSustainPedal(true, 127, 0.0f);
+        quiet->play(0.05);
+        QCOMPARE(quiet->activeVoiceCount(), 0);
+    }
+
+    void sostenutoHoldsOnlyTheKeysDownWhenPressed() {
+        auto engine = engineWith("<region> sample=a220.wav key=60\n<region> sample=a330.wav key=64\n");
+        engine->noteOn(60, 100, 440.0f);
+        engine->setSostenutoPedal(true);
+        engine->noteOn(64, 100, 440.0f);
+        engine->noteOff(60, 0.5f);
+        engine->noteOff(64, 0.5f);
+        StereoSignal out = engine->play(1.0);
+        QVERIFY(amplitudeDb(out.left, 220, 0.8, 1.0) > -20);
+        QVERIFY(amplitudeDb(out.left, 330, 0.8, 1.0) < -70);
+        engine->setSostenutoPedal(false);
+        out = engine->play(1.0);
+        QVERIFY(amplitudeDb(out.left, 220, 0.8, 1.0) < -70);
+        QCOMPARE(engine->activeVoiceCount(), 0);
+        // Lifting sostenuto while the sustain pedal is down hands the string to the
+        // sustain pedal; lifting that then releases it (it must not ring on).
+        engine->noteOn(60, 100, 440.0f);
+        engine->setSostenutoPedal(true);
+        engine->noteOff(60, 0.5f);
+        engine->setSustainPedal(true, 127, 0.0f);
+        engine->setSostenutoPedal(false);
+        QVERIFY(amplitudeDb(engine->play(1.0).left, 220, 0.8, 1.0) > -20);
+        engine->setSustainPedal(false, 0, 0.0f);
+        engine->play(1.0);
+        QCOMPARE(engine->activeVoiceCount(), 0);
+    }
+
+    void reStrikeDampsTheReleasedString() {
+        auto engine = engineWith("<region> sample=a220.wav pitch_keycenter=60 ampeg_release=2");
+        engine->noteOn(60, 100, 440.0f);
+        engine->play(0.1);
+        engine->noteOff(60, 0.5f);
+        engine->play(0.01);
+        QCOMPARE(engine->activeVoiceCount(), 1); // the released string rings on (0.9 s release)
+        engine->noteOn(60, 100, 440.0f);
+        engine->play(0.03);
+        QCOMPARE(engine->activeVoiceCount(), 1); // the old one died within milliseconds
+    }
+
+    void the129thNoteStealsAVoice() {
+        // Key 20 plays 1000 Hz; every other key plays 110 Hz. All 128 held, key 20 first.
+        const auto filled = [&] {
+            auto engine = engineWith("<region> sample=k1000.wav key=20 pitch_keytrack=0\n"
+                                     "<region> sample=long110.wav lokey=0 hikey=19 pitch_keytrack=0\n"
+                                     "<region> sample=long110.wav lokey=21 hikey=127 pitch_keytrack=0\n");
+            engine->stringResonance = 0.0f;
+            engine->noteOn(20, 100, 440.0f);
+            for (int note = 0; note < 128; ++note)
+                if (note != 20) engine->noteOn(note, 100, 440.0f);
+            return engine;
+        };
+        // The 110 Hz crowd leaks a little into the 1000 Hz measure; the key-20 voice
+        // stands 50 dB above that. With all held, the oldest (key 20) goes.
+        auto engine = filled();
+        const double present = amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1);
+        QCOMPARE(engine->activeVoiceCount(), 128);
+        QVERIFY(present > -20);
+        engine->noteOn(50, 100, 440.0f);
+        QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1) < present - 50);
+        QCOMPARE(engine->activeVoiceCount(), 128);
+        // A released voice goes before any held one: the quietest released one.
+        engine = filled();
+        engine->noteOff(90, 0.5f);
+        engine->play(0.05);
+        engine->noteOff(20, 0.5f); // released later, so louder than key 90
+        engine->noteOn(50, 100, 440.0f);
+        QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.0, 0.05) > -30);
+        engine->noteOn(51, 100, 440.0f); // now key 20 is the only released voice
+        QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1) < present - 50);
+        QCOMPARE(engine->activeVoiceCount(), 128);
+    }
+
+    void allNotesOffAndSampleEndsSilenceVoices() {
+        auto engine = engineWith("<region> sample=a220.wav pitch_keycenter=60 hikey=71\n"
+                                 "<region> sample=short.wav key=72\n");
+        engine->setSustainPedal(true, 127, 0.0f);
+        engine->noteOn(60, 100, 440.0f);
+        engine->noteOn(72, 100, 440.0f);
+        engine->play(0.02);
+        QCOMPARE(engine->activeVoiceCount(), 2);
+        engine->play(0.1);
+        QCOMPARE(engine->activeVoiceCount(), 1); // the 50 ms sample has run out
+        engine->allNotesOff();
+        engine->play(0.025); // about 18 ms to the end level
+        QCOMPARE(engine->activeVoiceCount(), 0);
+        // The sustain pedal is up again afterwards.
+        engine->noteOn(60, 100, 440.0f);
+        engine->noteOff(60, 0.5f);
+        engine->play(0.6);
+        QCOMPARE(engine->activeVoiceCount(), 0);
+    }
+
+    void stringsResonateWhileThePedalIsDown() {
+        const auto tailAfterShortNote = [&](float resonance) {
+            auto engine = engineWith("<region> sample=short.wav pitch_keycenter=60");
+            engine->stringResonance = resonance;
+            engine->setSustainPedal(true, 127, 0.0f);
+            engine->noteOn(60, 127, 440.0f);
+            const StereoSignal out = engine->play(0.3);
+            return rms(out.left, at(0.1), at(0.3)) + rms(out.right, at(0.1), at(0.3));
+        };
+        QCOMPARE(tailAfterShortNote(0.0f), 0.0f);
+        QVERIFY(tailAfterShortNote(1.0f) > 1e-5f);
+    }
+
+    void playsThroughTheAudioEngine() {
+        // A note-on event for the main zone reaches the piano once it holds an
+        // instrument; the published voice count is the piano's.
+        AudioEngine audio;
+        audio.prepareOffline(48000, 256);
+        QVERIFY(writeTestFile(path(u"engine.sfz"_qs), "<region> sample=c4.wav pitch_keycenter=60"));
+        QVERIFY(audio.sfzPiano.loadSfzFile(path(u"engine.sfz"_qs)));
+        const auto send = [&](const MidiEvent& event, double seconds) {
+            return renderBlocks(audio, at(seconds), 256, [&](std::uint64_t frame) {
+                if (frame == 0) audio.submitMidiEvent(event);
+            });
+        };
+        const StereoSignal out = send(MidiEvent::noteOn(0, 67, 100), 0.5);
+        QCOMPARE(audio.activeVoiceCount(), 1);
+        QVERIFY(std::fabs(dominantFrequency(out.left, rate, 100, 2000, at(0.1)) / 392.0 - 1.0) < 0.005);
+        send(MidiEvent::noteOff(0, 67), 0.1);
+        QCOMPARE(audio.sfzPiano.activeVoiceCount(), 1); // releasing (0.45 s)
+        renderBlocks(audio, at(0.6), 256);
+        QCOMPARE(audio.activeVoiceCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(SfzTest)
+#include "tst_sfz.moc"

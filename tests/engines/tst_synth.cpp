@@ -1,0 +1,626 @@
+// The drawbar synth rendered and measured. Its sound: the partials each voice model
+// names, concert pitch at every rate, bend and vibrato, the organ's rotary motion, no DC
+// offset, the sine table's error against exact sines. Its voices: stealing, the sustain
+// pedal, velocity, envelope times, rendering that does not depend on the block size.
+
+#include "EngineTestSupport.h"
+#include "audio/AudioEngine.h"
+#include "engines/SynthEngine.h"
+#include "support/AudioAnalysis.h"
+#include "support/OfflineRender.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using namespace tmb;
+using test::StereoSignal;
+
+namespace {
+
+// A synth rendered on the calling thread, block by block, keeping everything it produced,
+// so a test can interleave notes and rendering at known times.
+struct Synth : SynthEngine {
+    explicit Synth(int model = 0, double rate = 48000.0, std::uint32_t block = 256)
+        : m_block(block) {
+        setVoiceModel(model);
+        prepare(static_cast<float>(rate));
+        signal.sampleRate = rate;
+    }
+    void run(double seconds) {
+        runFrames(static_cast<std::size_t>(std::llround(seconds * signal.sampleRate)));
+    }
+    void runFrames(std::size_t frames) {
+        std::size_t pos = signal.left.size();
+        const std::size_t end = pos + frames;
+        signal.left.resize(end, 0.0f);
+        signal.right.resize(end, 0.0f);
+        while (pos < end) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(m_block, end - pos));
+            renderAdding(signal.left.data() + pos, signal.right.data() + pos, n);
+            pos += n;
+        }
+    }
+    // Renders in small steps until no voice sounds; returns the seconds that took, or -1.
+    double secondsUntilSilent(double limit) {
+        const double start = now();
+        while (activeVoiceCount() > 0) {
+            if (now() - start > limit) return -1.0;
+            runFrames(64);
+        }
+        return now() - start;
+    }
+    void solo(int drawbar) {
+        for (int k = 0; k < drawbarCount; ++k)
+            setDrawbar(k, k == drawbar ? 1.0f : 0.0f);
+    }
+    std::size_t at(double seconds) const {
+        return static_cast<std::size_t>(std::llround(seconds * signal.sampleRate));
+    }
+    double now() const { return static_cast<double>(signal.left.size()) / signal.sampleRate; }
+    double amp(double hz, double from, double to, bool right = false) const {
+        return test::toneAmplitude(right ? signal.right : signal.left, signal.sampleRate, hz, at(from),
+                                   at(to));
+    }
+    double pitch(double lo, double hi, double from, double to) const {
+        return test::dominantFrequency(signal.left, signal.sampleRate, lo, hi, at(from), at(to));
+    }
+    float rms(double from, double to) const { return test::rms(signal.left, at(from), at(to)); }
+
+    StereoSignal signal;
+    std::uint32_t m_block;
+};
+
+double db(double ratio) {
+    return 20.0 * std::log10(std::max(ratio, 1e-15));
+}
+
+// Frequencies of successive cycles from upward zero crossings (linear interpolation),
+// for signals with one crossing per period.
+std::vector<double> cycleFrequencies(const std::vector<float>& s, double rate, std::size_t begin,
+                                     std::size_t end) {
+    std::vector<double> crossings, freqs;
+    for (std::size_t i = begin + 1; i < end && i < s.size(); ++i)
+        if (s[i - 1] < 0.0f && s[i] >= 0.0f)
+            crossings.push_back(static_cast<double>(i - 1) + s[i - 1] / (s[i - 1] - s[i]));
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        freqs.push_back(rate / (crossings[i] - crossings[i - 1]));
+    return freqs;
+}
+
+constexpr double organRatios[SynthEngine::drawbarCount] = {0.5, 1.5, 1, 2, 3, 4, 5, 6, 8};
+constexpr float defaultDrawbars[SynthEngine::drawbarCount] = {0.85f, 0.45f, 0.9f,  0.5f, 0.3f,
+                                                              0.4f,  0.2f,  0.15f, 0.25f};
+
+} // namespace
+
+class SynthTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Every drawbar sounds at the partial it names, sub-octave and fifth included, at its
+    // level; alone it is a pure sine; nothing sounds between the partials.
+    void organDrawbarsSoundTheirPartials() {
+        Synth s(2);
+        s.noteOn(69, 100, 440.0f);
+        s.run(1.5);
+        const double fundamental = s.amp(440, 0.25, 1.25);
+        QVERIFY(fundamental > 0.05);
+        for (int k = 0; k < SynthEngine::drawbarCount; ++k) {
+            const double rel = db(s.amp(440 * organRatios[k], 0.25, 1.25) / fundamental * defaultDrawbars[2] /
+                                  defaultDrawbars[k]);
+            // The ladder filter takes a little off the upper partials; nothing may be missing.
+            TMB_VERIFY(rel > -6.0 && rel < 1.5, "partial", 440 * organRatios[k], "Hz at", rel, "dB");
+        }
+        // Sub-octave and fifth below the filter corner: close to their drawbar levels.
+        QVERIFY(std::fabs(db(s.amp(220, 0.25, 1.25) / fundamental / (0.85 / 0.9))) < 1.0);
+        QVERIFY(std::fabs(db(s.amp(660, 0.25, 1.25) / fundamental / (0.45 / 0.9))) < 1.0);
+        for (double hz : {110.0, 330.0, 550.0, 770.0, 990.0, 1210.0, 1540.0, 3080.0})
+            TMB_VERIFY(db(s.amp(hz, 0.25, 1.25) / fundamental) < -60.0, hz);
+
+        for (int drawbar = 0; drawbar < SynthEngine::drawbarCount; ++drawbar) {
+            Synth solo(2);
+            solo.solo(drawbar);
+            solo.noteOn(57, 100, 440.0f); // A3, 220 Hz
+            solo.run(1.2);
+            const double hz = 220 * organRatios[drawbar];
+            QCOMPARE_LT(std::fabs(solo.pitch(50, 5000, 0.2, 1.2) - hz), 0.1);
+            const double line = solo.amp(hz, 0.2, 1.2);
+            QVERIFY(line > 0.05);
+            for (double other : organRatios)
+                if (other != organRatios[drawbar])
+                    TMB_VERIFY(db(solo.amp(220 * other, 0.2, 1.2) / line) < -60.0, hz);
+        }
+    }
+
+    // Saw stacks: a centre saw with its 1/k harmonics and a sine one octave below.
+    void sawModelsHaveTheirSubOctave() {
+        for (int model : {0, 4, 5, 6, 8}) {
+            Synth s(model);
+            s.noteOn(57, 100, 440.0f); // 220 Hz
+            s.run(5.0);
+            // Four seconds resolve the centre saw from its detuned neighbours 1 Hz away.
+            const double f1 = s.amp(220, 0.5, 4.5);
+            const double sub = s.amp(110, 0.5, 4.5), second = s.amp(440, 0.5, 4.5);
+            // The saw's fundamental is 2/pi of its peak: 0.45 x 0.637 against the sub's 0.35.
+            TMB_VERIFY(std::fabs(db(sub / f1 / (0.35 / (0.45 * 2.0 / M_PI)))) < 1.0, "model", model,
+                       db(sub / f1));
+            TMB_VERIFY(std::fabs(db(second / f1 / 0.5)) < 1.5, db(second / f1));
+            // Only the sub-octave itself below the fundamental, no odd multiples of it above.
+            for (double hz : {55.0, 165.0, 330.0, 550.0})
+                TMB_VERIFY(db(s.amp(hz, 0.5, 4.5) / f1) < -50.0, hz);
+        }
+    }
+
+    void additiveBellAndFmModelsShowTheirPartials() {
+        // Additive: fundamental, a second partial on the left from the sharp oscillator and
+        // a third on the right from the flat one, scaled by the envelope (from 3 s on at
+        // its sustain level, 0.12).
+        Synth add(3);
+        add.noteOn(57, 100, 440.0f);
+        add.run(4.2);
+        const double level = 0.12, second = 2 * 1.0045 * 220, third = 3 * 0.9955 * 220;
+        const double baseL = add.amp(220, 3.0, 4.2), baseR = add.amp(220, 3.0, 4.2, true);
+        QVERIFY(baseL > 0.01);
+        QVERIFY(std::fabs(db(add.amp(second, 3.0, 4.2) / baseL / (0.35 * level))) < 1.0);
+        QVERIFY(std::fabs(db(add.amp(third, 3.0, 4.2, true) / baseR / (0.14 * level * level))) < 1.5);
+        QVERIFY(db(add.amp(third, 3.0, 4.2) / baseL) < -70.0);
+        QVERIFY(db(add.amp(second, 3.0, 4.2, true) / baseR) < -70.0);
+        QVERIFY(db(add.amp(110, 3.0, 4.2) / baseL) < -70.0);
+
+        // The bell partial at 6.2 x the fundamental is a clean line, not a buzz of the
+        // neighbouring harmonics.
+        Synth bell(7);
+        bell.noteOn(57, 127, 440.0f);
+        bell.run(0.5);
+        const double line = bell.amp(6.2 * 220, 0.0, 0.25);
+        TMB_VERIFY(db(line / bell.amp(220, 0.0, 0.25)) > -35.0, line);
+        for (double hz : {5.0 * 220, 6.0 * 220, 7.0 * 220})
+            TMB_VERIFY(db(bell.amp(hz, 0.0, 0.25) / line) < -12.0, hz);
+
+        // FM piano: carrier at the fundamental; the modulation index follows the envelope,
+        // so the attack is brighter than the sustain, and the 7x modulator adds sidebands
+        // at 6x and 8x.
+        Synth ep(1);
+        ep.noteOn(57, 110, 440.0f);
+        ep.run(4.0);
+        const auto upper = [&](double from, double to) {
+            double sum = 0.0;
+            for (int h = 3; h <= 9; ++h)
+                sum += ep.amp(220.0 * h, from, to);
+            return sum / ep.amp(220, from, to);
+        };
+        QVERIFY(upper(0.0, 0.25) > 4.0 * upper(3.0, 4.0));
+        QCOMPARE_LT(std::fabs(ep.pitch(50, 5000, 3.0, 4.0) - 220.0), 0.2);
+        QVERIFY(db(ep.amp(8 * 220, 0.0, 0.25) / ep.amp(220, 0.0, 0.25)) > -40.0);
+        // Energy lies on (near-)harmonics only: nothing between them.
+        for (double hz : {110.0, 330.0, 550.0})
+            QVERIFY(db(ep.amp(hz, 3.0, 4.0) / ep.amp(220, 3.0, 4.0)) < -50.0);
+    }
+
+    // Concert pitch through the engine's own block callback at every supported rate,
+    // with the same tone colour everywhere.
+    void concertPitchAndToneAtEveryRate() {
+        // A saw's 16th harmonic against its fundamental: the filter's colour.
+        const auto brightness = [](double rate) {
+            Synth saw(4, rate);
+            saw.noteOn(45, 100, 440.0f); // 110 Hz
+            saw.run(1.0);
+            return db(saw.amp(16 * 110, 0.2, 1.0) / saw.amp(110, 0.2, 1.0));
+        };
+        const double brightness48 = brightness(48000);
+        for (int rate : {44100, 48000, 96000}) {
+            const auto sr = static_cast<double>(rate);
+            AudioEngine engine;
+            engine.prepareOffline(static_cast<std::uint32_t>(rate), 256);
+            engine.synths[0].setVoiceModel(3);
+            engine.synths[1].setVoiceModel(2);
+            engine.synths[0].noteOn(69, 100, 440.0f);
+            engine.synths[1].noteOn(69, 100, 440.0f);
+            const StereoSignal out = test::renderBlocks(engine, static_cast<std::uint64_t>(1.5 * sr), 256);
+            const auto from = static_cast<std::size_t>(0.4 * sr), to = static_cast<std::size_t>(1.5 * sr);
+            // Slot 0 (additive, a near-pure sine) on the Piano channel; its pitch is the A.
+            QCOMPARE_LT(std::fabs(test::dominantFrequency(out.left, sr, 300, 600, from, to) - 440.0), 0.1);
+            // The organ on the layer adds its sub-octave at exactly 220 Hz.
+            QCOMPARE_LT(std::fabs(test::dominantFrequency(out.left, sr, 150, 300, from, to) - 220.0), 0.1);
+            const double b = brightness(sr);
+            TMB_VERIFY(std::fabs(b - brightness48) < 1.0, b, "dB against", brightness48, "dB at 48 kHz");
+        }
+    }
+
+    void pitchBendLandsOnPitch_data() {
+        QTest::addColumn<int>("bend");
+        QTest::addColumn<double>("expectedHz");
+        QTest::newRow("up 8191") << 8191 << 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0);
+        QTest::newRow("down 8192") << -8192 << 440.0 * std::pow(2.0, -2.0 / 12.0);
+        QTest::newRow("half up") << 4096 << 440.0 * std::pow(2.0, 1.0 / 12.0);
+        QTest::newRow("beyond range") << -32768 << 440.0 * std::pow(2.0, -2.0 / 12.0);
+        QTest::newRow("tuned 442, centre") << 0 << 442.0;
+    }
+    void pitchBendLandsOnPitch() {
+        QFETCH(int, bend);
+        QFETCH(double, expectedHz);
+        Synth s(3);
+        s.noteOn(69, 100, bend == 0 ? 442.0f : 440.0f);
+        s.run(0.3);
+        s.setPitchBend(static_cast<std::int16_t>(bend)); // bends the held note
+        s.run(1.0);
+        QCOMPARE_LT(std::fabs(s.pitch(300, 600, 0.35, 1.3) - expectedHz), 0.1);
+        s.setPitchBend(0);
+        s.run(0.8);
+        QCOMPARE_LT(std::fabs(s.pitch(300, 600, 1.35, 2.1) - (bend == 0 ? 442.0 : 440.0)), 0.1);
+    }
+
+    // The wheel and aftertouch deepen a 5.4 Hz vibrato; with both at rest the pitch is
+    // steady while the organ's left/right motion goes on.
+    void vibratoDepthFollowsWheelAndAftertouch_data() {
+        QTest::addColumn<float>("wheel");
+        QTest::addColumn<float>("pressure");
+        QTest::addColumn<double>("depth"); // fraction of the frequency, each way
+        QTest::newRow("at rest") << 0.0f << 0.0f << 0.0;
+        QTest::newRow("wheel") << 1.0f << 0.0f << 0.012;
+        QTest::newRow("aftertouch") << 0.0f << 1.0f << 0.008;
+        QTest::newRow("both halfway") << 0.5f << 0.5f << 0.010;
+    }
+    void vibratoDepthFollowsWheelAndAftertouch() {
+        QFETCH(float, wheel);
+        QFETCH(float, pressure);
+        QFETCH(double, depth);
+        // The organ with only its fundamental drawbar is a pure sine, one zero crossing
+        // a cycle; its rotary motion changes the level, not the crossings.
+        Synth s(2);
+        s.solo(2);
+        s.modWheel = wheel;
+        s.aftertouch = pressure;
+        s.noteOn(69, 100, 440.0f);
+        s.run(1.5);
+        const std::vector<double> f = cycleFrequencies(s.signal.left, 48000, s.at(0.3), s.at(1.5));
+        QVERIFY(f.size() > 400);
+        const auto [lo, hi] = std::minmax_element(f.begin(), f.end());
+        const double expected = 2.0 * depth * 440.0;
+        TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, "spread", *hi - *lo,
+                   "Hz, expected", expected);
+        if (depth > 0.0) {
+            // One wobble every 1/5.4 s: count the crossings of the mean.
+            double mean = 0.0;
+            for (double x : f)
+                mean += x / static_cast<double>(f.size());
+            int rises = 0;
+            for (std::size_t i = 1; i < f.size(); ++i)
+                rises += f[i - 1] < mean && f[i] >= mean;
+            TMB_VERIFY(std::abs(rises - 6) <= 1, rises); // 1.2 s x 5.4 Hz
+        }
+    }
+
+    void organRotaryMotionWithoutVibrato() {
+        Synth s(2);
+        s.noteOn(69, 100, 440.0f);
+        s.run(1.5);
+        // Loudness over 10 ms windows swings between 0.5 and 1.0 of full, in quadrature
+        // between the sides.
+        double minL = 1e9, maxL = 0.0, minR = 1e9, maxR = 0.0;
+        std::size_t loudestL = 0, loudestR = 0;
+        for (std::size_t w = s.at(0.3); w + 480 <= s.at(0.3 + 1 / 5.4); w += 120) {
+            const double l = test::rms(s.signal.left, w, w + 480), r = test::rms(s.signal.right, w, w + 480);
+            if (l > maxL) loudestL = w;
+            if (r > maxR) loudestR = w;
+            minL = std::min(minL, l);
+            maxL = std::max(maxL, l);
+            minR = std::min(minR, r);
+            maxR = std::max(maxR, r);
+        }
+        TMB_VERIFY(maxL / minL > 1.6 && maxL / minL < 2.2, maxL / minL);
+        TMB_VERIFY(maxR / minR > 1.6 && maxR / minR < 2.2, maxR / minR);
+        // A quarter of the 185 ms cycle apart (either way round the cycle).
+        const double apart =
+            std::fabs(static_cast<double>(loudestL) - static_cast<double>(loudestR)) / 48000.0;
+        const double cycle = 1 / 5.4;
+        TMB_VERIFY(std::fabs(apart - cycle / 4) < 0.012 || std::fabs(apart - 3 * cycle / 4) < 0.012, apart);
+    }
+
+    // 32 held voices of any model leave no offset in the output.
+    void noDcOffset() {
+        for (int model = 0; model <= 8; ++model) {
+            Synth s(model);
+            for (int n = 36; n < 68; ++n)
+                s.noteOn(n, 100, 440.0f);
+            s.run(3.0);
+            // Model 7 falls silent by itself within half a second.
+            const std::size_t from = s.at(model == 7 ? 0.05 : 1.0), to = s.at(model == 7 ? 0.45 : 3.0);
+            // Hann-weighted means, so that the lowest sub-octave (16 Hz) does not leak in.
+            const double meanL = test::toneAmplitude(s.signal.left, 48000, 0.0, from, to) / 2;
+            const double meanR = test::toneAmplitude(s.signal.right, 48000, 0.0, from, to) / 2;
+            const double level = test::rms(s.signal.left, from, to);
+            QVERIFY(level > 0.1);
+            // -40 dB: what remains are the electric piano's sub-audio beats (its modulator is
+            // 0.45 % sharp), not an offset; a half-wave term would sit near the level itself.
+            TMB_VERIFY(meanL < 0.01 * level && meanR < 0.01 * level, "model", model, "means", meanL, meanR,
+                       "level", level);
+        }
+    }
+
+    // The sine table stays within -80 dB of the exact waveforms, for a chord with bend,
+    // vibrato, retrigger and release in every model.
+    void sineTableWithinMinus80dB() {
+        for (int model = 0; model <= 8; ++model) {
+            const auto play = [model](bool exact) {
+                Synth s(model);
+                s.setReferenceSines(exact);
+                s.modWheel = 0.7f;
+                s.aftertouch = 0.3f;
+                for (int n : {40, 64, 67, 71, 96})
+                    s.noteOn(n, 30 + n, 440.0f);
+                s.run(0.4);
+                s.setPitchBend(3000);
+                s.noteOn(64, 127, 440.0f);
+                s.run(0.4);
+                s.allNotesOff();
+                s.run(0.4);
+                return s.signal;
+            };
+            const StereoSignal table = play(false), exact = play(true);
+            double err = 0.0, ref = 0.0, peakErr = 0.0, peakRef = 0.0;
+            for (const auto& [a, b] :
+                 {std::pair{&table.left, &exact.left}, std::pair{&table.right, &exact.right}})
+                for (std::size_t i = 0; i < a->size(); ++i) {
+                    const double d = double{(*a)[i]} - (*b)[i];
+                    err += d * d;
+                    ref += double{(*b)[i]} * (*b)[i];
+                    peakErr = std::max(peakErr, std::fabs(d));
+                    peakRef = std::max(peakRef, std::fabs(double{(*b)[i]}));
+                }
+            QVERIFY(peakRef > 0.05);
+            TMB_VERIFY(db(std::sqrt(err / ref)) < -80.0 && db(peakErr / peakRef) < -80.0, "model", model,
+                       "rms error", db(std::sqrt(err / ref)), "dB, peak", db(peakErr / peakRef));
+        }
+    }
+
+    void thirtyThirdNoteStealsTheOldest() {
+        Synth s(4);
+        for (int n = 40; n < 72; ++n)
+            s.noteOn(n, 90, 440.0f);
+        s.run(0.1);
+        QCOMPARE(s.activeVoiceCount(), 32);
+        // Striking 40 again makes it the youngest, so 41 is now the oldest.
+        s.noteOn(40, 90, 440.0f);
+        QCOMPARE(s.activeVoiceCount(), 32);
+        s.noteOn(72, 90, 440.0f);
+        QCOMPARE(s.activeVoiceCount(), 32);
+        QCOMPARE(s.voicesOnNote(41), 0);
+        QCOMPARE(s.voicesOnNote(40), 1);
+        QCOMPARE(s.voicesOnNote(72), 1);
+        s.noteOn(73, 90, 440.0f);
+        QCOMPARE(s.voicesOnNote(42), 0);
+        // A voice that has finished is taken before any sounding one is stolen.
+        s.noteOff(50);
+        s.run(0.4);
+        QCOMPARE(s.activeVoiceCount(), 31);
+        s.noteOn(74, 90, 440.0f);
+        QCOMPARE(s.activeVoiceCount(), 32);
+        QCOMPARE(s.voicesOnNote(43), 1);
+        QCOMPARE(s.voicesOnNote(74), 1);
+    }
+
+    void sameKeyReusesItsVoice() {
+        Synth s(4);
+        s.noteOn(60, 90, 440.0f);
+        s.noteOn(60, 90, 440.0f);
+        QCOMPARE(s.activeVoiceCount(), 1);
+        s.run(0.2);
+        // Struck again during its release, the voice returns to its attack and holds.
+        s.noteOff(60);
+        s.run(0.05);
+        const float releasing = s.rms(0.24, 0.25);
+        s.noteOn(60, 90, 440.0f);
+        QCOMPARE(s.activeVoiceCount(), 1);
+        s.run(1.0);
+        QCOMPARE(s.voicesOnNote(60), 1);
+        // No jump: the first samples continue from the release level.
+        QVERIFY(s.rms(0.25, 0.251) < 1.5f * releasing);
+        QVERIFY(s.rms(1.1, 1.2) > 2.0f * releasing);
+    }
+
+    void sustainPedalHoldsUntilLifted() {
+        // A twin keeps its key down throughout: under the pedal the released note must
+        // sound exactly like the held one.
+        Synth s(4), twin(4);
+        s.noteOn(60, 90, 440.0f);
+        twin.noteOn(60, 90, 440.0f);
+        s.run(0.2);
+        twin.run(0.2);
+        s.setSustainPedal(true);
+        s.noteOff(60);
+        s.run(1.0);
+        twin.run(1.0);
+        QCOMPARE(s.voicesOnNote(60), 1);
+        QVERIFY(s.signal.left == twin.signal.left && s.signal.right == twin.signal.right);
+        // The key is held again when the pedal lifts: the note goes on.
+        s.noteOn(60, 90, 440.0f);
+        s.setSustainPedal(false);
+        s.run(0.5);
+        QCOMPARE(s.voicesOnNote(60), 1);
+        // Let go under the pedal, lifted: the note releases and the output falls silent.
+        s.setSustainPedal(true);
+        s.noteOff(60);
+        s.run(0.3);
+        QCOMPARE(s.voicesOnNote(60), 1);
+        s.setSustainPedal(false);
+        const double took = s.secondsUntilSilent(1.0);
+        QVERIFY(took > 0.15 && took < 0.25);
+        s.run(0.5);
+        QVERIFY(test::peak(s.signal.left, s.at(s.now() - 0.2)) < 1e-6f);
+
+        // The pedal affects only voices released while it was down; a key held through
+        // pedal changes keeps sounding, and releases when let go.
+        Synth organ(2);
+        organ.noteOn(60, 90, 440.0f);
+        organ.setSustainPedal(true);
+        organ.setSustainPedal(false);
+        organ.run(0.3);
+        QCOMPARE(organ.voicesOnNote(60), 1);
+        organ.noteOff(60);
+        QVERIFY(organ.secondsUntilSilent(0.5) > 0.0);
+    }
+
+    void allNotesOffFadesEverythingAndLiftsThePedal() {
+        // The twin plays the same and carries on without the all-notes-off.
+        Synth s(4), twin(4);
+        for (Synth* x : {&s, &twin}) {
+            x->setSustainPedal(true);
+            for (int n : {48, 52, 55, 60})
+                x->noteOn(n, 100, 440.0f);
+            x->noteOff(48);
+            x->run(0.3);
+        }
+        s.allNotesOff();
+        // Nothing is cut: the release starts from where each voice was.
+        s.run(0.003);
+        twin.run(0.003);
+        const float faded = test::rms(s.signal.left, s.at(0.3)) / test::rms(twin.signal.left, s.at(0.3));
+        TMB_VERIFY(faded > 0.9f && faded < 1.0f, faded);
+        const double took = s.secondsUntilSilent(1.0);
+        TMB_VERIFY(took > 0.15 && took < 0.25, took);
+        // The pedal is up now: a new note released is not held.
+        s.noteOn(64, 100, 440.0f);
+        s.run(0.1);
+        s.noteOff(64);
+        QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
+    }
+
+    void velocityZeroReleasesAndTheGainHasAFloor() {
+        Synth s(4);
+        s.noteOn(60, 90, 440.0f);
+        s.run(0.2);
+        s.noteOn(60, 0, 440.0f);
+        const double took = s.secondsUntilSilent(1.0);
+        QVERIFY(took > 0.15 && took < 0.25);
+        // Velocities 1 to 6 all play at the floor of 0.05; 7 plays above it.
+        const auto play = [](int velocity) {
+            Synth x(4);
+            x.noteOn(60, velocity, 440.0f);
+            x.run(0.3);
+            return x.signal.left;
+        };
+        const auto one = play(1);
+        QVERIFY(test::peak(one) > 0.01f);
+        QVERIFY(one == play(6));
+        QVERIFY(test::rms(play(7)) > test::rms(one));
+        QVERIFY(test::rms(play(127)) > 2.0f * test::rms(one));
+    }
+
+    // Each model rises over its attack time, and after the key is let go it falls silent
+    // in about its release time (the release reaches -60 dB at that time); the bell
+    // model ends by itself while the key is held.
+    void envelopeTimesOfEveryModel() {
+        struct Times {
+            int model;
+            double attack, release;
+        };
+        for (const Times t : {Times{0, 0.38, 1.4},
+                              {1, 0.003, 0.55},
+                              {2, 0.004, 0.08},
+                              {3, 0.004, 0.65},
+                              {4, 0.004, 0.18},
+                              {5, 0.045, 0.45},
+                              {6, 0.28, 1.1},
+                              {8, 0.02, 0.45},
+                              {200, 0.02, 0.45}}) {
+            Synth s(t.model);
+            s.noteOn(57, 100, 440.0f);
+            if (t.attack > 0.1) {
+                s.run(t.attack);
+                const float early = s.rms(t.attack * 0.2, t.attack * 0.3),
+                            late = s.rms(t.attack * 0.9, t.attack);
+                TMB_VERIFY(early < 0.4f * late, early, "vs", late);
+            }
+            // Hold until the envelope has settled on its sustain level.
+            s.run(5.0 - s.now());
+            QCOMPARE(s.activeVoiceCount(), 1);
+            s.noteOff(57);
+            const double took = s.secondsUntilSilent(3.0 * t.release);
+            // From sustain s to the end at 0.0003 takes release x log(0.0003/s)/log(0.001).
+            TMB_VERIFY(took > 0.8 * t.release && took < 1.25 * t.release, "model", t.model, took, "s for",
+                       t.release);
+            s.run(0.5);
+            QVERIFY(test::peak(s.signal.left, s.at(s.now() - 0.1)) < 1e-6f);
+        }
+
+        Synth bell(7);
+        bell.noteOn(69, 100, 440.0f);
+        bell.run(0.3);
+        QCOMPARE(bell.activeVoiceCount(), 1);
+        bell.run(0.4);
+        QCOMPARE(bell.activeVoiceCount(), 0);
+        QVERIFY(test::toDb(bell.rms(0.42, 0.5) / bell.rms(0.005, 0.05)) < -34.0f);
+        bell.noteOff(69); // the key was still down; letting it go changes nothing
+        QCOMPARE(bell.activeVoiceCount(), 0);
+    }
+
+    // Output adds to what the buffers hold, sample for sample the same whatever the block size.
+    void renderingAddsAndIgnoresTheBlockSize() {
+        const auto play = [](std::uint32_t block) {
+            Synth s(2, 48000, block);
+            s.modWheel = 0.5f;
+            for (int n : {48, 55, 64})
+                s.noteOn(n, 100, 440.0f);
+            s.run(1.0);
+            return s.signal;
+        };
+        const StereoSignal small = play(37), whole = play(48000),
+                           usual = play(256); // 48000: beyond the largest block
+        QVERIFY(test::peak(small.left) > 0.1f);
+        for (std::size_t i = 0; i < small.left.size(); ++i) {
+            QCOMPARE(whole.left[i], small.left[i]);
+            QCOMPARE(usual.right[i], small.right[i]);
+        }
+
+        Synth alone;
+        alone.noteOn(60, 100, 440.0f);
+        alone.run(0.2);
+        SynthEngine same, idle;
+        same.noteOn(60, 100, 440.0f);
+        std::vector<float> left(9600, 0.25f), right(9600, -0.5f);
+        same.renderAdding(left.data(), right.data(), 9600);
+        idle.renderAdding(left.data(), right.data(), 9600); // silence adds nothing
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            QCOMPARE(left[i], 0.25f + alone.signal.left[i]);
+            QCOMPARE(right[i], -0.5f + alone.signal.right[i]);
+        }
+    }
+
+    void hostileInputIsIgnoredOrClamped() {
+        Synth s;
+        s.noteOn(128, 100, 440.0f);
+        s.noteOn(-1, 100, 440.0f);
+        s.noteOff(500);
+        s.noteOff(-7);
+        s.setDrawbar(9, 1.0f);
+        s.setDrawbar(-1, 1.0f);
+        QCOMPARE(s.activeVoiceCount(), 0);
+        s.setVoiceModel(-3);
+        QCOMPARE(s.voiceModel(), 0u);
+        s.run(0.1);
+        QCOMPARE(test::peak(s.signal.left), 0.0f);
+        // A broken tuning falls back to 440 Hz; velocities above 127 play at full gain;
+        // the highest note at the lowest rate still renders finite samples.
+        s.setVoiceModel(3);
+        s.noteOn(69, 300, std::nanf(""));
+        s.run(1.0);
+        QCOMPARE_LT(std::fabs(s.pitch(300, 600, 0.3, 1.1) - 440.0), 0.1);
+        Synth low(2, 4000); // prepared as 8000 Hz
+        low.setDrawbar(0, std::nanf(""));
+        low.modWheel = std::nanf("");
+        low.aftertouch = -5.0f;
+        low.setPitchBend(8191);
+        for (int n = 120; n < 128; ++n)
+            low.noteOn(n, 127, 466.0f);
+        low.run(0.5);
+        for (float x : low.signal.left)
+            QVERIFY(std::isfinite(x) && std::fabs(x) < 10.0f);
+    }
+};
+
+QTEST_GUILESS_MAIN(SynthTest)
+#include "tst_synth.moc"
