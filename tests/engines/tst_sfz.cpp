@@ -3,7 +3,8 @@
 // broken and hostile files) and the load messages. Playing them: pitch by resampling,
 // the gain rules, both sample paths, velocity layers, layering and round-robin, release
 // samples, the pedals, re-strikes, voice stealing, resonance, and a render through the
-// audio engine's own block callback. Instruments and samples are written by each test.
+// audio engine's own block callback. Replacing them while the audio thread plays (run
+// under ASan and TSan). Instruments and samples are written by each test.
 
 #include "EngineTestSupport.h"
 #include "audio/AudioEngine.h"
@@ -20,12 +21,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace tmb;
 using namespace tmb::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -141,6 +148,89 @@ SfzWavLayout layoutOf(const QByteArray& bytes) {
     return inspectWav(reinterpret_cast<const std::uint8_t*>(bytes.constData()), quint64(bytes.size()));
 }
 
+// Stands in for the audio callback: renders blocks at about real time, plays a changing
+// note on whatever instrument is current, and runs closures posted to it.
+class AudioThread {
+public:
+    explicit AudioThread(SfzPianoEngine& engine)
+        : m_engine(engine)
+        , m_thread([this] { loop(); }) {}
+    ~AudioThread() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+    // Runs `task` on the audio thread between two blocks and waits for it.
+    void run(std::function<void(SfzPianoEngine&)> task) {
+        std::promise<void> done;
+        {
+            std::lock_guard lock(m_mutex);
+            m_tasks.push_back([&] {
+                task(m_engine);
+                done.set_value();
+            });
+        }
+        done.get_future().wait();
+    }
+
+    // The next `frames` frames of the left output.
+    std::vector<float> capture(std::size_t frames) {
+        std::vector<float> samples;
+        std::promise<void> done;
+        run([&](SfzPianoEngine&) {
+            m_capture = &samples;
+            m_captureFrames = frames;
+            m_captureDone = &done;
+        });
+        done.get_future().wait();
+        return samples;
+    }
+
+    std::atomic<bool> quiet{false}; // stops the changing note
+
+private:
+    void loop() {
+        std::vector<float> left(256), right(256);
+        int lastNote = -1;
+        for (std::uint64_t block = 0; !m_stop; ++block) {
+            std::vector<std::function<void()>> tasks;
+            if (m_mutex.try_lock()) {
+                tasks.swap(m_tasks);
+                m_mutex.unlock();
+            }
+            for (auto& task : tasks)
+                task();
+            if (block % 8 == 0 && !quiet) {
+                if (lastNote >= 0) m_engine.noteOff(lastNote, 0.5f);
+                lastNote = 40 + static_cast<int>((block / 8) * 7 % 60);
+                m_engine.noteOn(lastNote, 90, 440.0f);
+            }
+            left.assign(256, 0.0f);
+            right.assign(256, 0.0f);
+            m_engine.renderStereo(left.data(), right.data(), 256);
+            if (m_capture != nullptr) {
+                m_capture->insert(m_capture->end(), left.begin(), left.end());
+                if (m_capture->size() >= m_captureFrames) {
+                    m_capture = nullptr;
+                    m_captureDone->set_value();
+                }
+            }
+            // About real time (5.3 ms of audio a block), so the ringing note is still
+            // loud when the test listens for it.
+            std::this_thread::sleep_for(4ms);
+        }
+    }
+
+    SfzPianoEngine& m_engine;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_tasks;
+    std::vector<float>* m_capture = nullptr; // audio thread only
+    std::size_t m_captureFrames = 0;
+    std::promise<void>* m_captureDone = nullptr;
+    std::thread m_thread;
+};
+
 } // namespace
 
 class SfzTest : public QObject {
@@ -166,12 +256,18 @@ private:
         return name;
     }
 
-    // Writes the SFZ text as a new instrument file and loads it into a fresh engine.
-    std::unique_ptr<Piano> engineWith(const QByteArray& sfz) {
+    // Writes the SFZ text as a new instrument file.
+    QString instrument(const QByteArray& sfz) {
         const QString file = path(QStringLiteral("instrument%1.sfz").arg(++m_instruments));
+        if (!writeTestFile(file, sfz)) qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }
+
+    // A fresh engine playing the SFZ text.
+    std::unique_ptr<Piano> engineWith(const QByteArray& sfz) {
         auto engine = std::make_unique<Piano>();
         QString error;
-        if (!writeTestFile(file, sfz) || !engine->loadSfzFile(file, &error))
+        if (!engine->loadSfzFile(instrument(sfz), &error))
             qFatal("cannot load instrument: %s", qPrintable(error));
         return engine;
     }
@@ -179,18 +275,21 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        for (const auto& [name, hz, seconds] : {std::tuple{"c4", 261.63, 2.0},
-                                                {"a110", 110.0, 2.0},
-                                                {"long110", 110.0, 20.0},
-                                                {"a220", 220.0, 5.0},
-                                                {"a330", 330.0, 5.0},
-                                                {"a440", 440.0, 2.0},
-                                                {"r880", 880.0, 1.0},
-                                                {"p1320", 1320.0, 1.0},
-                                                {"p1760", 1760.0, 1.0},
-                                                {"k1000", 1000.0, 5.0},
-                                                {"short", 220.0, 0.05}})
-            sample(QString::fromLatin1(name) + u".wav"_qs, hz, seconds);
+        const struct {
+            const char* name;
+            double hz, seconds;
+        } tones[] = {{"c4", 261.63, 2.0},    {"a110", 110.0, 2.0},   {"long110", 110.0, 20.0},
+                     {"a220", 220.0, 5.0},   {"a330", 330.0, 5.0},   {"a440", 440.0, 2.0},
+                     {"r880", 880.0, 1.0},   {"p1320", 1320.0, 1.0}, {"p1760", 1760.0, 1.0},
+                     {"k1000", 1000.0, 5.0}, {"short", 220.0, 0.05}};
+        for (const auto& tone : tones)
+            sample(QString::fromLatin1(tone.name) + u".wav"_qs, tone.hz, tone.seconds);
+        // A long low string in both sample paths (mapped 16-bit and decoded float), at a
+        // low file rate to keep the files small; short notes in both paths.
+        sample(u"low16.wav"_qs, 110.0, 40.0, 0.5, WavEncoding::Pcm16, 8000);
+        sample(u"lowf.wav"_qs, 110.0, 40.0, 0.5, WavEncoding::Float32, 8000);
+        sample(u"s880.wav"_qs, 880.0, 0.3);
+        sample(u"s880_24.wav"_qs, 880.0, 0.3, 0.5, WavEncoding::Pcm24);
     }
 
     void noteNamesAndKeyNumbers() {
@@ -759,6 +858,90 @@ private Q_SLOTS:
         QCOMPARE(audio.sfzPiano.activeVoiceCount(), 1); // releasing (0.45 s)
         renderBlocks(audio, at(0.6), 256);
         QCOMPARE(audio.activeVoiceCount(), 0);
+    }
+
+    // A replaced instrument stays alive exactly as long as a voice still reads its
+    // samples: a freed or unmapped sample read by a ringing note, or an unsynchronised
+    // hand-over, fails here under ASan or TSan.
+    void fiveSwitchesWhileAPedalledNoteFromTheFirstRings() {
+        SfzPianoEngine engine;
+        QVERIFY(engine.loadSfzFile(instrument("<group> key=33 pitch_keytrack=0\n"
+                                              "<region> sample=low16.wav\n<region> sample=lowf.wav\n")));
+        QStringList others;
+        for (int i = 0; i < 5; ++i)
+            others << instrument("<region> sample=s880.wav pitch_keycenter=60\n"
+                                 "<region> sample=s880_24.wav trigger=release\n");
+        AudioThread audio(engine);
+        audio.run([](SfzPianoEngine& e) {
+            e.noteOn(33, 110, 440.0f);
+            e.setSustainPedal(true, 127, 0.0f);
+            e.noteOff(33, 0.5f);
+        });
+        for (const QString& other : others) {
+            QString error;
+            QVERIFY2(engine.loadSfzFile(other, &error), qPrintable(error));
+            QCOMPARE(engine.currentSfzPath(), other);
+            QCOMPARE(engine.loadedRegionCount(), 2);
+            std::this_thread::sleep_for(30ms); // notes play on each new instrument
+        }
+        // The in-between instruments go as soon as their notes end; the first stays
+        // while its string rings under the pedal, and its samples are still read.
+        QTRY_COMPARE_WITH_TIMEOUT(engine.retiredBankCount(), 1, 20000);
+        const double ringing = toneAmplitude(audio.capture(12000), 48000, 110);
+        TMB_VERIFY(ringing > 0.001, ringing);
+        audio.run([](SfzPianoEngine& e) { e.setSustainPedal(false, 0, 0.0f); });
+        QTRY_COMPARE_WITH_TIMEOUT(engine.retiredBankCount(), 0, 20000);
+        // Listen again without the other notes, whose clicks would leak into 110 Hz.
+        audio.quiet = true;
+        audio.run([](SfzPianoEngine& e) { e.allNotesOff(); });
+        audio.capture(4800);
+        QVERIFY(toneAmplitude(audio.capture(12000), 48000, 110) < 1e-6);
+        QCOMPARE(engine.currentSfzPath(), others.last());
+    }
+
+    // Loads from several threads serialise their installs while the GUI thread reads
+    // the current path and region count.
+    void loadsFromTwoThreadsAtOnce() {
+        const QString three = instrument("<region> sample=s880.wav lokey=0 hikey=60\n"
+                                         "<region> sample=s880_24.wav lokey=61 hikey=127\n"
+                                         "<region> sample=s880_24.wav trigger=release\n");
+        const QString five = instrument("<region> sample=s880.wav\n<region> sample=s880_24.wav\n"
+                                        "<region> sample=low16.wav key=33\n<region> sample=lowf.wav key=34\n"
+                                        "<region> sample=s880.wav trigger=release\n");
+        const QString broken = instrument("<region> sample=missing.wav\n");
+        SfzPianoEngine engine;
+        QVERIFY(engine.loadSfzFile(three));
+        AudioThread audio(engine);
+        std::atomic<int> failures{0};
+        const auto loader = [&](const QString& first, const QString& second) {
+            for (int i = 0; i < 12; ++i) {
+                if (!engine.loadSfzFile(i % 2 ? second : first)) failures++;
+                if (i % 4 == 3 && engine.loadSfzFile(broken)) failures++;
+            }
+        };
+        std::thread a(loader, three, five), b(loader, five, three);
+        for (int i = 0; i < 200; ++i) {
+            const QString current = engine.currentSfzPath();
+            const int count = engine.loadedRegionCount();
+            QVERIFY(current == three || current == five);
+            QVERIFY(count == 3 || count == 5);
+            std::this_thread::sleep_for(1ms);
+        }
+        a.join();
+        b.join();
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(engine.loadedRegionCount(), engine.currentSfzPath() == three ? 3 : 5);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.retiredBankCount(), 0, 20000);
+
+        // Destruction with a replaced instrument still held by a voice frees both.
+        auto held = std::make_unique<Piano>();
+        QVERIFY(held->loadSfzFile(instrument("<region> sample=low16.wav")));
+        held->setSustainPedal(true, 127, 0.0f);
+        held->noteOn(60, 100, 440.0f);
+        held->play(0.01);
+        QVERIFY(held->loadSfzFile(three));
+        QCOMPARE(held->retiredBankCount(), 1);
+        held.reset();
     }
 };
 

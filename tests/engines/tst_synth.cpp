@@ -52,6 +52,10 @@ struct Synth : SynthEngine {
         }
         return now() - start;
     }
+    void play(int note, double seconds, int velocity = 100) {
+        noteOn(note, velocity, 440.0f);
+        run(seconds);
+    }
     void solo(int drawbar) {
         for (int k = 0; k < drawbarCount; ++k)
             setDrawbar(k, k == drawbar ? 1.0f : 0.0f);
@@ -104,8 +108,7 @@ private Q_SLOTS:
     // level; alone it is a pure sine; nothing sounds between the partials.
     void organDrawbarsSoundTheirPartials() {
         Synth s(2);
-        s.noteOn(69, 100, 440.0f);
-        s.run(1.5);
+        s.play(69, 1.5);
         const double fundamental = s.amp(440, 0.25, 1.25);
         QVERIFY(fundamental > 0.05);
         for (int k = 0; k < SynthEngine::drawbarCount; ++k) {
@@ -123,8 +126,7 @@ private Q_SLOTS:
         for (int drawbar = 0; drawbar < SynthEngine::drawbarCount; ++drawbar) {
             Synth solo(2);
             solo.solo(drawbar);
-            solo.noteOn(57, 100, 440.0f); // A3, 220 Hz
-            solo.run(1.2);
+            solo.play(57, 1.2); // A3, 220 Hz
             const double hz = 220 * organRatios[drawbar];
             QCOMPARE_LT(std::fabs(solo.pitch(50, 5000, 0.2, 1.2) - hz), 0.1);
             const double line = solo.amp(hz, 0.2, 1.2);
@@ -139,8 +141,7 @@ private Q_SLOTS:
     void sawModelsHaveTheirSubOctave() {
         for (int model : {0, 4, 5, 6, 8}) {
             Synth s(model);
-            s.noteOn(57, 100, 440.0f); // 220 Hz
-            s.run(5.0);
+            s.play(57, 5.0); // 220 Hz
             // Four seconds resolve the centre saw from its detuned neighbours 1 Hz away.
             const double f1 = s.amp(220, 0.5, 4.5);
             const double sub = s.amp(110, 0.5, 4.5), second = s.amp(440, 0.5, 4.5);
@@ -159,8 +160,7 @@ private Q_SLOTS:
         // a third on the right from the flat one, scaled by the envelope (from 3 s on at
         // its sustain level, 0.12).
         Synth add(3);
-        add.noteOn(57, 100, 440.0f);
-        add.run(4.2);
+        add.play(57, 4.2);
         const double level = 0.12, second = 2 * 1.0045 * 220, third = 3 * 0.9955 * 220;
         const double baseL = add.amp(220, 3.0, 4.2), baseR = add.amp(220, 3.0, 4.2, true);
         QVERIFY(baseL > 0.01);
@@ -173,8 +173,7 @@ private Q_SLOTS:
         // The bell partial at 6.2 x the fundamental is a clean line, not a buzz of the
         // neighbouring harmonics.
         Synth bell(7);
-        bell.noteOn(57, 127, 440.0f);
-        bell.run(0.5);
+        bell.play(57, 0.5, 127);
         const double line = bell.amp(6.2 * 220, 0.0, 0.25);
         TMB_VERIFY(db(line / bell.amp(220, 0.0, 0.25)) > -35.0, line);
         for (double hz : {5.0 * 220, 6.0 * 220, 7.0 * 220})
@@ -184,8 +183,7 @@ private Q_SLOTS:
         // so the attack is brighter than the sustain, and the 7x modulator adds sidebands
         // at 6x and 8x.
         Synth ep(1);
-        ep.noteOn(57, 110, 440.0f);
-        ep.run(4.0);
+        ep.play(57, 4.0, 110);
         const auto upper = [&](double from, double to) {
             double sum = 0.0;
             for (int h = 3; h <= 9; ++h)
@@ -206,8 +204,7 @@ private Q_SLOTS:
         // A saw's 16th harmonic against its fundamental: the filter's colour.
         const auto brightness = [](double rate) {
             Synth saw(4, rate);
-            saw.noteOn(45, 100, 440.0f); // 110 Hz
-            saw.run(1.0);
+            saw.play(45, 1.0); // 110 Hz
             return db(saw.amp(16 * 110, 0.2, 1.0) / saw.amp(110, 0.2, 1.0));
         };
         const double brightness48 = brightness(48000);
@@ -230,74 +227,65 @@ private Q_SLOTS:
         }
     }
 
-    void pitchBendLandsOnPitch_data() {
-        QTest::addColumn<int>("bend");
-        QTest::addColumn<double>("expectedHz");
-        QTest::newRow("up 8191") << 8191 << 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0);
-        QTest::newRow("down 8192") << -8192 << 440.0 * std::pow(2.0, -2.0 / 12.0);
-        QTest::newRow("half up") << 4096 << 440.0 * std::pow(2.0, 1.0 / 12.0);
-        QTest::newRow("beyond range") << -32768 << 440.0 * std::pow(2.0, -2.0 / 12.0);
-        QTest::newRow("tuned 442, centre") << 0 << 442.0;
-    }
+    // Bend moves the held note within two semitones and back; the tuning sets the A.
     void pitchBendLandsOnPitch() {
-        QFETCH(int, bend);
-        QFETCH(double, expectedHz);
-        Synth s(3);
-        s.noteOn(69, 100, bend == 0 ? 442.0f : 440.0f);
-        s.run(0.3);
-        s.setPitchBend(static_cast<std::int16_t>(bend)); // bends the held note
-        s.run(1.0);
-        QCOMPARE_LT(std::fabs(s.pitch(300, 600, 0.35, 1.3) - expectedHz), 0.1);
-        s.setPitchBend(0);
-        s.run(0.8);
-        QCOMPARE_LT(std::fabs(s.pitch(300, 600, 1.35, 2.1) - (bend == 0 ? 442.0 : 440.0)), 0.1);
+        const struct {
+            int bend;
+            float tuning;
+            double expected;
+        } cases[] = {{8191, 440.0f, 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0)},
+                     {-8192, 440.0f, 440.0 * std::pow(2.0, -2.0 / 12.0)},
+                     {4096, 440.0f, 440.0 * std::pow(2.0, 1.0 / 12.0)},
+                     {-32768, 440.0f, 440.0 * std::pow(2.0, -2.0 / 12.0)}, // beyond the range
+                     {0, 442.0f, 442.0}};
+        for (const auto& c : cases) {
+            Synth s(3);
+            s.noteOn(69, 100, c.tuning);
+            s.run(0.3);
+            s.setPitchBend(static_cast<std::int16_t>(c.bend)); // bends the held note
+            s.run(1.0);
+            TMB_VERIFY(std::fabs(s.pitch(300, 600, 0.35, 1.3) - c.expected) < 0.1, "bend", c.bend);
+            s.setPitchBend(0);
+            s.run(0.8);
+            TMB_VERIFY(std::fabs(s.pitch(300, 600, 1.35, 2.1) - c.tuning) < 0.1, "bend", c.bend, "back");
+        }
     }
 
-    // The wheel and aftertouch deepen a 5.4 Hz vibrato; with both at rest the pitch is
-    // steady while the organ's left/right motion goes on.
-    void vibratoDepthFollowsWheelAndAftertouch_data() {
-        QTest::addColumn<float>("wheel");
-        QTest::addColumn<float>("pressure");
-        QTest::addColumn<double>("depth"); // fraction of the frequency, each way
-        QTest::newRow("at rest") << 0.0f << 0.0f << 0.0;
-        QTest::newRow("wheel") << 1.0f << 0.0f << 0.012;
-        QTest::newRow("aftertouch") << 0.0f << 1.0f << 0.008;
-        QTest::newRow("both halfway") << 0.5f << 0.5f << 0.010;
-    }
+    // The wheel and aftertouch deepen a 5.4 Hz vibrato; at rest the pitch is steady.
     void vibratoDepthFollowsWheelAndAftertouch() {
-        QFETCH(float, wheel);
-        QFETCH(float, pressure);
-        QFETCH(double, depth);
-        // The organ with only its fundamental drawbar is a pure sine, one zero crossing
-        // a cycle; its rotary motion changes the level, not the crossings.
-        Synth s(2);
-        s.solo(2);
-        s.modWheel = wheel;
-        s.aftertouch = pressure;
-        s.noteOn(69, 100, 440.0f);
-        s.run(1.5);
-        const std::vector<double> f = cycleFrequencies(s.signal.left, 48000, s.at(0.3), s.at(1.5));
-        QVERIFY(f.size() > 400);
-        const auto [lo, hi] = std::minmax_element(f.begin(), f.end());
-        const double expected = 2.0 * depth * 440.0;
-        TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, "spread", *hi - *lo,
-                   "Hz, expected", expected);
-        if (depth > 0.0) {
-            // One wobble every 1/5.4 s: count the crossings of the mean.
-            double mean = 0.0;
-            for (double x : f)
-                mean += x / static_cast<double>(f.size());
-            int rises = 0;
-            for (std::size_t i = 1; i < f.size(); ++i)
-                rises += f[i - 1] < mean && f[i] >= mean;
-            TMB_VERIFY(std::abs(rises - 6) <= 1, rises); // 1.2 s x 5.4 Hz
+        // Depth as a fraction of the frequency, each way.
+        for (const auto& [wheel, pressure, depth] :
+             {std::tuple{0.0f, 0.0f, 0.0}, std::tuple{1.0f, 0.0f, 0.012}, std::tuple{0.0f, 1.0f, 0.008},
+              std::tuple{0.5f, 0.5f, 0.010}}) {
+            // The organ with only its fundamental drawbar is a pure sine, one zero crossing
+            // a cycle; its rotary motion changes the level, not the crossings.
+            Synth s(2);
+            s.solo(2);
+            s.modWheel = wheel;
+            s.aftertouch = pressure;
+            s.play(69, 1.5);
+            const std::vector<double> f = cycleFrequencies(s.signal.left, 48000, s.at(0.3), s.at(1.5));
+            QVERIFY(f.size() > 400);
+            const auto [lo, hi] = std::minmax_element(f.begin(), f.end());
+            const double expected = 2.0 * depth * 440.0;
+            TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, "spread", *hi - *lo,
+                       "Hz, expected", expected);
+            if (depth > 0.0) {
+                // One wobble every 1/5.4 s: count the crossings of the mean.
+                double mean = 0.0;
+                for (double x : f)
+                    mean += x / static_cast<double>(f.size());
+                int rises = 0;
+                for (std::size_t i = 1; i < f.size(); ++i)
+                    rises += f[i - 1] < mean && f[i] >= mean;
+                TMB_VERIFY(std::abs(rises - 6) <= 1, rises); // 1.2 s x 5.4 Hz
+            }
         }
     }
 
     void organRotaryMotionWithoutVibrato() {
         Synth s(2);
-        s.noteOn(69, 100, 440.0f);
-        s.run(1.5);
+        s.play(69, 1.5);
         // Loudness over 10 ms windows swings between 0.5 and 1.0 of full, in quadrature
         // between the sides.
         double minL = 1e9, maxL = 0.0, minR = 1e9, maxR = 0.0;
@@ -354,8 +342,7 @@ private Q_SLOTS:
                     s.noteOn(n, 30 + n, 440.0f);
                 s.run(0.4);
                 s.setPitchBend(3000);
-                s.noteOn(64, 127, 440.0f);
-                s.run(0.4);
+                s.play(64, 0.4, 127);
                 s.allNotesOff();
                 s.run(0.4);
                 return s.signal;
@@ -483,24 +470,21 @@ private Q_SLOTS:
         const double took = s.secondsUntilSilent(1.0);
         TMB_VERIFY(took > 0.15 && took < 0.25, took);
         // The pedal is up now: a new note released is not held.
-        s.noteOn(64, 100, 440.0f);
-        s.run(0.1);
+        s.play(64, 0.1);
         s.noteOff(64);
         QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
     }
 
     void velocityZeroReleasesAndTheGainHasAFloor() {
         Synth s(4);
-        s.noteOn(60, 90, 440.0f);
-        s.run(0.2);
+        s.play(60, 0.2, 90);
         s.noteOn(60, 0, 440.0f);
         const double took = s.secondsUntilSilent(1.0);
         QVERIFY(took > 0.15 && took < 0.25);
         // Velocities 1 to 6 all play at the floor of 0.05; 7 plays above it.
         const auto play = [](int velocity) {
             Synth x(4);
-            x.noteOn(60, velocity, 440.0f);
-            x.run(0.3);
+            x.play(60, 0.3, velocity);
             return x.signal.left;
         };
         const auto one = play(1);
@@ -548,8 +532,7 @@ private Q_SLOTS:
         }
 
         Synth bell(7);
-        bell.noteOn(69, 100, 440.0f);
-        bell.run(0.3);
+        bell.play(69, 0.3);
         QCOMPARE(bell.activeVoiceCount(), 1);
         bell.run(0.4);
         QCOMPARE(bell.activeVoiceCount(), 0);
@@ -577,8 +560,7 @@ private Q_SLOTS:
         }
 
         Synth alone;
-        alone.noteOn(60, 100, 440.0f);
-        alone.run(0.2);
+        alone.play(60, 0.2);
         SynthEngine same, idle;
         same.noteOn(60, 100, 440.0f);
         std::vector<float> left(9600, 0.25f), right(9600, -0.5f);
