@@ -71,6 +71,10 @@ struct Piano : SfzPianoEngine {
         playInto(signal, seconds);
         return signal;
     }
+    StereoSignal strike(int note, double seconds, int velocity = 100) {
+        noteOn(note, velocity, 440.0f);
+        return play(seconds);
+    }
     // Lets everything end before the next note.
     void hush() {
         allNotesOff();
@@ -148,8 +152,9 @@ SfzWavLayout layoutOf(const QByteArray& bytes) {
     return inspectWav(reinterpret_cast<const std::uint8_t*>(bytes.constData()), quint64(bytes.size()));
 }
 
-// Stands in for the audio callback: renders blocks at about real time, plays a changing
-// note on whatever instrument is current, and runs closures posted to it.
+// Stands in for the audio callback: renders blocks at about real time (so a ringing note
+// is still loud when the test listens), plays a changing note on whatever instrument is
+// current, runs closures posted to it and keeps its left output.
 class AudioThread {
 public:
     explicit AudioThread(SfzPianoEngine& engine)
@@ -159,7 +164,6 @@ public:
         m_stop = true;
         m_thread.join();
     }
-
     // Runs `task` on the audio thread between two blocks and waits for it.
     void run(std::function<void(SfzPianoEngine&)> task) {
         std::promise<void> done;
@@ -172,52 +176,43 @@ public:
         }
         done.get_future().wait();
     }
-
     // The next `frames` frames of the left output.
     std::vector<float> capture(std::size_t frames) {
-        std::vector<float> samples;
-        std::promise<void> done;
-        run([&](SfzPianoEngine&) {
-            m_capture = &samples;
-            m_captureFrames = frames;
-            m_captureDone = &done;
-        });
-        done.get_future().wait();
-        return samples;
+        std::unique_lock lock(m_mutex);
+        const std::size_t from = m_output.size();
+        while (m_output.size() < from + frames) {
+            lock.unlock();
+            std::this_thread::sleep_for(5ms);
+            lock.lock();
+        }
+        return {m_output.begin() + from, m_output.begin() + from + frames};
     }
-
     std::atomic<bool> quiet{false}; // stops the changing note
 
 private:
     void loop() {
         std::vector<float> left(256), right(256);
-        int lastNote = -1;
-        for (std::uint64_t block = 0; !m_stop; ++block) {
+        for (int block = 0, note = -1; !m_stop; ++block) {
             std::vector<std::function<void()>> tasks;
-            if (m_mutex.try_lock()) {
+            {
+                std::lock_guard lock(m_mutex);
                 tasks.swap(m_tasks);
-                m_mutex.unlock();
             }
             for (auto& task : tasks)
                 task();
             if (block % 8 == 0 && !quiet) {
-                if (lastNote >= 0) m_engine.noteOff(lastNote, 0.5f);
-                lastNote = 40 + static_cast<int>((block / 8) * 7 % 60);
-                m_engine.noteOn(lastNote, 90, 440.0f);
+                if (note >= 0) m_engine.noteOff(note, 0.5f);
+                note = 40 + (block / 8) * 7 % 60;
+                m_engine.noteOn(note, 90, 440.0f);
             }
             left.assign(256, 0.0f);
             right.assign(256, 0.0f);
             m_engine.renderStereo(left.data(), right.data(), 256);
-            if (m_capture != nullptr) {
-                m_capture->insert(m_capture->end(), left.begin(), left.end());
-                if (m_capture->size() >= m_captureFrames) {
-                    m_capture = nullptr;
-                    m_captureDone->set_value();
-                }
+            {
+                std::lock_guard lock(m_mutex);
+                m_output.insert(m_output.end(), left.begin(), left.end());
             }
-            // About real time (5.3 ms of audio a block), so the ringing note is still
-            // loud when the test listens for it.
-            std::this_thread::sleep_for(4ms);
+            std::this_thread::sleep_for(4ms); // a block holds 5.3 ms
         }
     }
 
@@ -225,9 +220,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::vector<std::function<void()>> m_tasks;
-    std::vector<float>* m_capture = nullptr; // audio thread only
-    std::size_t m_captureFrames = 0;
-    std::promise<void>* m_captureDone = nullptr;
+    std::vector<float> m_output;
     std::thread m_thread;
 };
 
@@ -293,22 +286,24 @@ private Q_SLOTS:
     }
 
     void noteNamesAndKeyNumbers() {
-        const std::pair<const char*, int> cases[] = {{"c#4", 61},
-                                                     {"eb3", 51},
-                                                     {"H2", 60},
-                                                     {"200", 127},
-                                                     {"-5", -1},
-                                                     {"C-1", 0},
-                                                     {"G10", 127},
-                                                     {"c", 60},
-                                                     {"d#x", 63},
-                                                     {"99999999999999999999999", 127},
-                                                     {"60.5", 60},
-                                                     {"", 60},
-                                                     {"a99999999999999999999", 127}};
-        for (const auto& [text, note] : cases)
-            TMB_VERIFY(SfzParser::parseNoteValue(QString::fromLatin1(text)) == note, text,
-                       SfzParser::parseNoteValue(QString::fromLatin1(text)));
+        const struct {
+            const char* text;
+            int note;
+        } cases[] = {{"c#4", 61},
+                     {"eb3", 51},
+                     {"H2", 60},
+                     {"200", 127},
+                     {"-5", -1},
+                     {"C-1", 0},
+                     {"G10", 127},
+                     {"c", 60},
+                     {"d#x", 63},
+                     {"60.5", 60},
+                     {"", 60},
+                     {"99999999999999999999999", 127},
+                     {"a99999999999999999999", 127}};
+        for (const auto& c : cases)
+            QCOMPARE(SfzParser::parseNoteValue(QString::fromLatin1(c.text)), c.note);
     }
 
     void opcodeScannerMatchesItsDefinition() {
@@ -544,8 +539,7 @@ private Q_SLOTS:
 
     void pitchFollowsKeyByResampling() {
         auto engine = engineWith("<region> sample=c4.wav pitch_keycenter=60");
-        engine->noteOn(67, 100, 440.0f);
-        QVERIFY(std::fabs(pitchOf(engine->play(0.5)) / 392.0 - 1.0) < 0.005);
+        QVERIFY(std::fabs(pitchOf(engine->strike(67, 0.5)) / 392.0 - 1.0) < 0.005);
         // Concert pitch, pitch bend (new notes only) and the file's own rate.
         engine->hush();
         engine->noteOn(60, 100, 466.0f);
@@ -553,15 +547,13 @@ private Q_SLOTS:
         engine->hush();
         engine->noteOn(60, 100, 440.0f);
         engine->setPitchBend(8191);
-        engine->noteOn(72, 100, 440.0f);
-        const StereoSignal bent = engine->play(0.5);
+        const StereoSignal bent = engine->strike(72, 0.5);
         QVERIFY(amplitudeDb(bent.left, 261.63, 0.05, 0.5) > -20.0); // sounding note unchanged
         QVERIFY(amplitudeDb(bent.left, 523.25 * std::exp2(1.99976 / 12), 0.05, 0.5) > -20.0);
         QVERIFY(amplitudeDb(bent.left, 523.25, 0.05, 0.5) < -50.0);
         sample(u"c4_441.wav"_qs, 261.63, 2.0, 0.5, WavEncoding::Pcm16, 44100);
         auto other = engineWith("<region> sample=c4_441.wav pitch_keycenter=60 tune=-100");
-        other->noteOn(61, 100, 440.0f);
-        QVERIFY(std::fabs(pitchOf(other->play(0.5)) / 261.63 - 1) < 0.005);
+        QVERIFY(std::fabs(pitchOf(other->strike(61, 0.5)) / 261.63 - 1) < 0.005);
     }
 
     void mappedAndDecodedSamplesPlayAlike() {
@@ -576,8 +568,7 @@ private Q_SLOTS:
                   std::pair{u"f.wav"_qs, WavEncoding::Float32}}) {
                 const QString name = sample(stem + suffix, hz, 1.0, 0.3, encoding);
                 auto engine = engineWith("<region> sample=" + name.toUtf8() + " pitch_keycenter=57");
-                engine->noteOn(57, 90, 440.0f);
-                levels[i] = toDb(rms(engine->play(0.6).left, at(0.05), at(0.6)));
+                levels[i] = toDb(rms(engine->strike(57, 0.6, 90).left, at(0.05), at(0.6)));
                 QVERIFY(levels[i] > -30.0);
                 TMB_VERIFY(std::fabs(levels[0] - levels[i]) < 0.1, name, levels[0] - levels[i]);
                 ++i;
@@ -636,8 +627,7 @@ private Q_SLOTS:
         const int velocities[] = {30, 60, 100};
         for (int i = 0; i < 3; ++i) {
             engine->hush();
-            engine->noteOn(60, velocities[i], 440.0f);
-            const StereoSignal out = engine->play(0.3);
+            const StereoSignal out = engine->strike(60, 0.3, velocities[i]);
             QCOMPARE(engine->activeVoiceCount(), 1);
             for (int j = 0; j < 3; ++j) {
                 const double db = amplitudeDb(out.left, layers[j], 0.05, 0.3);
@@ -648,8 +638,7 @@ private Q_SLOTS:
         // Overlapping regions sound together.
         auto layered = engineWith("<region> sample=a220.wav pitch_keycenter=60\n"
                                   "<region> sample=a330.wav pitch_keycenter=60\n");
-        layered->noteOn(60, 100, 440.0f);
-        const StereoSignal both = layered->play(0.3);
+        const StereoSignal both = layered->strike(60, 0.3);
         QCOMPARE(layered->activeVoiceCount(), 2);
         QVERIFY(amplitudeDb(both.left, 220, 0.05, 0.3) > -20);
         QVERIFY(amplitudeDb(both.left, 330, 0.05, 0.3) > -20);
@@ -658,8 +647,7 @@ private Q_SLOTS:
                                 "<region> sample=a330.wav pitch_keycenter=60 lorand=0.5 hirand=1\n");
         int first = 0, second = 0;
         for (int i = 0; i < 40; ++i) {
-            robin->noteOn(60, 100, 440.0f);
-            const StereoSignal out = robin->play(0.1);
+            const StereoSignal out = robin->strike(60, 0.1);
             QCOMPARE(robin->activeVoiceCount(), 1);
             const bool low = amplitudeDb(out.left, 220, 0.02, 0.1) > -20;
             QVERIFY(low != (amplitudeDb(out.left, 330, 0.02, 0.1) > -20));
@@ -678,8 +666,7 @@ private Q_SLOTS:
         // Level of the 880 Hz release sample just after holding `note` for `seconds`.
         auto releaseAfter = [&](double seconds, int note = 60, const QByteArray& text = {}) {
             auto engine = engineWith(text.isEmpty() ? sfz : text);
-            engine->noteOn(note, 100, 440.0f);
-            engine->play(seconds);
+            engine->strike(note, seconds);
             engine->noteOff(note, 0.5f);
             return amplitudeDb(engine->play(0.2).left, 880.0 * (note == 62 ? std::exp2(2 / 12.0) : 1.0), 0.02,
                                0.2);
@@ -707,8 +694,7 @@ private Q_SLOTS:
                                  "<region> sample=r880.wav pitch_keycenter=60 trigger=release\n"
                                  "<region> sample=p1320.wav on_locc64=100 on_hicc64=127\n"
                                  "<region> sample=p1760.wav on_locc64=0 on_hicc64=10\n");
-        engine->noteOn(60, 100, 440.0f);
-        StereoSignal out = engine->play(0.1);
+        StereoSignal out = engine->strike(60, 0.1);
         // Controller value 64 looks for the window holding 126.
         engine->setSustainPedal(true, 64, 0.5f);
         engine->setSustainPedal(true, 127, 0.5f); // repeated press: nothing new
@@ -763,13 +749,11 @@ private Q_SLOTS:
 
     void reStrikeDampsTheReleasedString() {
         auto engine = engineWith("<region> sample=a220.wav pitch_keycenter=60 ampeg_release=2");
-        engine->noteOn(60, 100, 440.0f);
-        engine->play(0.1);
+        engine->strike(60, 0.1);
         engine->noteOff(60, 0.5f);
         engine->play(0.01);
         QCOMPARE(engine->activeVoiceCount(), 1); // the released string rings on (0.9 s release)
-        engine->noteOn(60, 100, 440.0f);
-        engine->play(0.03);
+        engine->strike(60, 0.03);
         QCOMPARE(engine->activeVoiceCount(), 1); // the old one died within milliseconds
     }
 
@@ -791,16 +775,14 @@ private Q_SLOTS:
         const double present = amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1);
         QCOMPARE(engine->activeVoiceCount(), 128);
         QVERIFY(present > -20);
-        engine->noteOn(50, 100, 440.0f);
-        QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1) < present - 50);
+        QVERIFY(amplitudeDb(engine->strike(50, 0.1).left, 1000, 0.02, 0.1) < present - 50);
         QCOMPARE(engine->activeVoiceCount(), 128);
         // A released voice goes before any held one: the quietest released one.
         engine = filled();
         engine->noteOff(90, 0.5f);
         engine->play(0.05);
         engine->noteOff(20, 0.5f); // released later, so louder than key 90
-        engine->noteOn(50, 100, 440.0f);
-        QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.0, 0.05) > -30);
+        QVERIFY(amplitudeDb(engine->strike(50, 0.1).left, 1000, 0.0, 0.05) > -30);
         engine->noteOn(51, 100, 440.0f); // now key 20 is the only released voice
         QVERIFY(amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1) < present - 50);
         QCOMPARE(engine->activeVoiceCount(), 128);
@@ -811,8 +793,7 @@ private Q_SLOTS:
                                  "<region> sample=short.wav key=72\n");
         engine->setSustainPedal(true, 127, 0.0f);
         engine->noteOn(60, 100, 440.0f);
-        engine->noteOn(72, 100, 440.0f);
-        engine->play(0.02);
+        engine->strike(72, 0.02);
         QCOMPARE(engine->activeVoiceCount(), 2);
         engine->play(0.1);
         QCOMPARE(engine->activeVoiceCount(), 1); // the 50 ms sample has run out
@@ -831,8 +812,7 @@ private Q_SLOTS:
             auto engine = engineWith("<region> sample=short.wav pitch_keycenter=60");
             engine->stringResonance = resonance;
             engine->setSustainPedal(true, 127, 0.0f);
-            engine->noteOn(60, 127, 440.0f);
-            const StereoSignal out = engine->play(0.3);
+            const StereoSignal out = engine->strike(60, 0.3, 127);
             return rms(out.left, at(0.1), at(0.3)) + rms(out.right, at(0.1), at(0.3));
         };
         QCOMPARE(tailAfterShortNote(0.0f), 0.0f);
@@ -937,8 +917,7 @@ private Q_SLOTS:
         auto held = std::make_unique<Piano>();
         QVERIFY(held->loadSfzFile(instrument("<region> sample=low16.wav")));
         held->setSustainPedal(true, 127, 0.0f);
-        held->noteOn(60, 100, 440.0f);
-        held->play(0.01);
+        held->strike(60, 0.01);
         QVERIFY(held->loadSfzFile(three));
         QCOMPARE(held->retiredBankCount(), 1);
         held.reset();
