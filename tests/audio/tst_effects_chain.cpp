@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <random>
 
@@ -20,16 +21,9 @@ using test::StereoSignal;
 namespace {
 
 constexpr float sr = 48000.0f;
+const double lift = 20.0 * std::log10(1.24); // the fixed output lift, in dB
 
-// A chain with every effect dry: no reverb, chorus, delay, drive or compressor.
-void makeDry(DspEffectsChain& chain, float rate = sr) {
-    chain.prepare(rate, 4096);
-    chain.setReverb(0.0f, 0.72f, 0.35f);
-    chain.setChorus(0.0f);
-    chain.setDelay(0.0f, 0.35f, 0.35f);
-    chain.setDriveAndCompressor(0.0f, 0.0f);
-    chain.setStereoWidth(1.0f);
-}
+using Setup = std::function<void(DspEffectsChain&)>;
 
 // Runs `signal` through the chain in 256-frame blocks.
 StereoSignal process(DspEffectsChain& chain, StereoSignal signal, bool sustainDown = false) {
@@ -41,43 +35,57 @@ StereoSignal process(DspEffectsChain& chain, StereoSignal signal, bool sustainDo
     return signal;
 }
 
-StereoSignal sine(double frequency, float amplitude, std::size_t frames, double rate = sr) {
+// A fresh chain with every effect dry (no reverb, chorus, delay, drive or
+// compressor), then `setup`, run over `signal`.
+StereoSignal processDry(const Setup& setup, const StereoSignal& signal, float rate = sr,
+                        bool sustainDown = false) {
+    auto chain = std::make_unique<DspEffectsChain>();
+    chain->prepare(rate, 4096);
+    chain->setReverb(0.0f, 0.72f, 0.35f);
+    chain->setChorus(0.0f);
+    chain->setDelay(0.0f, 0.35f, 0.35f);
+    chain->setDriveAndCompressor(0.0f, 0.0f);
+    chain->setStereoWidth(1.0f);
+    if (setup) setup(*chain);
+    return process(*chain, signal, sustainDown);
+}
+
+Setup eq(float low, float mid, float brightness, float lid) {
+    return [=](DspEffectsChain& c) {
+        c.setEqGains(low, mid, 0, brightness, lid);
+    };
+}
+
+StereoSignal sine(double frequency, float amplitude, std::size_t frames) {
     StereoSignal s;
-    s.sampleRate = rate;
-    for (std::size_t i = 0; i < frames; ++i) {
-        const auto v =
-            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / rate));
-        s.left.push_back(v);
-        s.right.push_back(v);
-    }
+    for (std::size_t i = 0; i < frames; ++i)
+        s.left.push_back(
+            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / sr)));
+    s.right = s.left;
     return s;
 }
 
-StereoSignal impulse(std::size_t frames, float height = 0.5f) {
+StereoSignal impulse(std::size_t frames) {
     StereoSignal s;
     s.left.assign(frames, 0.0f);
-    s.right.assign(frames, 0.0f);
-    s.left[0] = s.right[0] = height;
+    s.left[0] = 0.5f;
+    s.right = s.left;
     return s;
 }
 
-// Gain in dB of the chain at `frequency`, from a quiet sine after it settled.
-double gainDb(DspEffectsChain& chain, double frequency, double rate = sr) {
-    const auto frames = static_cast<std::size_t>(rate * 0.5);
-    const StereoSignal out = process(chain, sine(frequency, 0.1f, frames, rate));
-    return 20.0 * std::log10(test::toneAmplitude(out.left, rate, frequency, frames / 2) / 0.1);
+// Gain in dB of a dry chain with `setup` at `frequency`, from a quiet sine after it settled.
+double gainDb(const Setup& setup, double frequency) {
+    const StereoSignal out = processDry(setup, sine(frequency, 0.1f, 24000));
+    return 20.0 * std::log10(test::toneAmplitude(out.left, sr, frequency, 12000) / 0.1);
 }
 
 // Gain in dB of one filter section at `frequency`.
-double sectionGainDb(const std::function<void(BiquadState&)>& design, double frequency) {
-    BiquadState section;
-    design(section);
-    const std::size_t frames = 24000;
-    std::vector<float> out(frames);
-    for (std::size_t i = 0; i < frames; ++i)
+double sectionGainDb(BiquadState section, double frequency) {
+    std::vector<float> out(24000);
+    for (std::size_t i = 0; i < out.size(); ++i)
         out[i] =
             section.processLeft(static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency * i / sr)));
-    return 20.0 * std::log10(test::toneAmplitude(out, sr, frequency, frames / 2));
+    return 20.0 * std::log10(test::toneAmplitude(out, sr, frequency, out.size() / 2));
 }
 
 // First index where two signals differ by more than `threshold`, or -1.
@@ -86,6 +94,13 @@ long long firstDifference(const std::vector<float>& a, const std::vector<float>&
         if (std::fabs(a[i] - b[i]) > threshold) return static_cast<long long>(i);
     return -1;
 }
+
+#define QVERIFY_NEAR(value, expected, tolerance)                                                             \
+    do {                                                                                                     \
+        const double v_ = (value);                                                                           \
+        QVERIFY2(std::fabs(v_ - (expected)) < (tolerance),                                                   \
+                 qPrintable(QStringLiteral("%1 = %2, expected %3").arg(#value).arg(v_).arg(expected)));      \
+    } while (false)
 
 } // namespace
 
@@ -96,97 +111,51 @@ private Q_SLOTS:
     void filterSectionsMeetTheirDesignPoints() {
         // Shelves reach half their gain at the corner and the full gain far past it;
         // a peak reaches its gain at the centre; a Q 0.707 low-pass is 3 dB down.
-        const auto lowShelf = [](BiquadState& s) {
-            s.setLowShelf(sr, 200.0f, 6.0f);
-        };
-        QVERIFY(std::fabs(sectionGainDb(lowShelf, 200.0) - 3.0) < 0.1);
-        QVERIFY(std::fabs(sectionGainDb(lowShelf, 25.0) - 6.0) < 0.2);
-        QVERIFY(std::fabs(sectionGainDb(lowShelf, 5000.0)) < 0.1);
-
-        const auto peak = [](BiquadState& s) {
-            s.setPeaking(sr, 1000.0f, 0.9f, -9.0f);
-        };
-        QVERIFY(std::fabs(sectionGainDb(peak, 1000.0) + 9.0) < 0.1);
-        QVERIFY(std::fabs(sectionGainDb(peak, 80.0)) < 0.3);
-
-        const auto highShelf = [](BiquadState& s) {
-            s.setHighShelf(sr, 4200.0f, -4.5f);
-        };
-        QVERIFY(std::fabs(sectionGainDb(highShelf, 4200.0) + 2.25) < 0.1);
-        QVERIFY(std::fabs(sectionGainDb(highShelf, 16000.0) + 4.5) < 0.1);
-
-        const auto lowPass = [](BiquadState& s) {
-            s.setLowPass(sr, 2000.0f, 0.70711f);
-        };
-        QVERIFY(std::fabs(sectionGainDb(lowPass, 2000.0) + 3.01) < 0.1);
+        BiquadState lowShelf, peak, highShelf, lowPass, tooLow;
+        lowShelf.setLowShelf(sr, 200.0f, 6.0f);
+        peak.setPeaking(sr, 1000.0f, 0.9f, -9.0f);
+        highShelf.setHighShelf(sr, 4200.0f, -4.5f);
+        lowPass.setLowPass(sr, 2000.0f, 0.70711f);
+        tooLow.setLowPass(sr, 10.0f, 0.70711f); // held at the section's lowest frequency
+        QVERIFY_NEAR(sectionGainDb(lowShelf, 200.0), 3.0, 0.1);
+        QVERIFY_NEAR(sectionGainDb(lowShelf, 25.0), 6.0, 0.2);
+        QVERIFY_NEAR(sectionGainDb(lowShelf, 5000.0), 0.0, 0.1);
+        QVERIFY_NEAR(sectionGainDb(peak, 1000.0), -9.0, 0.1);
+        QVERIFY_NEAR(sectionGainDb(peak, 80.0), 0.0, 0.3);
+        QVERIFY_NEAR(sectionGainDb(highShelf, 4200.0), -2.25, 0.1);
+        QVERIFY_NEAR(sectionGainDb(highShelf, 16000.0), -4.5, 0.1);
+        QVERIFY_NEAR(sectionGainDb(lowPass, 2000.0), -3.01, 0.1);
         QVERIFY(sectionGainDb(lowPass, 8000.0) < -20.0);
-
-        // Frequencies outside a section's range are held at its limits.
-        const auto tooLow = [](BiquadState& s) {
-            s.setLowPass(sr, 10.0f, 0.70711f);
-        };
-        QVERIFY(std::fabs(sectionGainDb(tooLow, 200.0) + 3.01) < 0.1);
+        QVERIFY_NEAR(sectionGainDb(tooLow, 200.0), -3.01, 0.1);
     }
 
-    void quietDrySignalIsTheToneCurveTimesTheLift() {
+    void toneCurveBrightnessAndLid() {
         // Below the shelves and the low-pass the default curve is flat, so what
-        // remains is the fixed output lift of 1.24.
-        DspEffectsChain chain;
-        makeDry(chain);
-        QVERIFY(std::fabs(gainDb(chain, 300.0) - 20.0 * std::log10(1.24)) < 0.02);
-        // The default curve lifts the top by the +0.45 dB shelf and rolls off above
-        // 11.2 kHz.
-        DspEffectsChain again;
-        makeDry(again);
-        QVERIFY(gainDb(again, 16000.0) < 20.0 * std::log10(1.24) - 8.0);
-    }
-
-    void brightnessAndLidShapeTheTone() {
-        const double lift = 20.0 * std::log10(1.24);
+        // remains is the fixed output lift; the default curve rolls off above 11.2 kHz.
+        QVERIFY_NEAR(gainDb({}, 300.0), lift, 0.02);
+        QVERIFY(gainDb({}, 16000.0) < lift - 8.0);
         // Brightness 1, lid 1: the high shelf at +4.5 dB, the low-pass out at 19.3 kHz.
-        DspEffectsChain bright;
-        makeDry(bright);
-        bright.setEqGains(0, 0, 0, 1.0f, 1.0f);
-        QVERIFY(std::fabs(gainDb(bright, 100.0) - lift) < 0.05);
-        QVERIFY(std::fabs(gainDb(bright, 12000.0) - lift - 4.5) < 0.3);
+        QVERIFY_NEAR(gainDb(eq(0, 0, 1.0f, 1.0f), 100.0), lift, 0.05);
+        QVERIFY_NEAR(gainDb(eq(0, 0, 1.0f, 1.0f), 12000.0), lift + 4.5, 0.3);
         // Brightness 0, lid 0: the shelf at -4.5 dB and the low-pass about 3 dB
         // down at 1880 Hz (plus the shelf's share there).
-        DspEffectsChain dark;
-        makeDry(dark);
-        dark.setEqGains(0, 0, 0, 0.0f, 0.0f);
-        QVERIFY(std::fabs(gainDb(dark, 100.0) - lift) < 0.05);
-        QVERIFY(std::fabs(gainDb(dark, 1880.0) - lift + 3.18) < 0.3);
-        QVERIFY(gainDb(dark, 12000.0) - lift < -30.0);
+        QVERIFY_NEAR(gainDb(eq(0, 0, 0.0f, 0.0f), 100.0), lift, 0.05);
+        QVERIFY_NEAR(gainDb(eq(0, 0, 0.0f, 0.0f), 1880.0), lift - 3.18, 0.3);
+        QVERIFY(gainDb(eq(0, 0, 0.0f, 0.0f), 12000.0) - lift < -30.0);
 
         // Each step of brightness opens the top; the bass stays where it is.
         double previous = -1000.0;
         for (float b : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}) {
-            DspEffectsChain chain;
-            makeDry(chain);
-            chain.setEqGains(0, 0, 0, b, 1.0f);
-            const double treble = gainDb(chain, 8000.0);
+            const double treble = gainDb(eq(0, 0, b, 1.0f), 8000.0);
             QVERIFY2(treble > previous + 1.0, qPrintable(QStringLiteral("brightness %1").arg(b)));
             previous = treble;
-            QVERIFY(std::fabs(gainDb(chain, 100.0) - lift) < 0.05);
+            QVERIFY_NEAR(gainDb(eq(0, 0, b, 1.0f), 100.0), lift, 0.05);
         }
         // Closing the lid darkens the sound.
-        DspEffectsChain open;
-        makeDry(open);
-        open.setEqGains(0, 0, 0, 0.55f, 1.0f);
-        DspEffectsChain closed;
-        makeDry(closed);
-        closed.setEqGains(0, 0, 0, 0.55f, 0.1f);
-        QVERIFY(gainDb(closed, 8000.0) < gainDb(open, 8000.0) - 6.0);
-
+        QVERIFY(gainDb(eq(0, 0, 0.55f, 0.1f), 8000.0) < gainDb(eq(0, 0, 0.55f, 1.0f), 8000.0) - 6.0);
         // The explicit gains reach their sections (clamped to +-15 dB).
-        DspEffectsChain bass;
-        makeDry(bass);
-        bass.setEqGains(40.0f, 0, 0, 0.5f, 1.0f);
-        QVERIFY(std::fabs(gainDb(bass, 25.0) - lift - 15.0) < 0.5);
-        DspEffectsChain mid;
-        makeDry(mid);
-        mid.setEqGains(0, -6.0f, 0, 0.5f, 1.0f);
-        QVERIFY(std::fabs(gainDb(mid, 1100.0) - lift + 6.0) < 0.3);
+        QVERIFY_NEAR(gainDb(eq(40.0f, 0, 0.5f, 1.0f), 25.0), lift + 15.0, 0.5);
+        QVERIFY_NEAR(gainDb(eq(0, -6.0f, 0.5f, 1.0f), 1100.0), lift - 6.0, 0.3);
     }
 
     void delayTapsSitExactlyTheDelayTimeBack() {
@@ -198,122 +167,85 @@ private Q_SLOTS:
         // 0.01 s is below the shortest delay and is held at 0.04 s.
         for (const Case& c : {Case{48000.0f, 0.01f, 1920}, Case{48000.0f, 0.35f, 16800},
                               Case{44100.0f, 0.25f, 11025}, Case{96000.0f, 5.0f, 172800}}) {
-            DspEffectsChain dry;
-            makeDry(dry, c.rate);
-            DspEffectsChain echo;
-            makeDry(echo, c.rate);
-            echo.setDelay(0.8f, c.seconds, 0.0f);
             const StereoSignal input = impulse(static_cast<std::size_t>(c.taps) + 4000);
-            const StereoSignal a = process(dry, input);
-            const StereoSignal b = process(echo, input);
+            const StereoSignal a = processDry({}, input, c.rate);
+            const StereoSignal b =
+                processDry([&](DspEffectsChain& e) { e.setDelay(0.8f, c.seconds, 0.0f); }, input, c.rate);
             QCOMPARE(firstDifference(a.left, b.left), c.taps);
             QCOMPARE(firstDifference(a.right, b.right), c.taps);
         }
         // Ping-pong: an impulse on the left echoes left after one delay time, then
         // crosses to the right after two.
-        DspEffectsChain pingPong;
-        makeDry(pingPong);
-        pingPong.setDelay(1.0f, 0.04f, 0.85f);
         StereoSignal input = impulse(6000);
         input.right[0] = 0.0f;
-        const StereoSignal out = process(pingPong, input);
+        const StereoSignal out =
+            processDry([](DspEffectsChain& e) { e.setDelay(1.0f, 0.04f, 0.85f); }, input);
         QVERIFY(test::peak(out.left, 1900, 1950) > 0.05f);
         QVERIFY(test::peak(out.right, 1000, 3800) < 1e-6f);
         QVERIFY(test::peak(out.right, 3820, 3900) > 0.02f);
     }
 
     void reverbLeavesATailThatGrowsWithTheRoom() {
-        const auto tailLength = [](float roomSize, float amount, float* tailRms, bool sustain = false,
-                                   float resonance = 0.0f) {
-            DspEffectsChain chain;
-            makeDry(chain);
-            chain.setReverb(amount, roomSize, resonance);
-            StereoSignal input = sine(440.0, 0.3f, static_cast<std::size_t>(sr * 4.0));
-            std::fill(input.left.begin() + 4800, input.left.end(), 0.0f);
-            std::fill(input.right.begin() + 4800, input.right.end(), 0.0f);
-            const StereoSignal out = process(chain, input, sustain);
-            if (tailRms) *tailRms = test::rms(out.left, 9600, 14400);
-            return test::lastAbove(out.left, 1e-4f);
+        StereoSignal burst = sine(440.0, 0.3f, 4 * 48000);
+        std::fill(burst.left.begin() + 4800, burst.left.end(), 0.0f);
+        burst.right = burst.left;
+        const auto reverb = [&](float roomSize, float amount, bool sustain = false, float resonance = 0.0f) {
+            return processDry([=](DspEffectsChain& e) { e.setReverb(amount, roomSize, resonance); }, burst,
+                              sr, sustain);
         };
-        const long long none = tailLength(0.72f, 0.0f, nullptr);
-        float smallRms = 0.0f;
-        float largeRms = 0.0f;
-        const long long small = tailLength(0.2f, 0.5f, &smallRms);
-        const long long large = tailLength(0.95f, 0.5f, &largeRms);
+        const StereoSignal small = reverb(0.2f, 0.5f);
+        const long long none = test::lastAbove(reverb(0.72f, 0.0f).left, 1e-4f);
+        const long long smallEnd = test::lastAbove(small.left, 1e-4f);
+        const long long largeEnd = test::lastAbove(reverb(0.95f, 0.5f).left, 1e-4f);
         // Dry, the sound stops with the burst (only the filters ring briefly).
         QVERIFY2(none < 4800 + 480, qPrintable(QString::number(none)));
-        QVERIFY(smallRms > 1e-3f);
-        QVERIFY2(small > 4800 + 4800, qPrintable(QString::number(small)));
-        QVERIFY2(large > small + 24000, qPrintable(QStringLiteral("%1 vs %2").arg(large).arg(small)));
+        QVERIFY(test::rms(small.left, 9600, 14400) > 1e-3f);
+        QVERIFY2(smallEnd > 4800 + 4800, qPrintable(QString::number(smallEnd)));
+        QVERIFY2(largeEnd > smallEnd + 24000,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(largeEnd).arg(smallEnd)));
+        // Same mono input, different comb lengths per side.
+        QVERIFY(firstDifference(small.left, small.right) >= 0);
 
         // The held damper pedal adds 0.14 x resonance to the mix: 0.28 -> 0.42.
-        float plain = 0.0f;
-        float pedalled = 0.0f;
-        tailLength(0.72f, 0.28f, &plain, false, 1.0f);
-        tailLength(0.72f, 0.28f, &pedalled, true, 1.0f);
+        const float plain = test::rms(reverb(0.72f, 0.28f, false, 1.0f).left, 9600, 14400);
+        const float pedalled = test::rms(reverb(0.72f, 0.28f, true, 1.0f).left, 9600, 14400);
         QVERIFY2(std::fabs(pedalled / plain - 1.5f) < 0.01f, qPrintable(QString::number(pedalled / plain)));
-    }
-
-    void reverbTailsDifferBetweenTheSides() {
-        DspEffectsChain chain;
-        makeDry(chain);
-        chain.setReverb(0.6f, 0.8f, 0.0f);
-        const StereoSignal out = process(chain, impulse(24000));
-        // Same mono input, different comb lengths per side.
-        QVERIFY(test::rms(out.left, 4800, 24000) > 1e-4f);
-        QVERIFY(firstDifference(out.left, out.right) >= 0);
     }
 
     void widthZeroIsMonoAndWidthWidens() {
         StereoSignal input = sine(330.0, 0.2f, 24000);
-        StereoSignal other = sine(550.0, 0.2f, 24000);
-        input.right = other.left; // different sides
+        input.right = sine(550.0, 0.2f, 24000).left; // different sides
         const auto sideRms = [](const StereoSignal& s) {
             std::vector<float> side(s.left.size());
             for (std::size_t i = 0; i < side.size(); ++i)
                 side[i] = (s.left[i] - s.right[i]) * 0.5f;
             return test::rms(side, 12000);
         };
-
-        DspEffectsChain mono;
-        makeDry(mono);
-        mono.setReverb(0.4f, 0.8f, 0.3f);
-        mono.setStereoWidth(0.0f);
-        const StereoSignal m = process(mono, input);
+        const auto width = [&](float w, float reverb = 0.0f) {
+            return processDry(
+                [=](DspEffectsChain& e) {
+                    e.setReverb(reverb, 0.8f, 0.3f);
+                    e.setStereoWidth(w);
+                },
+                input);
+        };
+        const StereoSignal m = width(0.0f, 0.4f); // with a reverb, whose tails differ per side
         QCOMPARE(firstDifference(m.left, m.right, 0.0f), -1LL);
         QVERIFY(test::rms(m.left, 12000) > 0.05f);
 
-        DspEffectsChain normal;
-        makeDry(normal);
-        DspEffectsChain wide;
-        makeDry(wide);
-        wide.setStereoWidth(1.8f);
-        DspEffectsChain almost;
-        makeDry(almost);
-        almost.setStereoWidth(1.005f);
-        const StereoSignal n = process(normal, input);
-        const StereoSignal w = process(wide, input);
-        const StereoSignal a = process(almost, input);
+        const StereoSignal n = width(1.0f);
+        const StereoSignal w = width(1.8f);
         QVERIFY(std::fabs(sideRms(w) / sideRms(n) - 1.8f) < 0.01f);
-        QCOMPARE(firstDifference(a.left, n.left, 0.0f), -1LL); // 1.005 counts as 1
+        QCOMPARE(firstDifference(width(1.005f).left, n.left, 0.0f), -1LL); // 1.005 counts as 1
         // Widths beyond the range are held at 1.8.
-        DspEffectsChain wider;
-        makeDry(wider);
-        wider.setStereoWidth(7.0f);
-        const StereoSignal x = process(wider, input);
-        QCOMPARE(firstDifference(x.left, w.left, 0.0f), -1LL);
+        QCOMPARE(firstDifference(width(7.0f).left, w.left, 0.0f), -1LL);
     }
 
-    void chorusAddsCopiesAboutTwelveAndSeventeenMillisecondsLate() {
-        DspEffectsChain dry;
-        makeDry(dry);
-        DspEffectsChain chorus;
-        makeDry(chorus);
-        chorus.setChorus(1.0f);
-        const StereoSignal input = impulse(4800);
-        const StereoSignal a = process(dry, input);
-        const StereoSignal b = process(chorus, input);
-        // The dry part is scaled by 1 - 0.35 at once; the copies follow.
+    void chorusDriveAndCompressor() {
+        // Chorus: the dry part is scaled by 1 - 0.35 at once; copies follow about 12
+        // and 17 ms late.
+        const StereoSignal a = processDry({}, impulse(4800));
+        const StereoSignal b = processDry([](DspEffectsChain& e) { e.setChorus(1.0f); }, impulse(4800));
         QVERIFY(std::fabs(b.left[0] / a.left[0] - 0.65f) < 1e-3f);
         std::vector<float> wetL(a.left.size()), wetR(a.left.size());
         for (std::size_t i = 0; i < wetL.size(); ++i) {
@@ -324,38 +256,26 @@ private Q_SLOTS:
         const long long right = test::firstAbove(wetR, 1e-4f);
         QVERIFY2(left >= 576 && left <= 600, qPrintable(QString::number(left)));
         QVERIFY2(right >= 800 && right <= 816, qPrintable(QString::number(right)));
-    }
 
-    void driveAddsOddHarmonics() {
-        DspEffectsChain clean;
-        makeDry(clean);
-        DspEffectsChain driven;
-        makeDry(driven);
-        driven.setDriveAndCompressor(1.0f, 0.0f);
-        const StereoSignal input = sine(500.0, 0.3f, 24000);
-        const StereoSignal a = process(clean, input);
-        const StereoSignal b = process(driven, input);
-        const double thirdClean = test::toneAmplitude(a.left, sr, 1500.0, 12000);
-        const double thirdDriven = test::toneAmplitude(b.left, sr, 1500.0, 12000);
-        QVERIFY(thirdClean < 1e-4);
-        QVERIFY2(thirdDriven > 0.02, qPrintable(QString::number(thirdDriven)));
-    }
+        // Drive adds odd harmonics.
+        const auto thirdHarmonic = [](float drive) {
+            const StereoSignal out = processDry(
+                [=](DspEffectsChain& e) { e.setDriveAndCompressor(drive, 0.0f); }, sine(500.0, 0.3f, 24000));
+            return test::toneAmplitude(out.left, sr, 1500.0, 12000);
+        };
+        QVERIFY(thirdHarmonic(0.0f) < 1e-4);
+        QVERIFY2(thirdHarmonic(1.0f) > 0.02, qPrintable(QString::number(thirdHarmonic(1.0f))));
 
-    void compressorHoldsBackWhatFollowsALoudPeak() {
-        // A loud burst lifts the envelope; the quieter passage after it is held
-        // back while the envelope decays. A quiet signal alone passes unchanged.
+        // A loud burst lifts the compressor's envelope; the quieter passage after it
+        // is held back while the envelope decays. A quiet signal alone passes unchanged.
         const auto passageRms = [](float compressor, bool burst) {
-            DspEffectsChain chain;
-            makeDry(chain);
-            chain.setDriveAndCompressor(0.0f, compressor);
             StereoSignal input = sine(200.0, 0.3f, 24000);
-            if (burst) {
-                for (std::size_t i = 0; i < 4800; ++i) {
-                    input.left[i] *= 10.0f;
-                    input.right[i] *= 10.0f;
-                }
+            for (std::size_t i = 0; burst && i < 4800; ++i) {
+                input.left[i] *= 10.0f;
+                input.right[i] *= 10.0f;
             }
-            const StereoSignal out = process(chain, input);
+            const StereoSignal out =
+                processDry([=](DspEffectsChain& e) { e.setDriveAndCompressor(0.0f, compressor); }, input);
             return test::rms(out.left, 5280, 7680);
         };
         QVERIFY(passageRms(1.0f, true) < 0.7f * passageRms(0.0f, true));
@@ -373,8 +293,7 @@ private Q_SLOTS:
         float previous = 0.0f;
         for (float x = 0.0f; x < 200.0f; x += 0.0005f) {
             const float y = DspEffectsChain::softClip(x);
-            QVERIFY2(y >= previous, qPrintable(QString::number(x)));
-            QVERIFY2(y < 1.0f, qPrintable(QString::number(x)));
+            QVERIFY2(y >= previous && y < 1.0f, qPrintable(QString::number(x)));
             QCOMPARE(DspEffectsChain::softClip(-x), -y);
             previous = y;
         }
@@ -391,9 +310,9 @@ private Q_SLOTS:
             chain.prepare(sr, 4096);
             const StereoSignal out = process(chain, sine(220.0, amplitude, 24000));
             const float peak = std::max(test::peak(out.left, 12000), test::peak(out.right, 12000));
-            QVERIFY2(peak >= previous,
-                     qPrintable(QStringLiteral("level %1: %2 < %3").arg(amplitude).arg(peak).arg(previous)));
-            QVERIFY(peak < 1.0f);
+            QVERIFY2(
+                peak >= previous && peak < 1.0f,
+                qPrintable(QStringLiteral("level %1: %2 after %3").arg(amplitude).arg(peak).arg(previous)));
             previous = peak;
         }
         QVERIFY(previous > 0.99f);
@@ -417,22 +336,30 @@ private Q_SLOTS:
             }
             if (block % 100 == 0) chain.setEqGains(0, 0, 0, knob(random), knob(random));
             chain.processStereoBlock(left.data(), right.data(), 256, block % 3 == 0);
-            for (std::size_t i = 0; i < 256; ++i) {
-                QVERIFY(std::isfinite(left[i]) && std::isfinite(right[i]));
-                QVERIFY(std::fabs(left[i]) < 1.0f && std::fabs(right[i]) < 1.0f);
-            }
+            for (std::size_t i = 0; i < 256; ++i)
+                QVERIFY(std::isfinite(left[i]) && std::isfinite(right[i]) && std::fabs(left[i]) < 1.0f &&
+                        std::fabs(right[i]) < 1.0f);
         }
     }
 
-    void disabledChainLeavesTheSignalAlone() {
+    void disabledChainLeavesTheSignalAloneAndPrepareClearsTheTails() {
         DspEffectsChain chain;
         chain.setEnabled(false);
         const StereoSignal input = sine(1000.0, 2.0f, 4800);
-        const StereoSignal out = process(chain, input);
-        QCOMPARE(firstDifference(out.left, input.left, 0.0f), -1LL);
+        QCOMPARE(firstDifference(process(chain, input).left, input.left, 0.0f), -1LL);
         chain.setEnabled(true);
-        const StereoSignal on = process(chain, input);
-        QVERIFY(firstDifference(on.left, input.left) >= 0);
+        QVERIFY(firstDifference(process(chain, input).left, input.left) >= 0);
+
+        chain.setDelay(1.0f, 0.1f, 0.8f);
+        process(chain, sine(300.0, 0.5f, 9600));
+        chain.prepare(44100.0f, 4096);
+        QCOMPARE(chain.sampleRate(), 44100.0f);
+        StereoSignal silence;
+        silence.left.assign(44100, 0.0f);
+        silence.right = silence.left;
+        QCOMPARE(test::peak(process(chain, silence).left), 0.0f);
+        chain.prepare(100.0f, 4096); // held at 8000 Hz
+        QCOMPARE(chain.sampleRate(), 8000.0f);
     }
 
     void engineAppliesPublishedSettingsFromTheNextBlock() {
@@ -440,9 +367,7 @@ private Q_SLOTS:
         // a pushed record reaches the chain whole, at the start of the next block.
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
-        PianoParameters dry;
-        dry.reverbAmount = 0.0f;
-        dry.compressorAmount = 0.0f;
+        const PianoParameters dry{.reverbAmount = 0.0f, .compressorAmount = 0.0f};
         engine.updatePianoParameters(dry);
         const auto toneLevel = [&engine] {
             engine.triggerTestTone();
@@ -468,21 +393,6 @@ private Q_SLOTS:
         const double before = test::rms(out.left, 2400, 4800);
         const double after = test::rms(out.left, 7200, 9600);
         QVERIFY2(after > before * 1.2, qPrintable(QStringLiteral("%1 %2").arg(before).arg(after)));
-    }
-
-    void prepareClearsTheTails() {
-        DspEffectsChain chain;
-        chain.setDelay(1.0f, 0.1f, 0.8f);
-        process(chain, sine(300.0, 0.5f, 9600));
-        chain.prepare(44100.0f, 4096);
-        QCOMPARE(chain.sampleRate(), 44100.0f);
-        StereoSignal silence;
-        silence.left.assign(44100, 0.0f);
-        silence.right.assign(44100, 0.0f);
-        const StereoSignal out = process(chain, silence);
-        QCOMPARE(test::peak(out.left), 0.0f);
-        chain.prepare(100.0f, 4096); // held at 8000 Hz
-        QCOMPARE(chain.sampleRate(), 8000.0f);
     }
 };
 

@@ -1,0 +1,340 @@
+// The audio thread loaded from another thread as the GUI loads it. One source, two
+// binaries: with the allocation counter (plain build) the rendering thread must
+// allocate nothing; in the ThreadSanitizer build the same runs must show no race.
+// Either way blocks see whole parameter records in order, a push never moves a held
+// pedal, and loud noisy music with every setting changing stays finite.
+
+#include "app/Harmonizer.h"
+#include "audio/AudioEngine.h"
+
+#ifdef TMB_COUNT_ALLOCATIONS
+#include "support/AllocationCounter.h"
+#endif
+
+#include <QFile>
+#include <QTest>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+using namespace tmb;
+
+namespace {
+
+#ifdef TMB_COUNT_ALLOCATIONS
+using AllocationCount = test::AllocationScope;
+#else
+struct AllocationCount { // the sanitizer builds replace the allocator themselves
+    std::size_t count() const { return 0; }
+};
+#endif
+
+#ifdef TMB_SANITIZER_BUILD
+constexpr int seconds = 15; // the sanitized build runs several times slower
+#else
+constexpr int seconds = 60;
+#endif
+
+// Renders `blocks` blocks on a thread of its own (`beforeBlock` picks each block's
+// size, `afterBlock` sees what it wrote) while `gui` runs over and over on this
+// one; returns the allocations the rendering thread made.
+std::size_t renderWhile(AudioEngine& engine, int blocks, const std::function<std::uint32_t(int)>& beforeBlock,
+                        const std::function<void()>& gui,
+                        const std::function<void(const float*, std::uint32_t)>& afterBlock = {}) {
+    std::atomic<bool> rendering{true};
+    std::size_t allocations = 0;
+    std::thread renderer([&] {
+        std::vector<float> out(2 * 4096);
+        // Warm-up outside the count: first-touch work of the C library (for
+        // example the steady clock's vDSO lookup) is not part of the block path.
+        engine.processAudioCallback(out.data(), 256);
+        AllocationCount scope;
+        for (int block = 0; block < blocks; ++block) {
+            const std::uint32_t frames = beforeBlock(block);
+            engine.processAudioCallback(out.data(), frames);
+            if (afterBlock) afterBlock(out.data(), frames);
+        }
+        allocations = scope.count();
+        rendering = false;
+    });
+    while (rendering)
+        gui();
+    renderer.join();
+    return allocations;
+}
+
+// Parameter records whose every field carries the number k, so a block can tell
+// whether it saw one whole record.
+PianoParameters paramsNumbered(int k) {
+    const auto f = static_cast<float>(k);
+    PianoParameters p;
+    p.brightness = p.damperResonance = p.stringResonance = p.keyOffVolume = p.pedalNoiseVolume = f;
+    p.lidPosition = p.reverbAmount = p.reverbRoomSize = p.chorusAmount = p.delayAmount = f;
+    p.delayTime = p.driveAmount = p.compressorAmount = p.stereoWidth = p.tuningHz = f;
+    p.transposeSemitones = p.octaveShift = p.touchCurve = k;
+    p.autoPedalEnabled = k % 2 == 0;
+    p.invertPedalPolarity = k % 3 == 1;
+    // What a stale A/B record would carry: every pedal up.
+    p.sustainPedal = p.sostenutoPedal = p.softPedal = false;
+    p.continuousPedal = 0.0f;
+    return p;
+}
+
+WorkstationState stateNumbered(int k) {
+    WorkstationState s;
+    s.splitKey = s.velocityThreshold = s.arpMode = s.arpOctaves = s.layer2OctaveOffset = s.splitOctaveOffset =
+        k;
+    s.layer2Enabled = s.splitEnabled = s.velocitySwitchEnabled = s.chordMemoryEnabled = k % 2 == 1;
+    return s;
+}
+
+// The record number a block saw, or -1 when its fields disagree.
+int numberOf(const PianoParameters& p) {
+    const auto k = static_cast<int>(p.brightness);
+    const float f = p.brightness;
+    const bool whole =
+        p.damperResonance == f && p.stringResonance == f && p.keyOffVolume == f && p.pedalNoiseVolume == f &&
+        p.lidPosition == f && p.reverbAmount == f && p.reverbRoomSize == f && p.chorusAmount == f &&
+        p.delayAmount == f && p.delayTime == f && p.driveAmount == f && p.compressorAmount == f &&
+        p.stereoWidth == f && p.tuningHz == f && p.transposeSemitones == k && p.octaveShift == k &&
+        p.touchCurve == k && p.autoPedalEnabled == (k % 2 == 0) && p.invertPedalPolarity == (k % 3 == 1);
+    return whole ? k : -1;
+}
+
+int numberOf(const WorkstationState& s) {
+    const int k = s.splitKey;
+    const bool odd = k % 2 == 1;
+    const bool whole = s.velocityThreshold == k && s.arpMode == k && s.arpOctaves == k &&
+                       s.layer2OctaveOffset == k && s.splitOctaveOffset == k && s.layer2Enabled == odd &&
+                       s.splitEnabled == odd && s.velocitySwitchEnabled == odd && s.chordMemoryEnabled == odd;
+    return whole ? k : -1;
+}
+
+PianoParameters randomParameters(std::mt19937& random) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_real_distribution<float> wild(-2.0f, 3.0f); // beyond every range, to test the clamps
+    return {.brightness = unit(random),
+            .damperResonance = unit(random),
+            .lidPosition = unit(random),
+            .reverbAmount = unit(random),
+            .reverbRoomSize = wild(random),
+            .chorusAmount = unit(random),
+            .delayAmount = unit(random),
+            .delayTime = wild(random),
+            .driveAmount = unit(random),
+            .compressorAmount = unit(random),
+            .stereoWidth = wild(random),
+            .sustainPedal = unit(random) > 0.5f};
+}
+
+} // namespace
+
+class RealtimeTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+#ifdef TMB_COUNT_ALLOCATIONS
+    void counterSeesAllocations() {
+        // Guards the guard: an allocation inside a scope must be counted.
+        // The volatile pointer keeps the compiler from eliding the pairs.
+        static void* volatile escape = nullptr;
+        test::AllocationScope scope;
+        escape = new int(3);
+        delete static_cast<int*>(escape);
+        escape = std::malloc(16);
+        std::free(escape);
+        QCOMPARE(scope.count(), std::size_t{2});
+    }
+#endif
+
+    // The test tone, notes through every zone and slot type, harmonizer voices in
+    // every mode, chord memory, the arpeggiator, pedals, wheels, resets and a stream
+    // of parameter pushes, with the meters read, all while blocks render.
+    void dispatchArpeggiatorAndPublicationAllocateNothing() {
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        Harmonizer harmonizer([&engine](const MidiEvent& event, bool) { engine.submitMidiEvent(event); });
+        int round = 0;
+        const std::size_t allocations = renderWhile(
+            engine, 20000,
+            [&engine](int block) -> std::uint32_t {
+                if (block % 500 == 0) engine.triggerTestTone();
+                return block % 7 == 0 ? 4096 : block % 5 == 0 ? 1024 : 128;
+            },
+            [&] {
+                ++round;
+                volatile float meters = engine.channelPeakL(MixerChannelId::Piano) +
+                                        engine.channelPeakR(MixerChannelId::Master) +
+                                        engine.cpuLoadPercent.load();
+                (void)meters;
+                engine.updatePianoParameters({.brightness = static_cast<float>(round % 10) / 10.0f,
+                                              .transposeSemitones = round % 5 - 2,
+                                              .octaveShift = round % 3 - 1,
+                                              .touchCurve = round % 4,
+                                              .autoPedalEnabled = round % 7 == 0});
+                engine.updateWorkstationState({.layer2Enabled = round % 2 == 0,
+                                               .splitEnabled = round % 3 == 0,
+                                               .velocitySwitchEnabled = round % 11 == 0,
+                                               .arpeggiatorEnabled = round % 50 < 25,
+                                               .arpMode = round % 2,
+                                               .arpOctaves = 1 + round % 3,
+                                               .chordMemoryEnabled = round % 4 == 0});
+                engine.setSlotEngineType(round % 3, static_cast<SoundEngineType>(round / 3 % 3));
+
+                const int note = 36 + round % 48;
+                harmonizer.setEnabled(round % 13 != 0);
+                harmonizer.setMode(round / 20 % 5);
+                harmonizer.noteOn(note + 1, 1 + round % 127, round % 2 == 0 ? 0 : 7);
+                for (int channel : {0, 1, 2, 3, 9})
+                    engine.submitMidiEvent(MidiEvent::noteOn(channel, note, 1 + round % 127));
+                engine.submitMidiEvent(MidiEvent::controlChange(0, 64, round % 2 == 0 ? 127 : 0));
+                engine.submitMidiEvent(MidiEvent::controlChange(0, 1, round % 128));
+                engine.submitMidiEvent(MidiEvent::pitchBendEvent(0, (round * 97) % 16384 - 8192));
+                MidiEvent pressure;
+                pressure.status = MidiEvent::ChannelPressure;
+                pressure.data1 = static_cast<std::uint8_t>(round % 128);
+                engine.submitMidiEvent(pressure);
+                std::this_thread::yield();
+                for (int channel : {0, 1, 2, 3, 9})
+                    engine.submitMidiEvent(MidiEvent::noteOff(channel, note));
+                harmonizer.noteOff(note + 1, round % 2 == 0 ? 0 : 7);
+                if (round % 200 == 0) engine.panicAllNotesOff();
+                std::this_thread::yield();
+            });
+        QCOMPARE(allocations, std::size_t{0});
+    }
+
+    void blocksSeeWholeRecordsInOrderAndKeepThePedals() {
+        auto engine = std::make_unique<AudioEngine>();
+        engine->prepareOffline(48000, 64);
+        std::vector<float> out(2 * 64);
+        // The foot holds every pedal and sets the expression pedal (events from a
+        // hardware port); the pushed records carry every pedal up and expression 1.
+        for (auto [controller, value] : {std::pair{64, 127}, {66, 127}, {67, 127}, {11, 64}}) {
+            MidiEvent pedal = MidiEvent::controlChange(0, controller, value);
+            pedal.sourceClient = 20;
+            engine->submitMidiEvent(pedal);
+        }
+        engine->updatePianoParameters(paramsNumbered(0));
+        engine->updateWorkstationState(stateNumbered(0));
+        engine->processAudioCallback(out.data(), 64);
+
+        // The GUI pushes numbered records until the audio thread has rendered enough
+        // blocks to have met many of them mid-write.
+        std::atomic<int> blocks{0};
+        std::atomic<bool> done{false};
+        int pushes = 0;
+        std::thread gui([&] {
+            while (blocks.load() < 3000) {
+                ++pushes;
+                engine->updatePianoParameters(paramsNumbered(pushes));
+                engine->updateWorkstationState(stateNumbered(pushes));
+            }
+            done = true;
+        });
+
+        int lastParams = 0, lastState = 0, torn = 0, backwards = 0, pedalLost = 0;
+        auto check = [&] {
+            engine->processAudioCallback(out.data(), 64);
+            const PianoParameters& live = engine->renderingParameters();
+            const int p = numberOf(live);
+            const int s = numberOf(engine->renderingWorkstationState());
+            if (p < 0 || s < 0) {
+                ++torn;
+                return;
+            }
+            if (p < lastParams || s < lastState) ++backwards;
+            lastParams = p;
+            lastState = s;
+            if (!live.sustainPedal || !live.sostenutoPedal || !live.softPedal ||
+                live.continuousPedal != 1.0f || live.expressionPedal != 64.0f / 127.0f)
+                ++pedalLost;
+        };
+        while (!done.load()) {
+            check();
+            ++blocks;
+        }
+        gui.join();
+        check();
+
+        QCOMPARE(torn, 0);
+        QCOMPARE(backwards, 0);
+        QCOMPARE(pedalLost, 0);
+        // The last record always arrives.
+        QCOMPARE(lastParams, pushes);
+        QCOMPARE(lastState, pushes);
+    }
+
+    void noisyMinuteWithSettingsChangingEveryBlock() {
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        if (!QFile::exists(font)) QSKIP("timgm6mb-soundfont is not installed");
+        AudioEngine engine;
+        // Noise-like patches (seashore, applause, breath) held loud, plus notes and drums.
+        QVERIFY(engine.fluidSynth.selectProgram(0, font, 0, 122));
+        QVERIFY(engine.fluidSynth.selectProgram(1, font, 0, 126));
+        QVERIFY(engine.fluidSynth.selectProgram(2, font, 0, 0));
+        QVERIFY(engine.fluidSynth.selectDrumKit(font, 128, 0));
+        engine.prepareOffline(48000, 256);
+        engine.setChannelVolume(MixerChannelId::Piano, 1.2f);
+        engine.setChannelVolume(MixerChannelId::Master, 1.2f);
+
+        const std::uint64_t blocks = std::uint64_t{seconds} * 48000 / 256;
+        std::atomic<std::uint64_t> blocksDone{0};
+        std::atomic<std::uint64_t> recordsPushed{0};
+        std::size_t badSamples = 0;
+        float loudest = 0.0f;
+        std::mt19937 notes(11);
+        std::mt19937 random(5);
+        std::uint64_t seen = 0;
+        FluidSynthEngine& sf = engine.fluidSynth;
+        const std::size_t allocations = renderWhile(
+            engine, static_cast<int>(blocks),
+            [&](int index) -> std::uint32_t {
+                const auto block = static_cast<std::uint64_t>(index);
+                // Lockstep with the GUI side, so that every block starts with a new
+                // record (the harness waits here; the engine itself never does).
+                while (recordsPushed.load(std::memory_order_acquire) < block)
+                    std::this_thread::yield();
+                if (block == 0) {
+                    sf.noteOn(0, 60, 127);
+                    sf.noteOn(1, 64, 127);
+                }
+                if (block % 8 == 0) sf.noteOn(2, 36 + static_cast<int>(notes() % 60), 127);
+                if (block % 8 == 4) sf.allNotesOff(2);
+                if (block % 5 == 0) sf.drumNoteOn(35 + static_cast<int>(notes() % 20), 127);
+                if (block % 400 == 0) engine.triggerTestTone();
+                return block % 97 == 0 ? 4096 : 256;
+            },
+            // The GUI side: a new whole record for every block the audio thread renders.
+            [&] {
+                const std::uint64_t done = blocksDone.load(std::memory_order_acquire);
+                if (done == seen) {
+                    std::this_thread::yield();
+                    return;
+                }
+                seen = done;
+                engine.updatePianoParameters(randomParameters(random));
+                recordsPushed.store(done, std::memory_order_release);
+            },
+            [&](const float* out, std::uint32_t frames) {
+                for (std::uint32_t i = 0; i < 2 * frames; ++i) {
+                    if (!std::isfinite(out[i])) ++badSamples;
+                    loudest = std::max(loudest, std::fabs(out[i]));
+                }
+                blocksDone.store(blocksDone.load() + 1, std::memory_order_release);
+            });
+        engine.updatePianoParameters(PianoParameters{});
+
+        QCOMPARE(badSamples, std::size_t{0});
+        QVERIFY2(loudest > 0.5f, qPrintable(QString::number(loudest)));
+        QVERIFY(recordsPushed.load() + 1 >= blocks);
+        QCOMPARE(allocations, std::size_t{0});
+    }
+};
+
+QTEST_GUILESS_MAIN(RealtimeTest)
+#include "tst_realtime.moc"
