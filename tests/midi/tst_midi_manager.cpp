@@ -44,6 +44,7 @@ public:
                          listed(30, 0, "Idle Box", "Idle", false)});
     }
     void checkControllerMappings(const MidiEvent& e) override { offered.push_back(e); }
+    void feed(const snd_seq_event_t& ev, std::uint64_t at) { handleAlsaEvent(&ev, at); }
     QStringList log() const {
         QStringList lines;
         for (const QVariant& v : activityLogAsVariantList())
@@ -92,9 +93,7 @@ class MidiManagerTest : public QObject {
 private Q_SLOTS:
     void familyIsTheFirstKeywordRuleThatMatches() {
         struct Row {
-            const char* client;
-            const char* port;
-            const char* family;
+            const char *client, *port, *family;
             bool samson, bluetooth;
         };
         const Row rows[] = {{"SAMSON Graphite 49", "MIDI 1", "Samson Graphite 49", true, false},
@@ -148,9 +147,8 @@ private Q_SLOTS:
             {listed(24, 0, "CH345", "MIDI 1", true), listed(28, 0, "SAMSON", "Graphite 49", true)});
         QCOMPARE(m.primaryControllerName(), QStringLiteral("SAMSON Graphite 49 (Active Profile)"));
         QCOMPARE(m.connectedInputCount(), 2);
-        const QVariantMap first = m.portsAsVariantList().at(0).toMap();
-        QCOMPARE(first.size(), 13);
-        QCOMPARE(first.value("displayName").toString(), QStringLiteral("CH345 \u2014 MIDI 1 [24:0]"));
+        QCOMPARE(m.portsAsVariantList().at(0).toMap().value("displayName").toString(),
+                 QStringLiteral("CH345 \u2014 MIDI 1 [24:0]"));
     }
 
     void startFailsCleanlyWithoutASequencer() {
@@ -171,61 +169,53 @@ private Q_SLOTS:
         m.stop();
     }
 
-    void copyOnASecondPortWithinTwoMillisecondsIsDropped() {
+    void notesDuplicatesAndNoteOffs() {
+        // A copy on the device's second port within 2 ms is dropped.
         ProbedManager m;
-        auto on0 = note(20, 0, true, 60, 90), on1 = note(20, 1, true, 60, 90);
-        m.handleAlsaEvent(&on0, t0);
-        m.handleAlsaEvent(&on1, t0 + 1999); // the device's copy
+        m.feed(note(20, 0, true, 60, 90), t0);
+        m.feed(note(20, 1, true, 60, 90), t0 + 1999); // the device's copy
         QCOMPARE(m.played.size(), 1u);
-        m.handleAlsaEvent(&on1, t0 + 2000); // a second strike
-        m.handleAlsaEvent(&on1, t0 + 2100); // same port again: never a copy
+        m.feed(note(20, 1, true, 60, 90), t0 + 2000); // a second strike
+        m.feed(note(20, 1, true, 60, 90), t0 + 2100); // same port again: never a copy
         QCOMPARE(m.played.size(), 3u);
-        auto cc0 = control(20, 0, SND_SEQ_EVENT_CONTROLLER, 7, 64),
-             cc1 = control(20, 1, SND_SEQ_EVENT_CONTROLLER, 7, 64);
-        m.handleAlsaEvent(&cc0, t0 + 5000);
-        m.handleAlsaEvent(&cc1, t0 + 5500);
+        m.feed(control(20, 0, SND_SEQ_EVENT_CONTROLLER, 7, 64), t0 + 5000);
+        m.feed(control(20, 1, SND_SEQ_EVENT_CONTROLLER, 7, 64), t0 + 5500);
         QCOMPARE(m.played.size(), 4u);
         QCOMPARE(m.played.back().timestampUs, t0 + 5000);
-    }
 
-    void zeroVelocityNoteOnIsANoteOff() {
-        ProbedManager m;
-        auto off = note(20, 0, true, 61, 0, 2), realOff = note(20, 0, false, 61, 64);
-        m.handleAlsaEvent(&off, t0);
-        QCOMPARE(m.played.at(0).status, MidiEvent::NoteOff);
-        QCOMPARE(m.played.at(0).channel, 2);
+        // A note on with velocity 0 is a note off; note ons are offered to the
+        // mappings, note offs are not, and lose their release velocity.
+        m.played.clear();
+        m.offered.clear();
+        m.feed(note(20, 0, true, 61, 0, 2), t0 + 20'000);
+        QVERIFY(m.played.at(0).status == MidiEvent::NoteOff && m.played.at(0).channel == 2);
         QVERIFY(m.log().at(0).endsWith("| Ch 3 | NoteOff: 61 (C#4)  val=0"));
-        QCOMPARE(m.offered.size(), 1u); // note ons are offered to the mappings
-        m.handleAlsaEvent(&realOff, t0 + 10'000);
-        QCOMPARE(m.played.at(1).data2, 0); // release velocity dropped
-        QCOMPARE(m.offered.size(), 1u);    // note offs are not offered
+        QCOMPARE(m.offered.size(), 1u);
+        m.feed(note(20, 0, false, 61, 64), t0 + 30'000);
+        QCOMPARE(m.played.at(1).data2, 0);
+        QCOMPARE(m.offered.size(), 1u);
     }
 
     void activityLogLinesAndLimit() {
         ProbedManager m;
         QSignalSpy activity(&m, &MidiManager::midiActivityReceived);
-        auto c4 = note(20, 0, true, 60, 100);
-        m.handleAlsaEvent(&c4, t0);
+        m.feed(note(20, 0, true, 60, 100), t0);
         static const QRegularExpression line(
             R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Stage Keys MIDI 1 \| Ch 1 \| NoteOn: 60 \(C4\)  val=100$)");
         QVERIFY2(line.match(m.log().at(0)).hasMatch(), qPrintable(m.log().at(0)));
         QCOMPARE(activity.at(0), (QList<QVariant>{m.log().at(0), 1, 60, 100}));
 
-        auto cc = control(31, 2, SND_SEQ_EVENT_CONTROLLER, 64, 127); // an unlisted source
-        auto program = control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5);
-        auto pressure = control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77);
-        for (auto* ev : {&cc, &program, &pressure})
-            m.handleAlsaEvent(ev, t0 + 10'000);
+        m.feed(control(31, 2, SND_SEQ_EVENT_CONTROLLER, 64, 127), t0 + 10'000); // an unlisted source
+        m.feed(control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5), t0 + 10'000);
+        m.feed(control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77), t0 + 10'000);
         QVERIFY(m.log().at(2).endsWith("] 31:2 | Ch 1 | CC 64: 64  val=127"));
         QVERIFY(m.log().at(1).endsWith("| ProgramChange: 5  val=0"));
         QVERIFY(m.log().at(0).endsWith("| Aftertouch: 77  val=0"));
         QCOMPARE(m.played.back().status, MidiEvent::ChannelPressure);
         QCOMPARE(m.offered.size(), 2u); // the note and the CC only
 
-        for (int i = 0; i < 100; ++i) {
-            auto ev = note(20, 0, true, i, 1 + i);
-            m.handleAlsaEvent(&ev, t0 + 100'000 + i * 10'000);
-        }
+        for (int i = 0; i < 100; ++i)
+            m.feed(note(20, 0, true, i, 1 + i), t0 + 100'000 + i * 10'000);
         QCOMPARE(m.log().size(), MidiManager::maxActivityLogLines);
         QVERIFY(m.log().first().endsWith("NoteOn: 99 (D#7)  val=100"));
         QVERIFY(m.log().last().endsWith("NoteOn: 20 (G#0)  val=21"));
@@ -233,50 +223,45 @@ private Q_SLOTS:
         QVERIFY(m.log().isEmpty());
     }
 
-    void controllerPortNotesNeverSound() {
+    void controlSurfacePortsAndFaderTouch() {
+        // Notes from the controller's DAW port never sound; they, the bend and the CC
+        // are offered to the mappings, and only the CC plays.
         ProbedManager m;
-        std::uint64_t t = t0;
-        auto on = note(24, 1, true, 36, 100), off = note(24, 1, false, 36, 0);
-        auto bend = control(24, 1, SND_SEQ_EVENT_PITCHBEND, 0, 1200),
-             cc = control(24, 1, SND_SEQ_EVENT_CONTROLLER, 1, 40);
-        for (auto* ev : {&on, &off, &bend, &cc})
-            m.handleAlsaEvent(ev, t += 10'000);
-        QCOMPARE(m.played.size(), 1u); // only the CC sounds
+        m.feed(note(24, 1, true, 36, 100), t0);
+        m.feed(note(24, 1, false, 36, 0), t0 + 10'000);
+        m.feed(control(24, 1, SND_SEQ_EVENT_PITCHBEND, 0, 1200), t0 + 20'000);
+        m.feed(control(24, 1, SND_SEQ_EVENT_CONTROLLER, 1, 40), t0 + 30'000);
+        QCOMPARE(m.played.size(), 1u);
         QCOMPARE(m.played[0].status, MidiEvent::ControlChange);
-        QCOMPARE(m.offered.size(), 3u); // note on, bend, CC
+        QCOMPARE(m.offered.size(), 3u);
         QCOMPARE(m.offered[1].pitchBend, 1200);
         QCOMPARE(m.log().size(), 3); // the bend is not logged
         QVERIFY(m.log().at(2).contains("Graphite 49 DAW | Ch 1 | NoteOn: 36 (C2)"));
-    }
 
-    void pitchBendSoonAfterFaderTouchMovesTheFader() {
-        ProbedManager m;
-        auto touch = note(24, 0, true, 104, 127), release = note(24, 0, false, 104, 0);
-        auto bend = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, -300);
-        m.handleAlsaEvent(&touch, t0);
-        m.handleAlsaEvent(&bend, t0 + 5'000'000); // touched, however long
-        m.handleAlsaEvent(&release, t0 + 6'000'000);
-        m.handleAlsaEvent(&bend, t0 + 6'400'000);
-        QVERIFY(m.played.empty());
-        QCOMPARE(m.offered.size(), 2u);
-        QVERIFY(m.offered[1].fromControllerPort);
-        QVERIFY(m.log().isEmpty()); // touch notes are neither played nor logged
-
-        m.handleAlsaEvent(&bend, t0 + 6'600'000);
-        QCOMPARE(m.played.at(0).pitchBend, -300);
-        QVERIFY(m.log().at(0).endsWith("| PitchBend: -300  val=0"));
-        auto wild = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, 20000), high = note(20, 0, true, 104, 80);
-        m.handleAlsaEvent(&wild, t0 + 7'000'000);
-        QCOMPARE(m.played.back().pitchBend, 8191);
-        m.handleAlsaEvent(&high, t0 + 8'000'000); // on an ordinary keyboard 104 is a note
-        QCOMPARE(m.played.back().data1, 104);
+        // A bend while a fader is touched, or soon after, moves the fader.
+        ProbedManager f;
+        const auto bend = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, -300);
+        f.feed(note(24, 0, true, 104, 127), t0);
+        f.feed(bend, t0 + 5'000'000); // touched, however long
+        f.feed(note(24, 0, false, 104, 0), t0 + 6'000'000);
+        f.feed(bend, t0 + 6'400'000);
+        QVERIFY(f.played.empty());
+        QCOMPARE(f.offered.size(), 2u);
+        QVERIFY(f.offered[1].fromControllerPort);
+        QVERIFY(f.log().isEmpty()); // touch notes are neither played nor logged
+        f.feed(bend, t0 + 6'600'000);
+        QCOMPARE(f.played.at(0).pitchBend, -300);
+        QVERIFY(f.log().at(0).endsWith("| PitchBend: -300  val=0"));
+        f.feed(control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, 20000), t0 + 7'000'000);
+        QCOMPARE(f.played.back().pitchBend, 8191);
+        f.feed(note(20, 0, true, 104, 80), t0 + 8'000'000); // on an ordinary keyboard 104 is a note
+        QCOMPARE(f.played.back().data1, 104);
     }
 
     void systemExclusiveMasterVolumeAndTransport() {
         ProbedManager m;
         std::vector<unsigned char> volume{0xF0, 0x7F, 0x10, 0x04, 0x01, 0x00, 0x64, 0xF7};
-        auto ev = sysex(volume);
-        m.handleAlsaEvent(&ev, t0);
+        m.feed(sysex(volume), t0);
         QCOMPARE(m.mapped.at(0), std::make_pair(QStringLiteral("mixer.master.volume"), 100.0f / 127.0f));
         QVERIFY(m.log().at(0).endsWith("| Ch 1 | SysEx MasterVol: 100  val=0"));
         for (auto [command, target] : {std::pair{0x01, "transport.stop"},
@@ -285,8 +270,7 @@ private Q_SLOTS:
                                        {0x09, "transport.play"},
                                        {0x06, "transport.record"}}) {
             std::vector<unsigned char> mmc{0xF0, 0x7F, 0x7F, 0x06, static_cast<unsigned char>(command), 0xF7};
-            auto e = sysex(mmc);
-            m.handleAlsaEvent(&e, t0);
+            m.feed(sysex(mmc), t0);
             QCOMPARE(m.mapped.back(), std::make_pair(QString(target), 1.0f));
             QVERIFY(m.log().at(0).endsWith(QStringLiteral("MMC Transport: %1  val=0").arg(command)));
         }
@@ -296,12 +280,11 @@ private Q_SLOTS:
             {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7},       // not real-time
             {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0xF7}, // volume without its MSB
             {0x7F, 0x7F, 0x7F, 0x06, 0x02, 0xF7}};      // no F0
-        for (auto& bytes : unmapped) {
-            auto e = sysex(bytes);
-            m.handleAlsaEvent(&e, t0);
-        }
-        ev.data.ext.ptr = nullptr;
-        m.handleAlsaEvent(&ev, t0);
+        for (auto& bytes : unmapped)
+            m.feed(sysex(bytes), t0);
+        snd_seq_event_t missing = sysex(volume);
+        missing.data.ext.ptr = nullptr;
+        m.feed(missing, t0);
         QCOMPARE(m.mapped.size(), 6u);
         QCOMPARE(m.log().size(), 7);
     }
@@ -317,8 +300,7 @@ private Q_SLOTS:
             {SND_SEQ_EVENT_CLIENT_EXIT, 20, 0, 2}, // the keyboard is unplugged
         };
         for (auto [type, client, port, resets] : cases) {
-            auto ev = announcement(type, client, port);
-            m.handleAlsaEvent(&ev, t0);
+            m.feed(announcement(type, client, port), t0);
             QCOMPARE(m.played.size(), resets);
         }
         QVERIFY(std::all_of(m.played.begin(), m.played.end(),
@@ -332,7 +314,7 @@ private Q_SLOTS:
         QVERIFY(MidiManager::announcementRemovesSource(unsubscribed, {}, 128, 0));
         QVERIFY(!MidiManager::announcementRemovesSource(unsubscribed, {}, 129, 0));
         QVERIFY(!MidiManager::announcementRemovesSource(unsubscribed, {}, 128, 1));
-        m.handleAlsaEvent(&unsubscribed, t0); // not started: no own port
+        m.feed(unsubscribed, t0); // not started: no own port
         QCOMPARE(m.played.size(), 2u);
     }
 };
