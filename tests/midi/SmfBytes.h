@@ -10,8 +10,7 @@
 namespace tmb::test {
 
 inline QByteArray varLen(std::uint32_t value) {
-    QByteArray out;
-    out.prepend(static_cast<char>(value & 0x7F));
+    QByteArray out(1, static_cast<char>(value & 0x7F));
     while ((value >>= 7) != 0)
         out.prepend(static_cast<char>((value & 0x7F) | 0x80));
     return out;
@@ -29,16 +28,15 @@ inline QByteArray be32(std::uint32_t v) {
 }
 
 inline QByteArray header(int format, int tracks, int division) {
-    return QByteArray("MThd") + be32(6) +
-           bytes({format >> 8, format & 0xFF, tracks >> 8, tracks & 0xFF, (division >> 8) & 0xFF,
+    return "MThd" + be32(6) +
+           bytes({format >> 8, format & 0xFF, tracks >> 8, tracks & 0xFF, division >> 8 & 0xFF,
                   division & 0xFF});
 }
 
 // A chunk with its true length, or with `declaredLength` when given.
 inline QByteArray chunk(const char* id, const QByteArray& body, std::int64_t declaredLength = -1) {
-    const auto length = declaredLength < 0 ? static_cast<std::uint32_t>(body.size())
-                                           : static_cast<std::uint32_t>(declaredLength);
-    return QByteArray(id, 4) + be32(length) + body;
+    return QByteArray(id, 4) +
+           be32(static_cast<std::uint32_t>(declaredLength < 0 ? body.size() : declaredLength)) + body;
 }
 
 inline QByteArray track(const QByteArray& events, std::int64_t declaredLength = -1) {
@@ -49,17 +47,13 @@ inline QByteArray endOfTrack(std::uint32_t delta = 0) {
     return varLen(delta) + bytes({0xFF, 0x2F, 0x00});
 }
 
-inline QByteArray tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter) {
-    return varLen(delta) +
-           bytes({0xFF, 0x51, 0x03, int(microsecondsPerQuarter >> 16) & 0xFF,
-                  int(microsecondsPerQuarter >> 8) & 0xFF, int(microsecondsPerQuarter) & 0xFF});
+inline QByteArray tempo(std::uint32_t delta, std::uint32_t usPerQuarter) {
+    return varLen(delta) + bytes({0xFF, 0x51, 0x03}) + be32(usPerQuarter).mid(1);
 }
 
 // A channel event with its status byte (statusByte includes the channel).
 inline QByteArray midiMessage(std::uint32_t delta, int statusByte, int data1, int data2 = -1) {
-    QByteArray out = varLen(delta) + bytes({statusByte, data1});
-    if (data2 >= 0) out.append(static_cast<char>(data2));
-    return out;
+    return varLen(delta) + (data2 < 0 ? bytes({statusByte, data1}) : bytes({statusByte, data1, data2}));
 }
 
 } // namespace tmb::test
