@@ -33,10 +33,13 @@ struct AllocationCount { // the sanitizer builds replace the allocator themselve
 };
 #endif
 
+// The sanitized builds run several times slower; there the runs look for races only.
 #ifdef TMB_SANITIZER_BUILD
-constexpr int seconds = 15; // the sanitized build runs several times slower
+constexpr int seconds = 15;
+constexpr int dispatchBlocks = 2000;
 #else
 constexpr int seconds = 60;
+constexpr int dispatchBlocks = 20000;
 #endif
 
 // Renders `blocks` blocks on a thread of its own (`beforeBlock` picks each block's
@@ -160,7 +163,7 @@ private Q_SLOTS:
         Harmonizer harmonizer([&engine](const MidiEvent& event, bool) { engine.submitMidiEvent(event); });
         int round = 0;
         const std::size_t allocations = renderWhile(
-            engine, 20000,
+            engine, dispatchBlocks,
             [&engine](int block) -> std::uint32_t {
                 if (block % 500 == 0) engine.triggerTestTone();
                 return block % 7 == 0 ? 4096 : block % 5 == 0 ? 1024 : 128;
