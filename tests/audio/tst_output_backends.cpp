@@ -71,7 +71,9 @@ private Q_SLOTS:
         const double c = toneAmplitude(captured.left, sr, 261.63, from, to);
         const double e = toneAmplitude(captured.left, sr, 329.63, from, to);
         const double g = toneAmplitude(captured.left, sr, 392.00, from, to);
-        QVERIFY2(c > 0.05 && e > 0.04 && g > 0.035,
+        // Floors well below the levels heard on a quiet machine (about 0.07 each): a
+        // loaded machine can drop a few milliseconds of the capture.
+        QVERIFY2(c > 0.03 && e > 0.025 && g > 0.02,
                  qPrintable(QStringLiteral("%1 %2 %3").arg(c).arg(e).arg(g)));
         QVERIFY(toneAmplitude(captured.left, sr, 300.0, from, to) < c / 20);
         // Gone by about 1.2 s after it began (0.9 s of tone plus latency).
