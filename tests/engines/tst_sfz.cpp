@@ -244,11 +244,14 @@ private:
         return name;
     }
 
+    // Writes the bytes as a file and returns its path.
+    QString file(const QString& name, const QByteArray& bytes) {
+        if (!writeTestFile(path(name), bytes)) qFatal("cannot write %s", qPrintable(name));
+        return path(name);
+    }
     // Writes the SFZ text as a new instrument file.
     QString instrument(const QByteArray& sfz) {
-        const QString file = path(QStringLiteral("instrument%1.sfz").arg(++m_instruments));
-        if (!writeTestFile(file, sfz)) qFatal("cannot write %s", qPrintable(file));
-        return file;
+        return file(QStringLiteral("instrument%1.sfz").arg(++m_instruments), sfz);
     }
 
     // A fresh engine playing the SFZ text.
@@ -365,9 +368,8 @@ private Q_SLOTS:
         )"_qs);
         QCOMPARE(regions.size(), std::size_t{2});
         QCOMPARE(regions[0].samplePath, u"a.wav"_qs);
-        QCOMPARE(regions[0].region.lokey, 60);
-        QCOMPARE(regions[0].region.hikey, 60);
-        QCOMPARE(regions[1].region.volume, -1.0f);
+        QCOMPARE(std::tuple(regions[0].region.lokey, regions[0].region.hikey, regions[1].region.volume),
+                 std::tuple(60, 60, -1.0f));
     }
 
     void hostileNumbersStayBounded() {
@@ -444,9 +446,8 @@ private Q_SLOTS:
         // within the headroom.
         const QByteArray hostileFloats =
             le32(0x7FC00000) + le32(0x7F800000) + le32(0xFF800000) + le32(0x7F7FFFFF) + le32(0x3F000000);
-        QVERIFY(writeTestFile(path(u"nan.wav"_qs),
-                              riff(chunk("fmt ", fmt(3, 1, 48000, 32)) + chunk("data", hostileFloats))));
-        const auto nan = readSfzSampleFile(path(u"nan.wav"_qs));
+        const auto nan = readSfzSampleFile(
+            file(u"nan.wav"_qs, riff(chunk("fmt ", fmt(3, 1, 48000, 32)) + chunk("data", hostileFloats))));
         QVERIFY(nan);
         QCOMPARE(nan->pcmFloat, (std::vector<float>{0.0f, 0.0f, 0.0f, 8.0f, 0.5f}));
         // Six channels decode to the first two.
@@ -464,29 +465,27 @@ private Q_SLOTS:
     void brokenSampleFilesAreNotUsed() {
         const QByteArray good =
             riff(chunk("fmt ", fmt(1, 1, 48000, 16)) + chunk("data", pcm16Frames(400, 1)));
-        QVERIFY(writeTestFile(path(u"fortythree.wav"_qs), good.left(43)));
-        QVERIFY(writeTestFile(path(u"text.wav"_qs), QByteArray(500, 'x')));
-        QVERIFY(writeTestFile(path(u"riffonly.wav"_qs), riff(chunk("junk", QByteArray(40, 'j')))));
-        for (const QString& name :
-             {u"fortythree.wav"_qs, u"text.wav"_qs, u"riffonly.wav"_qs, u"missing.wav"_qs})
-            QVERIFY2(!readSfzSampleFile(path(name)), qPrintable(name));
-        // A data length that wraps past the end: never in place; libsndfile may
-        // recover the two frames that are really there.
-        QVERIFY(writeTestFile(path(u"wrapping.wav"_qs),
-                              riff(chunk("fmt ", fmt(1, 1, 48000, 16)) + chunk("data", "abcd", 0xFFFFFFFF))));
-        const auto wrapping = readSfzSampleFile(path(u"wrapping.wav"_qs));
-        QVERIFY(!wrapping || (wrapping->pcm16 == nullptr && wrapping->frames <= 2));
         // Chunk sizes that send libsndfile's own parser far past the end of the bytes.
         const QByteArray farSeek = QByteArray::fromHex("52494646b000000057415645") + "LIST" +
                                    QByteArray::fromHex("0300ffffffffffffffffffffffffffff");
         SfzSampleData decoded;
         QVERIFY(!decodeSfzSample(reinterpret_cast<const std::uint8_t*>(farSeek.constData()),
                                  quint64(farSeek.size()), &decoded));
-        QVERIFY(writeTestFile(path(u"farseek.wav"_qs), farSeek + QByteArray(40, '\xff')));
-        QVERIFY(!readSfzSampleFile(path(u"farseek.wav"_qs)));
-        // A truncated file is not played in place; what libsndfile recovers may play.
-        QVERIFY(writeTestFile(path(u"truncated.wav"_qs), good.left(good.size() / 2)));
-        const auto truncated = readSfzSampleFile(path(u"truncated.wav"_qs));
+        const std::pair<QString, QByteArray> refused[] = {
+            {u"fortythree.wav"_qs, good.left(43)},
+            {u"text.wav"_qs, QByteArray(500, 'x')},
+            {u"riffonly.wav"_qs, riff(chunk("junk", QByteArray(40, 'j')))},
+            {u"farseek.wav"_qs, farSeek + QByteArray(40, '\xff')}};
+        for (const auto& [name, bytes] : refused)
+            QVERIFY2(!readSfzSampleFile(file(name, bytes)), qPrintable(name));
+        QVERIFY(!readSfzSampleFile(path(u"missing.wav"_qs)));
+        // A data length that wraps past the end is never played in place (libsndfile may
+        // recover the two frames really there), nor is a truncated file.
+        const auto wrapping =
+            readSfzSampleFile(file(u"wrapping.wav"_qs, riff(chunk("fmt ", fmt(1, 1, 48000, 16)) +
+                                                            chunk("data", "abcd", 0xFFFFFFFF))));
+        QVERIFY(!wrapping || (wrapping->pcm16 == nullptr && wrapping->frames <= 2));
+        const auto truncated = readSfzSampleFile(file(u"truncated.wav"_qs, good.left(good.size() / 2)));
         QVERIFY(!truncated || (truncated->pcm16 == nullptr && truncated->frames < 400));
         // A directory or a FIFO is refused without blocking.
         QVERIFY(!readSfzSampleFile(m_dir.path()));
@@ -495,26 +494,25 @@ private Q_SLOTS:
     }
 
     void loadReportsItsMessagesAndKeepsThePreviousInstrument() {
-        QVERIFY(writeTestFile(path(u"good.sfz"_qs), "<region> sample=c4.wav key=60\n"
-                                                    "<region> sample=missing.wav key=61\n"
-                                                    "<region> sample=c4.wav key=62\n"));
-        QVERIFY(writeTestFile(path(u"nothing.sfz"_qs), "<region> sample=missing.wav\n<region> key=60\n"));
+        const QString good =
+            file(u"good.sfz"_qs, "<region> sample=c4.wav key=60\n<region> sample=missing.wav key=61\n"
+                                 "<region> sample=c4.wav key=62\n");
+        const QString nothing = file(u"nothing.sfz"_qs, "<region> sample=missing.wav\n<region> key=60\n");
         SfzPianoEngine engine;
         QString error;
         QVERIFY(!engine.loadSfzFile(path(u"absent.sfz"_qs), &error));
         QCOMPARE(error, u"Cannot open SFZ file: "_qs + path(u"absent.sfz"_qs));
         QVERIFY(!engine.loadSfzFile(m_dir.path(), &error));
         QCOMPARE(error, u"Cannot open SFZ file: "_qs + m_dir.path());
-        QVERIFY(engine.loadSfzFile(path(u"good.sfz"_qs), &error));
+        QVERIFY(engine.loadSfzFile(good, &error));
         QCOMPARE(engine.loadedRegionCount(), 2); // the missing sample drops only its region
-        const QString good = QFileInfo(path(u"good.sfz"_qs)).absoluteFilePath();
-        QCOMPARE(engine.currentSfzPath(), good);
+        QCOMPARE(engine.currentSfzPath(), QFileInfo(good).absoluteFilePath());
         error.clear();
-        QVERIFY(!engine.loadSfzFile(path(u"nothing.sfz"_qs), &error));
-        QCOMPARE(error, u"No valid playable regions found in "_qs + path(u"nothing.sfz"_qs));
-        QVERIFY(!engine.loadSfzFile(path(u"nothing.sfz"_qs))); // no error string wanted
+        QVERIFY(!engine.loadSfzFile(nothing, &error));
+        QCOMPARE(error, u"No valid playable regions found in "_qs + nothing);
+        QVERIFY(!engine.loadSfzFile(nothing)); // no error string wanted
         QCOMPARE(engine.loadedRegionCount(), 2);
-        QCOMPARE(engine.currentSfzPath(), good);
+        QCOMPARE(engine.currentSfzPath(), QFileInfo(good).absoluteFilePath());
     }
 
     void bankSharesSamplesAndCountsMappedBytes() {
@@ -804,8 +802,7 @@ private Q_SLOTS:
         // instrument; the published voice count is the piano's.
         AudioEngine audio;
         audio.prepareOffline(48000, 256);
-        QVERIFY(writeTestFile(path(u"engine.sfz"_qs), "<region> sample=c4.wav pitch_keycenter=60"));
-        QVERIFY(audio.sfzPiano.loadSfzFile(path(u"engine.sfz"_qs)));
+        QVERIFY(audio.sfzPiano.loadSfzFile(instrument("<region> sample=c4.wav pitch_keycenter=60")));
         const auto send = [&](const MidiEvent& event, double seconds) {
             return renderBlocks(audio, at(seconds), 256, [&](std::uint64_t frame) {
                 if (frame == 0) audio.submitMidiEvent(event);
