@@ -1,42 +1,17 @@
 // The controller's start-up, view mode, status banner, meter pacing and the report
 // of an audio backend that dies while playing.
 
+#include "AppTestWorld.h"
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <atomic>
-#include <thread>
-
 using namespace tmb;
 
 namespace {
-
-// Renders blocks in real time on a thread of its own, as a backend would, so the
-// controller's meters see the engine running without any device.
-class FakeBackend {
-public:
-    explicit FakeBackend(AudioEngine& engine)
-        : m_thread([this, &engine] {
-            std::vector<float> out(512);
-            while (m_running) {
-                engine.processAudioCallback(out.data(), 256);
-                std::this_thread::sleep_for(std::chrono::microseconds(5333));
-            }
-        }) {}
-    ~FakeBackend() {
-        m_running = false;
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_running{true};
-    std::thread m_thread;
-};
 
 const QString noMidi = QStringLiteral("No Hardware MIDI Connected (On-Screen & Computer Keys Active)");
 
@@ -89,7 +64,8 @@ private Q_SLOTS:
         controller.initialize();
         AudioEngine& engine = controller.audioEngine();
         engine.prepareOffline(48000, 256);
-        FakeBackend backend(engine);
+        // Blocks in real time, as a backend renders them, without any device.
+        test::BackendThread backend(engine, std::chrono::microseconds(5333), false);
 
         QSignalSpy meters(&controller, &WorkstationController::metersUpdated);
         QTest::qWait(3000);

@@ -3,7 +3,7 @@
 // the SoundFont engine receives them, the balance presets, and the reset of
 // performance modifiers with the view change that calls it.
 
-#include "PresetWorld.h"
+#include "AppTestWorld.h"
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
 #include "support/OfflineRender.h"
@@ -18,6 +18,7 @@
 
 using namespace tmb;
 using namespace tmb::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -37,11 +38,9 @@ public:
             engine().setSlotEngineType(slot, SoundEngineType::Synth);
             engine().synths[static_cast<std::size_t>(slot)].setVoiceModel(3);
         }
-        c().setReverbAmount(0.0f);
-        c().setDelayAmount(0.0f);
-        c().setChorusAmount(0.0f);
-        c().setDriveAmount(0.0f);
-        c().setCompressorAmount(0.0f);
+        for (const char* effect :
+             {"reverbAmount", "delayAmount", "chorusAmount", "driveAmount", "compressorAmount"})
+            c().setProperty(effect, 0.0f);
         c().setSplitEnabled(true);
         render(0.05);
     }
@@ -94,7 +93,7 @@ class MixerControlsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
-    void channelOperationsForwardToTheEngineAndAnnounce() {
+    void channelOperationsClampForwardAndAnnounce() {
         Rig rig;
         WorkstationController& c = rig.c();
         QSignalSpy meters(&c, &WorkstationController::metersUpdated);
@@ -103,6 +102,33 @@ private Q_SLOTS:
             return QStringLiteral("%1/%2").arg(meters.count()).arg(arranger.count());
         };
 
+        // The named channel properties: the generic setter lets a channel go to 1.2,
+        // the named ones stop at 1.
+        const std::tuple<const char*, const char*, int> named[] = {{"pianoVolume", "pianoMuted", 0},
+                                                                   {"layer2Volume", "layer2Muted", 1},
+                                                                   {"splitBassVolume", "splitBassMuted", 2},
+                                                                   {"beatsVolume", "beatsMuted", 3},
+                                                                   {"micVolume", "micMuted", 5},
+                                                                   {"masterVolume", nullptr, 6}};
+        for (const auto& [volume, muted, channel] : named) {
+            meters.clear();
+            arranger.clear();
+            QVERIFY(c.setProperty(volume, 1.5f));
+            QCOMPARE(c.channelVolume(channel), 1.0f);
+            QVERIFY(c.setProperty(volume, -0.5f));
+            QCOMPARE(c.property(volume).toFloat(), 0.0f);
+            QVERIFY(c.setProperty(volume, 0.3f));
+            QCOMPARE(c.channelVolume(channel), 0.3f);
+            QVERIFY2(counts() == QStringLiteral("3/3"), volume);
+            if (!muted) continue;
+            QVERIFY(c.setProperty(muted, true));
+            QVERIFY(c.isChannelMuted(channel) && c.property(muted).toBool());
+            QCOMPARE(arranger.count(), 4);
+            c.setProperty(muted, false);
+        }
+
+        meters.clear();
+        arranger.clear();
         c.setChannelVolume(4, 0.4f);
         QCOMPARE(rig.engine().channelVolume(MixerChannelId::Lv2Bus), 0.4f);
         QCOMPARE(c.channelVolume(4), 0.4f);
@@ -111,8 +137,7 @@ private Q_SLOTS:
         QCOMPARE(c.channelPan(2), -0.5f);
         QCOMPARE(counts(), QStringLiteral("2/1"));
         c.setChannelMuted(3, true);
-        QVERIFY(c.isChannelMuted(3));
-        QVERIFY(rig.engine().isChannelMuted(MixerChannelId::Beats));
+        QVERIFY(c.isChannelMuted(3) && rig.engine().isChannelMuted(MixerChannelId::Beats));
         QCOMPARE(counts(), QStringLiteral("3/2"));
         c.setChannelSoloed(1, true);
         QVERIFY(c.isChannelSoloed(1));
@@ -135,48 +160,6 @@ private Q_SLOTS:
         QCOMPARE(c.channelPan(0), 0.0f);
     }
 
-    void namedChannelPropertiesClampAndForward_data() {
-        QTest::addColumn<QString>("volume");
-        QTest::addColumn<QString>("muted");
-        QTest::addColumn<int>("channel");
-        QTest::newRow("piano") << "pianoVolume"
-                               << "pianoMuted" << 0;
-        QTest::newRow("layer2") << "layer2Volume"
-                                << "layer2Muted" << 1;
-        QTest::newRow("splitBass") << "splitBassVolume"
-                                   << "splitBassMuted" << 2;
-        QTest::newRow("beats") << "beatsVolume"
-                               << "beatsMuted" << 3;
-        QTest::newRow("mic") << "micVolume"
-                             << "micMuted" << 5;
-        QTest::newRow("master") << "masterVolume"
-                                << "" << 6;
-    }
-    void namedChannelPropertiesClampAndForward() {
-        QFETCH(QString, volume);
-        QFETCH(QString, muted);
-        QFETCH(int, channel);
-        Rig rig;
-        WorkstationController& c = rig.c();
-        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
-        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
-        const QByteArray volumeName = volume.toLatin1();
-        // The generic setter lets a channel go to 1.2; the named one stops at 1.
-        QVERIFY(c.setProperty(volumeName, 1.5f));
-        QCOMPARE(c.channelVolume(channel), 1.0f);
-        QVERIFY(c.setProperty(volumeName, -0.5f));
-        QCOMPARE(c.property(volumeName).toFloat(), 0.0f);
-        QVERIFY(c.setProperty(volumeName, 0.3f));
-        QCOMPARE(c.channelVolume(channel), 0.3f);
-        QCOMPARE(meters.count(), 3);
-        QCOMPARE(arranger.count(), 3);
-        if (muted.isEmpty()) return;
-        QVERIFY(c.setProperty(muted.toLatin1(), true));
-        QVERIFY(c.isChannelMuted(channel));
-        QVERIFY(c.property(muted.toLatin1()).toBool());
-        QCOMPARE(arranger.count(), 4);
-    }
-
     // The strips' volume, mute, pan, solo and the master volume as heard in the output.
     void mixerArithmeticOnRenderedBlocks() {
         Rig rig;
@@ -191,6 +174,15 @@ private Q_SLOTS:
         QVERIFY(outputPeak < 0.9f);
         QVERIFY(near(measure(rig).mainLeft, full.mainLeft, 0.005));
         QVERIFY(near(full.mainLeft, full.mainRight));
+        // The main key held for 0.2 s, for the strip's meter.
+        auto strike = [&] {
+            c.noteOn(mainKey, 70);
+            rig.render(0.2);
+        };
+        auto lift = [&] {
+            c.noteOff(mainKey);
+            rig.render(1.5);
+        };
 
         c.setPianoVolume(0.5f);
         Levels l = measure(rig);
@@ -198,35 +190,30 @@ private Q_SLOTS:
                  qPrintable(QString::number(l.mainLeft / full.mainLeft)));
         QVERIFY(near(l.splitLeft, full.splitLeft));
         // The channel meter reads the strip after its volume.
-        c.noteOn(mainKey, 70);
-        rig.render(0.2);
+        strike();
         const float meterHalf = c.channelPeakL(0);
         c.setPianoVolume(1.0f);
         rig.render(0.01);
         QVERIFY(near(meterHalf, c.channelPeakL(0) * 0.5f, 0.05));
-        c.noteOff(mainKey);
+        lift();
 
         c.setPianoMuted(true);
         l = measure(rig);
         QVERIFY(l.mainLeft < full.mainLeft * 0.001);
         QVERIFY(near(l.splitLeft, full.splitLeft));
         // A muted strip's meter still shows what it would play.
-        c.noteOn(mainKey, 70);
-        rig.render(0.2);
+        strike();
         QVERIFY(c.channelPeakL(0) > 0.01f);
-        c.noteOff(mainKey);
-        rig.render(1.5);
+        lift();
         c.setPianoMuted(false);
 
         c.setChannelPan(0, -1.0f);
         l = measure(rig);
         QVERIFY(near(l.mainLeft, full.mainLeft));
         QVERIFY(l.mainRight < full.mainRight * 0.001);
-        c.noteOn(mainKey, 70);
-        rig.render(0.2);
+        strike();
         QCOMPARE(c.channelPeakR(0), 0.0f);
-        c.noteOff(mainKey);
-        rig.render(1.5);
+        lift();
         c.setChannelPan(0, 0.0f);
 
         c.setChannelSoloed(2, true);
@@ -300,6 +287,7 @@ private Q_SLOTS:
         Rig rig(true);
         WorkstationController& c = rig.c();
         AudioEngine& engine = rig.engine();
+        ArrangerState& band = c.arrangerState();
         const QString font = rig.world.soundFonts() + QStringLiteral("/FluidR3_GM.sf2");
         // Organs on the band's channels hold their notes until released.
         for (int channel : {3, 4, 5, 6})
@@ -309,9 +297,9 @@ private Q_SLOTS:
             return engine.fluidSynth.activeVoiceCount();
         };
         auto sound = [&](ArrangerState::Part part, int note) {
-            engine.submitMidiEvent(MidiEvent::noteOn(c.arrangerState().parts[part].channel, note, 100));
-            c.arrangerState().parts[part].soundingNotes.append(note);
-            c.arrangerState().parts[part].remainingSteps = 4;
+            engine.submitMidiEvent(MidiEvent::noteOn(band.parts[part].channel, note, 100));
+            band.parts[part].soundingNotes.append(note);
+            band.parts[part].remainingSteps = 4;
         };
         // A note nobody lists keeps playing throughout.
         engine.submitMidiEvent(MidiEvent::noteOn(4, 70, 100));
@@ -322,115 +310,95 @@ private Q_SLOTS:
         sound(ArrangerState::Bass, 43);
         QVERIFY(voicesAfter(0.2) > unlisted);
         c.setStyleBassVolume(0.005f);
-        QVERIFY(c.arrangerState().parts[ArrangerState::Bass].soundingNotes.isEmpty());
-        QCOMPARE(c.arrangerState().parts[ArrangerState::Bass].remainingSteps, 0);
+        QVERIFY(band.parts[ArrangerState::Bass].soundingNotes.isEmpty());
+        QCOMPARE(band.parts[ArrangerState::Bass].remainingSteps, 0);
         QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
 
         sound(ArrangerState::Rhythm, 60);
         sound(ArrangerState::Harmony, 64);
         sound(ArrangerState::Lead, 72);
         c.setStyleChordVolume(0.0f);
-        QVERIFY(c.arrangerState().parts[ArrangerState::Rhythm].soundingNotes.isEmpty());
-        QVERIFY(c.arrangerState().parts[ArrangerState::Harmony].soundingNotes.isEmpty());
-        QCOMPARE(c.arrangerState().parts[ArrangerState::Lead].soundingNotes, QList<int>{72});
+        QVERIFY(band.parts[ArrangerState::Rhythm].soundingNotes.isEmpty());
+        QVERIFY(band.parts[ArrangerState::Harmony].soundingNotes.isEmpty());
+        QCOMPARE(band.parts[ArrangerState::Lead].soundingNotes, QList<int>{72});
 
         // The whole band at 0: every part and the hymn demo let go at once.
         sound(ArrangerState::Bass, 41);
         c.hymnPlayback().harmonyNotes = {55};
         engine.submitMidiEvent(MidiEvent::noteOn(0, 55, 100));
         c.setStyleVolume(0.0f);
-        for (const StyleBandPart& part : c.arrangerState().parts) {
-            QVERIFY(part.soundingNotes.isEmpty());
-            QCOMPARE(part.remainingSteps, 0);
-        }
+        for (const StyleBandPart& part : band.parts)
+            QVERIFY(part.soundingNotes.isEmpty() && part.remainingSteps == 0);
         QVERIFY(c.hymnPlayback().harmonyNotes.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
     }
 
     // ------------------------------------------------------------ balance presets
 
-    void balancePresetsSetTheirValuesAndBanner_data() {
-        QTest::addColumn<int>("index");
-        // piano, layer2, split, beats, style, lead, chord, bass, mic, master; -1 = untouched
-        QTest::addColumn<QList<double>>("values");
-        QTest::addColumn<bool>("styleMuted");
-        QTest::addColumn<QString>("banner");
-        QTest::newRow("0") << 0 << QList<double>{0.88, 0.72, 0.84, 0.78, 0.85, 0.85, 0.85, 0.90, 0.85, 0.92}
-                           << false
-                           << "MIX PRESET: Balanced Full Stage (Piano 88% • Beats 78% • Style Band 85%)";
-        QTest::newRow("1") << 1 << QList<double>{1.00, 0.55, 0.70, 0.52, 0.55, 0.00, 0.58, 0.68, 0.85, 0.92}
-                           << false
-                           << "MIX PRESET: Piano Solo Forward (Keys 100% • Soft Beats 52% • Backing 55%)";
-        QTest::newRow("2") << 2 << QList<double>{0.86, 0.80, 0.88, 0.84, 0.95, 0.92, 0.88, 0.95, 0.98, 0.95}
-                           << false
-                           << "MIX PRESET: Sing-Along Full Band (Style Band 95% • Beats 84% • Vocal Mic 98%)";
-        QTest::newRow("3")
-            << 3 << QList<double>{0.92, 0.88, 0.78, 0.58, 0.72, 0.55, 0.90, 0.76, 0.90, 0.92} << false
-            << "MIX PRESET: Worship Pad & Keys (Piano 92% • Layer 2 Pad 88% • Gentle Beats 58%)";
-        QTest::newRow("4") << 4 << QList<double>{0.90, 0.78, 0.96, 0.95, 0.96, 0.96, 0.86, 1.00, 0.88, 0.95}
-                           << false
-                           << "MIX PRESET: Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)";
-        QTest::newRow("5") << 5 << QList<double>{-1, -1, -1, 0.88, -1, -1, -1, -1, -1, -1} << true
-                           << "MIX PRESET: Drum Beats Only (Style Accompaniment Muted • Beats 88%)";
-        QTest::newRow("6") << 6 << QList<double>{-1, -1, -1, 0.30, 0.92, -1, -1, -1, -1, -1} << false
-                           << "MIX PRESET: Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)";
-    }
-    void balancePresetsSetTheirValuesAndBanner() {
-        QFETCH(int, index);
-        QFETCH(QList<double>, values);
-        QFETCH(bool, styleMuted);
-        QFETCH(QString, banner);
+    void balancePresetsSetTheirValuesUnmuteAndAnnounce() {
+        // Percentages of piano, layer2, split, beats, style, lead, chord, bass, mic, master ("-": untouched).
+        const char* presets[][2] = {
+            {"88 72 84 78 85 85 85 90 85 92", "Balanced Full Stage (Piano 88% • Beats 78% • Style Band 85%)"},
+            {"100 55 70 52 55 0 58 68 85 92",
+             "Piano Solo Forward (Keys 100% • Soft Beats 52% • Backing 55%)"},
+            {"86 80 88 84 95 92 88 95 98 95",
+             "Sing-Along Full Band (Style Band 95% • Beats 84% • Vocal Mic 98%)"},
+            {"92 88 78 58 72 55 90 76 90 92",
+             "Worship Pad & Keys (Piano 92% • Layer 2 Pad 88% • Gentle Beats 58%)"},
+            {"90 78 96 95 96 96 86 100 88 95",
+             "Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)"},
+            {"- - - 88 - - - - - -", "Drum Beats Only (Style Accompaniment Muted • Beats 88%)"},
+            {"- - - 30 92 - - - - -", "Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)"}};
+        const char* volumes[] = {"pianoVolume", "layer2Volume",    "splitBassVolume",  "beatsVolume",
+                                 "styleVolume", "styleLeadVolume", "styleChordVolume", "styleBassVolume",
+                                 "micVolume",   "masterVolume"};
+        const char* mutes[] = {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted"};
         Rig rig(true);
         WorkstationController& c = rig.c();
-        // Start from values no preset uses, with every strip and the band muted.
-        const QList<const char*> names{
-            "pianoVolume",     "layer2Volume",     "splitBassVolume", "beatsVolume", "styleVolume",
-            "styleLeadVolume", "styleChordVolume", "styleBassVolume", "micVolume",   "masterVolume"};
-        for (const char* name : names)
-            c.setProperty(name, 0.123f);
-        for (const char* name :
-             {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted", "styleMuted"})
-            c.setProperty(name, true);
-        QSignalSpy bannerSpy(&c, &WorkstationController::statusBannerChanged);
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
         QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
         QSignalSpy meters(&c, &WorkstationController::metersUpdated);
-
-        c.applyMixBalancePreset(index);
-        for (int i = 0; i < names.size(); ++i) {
-            const double expected = values[i] < 0 ? 0.123 : values[i];
-            QVERIFY2(std::abs(c.property(names[i]).toDouble() - expected) < 1e-6, names[i]);
+        for (int index = 0; index < 7; ++index) {
+            // Start from values no preset uses, with every strip and the band muted.
+            for (const char* name : volumes)
+                c.setProperty(name, 0.123f);
+            for (const char* name : mutes)
+                c.setProperty(name, true);
+            c.setStyleMuted(true);
+            banner.clear();
+            arranger.clear();
+            meters.clear();
+            c.applyMixBalancePreset(index);
+            const QStringList values = QString::fromLatin1(presets[index][0]).split(QLatin1Char(' '));
+            for (int i = 0; i < 10; ++i) {
+                const double expected = values[i] == QLatin1String("-") ? 0.123 : values[i].toInt() / 100.0;
+                QVERIFY2(std::abs(c.property(volumes[i]).toDouble() - expected) < 1e-6, volumes[i]);
+            }
+            for (const char* name : mutes)
+                QVERIFY2(!c.property(name).toBool(), name);
+            const bool styleMuted = index == 5; // only "Drum Beats Only" mutes the band
+            QCOMPARE(c.styleMuted(), styleMuted);
+            QCOMPARE(c.statusBanner(), QStringLiteral("MIX PRESET: ") + QString::fromUtf8(presets[index][1]));
+            QVERIFY(banner.count() >= 1 && arranger.count() >= 1 && meters.count() >= 1);
+            // The band's channels carry the result.
+            const int expectedBass =
+                styleMuted ? 0 : styleBandChannelVolume(c.styleVolume(), c.styleBassVolume(), false);
+            QCOMPARE(rig.engine().fluidSynth.controllerValue(4, 7), expectedBass);
         }
-        for (const char* name : {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted"})
-            QVERIFY2(!c.property(name).toBool(), name);
-        QCOMPARE(c.styleMuted(), styleMuted);
-        QCOMPARE(c.statusBanner(), banner);
-        QVERIFY(bannerSpy.count() >= 1);
-        QVERIFY(arranger.count() >= 1);
-        QVERIFY(meters.count() >= 1);
-        // The band's channels carry the result.
-        const int expectedBass =
-            styleMuted ? 0 : styleBandChannelVolume(c.styleVolume(), c.styleBassVolume(), false);
-        QCOMPARE(rig.engine().fluidSynth.controllerValue(4, 7), expectedBass);
-    }
 
-    void balancePresetsUnmuteAndRepeat() {
-        Rig rig(true);
-        WorkstationController& c = rig.c();
-        c.applyMixBalancePreset(5);
         c.applyMixBalancePreset(5);
         QVERIFY(c.styleMuted());
         QCOMPARE(rig.engine().fluidSynth.controllerValue(3, 7), 0);
         c.applyMixBalancePreset(0);
         QVERIFY(!c.styleMuted());
         QCOMPARE(rig.engine().fluidSynth.controllerValue(3, 7), 92);
-
         // An unknown preset only unmutes, and announces the unchanged banner.
         c.setPianoMuted(true);
         c.setMicMuted(true);
         c.setStyleMuted(true);
         c.setChannelMuted(6, true);
         c.setPianoVolume(0.4f);
-        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+        banner.clear();
         const QString before = c.statusBanner();
         c.applyMixBalancePreset(9);
         QVERIFY(!c.pianoMuted() && !c.micMuted() && !c.styleMuted());
@@ -444,59 +412,48 @@ private Q_SLOTS:
     // ------------------------------------------------------------ performance modifiers
 
     void resettingModifiersKeepsTheArrangerUnlessAsked() {
+        // Switched on before the reset, off after it.
+        const char* reset[] = {"autoPedalEnabled",   "sustainLatched",     "sostenutoPedal",
+                               "softPedal",          "layer2Enabled",      "splitEnabled",
+                               "arpeggiatorEnabled", "chordMemoryEnabled", "autoTuneEnabled"};
+        // Untouched: transpose, expression, touch, sound, split point, velocity switch.
+        const std::pair<const char*, QVariant> kept[] = {
+            {"transposeSemitones", -3}, {"expressionPedal", 0.7f}, {"touchCurve", 2},
+            {"brightness", 0.8f},       {"splitKey", 60},          {"velocitySwitchEnabled", true}};
         for (bool stopArranger : {false, true}) {
             Rig rig;
             WorkstationController& c = rig.c();
-            c.setAutoPedalEnabled(true);
-            c.setSustainLatched(true);
-            c.setSostenutoPedal(true);
-            c.setSoftPedal(true);
+            for (const char* name : reset)
+                QVERIFY(c.setProperty(name, true));
+            for (const auto& [name, value] : kept)
+                QVERIFY(c.setProperty(name, value));
             c.setOctaveShift(2);
-            c.setTransposeSemitones(-3);
-            c.setExpressionPedal(0.7f);
-            c.setTouchCurve(2);
-            c.setBrightness(0.8f);
-            c.setLayer2Enabled(true);
-            c.setArpeggiatorEnabled(true);
-            c.setChordMemoryEnabled(true);
-            c.setSplitKey(60);
-            c.setVelocitySwitchEnabled(true);
-            c.setAutoTuneEnabled(true);
             ArrangerState& arranger = c.arrangerState();
-            arranger.smartChordEnabled = true;
-            arranger.proArrangerEnabled = true;
-            arranger.bandActive = true;
+            arranger.smartChordEnabled = arranger.proArrangerEnabled = arranger.bandActive = true;
             arranger.parts[ArrangerState::Bass].soundingNotes = {40};
             c.hymnPlayback().hymnPlaying = true;
             c.hymnPlayback().guideNote = 64;
             c.noteOn(64, 90);
             rig.render(0.02);
             QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
-            QSignalSpy autoTune(&c, &WorkstationController::autoTuneStateChanged);
-            QSignalSpy hymn(&c, &WorkstationController::hymnStateChanged);
-            QSignalSpy hymnStep(&c, &WorkstationController::hymnStepChanged);
-            QList<QSignalSpy*> spies;
+            std::vector<std::unique_ptr<QSignalSpy>> once;
             for (auto signal :
                  {&WorkstationController::pedalStateChanged, &WorkstationController::pianoParamsChanged,
                   &WorkstationController::workstationChanged, &WorkstationController::arrangerStateChanged,
-                  &WorkstationController::midiActivityChanged})
-                spies << new QSignalSpy(&c, signal);
+                  &WorkstationController::midiActivityChanged, &WorkstationController::autoTuneStateChanged,
+                  &WorkstationController::hymnStateChanged, &WorkstationController::hymnStepChanged})
+                once.push_back(std::make_unique<QSignalSpy>(&c, signal));
 
             c.resetPerformanceModifiersToDefaults(stopArranger);
-            QVERIFY(!c.autoPedalEnabled() && !c.sustainLatched() && !c.sustainPedal());
-            QVERIFY(!c.sostenutoPedal() && !c.softPedal());
+            for (const char* name : reset)
+                QVERIFY2(!c.property(name).toBool(), name);
+            for (const auto& [name, value] : kept)
+                QVERIFY2(c.property(name) == value, name);
+            QVERIFY(!c.sustainPedal() && !arranger.smartChordEnabled && !c.hymnPlayback().hymnPlaying);
             QCOMPARE(c.continuousPedal(), 0.0f);
             QCOMPARE(c.octaveShift(), 0);
-            QVERIFY(!c.layer2Enabled() && !c.splitEnabled() && !c.arpeggiatorEnabled() &&
-                    !c.chordMemoryEnabled());
-            QVERIFY(!arranger.smartChordEnabled);
-            QVERIFY(!c.autoTuneEnabled());
-            QCOMPARE(c.autoTuneStatusText(), QStringLiteral("OFF • Manual Performance"));
-            QCOMPARE(autoTune.count(), 1);
-            QVERIFY(!c.hymnPlayback().hymnPlaying);
-            QCOMPARE(hymn.count(), 1);
-            QCOMPARE(hymnStep.count(), 1);
-            QCOMPARE(c.lastMidiControlText(), QStringLiteral("Ready • Manual Performance"));
+            QCOMPARE(c.autoTuneStatusText(), u"OFF • Manual Performance"_s);
+            QCOMPARE(c.lastMidiControlText(), u"Ready • Manual Performance"_s);
             // The hymn's guide key went out with it.
             QCOMPARE(c.hymnPlayback().guideNote, -1);
             QVERIFY(!c.isKeyPressed(64));
@@ -506,23 +463,14 @@ private Q_SLOTS:
             // The arranger keeps running unless told to stop.
             QCOMPARE(arranger.proArrangerEnabled, !stopArranger);
             QCOMPARE(arranger.bandActive, !stopArranger);
-            // Untouched: transpose, expression, touch, sound, split point, velocity switch.
-            QCOMPARE(c.transposeSemitones(), -3);
-            QCOMPARE(c.expressionPedal(), 0.7f);
-            QCOMPARE(c.touchCurve(), 2);
-            QCOMPARE(c.brightness(), 0.8f);
-            QCOMPARE(c.splitKey(), 60);
-            QVERIFY(c.velocitySwitchEnabled());
-            for (QSignalSpy* spy : spies) {
+            for (const auto& spy : once)
                 QCOMPARE(spy->count(), 1);
-                delete spy;
-            }
 
             // The engine got the records and the pedals' release.
             rig.render(0.02);
             const PianoParameters& params = rig.engine().renderingParameters();
-            QVERIFY(!params.sustainPedal && !params.sostenutoPedal && !params.softPedal);
-            QVERIFY(!params.autoPedalEnabled);
+            QVERIFY(!params.sustainPedal && !params.sostenutoPedal && !params.softPedal &&
+                    !params.autoPedalEnabled);
             QCOMPARE(params.octaveShift, 0);
             const WorkstationState& zones = rig.engine().renderingWorkstationState();
             QVERIFY(!zones.layer2Enabled && !zones.splitEnabled && !zones.arpeggiatorEnabled &&

@@ -29,11 +29,8 @@ private Q_SLOTS:
         // A piano whose samples outlast the whole performance: a voice that is never
         // released keeps sounding until the end.
         QVERIFY(m_folder.isValid());
-        TestTone tone;
-        tone.frequency = 261.63;
-        tone.amplitude = 0.3;
-        tone.seconds = 20.0;
-        QVERIFY(writeTestWav(m_folder.filePath("c4.wav"), tone));
+        QVERIFY(writeTestWav(m_folder.filePath("c4.wav"),
+                             {.frequency = 261.63, .amplitude = 0.3, .seconds = 20.0}));
         m_sfzPath = m_folder.filePath("piano.sfz");
         QVERIFY(writeTestFile(m_sfzPath, "<region> sample=c4.wav lokey=0 hikey=127 pitch_keycenter=60 "
                                          "ampeg_release=0.3\n"));
@@ -76,125 +73,67 @@ private Q_SLOTS:
                 engine.processAudioCallback(out.data(), 256);
         };
 
+        // Settings that shape a note and switches, changed while keys are held.
+        const std::tuple<const char*, int, int> settings[] = {{"transposeSemitones", -12, 12},
+                                                              {"octaveShift", -3, 3},
+                                                              {"splitKey", 21, 96},
+                                                              {"layer2OctaveOffset", -2, 2},
+                                                              {"splitOctaveOffset", -2, 2},
+                                                              {"autoTuneMode", 0, 4},
+                                                              {"arpOctaves", 1, 3},
+                                                              {"touchCurve", 0, 3}};
+        const char* switches[] = {"layer2Enabled",      "splitEnabled",     "velocitySwitchEnabled",
+                                  "chordMemoryEnabled", "autoTuneEnabled",  "arpeggiatorEnabled",
+                                  "sustainPedal",       "autoPedalEnabled", "sustainLatched"};
+        // A hardware key, on the keyboard channel or straight on a zone channel.
+        auto hardware = [&c](MidiEvent event) {
+            event.sourceClient = 24;
+            c.handleRealtimeMidiEvent(event);
+        };
+        auto takeAny = [&pick](auto& keys) {
+            auto it = std::next(keys.begin(), pick(0, static_cast<int>(keys.size()) - 1));
+            const auto key = *it;
+            keys.erase(it);
+            return key;
+        };
         std::set<int> screenKeys;
         std::set<std::pair<int, int>> hardwareKeys; // (channel, note)
         int peakVoices = 0;
         int peakPianoVoices = 0;
         int peakSoundFontVoices = 0;
         for (int step = 0; step < 400; ++step) {
-            switch (pick(0, 19)) {
-            case 0:
-            case 1:
-            case 2:
-            case 3: {
+            const int action = pick(0, 19);
+            if (action < 4) {
                 const int note = pick(28, 100);
                 c.noteOn(note, pick(1, 127));
                 screenKeys.insert(note);
-                break;
-            }
-            case 4:
-            case 5: {
-                if (screenKeys.empty()) break;
-                auto it = screenKeys.begin();
-                std::advance(it, pick(0, static_cast<int>(screenKeys.size()) - 1));
-                c.noteOff(*it);
-                screenKeys.erase(it);
-                break;
-            }
-            case 6:
-            case 7: {
-                // A hardware key, on the keyboard channel or straight on a zone channel.
+            } else if (action < 6) {
+                if (!screenKeys.empty()) c.noteOff(takeAny(screenKeys));
+            } else if (action < 8) {
                 const int channel = std::array{0, 0, 1, 2, 7}[pick(0, 4)];
                 const int note = pick(28, 100);
-                MidiEvent on = MidiEvent::noteOn(channel, note, pick(1, 127));
-                on.sourceClient = 24;
-                c.handleRealtimeMidiEvent(on);
+                hardware(MidiEvent::noteOn(channel, note, pick(1, 127)));
                 hardwareKeys.insert({channel, note});
-                break;
-            }
-            case 8: {
-                if (hardwareKeys.empty()) break;
-                auto it = hardwareKeys.begin();
-                std::advance(it, pick(0, static_cast<int>(hardwareKeys.size()) - 1));
-                MidiEvent off = MidiEvent::noteOff(it->first, it->second);
-                off.sourceClient = 24;
-                c.handleRealtimeMidiEvent(off);
-                hardwareKeys.erase(it);
-                break;
-            }
-            case 9:
-                c.setTransposeSemitones(pick(-12, 12));
-                break;
-            case 10:
-                c.setOctaveShift(pick(-3, 3));
-                break;
-            case 11:
+            } else if (action == 8) {
+                if (!hardwareKeys.empty()) {
+                    const auto [channel, note] = takeAny(hardwareKeys);
+                    hardware(MidiEvent::noteOff(channel, note));
+                }
+            } else if (action < 13) {
+                const auto& [name, low, high] = settings[pick(0, static_cast<int>(std::size(settings)) - 1)];
+                c.setProperty(name, pick(low, high));
+            } else if (action < 16) {
+                const char* name = switches[pick(0, static_cast<int>(std::size(switches)) - 1)];
+                c.setProperty(name, !c.property(name).toBool());
+            } else if (action == 16) {
                 c.toggleAbCompare();
-                break;
-            case 12:
-                c.setChordMemoryEnabled(!c.chordMemoryEnabled());
-                break;
-            case 13:
-                switch (pick(0, 5)) {
-                case 0:
-                    c.setLayer2Enabled(!c.layer2Enabled());
-                    break;
-                case 1:
-                    c.setSplitEnabled(!c.splitEnabled());
-                    break;
-                case 2:
-                    c.setSplitKey(pick(21, 96));
-                    break;
-                case 3:
-                    c.setVelocitySwitchEnabled(!c.velocitySwitchEnabled());
-                    break;
-                case 4:
-                    c.setLayer2OctaveOffset(pick(-2, 2));
-                    break;
-                default:
-                    c.setSplitOctaveOffset(pick(-2, 2));
-                    break;
-                }
-                break;
-            case 14:
-                if (pick(0, 1) == 0)
-                    c.setAutoTuneEnabled(!c.autoTuneEnabled());
-                else
-                    c.setAutoTuneMode(pick(0, 4));
-                break;
-            case 15: {
+            } else if (action == 17) {
                 // A slot changes engine while keys are held: the main slot among the
-                // SFZ piano, the synth and the SoundFont, the others between the last two.
+                // SFZ piano, the SoundFont and the synth, the others between the last two.
                 const int slot = pick(0, 2);
-                const int type = slot == 0 ? pick(0, 2) : pick(1, 2);
-                engine.setSlotEngineType(slot, static_cast<SoundEngineType>(type));
-                break;
-            }
-            case 16:
-                if (pick(0, 3) == 0)
-                    c.setArpeggiatorEnabled(!c.arpeggiatorEnabled());
-                else
-                    c.setArpOctaves(pick(1, 3));
-                break;
-            case 17:
-                switch (pick(0, 3)) {
-                case 0:
-                    c.setSustainPedal(!c.sustainPedal());
-                    break;
-                case 1:
-                    c.setAutoPedalEnabled(!c.autoPedalEnabled());
-                    break;
-                case 2:
-                    c.setTouchCurve(pick(0, 3));
-                    break;
-                default:
-                    c.setSustainLatched(!c.sustainLatched());
-                    break;
-                }
-                break;
-            default:
+                engine.setSlotEngineType(slot, static_cast<SoundEngineType>(pick(slot == 0 ? 0 : 1, 2)));
+            } else {
                 blocks(pick(1, 8));
-                break;
             }
             QCoreApplication::processEvents();
             blocks(pick(0, 2));
@@ -209,11 +148,8 @@ private Q_SLOTS:
         // Release every key and pedal.
         for (int note : screenKeys)
             c.noteOff(note);
-        for (const auto& [channel, note] : hardwareKeys) {
-            MidiEvent off = MidiEvent::noteOff(channel, note);
-            off.sourceClient = 24;
-            c.handleRealtimeMidiEvent(off);
-        }
+        for (const auto& [channel, note] : hardwareKeys)
+            hardware(MidiEvent::noteOff(channel, note));
         c.setSustainLatched(false);
         c.setSustainPedal(false);
         c.setAutoPedalEnabled(false);

@@ -1,18 +1,26 @@
 #pragma once
 
-// A private world for controller tests of presets and the mixer: the catalogue's
+// Shared pieces of the controller tests in this folder.
+//
+// PresetWorld: a private world for tests of presets and the mixer: the catalogue's
 // folders (home, SoundFont folder, drum-kit bundle, data) inside one temporary
 // folder, the SoundFont name resolver pointed at the same SoundFont folder, and
 // optionally a General MIDI font there: a link, named as FluidR3, to the small
 // TimGM6mb font, so loads take a fraction of a second.
+//
+// BackendThread: renders blocks on a thread of its own, as a backend would.
 
 #include "../storage/CatalogFixture.h"
+#include "audio/AudioEngine.h"
 #include "engines/SoundFontPaths.h"
 #include "support/SfzFixtures.h"
 
 #include <QFile>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace tmb::test {
 
@@ -49,18 +57,13 @@ public:
         QByteArray sfz;
         for (int i = 0; i < regions; ++i) {
             const QString sample = QStringLiteral("%1_%2.wav").arg(name).arg(i);
-            TestTone tone;
-            tone.frequency = frequency;
-            tone.seconds = seconds;
-            tone.amplitude = 0.4;
-            tone.encoding = WavEncoding::Pcm24;
+            const TestTone tone{
+                .frequency = frequency, .amplitude = 0.4, .seconds = seconds, .encoding = WavEncoding::Pcm24};
             if (!writeTestWav(folder + QLatin1Char('/') + sample, tone)) qFatal("cannot write a sample");
-            const int low = 1 + i * 127 / regions;
-            const int high = (i + 1) * 127 / regions;
             sfz += QStringLiteral("<region> sample=%1 pitch_keycenter=60 lovel=%2 hivel=%3\n")
                        .arg(sample)
-                       .arg(low)
-                       .arg(high)
+                       .arg(1 + i * 127 / regions)
+                       .arg((i + 1) * 127 / regions)
                        .toUtf8();
         }
         const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".sfz");
@@ -69,6 +72,30 @@ public:
     }
 
     CatalogFixture fixture;
+};
+
+class BackendThread {
+public:
+    // One 256-frame block every `period`; with `holdKey`, key 60 is struck every
+    // 40 blocks, so voices keep holding the instrument that is playing.
+    BackendThread(AudioEngine& engine, std::chrono::microseconds period, bool holdKey)
+        : m_thread([this, &engine, period, holdKey] {
+            std::vector<float> out(512);
+            for (int block = 0; m_running.load(); ++block) {
+                if (holdKey && block % 40 == 0) engine.submitMidiEvent(MidiEvent::noteOn(0, 60, 100));
+                engine.processAudioCallback(out.data(), 256);
+                std::this_thread::sleep_for(period);
+            }
+        }) {}
+    ~BackendThread() { stop(); }
+    void stop() {
+        m_running = false;
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
 };
 
 } // namespace tmb::test
