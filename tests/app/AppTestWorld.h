@@ -9,6 +9,8 @@
 // TimGM6mb font, so loads take a fraction of a second.
 //
 // BackendThread: renders blocks on a thread of its own, as a backend would.
+//
+// props: several properties of an object at once.
 
 #include "../storage/CatalogFixture.h"
 #include "audio/AudioEngine.h"
@@ -73,6 +75,18 @@ public:
 
     CatalogFixture fixture;
 };
+
+// The values of the space-separated properties `names` of `object`, space-separated
+// ("0.55 true 3"), to compare several at once.
+inline QString props(const QObject& object, const char* names) {
+    QStringList values;
+    for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
+        const QVariant value = object.property(name.toLatin1());
+        // Floats to 6 digits, as written in the tests ("0.55").
+        values << (value.typeId() == QMetaType::Float ? QString::number(value.toFloat()) : value.toString());
+    }
+    return values.join(QLatin1Char(' '));
+}
 
 class BackendThread {
 public:

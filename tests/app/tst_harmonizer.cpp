@@ -12,6 +12,7 @@
 #include <thread>
 
 using namespace tmb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -32,8 +33,8 @@ public:
     std::array<std::array<bool, 128>, 16> sounding{};
     Harmonizer harmonizer{[this](const MidiEvent& event, bool record) {
         const bool on = event.status == MidiEvent::NoteOn;
-        QString text = on ? QStringLiteral("on %1:%2@%3").arg(event.channel).arg(event.data1).arg(event.data2)
-                          : QStringLiteral("off %1:%2").arg(event.channel).arg(event.data1);
+        QString text = on ? u"on %1:%2@%3"_s.arg(event.channel).arg(event.data1).arg(event.data2)
+                          : u"off %1:%2"_s.arg(event.channel).arg(event.data1);
         events << (record ? text + QLatin1Char('*') : text);
         sounding[event.channel][event.data1] = on;
     }};
@@ -75,10 +76,9 @@ private Q_SLOTS:
                                  in[2] == QLatin1String("1"), in[3].toInt());
             QStringList planned;
             for (int i = 0; i < plan.count; ++i)
-                planned << QStringLiteral("%1@%2").arg(plan.voices[i].pitch).arg(plan.voices[i].velocity);
+                planned << u"%1@%2"_s.arg(plan.voices[i].pitch).arg(plan.voices[i].velocity);
             QVERIFY2(planned.join(QLatin1Char(' ')) == QLatin1String(voices),
-                     qPrintable(
-                         QStringLiteral("%1: %2").arg(QLatin1String(name), planned.join(QLatin1Char(' ')))));
+                     qPrintable(u"%1: %2"_s.arg(QLatin1String(name), planned.join(QLatin1Char(' ')))));
         }
     }
 

@@ -19,6 +19,7 @@
 
 using namespace tmb;
 using namespace tmb::test;
+using namespace Qt::StringLiterals;
 
 class NoStuckNotesTest : public QObject {
     Q_OBJECT
@@ -39,7 +40,7 @@ private Q_SLOTS:
     void randomPerformanceLeavesNothingSounding_data() {
         QTest::addColumn<unsigned>("seed");
         for (unsigned seed = 1; seed <= 12; ++seed)
-            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+            QTest::newRow(qPrintable(u"seed %1"_s.arg(seed))) << seed;
     }
     void randomPerformanceLeavesNothingSounding() {
         QFETCH(unsigned, seed);
@@ -63,7 +64,7 @@ private Q_SLOTS:
         engine.setSlotEngineType(0, SoundEngineType::Sfz);
         // A General MIDI organ on the three slot channels of the SoundFont engine: it
         // sounds for as long as a note is held, so a hanging note cannot fade away.
-        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        const QString font = u"/usr/share/sounds/sf2/TimGM6mb.sf2"_s;
         for (int channel = 0; channel < 3; ++channel)
             QVERIFY(engine.fluidSynth.selectProgram(channel, font, 0, 16));
         c.setReverbAmount(0.0f);
@@ -160,9 +161,8 @@ private Q_SLOTS:
         QCOMPARE(c.harmonizer().heldVoiceCount(), 0);
         QCOMPARE(soundingVoices(engine), 0);
         const std::size_t lastHalfSecond = tail.left.size() - 24000;
-        QVERIFY2(
-            peak(tail.left, lastHalfSecond) < 1e-5f && peak(tail.right, lastHalfSecond) < 1e-5f,
-            qPrintable(QStringLiteral("output after the tail: %1").arg(peak(tail.left, lastHalfSecond))));
+        QVERIFY2(peak(tail.left, lastHalfSecond) < 1e-5f && peak(tail.right, lastHalfSecond) < 1e-5f,
+                 qPrintable(u"output after the tail: %1"_s.arg(peak(tail.left, lastHalfSecond))));
     }
 
     void cleanupTestCase() {

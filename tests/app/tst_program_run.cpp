@@ -14,19 +14,20 @@
 #include <csignal>
 
 using namespace tmb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // The properties of the first node named `name` in pw-dump's output, or an empty object.
 QJsonObject findNode(const QString& name) {
     QProcess dump;
-    dump.start(QStringLiteral("pw-dump"), {});
+    dump.start(u"pw-dump"_s, {});
     if (!dump.waitForFinished(5000)) return {};
     const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
     for (const QJsonValue& object : objects) {
-        const QJsonObject props = object[QStringLiteral("info")][QStringLiteral("props")].toObject();
-        if (object[QStringLiteral("type")].toString() == QLatin1String("PipeWire:Interface:Node") &&
-            props[QStringLiteral("node.name")].toString() == name)
+        const QJsonObject props = object[u"info"_s][u"props"_s].toObject();
+        if (object[u"type"_s].toString() == QLatin1String("PipeWire:Interface:Node") &&
+            props[u"node.name"_s].toString() == name)
             return props;
     }
     return {};
@@ -42,7 +43,7 @@ private Q_SLOTS:
         test::usePrivateHome(true);
         QString reason;
         if (!test::usePipeWireSession(&reason)) QSKIP(qPrintable(reason));
-        m_program = QString::fromUtf8(qgetenv("TMB_BINARY_DIR")) + QStringLiteral("/src/tembora");
+        m_program = QString::fromUtf8(qgetenv("TMB_BINARY_DIR")) + u"/src/tembora"_s;
         QVERIFY2(QFile::exists(m_program), qPrintable(m_program));
     }
 
@@ -57,7 +58,7 @@ private Q_SLOTS:
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         program.setProcessEnvironment(env);
         program.start(m_program, {});
         QVERIFY(program.waitForStarted(5000));
@@ -67,12 +68,11 @@ private Q_SLOTS:
         clock.start();
         while (node.isEmpty() && clock.elapsed() < 8000) {
             QTest::qWait(200);
-            node = findNode(QStringLiteral("tembora"));
+            node = findNode(u"tembora"_s);
         }
         QVERIFY2(!node.isEmpty(), "no node named tembora appeared");
-        QCOMPARE(node[QStringLiteral("node.description")].toString(),
-                 QStringLiteral("Tembora Master Output"));
-        QCOMPARE(node[QStringLiteral("media.role")].toString(), QStringLiteral("Music"));
+        QCOMPARE(node[u"node.description"_s].toString(), u"Tembora Master Output"_s);
+        QCOMPARE(node[u"media.role"_s].toString(), u"Music"_s);
 
         clock.restart();
         ::kill(static_cast<pid_t>(program.processId()), signalNumber);
@@ -81,7 +81,7 @@ private Q_SLOTS:
         QVERIFY2(quitMs < 2000, qPrintable(QString::number(quitMs)));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(findNode(QStringLiteral("tembora")).isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(findNode(u"tembora"_s).isEmpty(), 3000);
     }
 
 private:

@@ -9,6 +9,7 @@
 #include <QTest>
 
 using namespace tmb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -85,7 +86,7 @@ private Q_SLOTS:
                 QVERIFY2(index >= 0, qPrintable(name));
                 const QMetaProperty property = meta.property(index);
                 QVERIFY2(property.metaType().id() == e.type,
-                         qPrintable(QStringLiteral("%1 is %2").arg(name, property.metaType().name())));
+                         qPrintable(u"%1 is %2"_s.arg(name, property.metaType().name())));
                 QVERIFY2(property.isWritable() == e.writable, qPrintable(name));
                 if (e.notify)
                     QVERIFY2(property.hasNotifySignal() && property.notifySignal().name() == e.notify,

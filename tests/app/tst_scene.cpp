@@ -17,6 +17,7 @@
 #include <memory>
 
 using namespace tmb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -41,12 +42,12 @@ class SceneTest : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         g_previousHandler = qInstallMessageHandler(collectSceneWarnings);
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        QQuickStyle::setStyle(u"Basic"_s);
         m_controller = std::make_unique<WorkstationController>();
         m_controller->initialize();
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
-        m_engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+        m_engine->rootContext()->setContextProperty(u"workstation"_s, m_controller.get());
+        m_engine->load(QUrl(u"qrc:/qml/Main.qml"_s));
         QVERIFY(!m_engine->rootObjects().isEmpty());
         m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
         QVERIFY(m_window);
@@ -63,7 +64,7 @@ private Q_SLOTS:
     void windowHasItsSizeAndTitle() {
         QCOMPARE(QVariantList({m_window->title(), m_window->width(), m_window->height(),
                                m_window->minimumWidth(), m_window->minimumHeight(), m_window->color()}),
-                 QVariantList({"Tembora", 1480, 920, 1180, 740, QColor(QStringLiteral("#D8DEE6"))}));
+                 QVariantList({"Tembora", 1480, 920, 1180, 740, QColor(u"#D8DEE6"_s)}));
     }
 
     // Every view at the normal and the smallest window size; the hymn view sits in
@@ -72,8 +73,8 @@ private Q_SLOTS:
         for (int mode = 0; mode < 10; ++mode) {
             m_controller->setCurrentMode(mode);
             QTest::qWait(60);
-            QQuickItem* view = item(QStringLiteral("view_%1").arg(mode));
-            QVERIFY2(view, qPrintable(QStringLiteral("no view in slot %1").arg(mode)));
+            QQuickItem* view = item(u"view_%1"_s.arg(mode));
+            QVERIFY2(view, qPrintable(u"no view in slot %1"_s.arg(mode)));
             QTRY_VERIFY(view->isVisible());
         }
         m_window->resize(1180, 740);
@@ -83,16 +84,16 @@ private Q_SLOTS:
         }
         m_window->resize(1480, 920);
         m_controller->setCurrentMode(8);
-        QVERIFY(item(QStringLiteral("viewStack")));
-        QCOMPARE(item(QStringLiteral("viewStack"))->property("currentIndex").toInt(), 8);
-        QTRY_VERIFY(item(QStringLiteral("view_8"))->isVisible());
-        QVERIFY(!item(QStringLiteral("view_0"))->isVisible());
+        QVERIFY(item(u"viewStack"_s));
+        QCOMPARE(item(u"viewStack"_s)->property("currentIndex").toInt(), 8);
+        QTRY_VERIFY(item(u"view_8"_s)->isVisible());
+        QVERIFY(!item(u"view_0"_s)->isVisible());
         m_controller->setCurrentMode(0);
         QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
     }
 
     void f11AndEscapeToggleFullScreen() {
-        QQuickItem* rail = item(QStringLiteral("leftNavRail"));
+        QQuickItem* rail = item(u"leftNavRail"_s);
         QVERIFY(rail && rail->isVisible());
         QTest::keyClick(m_window, Qt::Key_F11);
         QTRY_VERIFY(m_controller->fullScreenPerformance());
@@ -111,9 +112,9 @@ private Q_SLOTS:
 
     void statusBannerShowsTheControllerText() {
         m_controller->playTestTone();
-        QVERIFY(item(QStringLiteral("statusBanner")));
-        QTRY_COMPARE(item(QStringLiteral("statusBanner"))->property("text").toString(),
-                     QStringLiteral("Playing Stereo Piano Chord Test Tone..."));
+        QVERIFY(item(u"statusBanner"_s));
+        QTRY_COMPARE(item(u"statusBanner"_s)->property("text").toString(),
+                     u"Playing Stereo Piano Chord Test Tone..."_s);
         QVERIFY2(g_sceneWarnings.isEmpty(), qPrintable(g_sceneWarnings.join(QLatin1Char('\n'))));
     }
 

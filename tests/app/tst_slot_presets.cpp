@@ -20,6 +20,7 @@
 
 using namespace tmb;
 using namespace tmb::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -58,7 +59,7 @@ QStringList displayTexts(WorkstationController& c) {
 }
 
 QString loadedBanner(const char* name) {
-    return QStringLiteral("Loaded %1 (Auto-Discovered SFZ) (1 regions)").arg(QLatin1String(name));
+    return u"Loaded %1 (Auto-Discovered SFZ) (1 regions)"_s.arg(QLatin1String(name));
 }
 
 } // namespace
@@ -73,11 +74,10 @@ private Q_SLOTS:
     // loader thread, below). A failed load warns and keeps the playing one.
     void sampledPianoLoadsAtOnceFirstThenOnTheLoaderThread() {
         PresetWorld world(false);
-        const QString a = world.writeInstrument(QStringLiteral("alpha"), 220.0);
-        const QString broken = world.music() + QStringLiteral("/broken.sfz");
+        const QString a = world.writeInstrument(u"alpha"_s, 220.0);
+        const QString broken = world.music() + u"/broken.sfz"_s;
         QVERIFY(writeTestFile(broken, "<region> sample=missing.wav\n"));
-        const QString warning =
-            QStringLiteral("SFZ Warning: No valid playable regions found in %1").arg(broken);
+        const QString warning = u"SFZ Warning: No valid playable regions found in %1"_s.arg(broken);
         WorkstationController c;
         AudioEngine& engine = offline(c);
         choose(c, "auto_broken");
@@ -89,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
         QCOMPARE(loading.count(), 0);
         QCOMPARE(c.statusBanner(), loadedBanner("alpha"));
-        QCOMPARE(c.mainPresetId(), QStringLiteral("auto_alpha"));
+        QCOMPARE(c.mainPresetId(), u"auto_alpha"_s);
         QCOMPARE(engine.slotEngineType(0), SoundEngineType::Sfz);
         QCOMPARE(presets.count(), 1);
 
@@ -101,9 +101,7 @@ private Q_SLOTS:
         choose(c, "auto_alpha");
         QCOMPARE(banner.count(), 0);
         QCOMPARE(loading.count(), 0);
-        QCOMPARE(c.brightness(), 0.55f);
-        QCOMPARE(c.reverbAmount(), 0.28f);
-        QCOMPARE(c.chorusAmount(), 0.0f);
+        QCOMPARE(props(c, "brightness reverbAmount chorusAmount"), u"0.55 0.28 0"_s);
 
         choose(c, "auto_broken");
         QTRY_VERIFY(!c.loadingInstrument());
@@ -120,11 +118,11 @@ private Q_SLOTS:
     // choice is what plays, and the loading flag stays up until it does.
     void rapidChoicesLeaveTheLastOneLoaded() {
         PresetWorld world(false);
-        world.writeInstrument(QStringLiteral("start"), 262.0);
+        world.writeInstrument(u"start"_s, 262.0);
         // The first choice is the slowest to load and the last the quickest.
-        world.writeInstrument(QStringLiteral("slow"), 220.0, 12, 3.0);
-        world.writeInstrument(QStringLiteral("medium"), 330.0, 6, 2.0);
-        const QString fast = world.writeInstrument(QStringLiteral("fast"), 440.0);
+        world.writeInstrument(u"slow"_s, 220.0, 12, 3.0);
+        world.writeInstrument(u"medium"_s, 330.0, 6, 2.0);
+        const QString fast = world.writeInstrument(u"fast"_s, 440.0);
         for (int repetition = 0; repetition < 20; ++repetition) {
             WorkstationController c;
             AudioEngine& engine = offline(c);
@@ -152,7 +150,7 @@ private Q_SLOTS:
                 audio.stop();
             }
             QCOMPARE(banner.count(), 1);
-            QCOMPARE(c.mainPresetId(), QStringLiteral("auto_fast"));
+            QCOMPARE(c.mainPresetId(), u"auto_fast"_s);
             if (repetition == 0) QVERIFY(std::abs(mainSlotPitch(engine) - 440.0) < 4.0);
         }
     }
@@ -161,8 +159,8 @@ private Q_SLOTS:
     // with the latest choice that is a new one, so it loads) or a SoundFont preset.
     void aNewerChoiceTakesBackTheLoadInBetween() {
         PresetWorld world(true);
-        const QString a = world.writeInstrument(QStringLiteral("alpha"), 220.0);
-        world.writeInstrument(QStringLiteral("slow"), 330.0, 12, 3.0);
+        const QString a = world.writeInstrument(u"alpha"_s, 220.0);
+        world.writeInstrument(u"slow"_s, 330.0, 12, 3.0);
         WorkstationController c;
         AudioEngine& engine = offline(c);
         choose(c, "auto_alpha");
@@ -172,7 +170,7 @@ private Q_SLOTS:
         QVERIFY(c.loadingInstrument());
         QTRY_VERIFY_WITH_TIMEOUT(!c.loadingInstrument(), 30000);
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
-        QCOMPARE(c.mainPresetId(), QStringLiteral("auto_alpha"));
+        QCOMPARE(c.mainPresetId(), u"auto_alpha"_s);
         QCOMPARE(c.statusBanner(), loadedBanner("alpha"));
         QTest::qWait(20);
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
@@ -194,7 +192,7 @@ private Q_SLOTS:
 
     void layerSplitAndUnknownChoices() {
         PresetWorld world(true);
-        world.writeInstrument(QStringLiteral("alpha"), 220.0);
+        world.writeInstrument(u"alpha"_s, 220.0);
         WorkstationController c;
         AudioEngine& engine = offline(c);
         c.setBrightness(0.9f);
@@ -204,7 +202,7 @@ private Q_SLOTS:
         choose(c, "auto_alpha", 1);
         QCOMPARE(engine.slotEngineType(1), SoundEngineType::Sfz);
         QVERIFY(engine.sfzPiano.currentSfzPath().isEmpty());
-        QCOMPARE(c.layer2PresetId(), QStringLiteral("auto_alpha"));
+        QCOMPARE(c.layer2PresetId(), u"auto_alpha"_s);
         choose(c, "synth_gospel_organ", 2);
         QCOMPARE(engine.slotEngineType(2), SoundEngineType::Synth);
         QCOMPARE(engine.synths[2].voiceModel(), 2u);
@@ -225,28 +223,28 @@ private Q_SLOTS:
         presets.clear();
         choose(c, "no_such_preset");
         QCOMPARE(presets.count(), 0);
-        QCOMPARE(c.mainPresetId(), QStringLiteral("gm_church_organ"));
+        QCOMPARE(c.mainPresetId(), u"gm_church_organ"_s);
         QVERIFY(!c.splitEnabled());
         choose(c, "no_such_preset", 1);
-        QCOMPARE(c.layer2PresetId(), QStringLiteral("gm_string_ensemble"));
+        QCOMPARE(c.layer2PresetId(), u"gm_string_ensemble"_s);
         QCOMPARE(presets.count(), 0);
         // Ids of earlier versions are still understood.
         choose(c, "kwaya_organ", 1);
-        QCOMPARE(c.layer2PresetId(), QStringLiteral("gm_church_organ"));
+        QCOMPARE(c.layer2PresetId(), u"gm_church_organ"_s);
         QCOMPARE(presets.count(), 1);
         choose(c, "gm_church_organ", 3);
         QCOMPARE(presets.count(), 1);
         // Registrations and projects choose without resetting anything.
         c.setSplitEnabled(true);
-        c.selectPresetForSlotInternal(0, QStringLiteral("gm_rhodes_ep"));
-        QCOMPARE(c.mainPresetId(), QStringLiteral("gm_rhodes_ep"));
+        c.selectPresetForSlotInternal(0, u"gm_rhodes_ep"_s);
+        QCOMPARE(c.mainPresetId(), u"gm_rhodes_ep"_s);
         QVERIFY(c.splitEnabled());
     }
 
     void theControllerGoesWhileAPianoLoads() {
         PresetWorld world(false);
-        world.writeInstrument(QStringLiteral("alpha"), 220.0);
-        world.writeInstrument(QStringLiteral("slow"), 330.0, 12, 3.0);
+        world.writeInstrument(u"alpha"_s, 220.0);
+        world.writeInstrument(u"slow"_s, 330.0, 12, 3.0);
         for (int repetition = 0; repetition < 5; ++repetition) {
             auto c = std::make_unique<WorkstationController>();
             offline(*c);
@@ -263,8 +261,8 @@ private Q_SLOTS:
 
     void theLoaderReportsOnlyTheLatestRequestAndNothingAfterShutdown() {
         PresetWorld world(false);
-        const QString slow = world.writeInstrument(QStringLiteral("slow"), 330.0, 12, 3.0);
-        const QString fast = world.writeInstrument(QStringLiteral("fast"), 440.0);
+        const QString slow = world.writeInstrument(u"slow"_s, 330.0, 12, 3.0);
+        const QString fast = world.writeInstrument(u"fast"_s, 440.0);
         SfzPianoEngine engine;
         engine.prepare(48000.0f);
         std::atomic<int> reports{0};
@@ -293,19 +291,18 @@ private Q_SLOTS:
 
     void startUpFillsTheSlotsAndListsTheDrumKits() {
         PresetWorld world(true);
-        const QString pearl = world.drumKits() + QStringLiteral("/Black_Pearl_4_LV2.sf2");
-        QVERIFY(QFile::link(QStringLiteral("/usr/share/sounds/sf2/Black_Pearl_4_LV2.sf2"), pearl) ||
+        const QString pearl = world.drumKits() + u"/Black_Pearl_4_LV2.sf2"_s;
+        QVERIFY(QFile::link(u"/usr/share/sounds/sf2/Black_Pearl_4_LV2.sf2"_s, pearl) ||
                 QFile::copy(smallGeneralMidiFont, pearl));
         // Not a SoundFont: listed (the file exists) but it cannot be selected.
-        QVERIFY(writeTestFile(world.drumKits() + QStringLiteral("/Blonde_Bop_LV2.sf2"), "not a soundfont"));
+        QVERIFY(writeTestFile(world.drumKits() + u"/Blonde_Bop_LV2.sf2"_s, "not a soundfont"));
         WorkstationController c;
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
         c.initialize();
         AudioEngine& engine = c.audioEngine();
         // The first preset, the pad and the bass.
-        QCOMPARE(
-            slotsText(c),
-            QStringLiteral("gm_acoustic_grand:SoundFont synth_worship_pad:Synth gm_finger_bass:SoundFont"));
+        QCOMPARE(slotsText(c),
+                 u"gm_acoustic_grand:SoundFont synth_worship_pad:Synth gm_finger_bass:SoundFont"_s);
         QCOMPARE(
             displayTexts(c),
             QStringList({"Yamaha-Style Concert Grand (SF2)", "Pianos & Keyboards • Yamaha CFX / S6 Style",
@@ -320,32 +317,31 @@ private Q_SLOTS:
         QStringList kits;
         for (const QVariant& kit : c.availableDrumKits()) {
             const QVariantMap k = kit.toMap();
-            kits << QStringLiteral("%1 %2:%3 %4")
-                        .arg(k[QStringLiteral("name")].toString())
-                        .arg(k[QStringLiteral("bank")].toInt())
-                        .arg(k[QStringLiteral("program")].toInt())
-                        .arg(k[QStringLiteral("path")].toString().remove(world.fixture.root()));
+            kits << u"%1 %2:%3 %4"_s.arg(k[u"name"_s].toString())
+                        .arg(k[u"bank"_s].toInt())
+                        .arg(k[u"program"_s].toInt())
+                        .arg(k[u"path"_s].toString().remove(world.fixture.root()));
         }
-        const QString gm = QStringLiteral("/soundfonts/FluidR3_GM.sf2");
-        const QString avl = QStringLiteral("/home/.lv2/avldrums.lv2/");
+        const QString gm = u"/soundfonts/FluidR3_GM.sf2"_s;
+        const QString avl = u"/home/.lv2/avldrums.lv2/"_s;
         QCOMPARE(
             kits,
             QStringList({"FluidR3 Standard Acoustic Kit 128:0 " + gm, "FluidR3 Room Acoustic Kit 128:8 " + gm,
                          "FluidR3 Power Rock Kit 128:16 " + gm, "FluidR3 Jazz Brush Kit 128:40 " + gm,
                          "AVL Black Pearl Studio Kit (SF2) 0:0 " + avl + "Black_Pearl_4_LV2.sf2",
                          "AVL Blonde Bop Jazz Kit (SF2) 0:0 " + avl + "Blonde_Bop_LV2.sf2"}));
-        QCOMPARE(c.currentDrumKitName(), QStringLiteral("FluidR3 Standard Acoustic Kit"));
+        QCOMPARE(c.currentDrumKitName(), u"FluidR3 Standard Acoustic Kit"_s);
         QSignalSpy kit(&c, &WorkstationController::drumKitChanged);
         c.selectDrumKitByIndex(4);
-        QCOMPARE(c.currentDrumKitName(), QStringLiteral("AVL Black Pearl Studio Kit (SF2)"));
+        QCOMPARE(c.currentDrumKitName(), u"AVL Black Pearl Studio Kit (SF2)"_s);
         QCOMPARE(kit.count(), 1);
         // A kit whose file is no SoundFont, or no kit at all, cannot be selected.
         for (int index : {5, -1, 6})
             c.selectDrumKitByIndex(index);
         QCOMPARE(kit.count(), 1);
-        QCOMPARE(c.currentDrumKitName(), QStringLiteral("AVL Black Pearl Studio Kit (SF2)"));
+        QCOMPARE(c.currentDrumKitName(), u"AVL Black Pearl Studio Kit (SF2)"_s);
         c.selectDrumKitByIndex(3);
-        QCOMPARE(c.currentDrumKitName(), QStringLiteral("FluidR3 Jazz Brush Kit"));
+        QCOMPARE(c.currentDrumKitName(), u"FluidR3 Jazz Brush Kit"_s);
         QCOMPARE(kit.count(), 2);
 
         // The kit plays on channel 10; every slot sounds (split, then main and layer),
@@ -378,14 +374,13 @@ private Q_SLOTS:
         c.initialize();
         // The first catalogue entry is now the first synth patch, the worship pad; the
         // split keeps its bass and its engine.
-        QCOMPARE(slotsText(c),
-                 QStringLiteral("synth_worship_pad:Synth synth_worship_pad:Synth ") + splitBefore);
+        QCOMPARE(slotsText(c), u"synth_worship_pad:Synth synth_worship_pad:Synth "_s + splitBefore);
         QVERIFY(splitBefore.startsWith(QLatin1String("gm_finger_bass:")));
-        QCOMPARE(c.mainPresetEngineLabel(), QStringLiteral("Native Physical / Hybrid Synth"));
-        QCOMPARE(c.splitPresetName(), QStringLiteral("Electric Fingered Bass"));
+        QCOMPARE(c.mainPresetEngineLabel(), u"Native Physical / Hybrid Synth"_s);
+        QCOMPARE(c.splitPresetName(), u"Electric Fingered Bass"_s);
         QCOMPARE(presets.count(), 2);
         QVERIFY(c.availableDrumKits().isEmpty());
-        QCOMPARE(c.currentDrumKitName(), QStringLiteral("AVL Red Zeppelin Studio Kit"));
+        QCOMPARE(c.currentDrumKitName(), u"AVL Red Zeppelin Studio Kit"_s);
     }
 
     void aSampledPianoFirstInTheCatalogueLoadsAtStartUp() {
@@ -393,13 +388,13 @@ private Q_SLOTS:
         // The local concert grand heads the catalogue when its file exists.
         const QFileInfo grand(world.fixture.locations().concertGrandSfz);
         QDir().mkpath(grand.absolutePath());
-        QVERIFY(writeTestWav(grand.absolutePath() + QStringLiteral("/c4.wav"), {.frequency = 261.63}));
+        QVERIFY(writeTestWav(grand.absolutePath() + u"/c4.wav"_s, {.frequency = 261.63}));
         QVERIFY(writeTestFile(grand.filePath(), "<region> sample=c4.wav pitch_keycenter=60\n"));
         WorkstationController c;
         QSignalSpy loading(&c, &WorkstationController::loadingInstrumentChanged);
         c.initialize();
-        QCOMPARE(c.mainPresetId(), QStringLiteral("sfz_salamander_c5"));
-        QCOMPARE(c.mainPresetEngineLabel(), QStringLiteral("16-Layer SFZ + Resonance"));
+        QCOMPARE(c.mainPresetId(), u"sfz_salamander_c5"_s);
+        QCOMPARE(c.mainPresetEngineLabel(), u"16-Layer SFZ + Resonance"_s);
         QCOMPARE(c.audioEngine().sfzPiano.currentSfzPath(), grand.absoluteFilePath());
         QCOMPARE(loading.count(), 0);
         QCOMPARE(c.brightness(), 0.58f); // the grand's catalogue entry
@@ -412,35 +407,32 @@ private Q_SLOTS:
         WorkstationController c;
         QSignalSpy catalog(&c, &WorkstationController::presetsCatalogChanged);
         QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
-        const QString elsewhere = world.fixture.root() + QStringLiteral("/elsewhere");
+        const QString elsewhere = world.fixture.root() + u"/elsewhere"_s;
         QDir().mkpath(elsewhere);
-        QVERIFY(writeTestFile(elsewhere + QStringLiteral("/My Organ.sfz"), "<region> sample=none.wav\n"));
-        QVERIFY(c.importInstrumentLibrary(
-            QUrl::fromLocalFile(elsewhere + QStringLiteral("/My Organ.sfz")).toString()));
-        QCOMPARE(c.statusBanner(), QStringLiteral("Imported instrument: My Organ.sfz"));
+        QVERIFY(writeTestFile(elsewhere + u"/My Organ.sfz"_s, "<region> sample=none.wav\n"));
+        QVERIFY(c.importInstrumentLibrary(QUrl::fromLocalFile(elsewhere + u"/My Organ.sfz"_s).toString()));
+        QCOMPARE(c.statusBanner(), u"Imported instrument: My Organ.sfz"_s);
         QCOMPARE(catalog.count(), 1);
-        QCOMPARE(c.queryPresets(QString(), QStringLiteral("my organ"), false).size(), 1);
-        QVERIFY(writeTestFile(elsewhere + QStringLiteral("/Strings.sf2"), "x"));
-        QVERIFY(c.importInstrumentLibrary(elsewhere + QStringLiteral("/Strings.sf2")));
+        QCOMPARE(c.queryPresets(QString(), u"my organ"_s, false).size(), 1);
+        QVERIFY(writeTestFile(elsewhere + u"/Strings.sf2"_s, "x"));
+        QVERIFY(c.importInstrumentLibrary(elsewhere + u"/Strings.sf2"_s));
         QCOMPARE(catalog.count(), 2);
 
-        const QString missing = world.fixture.root() + QStringLiteral("/missing.sfz");
+        const QString missing = world.fixture.root() + u"/missing.sfz"_s;
         QVERIFY(!c.importInstrumentLibrary(missing));
-        QCOMPARE(c.statusBanner(), QStringLiteral("File does not exist: %1").arg(missing));
+        QCOMPARE(c.statusBanner(), u"File does not exist: %1"_s.arg(missing));
         QVERIFY(!c.importInstrumentLibrary(QUrl::fromLocalFile(world.fixture.database()).toString()));
-        QCOMPARE(c.statusBanner(),
-                 QStringLiteral("Unsupported format. Please select an .sf2 or .sfz instrument file."));
+        QCOMPARE(c.statusBanner(), u"Unsupported format. Please select an .sf2 or .sfz instrument file."_s);
         QCOMPARE(catalog.count(), 2);
         QCOMPARE(banner.count(), 4);
 
-        const QString pad = QStringLiteral("worship pad");
-        QCOMPARE(c.queryPresets(QStringLiteral("All"), pad, true).size(), 0);
-        c.toggleFavoritePreset(QStringLiteral("synth_worship_pad"));
+        const QString pad = u"worship pad"_s;
+        QCOMPARE(c.queryPresets(u"All"_s, pad, true).size(), 0);
+        c.toggleFavoritePreset(u"synth_worship_pad"_s);
         QCOMPARE(catalog.count(), 3);
-        const QVariantList favourites = c.queryPresets(QStringLiteral("All"), pad, true);
+        const QVariantList favourites = c.queryPresets(u"All"_s, pad, true);
         QCOMPARE(favourites.size(), 1);
-        QCOMPARE(favourites.at(0).toMap().value(QStringLiteral("id")).toString(),
-                 QStringLiteral("synth_worship_pad"));
+        QCOMPARE(favourites.at(0).toMap().value(u"id"_s).toString(), u"synth_worship_pad"_s);
     }
 
     void resetToDefaultPianoRestoresTheStartingSound() {
@@ -461,21 +453,16 @@ private Q_SLOTS:
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
 
         c.resetToDefaultPiano();
-        QCOMPARE(c.mainPresetId(), QStringLiteral("gm_acoustic_grand"));
-        QVERIFY(!c.abSlotBActive());
-        QCOMPARE(c.tuningHz(), 440.0f);
-        QCOMPARE(c.transposeSemitones(), 0);
-        QCOMPARE(c.touchCurve(), 1);
-        QCOMPARE(c.expressionPedal(), 1.0f);
-        QVERIFY(!c.invertPedalPolarity() && !c.sustainLatched() && !c.sustainPedal() && !c.layer2Enabled());
-        QCOMPARE(c.reverbRoomSize(), 0.72f);
-        QCOMPARE(c.brightness(), 0.55f);
+        QCOMPARE(
+            props(c,
+                  "mainPresetId abSlotBActive tuningHz transposeSemitones touchCurve expressionPedal "
+                  "invertPedalPolarity sustainLatched sustainPedal layer2Enabled reverbRoomSize brightness"),
+            u"gm_acoustic_grand false 440 0 1 1 false false false false 0.72 0.55"_s);
         QVERIFY(params.count() >= 1 && pedals.count() >= 1);
         QCOMPARE(presets.count(), 1);
         // The comparison record was left as it was: switching brings the organ back.
         c.toggleAbCompare();
-        QCOMPARE(c.brightness(), 0.65f);
-        QCOMPARE(c.reverbAmount(), 0.55f);
+        QCOMPARE(props(c, "brightness reverbAmount"), u"0.65 0.55"_s);
         // And the engine has what the controller shows.
         c.toggleAbCompare();
         c.audioEngine().processAudioCallback(std::vector<float>(512).data(), 256);
