@@ -273,9 +273,12 @@ void AudioEngine::applyEffectSettings(const PianoParameters& params) noexcept {
     effects.setStereoWidth(params.stereoWidth);
 }
 
+// Only the events queued before the block began: re-reading the write index would let
+// a producer that keeps pushing hold the block in this loop for as long as it pushes.
 void AudioEngine::drainEventQueue() noexcept {
     std::size_t read = m_eventRead.load(std::memory_order_relaxed);
-    while (read != m_eventWrite.load(std::memory_order_acquire)) {
+    const std::size_t end = m_eventWrite.load(std::memory_order_acquire);
+    while (read != end) {
         const MidiEvent event = m_eventQueue[read];
         read = (read + 1) % config::midiQueueSlots;
         m_eventRead.store(read, std::memory_order_release);
