@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 
 using namespace tmb;
@@ -65,17 +67,25 @@ private Q_SLOTS:
         const long long onset = firstAbove(captured.left, 0.01f);
         QVERIFY2(onset >= 0, "no sound reached the sink");
         const double sr = captured.sampleRate;
-        // Energy at the three notes during the full-level part.
-        const auto from = static_cast<std::size_t>(onset + static_cast<long long>(0.1 * sr));
-        const auto to = static_cast<std::size_t>(onset + static_cast<long long>(0.5 * sr));
-        const double c = toneAmplitude(captured.left, sr, 261.63, from, to);
-        const double e = toneAmplitude(captured.left, sr, 329.63, from, to);
-        const double g = toneAmplitude(captured.left, sr, 392.00, from, to);
-        // Floors well below the levels heard on a quiet machine (about 0.07 each): a
-        // loaded machine can drop a few milliseconds of the capture.
-        QVERIFY2(c > 0.03 && e > 0.025 && g > 0.02,
+        // Energy at the three notes during the full-level part, the median of four
+        // 100 ms windows: a loaded machine can drop a few milliseconds of the capture,
+        // and a gap inside one long window can cancel a note by its phase jump.
+        auto level = [&](double hz) {
+            std::array<double, 4> windows{};
+            for (std::size_t k = 0; k < windows.size(); ++k) {
+                const auto from =
+                    static_cast<std::size_t>(onset + static_cast<long long>((0.1 + 0.1 * k) * sr));
+                windows[k] =
+                    toneAmplitude(captured.left, sr, hz, from, from + static_cast<std::size_t>(0.1 * sr));
+            }
+            std::sort(windows.begin(), windows.end());
+            return (windows[1] + windows[2]) / 2;
+        };
+        const double c = level(261.63), e = level(329.63), g = level(392.00);
+        QVERIFY2(c > 0.04 && e > 0.035 && g > 0.03,
                  qPrintable(QStringLiteral("%1 %2 %3").arg(c).arg(e).arg(g)));
-        QVERIFY(toneAmplitude(captured.left, sr, 300.0, from, to) < c / 20);
+        const double between = level(300.0);
+        QVERIFY2(between < c / 20, qPrintable(QString::number(between)));
         // Gone by about 1.2 s after it began (0.9 s of tone plus latency).
         const double seconds = static_cast<double>(lastAbove(captured.left, 0.002f) - onset) / sr;
         QVERIFY2(seconds > 0.8 && seconds < 1.2, qPrintable(QString::number(seconds)));
