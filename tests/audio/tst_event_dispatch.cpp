@@ -15,8 +15,11 @@
 
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 using namespace tmb;
 using namespace tmb::test;
@@ -170,6 +173,34 @@ private Q_SLOTS:
         for (int i = 0; i < 2047; ++i)
             engine.submitMidiEvent(MidiEvent::noteOff(0, 60));
         QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{1});
+    }
+
+    // A producer that never stops pushing must not hold a block in the queue: the
+    // block handles what was queued before it began, at most a full queue, and the
+    // rest waits for the next block.
+    void aBlockHandlesOnlyWhatWasQueuedBeforeIt() {
+        Rig rig;
+        AudioEngine& engine = rig.engine();
+        std::atomic<bool> queueFull{false};
+        std::atomic<bool> blockDone{false};
+        long pushed = 0;
+        std::thread producer([&] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            for (long n = 0; !blockDone.load(std::memory_order_relaxed); ++n, ++pushed) {
+                engine.submitMidiEvent(MidiEvent::noteOn(0, static_cast<int>(21 + n % 88), 100));
+                if (n == 4096) queueFull = true;
+                if (n % 1024 == 0 && std::chrono::steady_clock::now() > deadline) break;
+            }
+        });
+        while (!queueFull.load())
+            std::this_thread::yield();
+        constexpr int blocks = 20;
+        rig.block(blocks);
+        blockDone = true;
+        producer.join();
+        // Taken in: a full queue for each block, and the queue filled again behind the last.
+        const auto accepted = static_cast<std::uint64_t>(pushed) - engine.droppedMidiEvents();
+        QVERIFY2(accepted <= (blocks + 1) * 2047, qPrintable(QString::number(accepted)));
     }
 
     void touchCurvesMapVelocities() {
