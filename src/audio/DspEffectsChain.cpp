@@ -1,12 +1,10 @@
 #include "DspEffectsChain.h"
 
+#include "DenormalGuard.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace tmb {
 
@@ -34,24 +32,6 @@ float clampParam(float value, float low, float high) noexcept {
     if (!(value >= low)) return low;
     return std::min(value, high);
 }
-
-// Flushes denormals to zero while the chain runs: decaying reverb and delay tails
-// would otherwise slow every sample down once the music stops.
-class DenormalGuard {
-public:
-#if defined(__SSE__)
-    DenormalGuard() noexcept
-        : m_saved(_mm_getcsr()) {
-        _mm_setcsr(m_saved | 0x8040); // flush-to-zero and denormals-are-zero
-    }
-    ~DenormalGuard() {
-        _mm_setcsr(m_saved);
-    }
-
-private:
-    unsigned int m_saved;
-#endif
-};
 
 } // namespace
 

@@ -1,13 +1,11 @@
 #include "SfzPianoEngine.h"
 
+#include "audio/DenormalGuard.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-
-#if defined(__x86_64__) || defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace tmb {
 
@@ -20,24 +18,6 @@ constexpr float noiseHoldDecay = 0.99999f;
 // C2, G2, C3, E3, G3, C4: the strings that ring in sympathy.
 constexpr double resonatorHz[6] = {65.41, 98.0, 130.81, 164.81, 196.0, 261.63};
 constexpr auto reclaimPollInterval = std::chrono::milliseconds(200);
-
-// Decaying envelopes and filter tails would otherwise sink into denormal numbers,
-// which cost many cycles each on x86; flushed for the duration of one render.
-class DenormalGuard {
-public:
-#if defined(__x86_64__) || defined(__SSE__)
-    DenormalGuard() noexcept
-        : m_saved(_mm_getcsr()) {
-        _mm_setcsr(m_saved | 0x8040u); // flush-to-zero and denormals-are-zero
-    }
-    ~DenormalGuard() {
-        _mm_setcsr(m_saved);
-    }
-
-private:
-    unsigned m_saved;
-#endif
-};
 
 // Per-sample factor that takes a level down by 60 dB in `seconds`.
 float sixtyDbFactor(double seconds, double sampleRate) {
