@@ -89,6 +89,8 @@ public:
         : m_engine(synthEngine(48000, blockFrames))
         , m_out(2 * 4096)
         , m_blockFrames(blockFrames) {
+        // The arpeggiator steps in eighths of the sequencer's tempo.
+        m_engine->beatSequencer.setBpm(120.0f);
         block();
     }
 

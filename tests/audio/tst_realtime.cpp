@@ -211,6 +211,49 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
+    // The drum sequencer and its click through the whole callback while the GUI
+    // changes tempo, swing, humanize, sections, fills, styles and steps.
+    void sequencerAndClickAllocateNothing() {
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        if (!QFile::exists(font)) QSKIP("timgm6mb-soundfont is not installed");
+        AudioEngine engine;
+        QVERIFY(engine.fluidSynth.selectDrumKit(font, 128, 0));
+        engine.prepareOffline(48000, 256);
+        BeatSequencer& sequencer = engine.beatSequencer;
+        sequencer.initBuiltinStyles();
+        sequencer.selectStyle(8);
+        sequencer.setMetronomeEnabled(true);
+        sequencer.setPlaying(true);
+        int round = 0;
+        float loudest = 0.0f;
+        const std::size_t allocations = renderWhile(
+            engine, dispatchBlocks,
+            [](int block) -> std::uint32_t { return block % 7 == 0   ? 4096
+                                                    : block % 3 == 0 ? 1
+                                                                     : 128; },
+            [&] {
+                ++round;
+                sequencer.setBpm(static_cast<float>(40 + round % 201));
+                sequencer.setSwing(static_cast<float>(round % 4) * 0.25f);
+                sequencer.setHumanize(static_cast<float>(round % 3) * 0.5f);
+                if (round % 50 == 0) sequencer.setSection(round / 50 % 7);
+                if (round % 70 == 0) sequencer.triggerFill();
+                if (round % 300 == 0) sequencer.selectStyle(round / 300 % 35);
+                sequencer.toggleStep(round % 8, round % 16);
+                if (round % 500 == 0) sequencer.setPlaying(false);
+                if (!sequencer.isPlaying()) sequencer.setPlaying(true); // also after an Ending
+                volatile int step = sequencer.currentStep() + sequencer.section();
+                (void)step;
+                std::this_thread::yield();
+            },
+            [&](const float* out, std::uint32_t frames) {
+                for (std::uint32_t i = 0; i < 2 * frames; ++i)
+                    loudest = std::max(loudest, std::fabs(out[i]));
+            });
+        QVERIFY2(loudest > 0.05f, qPrintable(QString::number(loudest)));
+        QCOMPARE(allocations, std::size_t{0});
+    }
+
     void blocksSeeWholeRecordsInOrderAndKeepThePedals() {
         auto engine = std::make_unique<AudioEngine>();
         engine->prepareOffline(48000, 64);
