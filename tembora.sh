@@ -23,7 +23,11 @@ PACKAGES=(
   xvfb xauth imagemagick ffmpeg python3-mido abcmidi
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
+  # node runs an independent chord detector (npm's tonal) in the chord-name test
+  nodejs
 )
+# Some nodejs builds bring their own npm and conflict with Debian's package.
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 

@@ -6,6 +6,7 @@
 // them. GUI thread only.
 
 #include <QList>
+#include <QString>
 
 #include <algorithm>
 #include <array>
@@ -27,6 +28,13 @@ struct ArrangerState {
     bool bandActive = false;  // the current style's band parts play
     int arrangerPlayMode = 0; // 0 full-band loop, 1 play with keyboard (lead silent)
     bool smartChordEnabled = false;
+    int progressionIndex = 1; // chord progression loop, 0 = manual chords
+    int progressionBar = 0;   // bars of the loop played, used mod 4
+    // The diatonic degree (1-6) the band plays and the keyboard names.
+    int chordDegree = 1;
+    int degreeSemitones = 0;
+    bool degreeMinor = false;
+    QString activeChordText = QStringLiteral("C (I)");
     // Bass on channel index 4, rhythm chords on 3, harmony pad on 6, lead on 5.
     std::array<StyleBandPart, 4> parts{{{4, {}, 0}, {3, {}, 0}, {6, {}, 0}, {5, {}, 0}}};
 };

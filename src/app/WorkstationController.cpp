@@ -91,6 +91,8 @@ void WorkstationController::stopProcess(QProcess& process, int terminateWaitMs, 
 
 bool WorkstationController::initialize() {
     initDrumKits();
+    initBundledAndSavedStyBeats();
+    beatSequencer().selectStyle(0);
 
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
     Q_EMIT audioSettingsChanged();
@@ -182,6 +184,7 @@ bool WorkstationController::isIdle() const {
 
 void WorkstationController::onUiRefreshTick() {
     checkAudioBackendHealth();
+    announceSequencerChanges();
     if (m_meterThrottle.tick(isIdle())) Q_EMIT metersUpdated();
 }
 
@@ -249,8 +252,6 @@ void WorkstationController::clearMidiActivityLog() {
 
 void WorkstationController::loadRegistration(int) {}
 void WorkstationController::checkHymnTutorNoteInput(int, int) {}
-void WorkstationController::updateChordDetection() {}
-void WorkstationController::offerNoteToArranger(int, int) {}
 void WorkstationController::handleMappedControllerAction(const QString&, float) {}
 void WorkstationController::startPhoneBridgeServer() {}
 void WorkstationController::stopLiveBroadcast() {}

@@ -158,6 +158,28 @@ class WorkstationController : public QObject {
     Q_PROPERTY(
         int splitOctaveOffset READ splitOctaveOffset WRITE setSplitOctaveOffset NOTIFY workstationChanged)
 
+    // ---- beat sequencer and styles
+    Q_PROPERTY(bool beatPlaying READ beatPlaying WRITE setBeatPlaying NOTIFY beatStateChanged)
+    Q_PROPERTY(float bpm READ bpm WRITE setBpm NOTIFY beatStateChanged)
+    Q_PROPERTY(float swing READ swing WRITE setSwing NOTIFY beatStateChanged)
+    Q_PROPERTY(float humanize READ humanize WRITE setHumanize NOTIFY beatStateChanged)
+    Q_PROPERTY(bool metronomeEnabled READ metronomeEnabled WRITE setMetronomeEnabled NOTIFY beatStateChanged)
+    Q_PROPERTY(int beatSection READ beatSection WRITE setBeatSection NOTIFY beatStateChanged)
+    Q_PROPERTY(int currentBeatStyleIndex READ currentBeatStyleIndex WRITE setCurrentBeatStyleIndex NOTIFY
+                   beatStateChanged)
+    Q_PROPERTY(int userStyCount READ userStyCount NOTIFY beatStateChanged)
+    // Announced with the style library's changes: imported styles come and go.
+    Q_PROPERTY(QVariantList beatStyles READ beatStyles NOTIFY beatStateChanged)
+    Q_PROPERTY(QVariantList beatStepGrid READ beatStepGrid NOTIFY beatGridChanged)
+
+    // ---- chords
+    Q_PROPERTY(QString currentChordName READ currentChordName NOTIFY keyboardStateChanged)
+    Q_PROPERTY(
+        bool smartChordEnabled READ smartChordEnabled WRITE setSmartChordEnabled NOTIFY arrangerStateChanged)
+    Q_PROPERTY(int arrangerChordDegree READ arrangerChordDegree WRITE setArrangerChordDegree NOTIFY
+                   arrangerStateChanged)
+    Q_PROPERTY(QString arrangerActiveChordText READ arrangerActiveChordText NOTIFY arrangerStateChanged)
+
     // ---- harmonizer
     Q_PROPERTY(bool autoTuneEnabled READ autoTuneEnabled WRITE setAutoTuneEnabled NOTIFY autoTuneStateChanged)
     Q_PROPERTY(int autoTuneMode READ autoTuneMode WRITE setAutoTuneMode NOTIFY autoTuneStateChanged)
@@ -380,6 +402,49 @@ public:
     // in closures posted to the GUI thread.
     void handleRealtimeMidiEvent(const MidiEvent& event);
 
+    // --- Beat sequencer and styles (WorkstationControllerRhythm.cpp)
+    BeatSequencer& beatSequencer() { return m_audioEngine.beatSequencer; }
+    const BeatSequencer& beatSequencer() const { return m_audioEngine.beatSequencer; }
+    bool beatPlaying() const { return beatSequencer().isPlaying(); }
+    void setBeatPlaying(bool playing);
+    float bpm() const { return beatSequencer().bpm(); }
+    void setBpm(float bpm);
+    float swing() const { return beatSequencer().swing(); }
+    void setSwing(float swing);
+    float humanize() const { return beatSequencer().humanize(); }
+    void setHumanize(float amount);
+    bool metronomeEnabled() const { return beatSequencer().metronomeEnabled(); }
+    void setMetronomeEnabled(bool enabled);
+    int beatSection() const { return beatSequencer().section(); }
+    void setBeatSection(int section);
+    int currentBeatStyleIndex() const { return beatSequencer().selectedStyleIndex(); }
+    // Drops the performance modifiers, then applies the style without its presets.
+    void setCurrentBeatStyleIndex(int index);
+    int userStyCount() const { return beatSequencer().customStyleCount(); }
+    QVariantList beatStyles() const { return beatSequencer().stylesAsVariantList(); }
+    QVariantList beatStepGrid() const { return beatSequencer().currentGridAsVariantList(); }
+    Q_INVOKABLE void toggleBeatStep(int lane, int step);
+    Q_INVOKABLE void triggerBeatFill();
+    Q_INVOKABLE void tapTempo();
+    // Selects the style and gives the SoundFont engine its kit, band programs, pans,
+    // sends and part volumes (when the General MIDI font is there); with presets also
+    // its layer and split instruments.
+    void applyBeatStyleInternal(int index, bool withPresets);
+    // The built-in styles (imported ones join them with the style library).
+    void initBundledAndSavedStyBeats();
+
+    // --- Chords (WorkstationControllerRhythm.cpp)
+    QString currentChordName() const { return m_currentChordName; }
+    bool smartChordEnabled() const { return m_arranger.smartChordEnabled; }
+    void setSmartChordEnabled(bool enabled);
+    int arrangerChordDegree() const { return m_arranger.chordDegree; }
+    void setArrangerChordDegree(int degree) { triggerProChordDegree(degree); }
+    QString arrangerActiveChordText() const { return m_arranger.activeChordText; }
+    Q_INVOKABLE void triggerProChordDegree(int degree);
+    // A one-finger chord key: picks the degree and, with smart chords on, sounds its
+    // third and fifth for 360 ms.
+    void triggerSmartChordForRoot(int note, int velocity);
+
     // --- Harmonizer
     bool autoTuneEnabled() const { return m_harmonizer.isEnabled(); }
     void setAutoTuneEnabled(bool enabled);
@@ -443,6 +508,8 @@ Q_SIGNALS:
     void hymnStateChanged();
     void hymnStepChanged();
     void arrangerStateChanged();
+    void beatStateChanged();
+    void beatGridChanged();
 
 private:
     void setStatusBanner(const QString& text);
@@ -506,11 +573,19 @@ private:
     void showAutoTuneNote(int input, int lead, bool moved, int voiceCount);
     void setAutoTuneStatusText(const QString& text);
 
-    // Later subsystems (hymn tutor, chord recognition, arranger) take the played
-    // notes here.
+    // Later subsystems (the hymn tutor) take the played notes here.
     void checkHymnTutorNoteInput(int note, int velocity);
+
+    // Rhythm and chords (WorkstationControllerRhythm.cpp).
     void updateChordDetection();
+    // The smart-chord rule of a played note-on.
     void offerNoteToArranger(int playedNote, int velocity);
+    void sendSmartChordTone(int note, int velocity);
+    void showStyleDrumKit(const StylePattern& style, const QString& fontPath);
+    // Announces beat-state and grid changes the audio thread made by itself.
+    void announceSequencerChanges();
+    void notifyBeatState();
+    void notifyBeatGrid();
 
     // Collaborators, constructed in this order and destroyed in reverse.
     AudioEngine m_audioEngine;
@@ -569,6 +644,15 @@ private:
     float m_styleLeadVolume = 0.85f;
     ArrangerState m_arranger;
     HymnPlaybackState m_hymn;
+
+    // Rhythm and chords.
+    QString m_currentChordName = QStringLiteral("—");
+    qint64 m_lastTapMs = 0; // wall clock; 0 = no tap yet
+    int m_tapCount = 0;
+    // What the scene was last told of the sequencer's transport.
+    bool m_announcedBeatPlaying = false;
+    int m_announcedBeatSection = -1;
+    int m_announcedGridSection = -1;
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

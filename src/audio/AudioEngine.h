@@ -171,6 +171,7 @@ private:
     void handleKeyboardNoteOn(int note, int velocity) noexcept;
     void handleKeyboardNoteOff(int note) noexcept;
     void handleZoneChannelNote(int channel, int note, int velocity) noexcept;
+    void handleChordTone(int note, int velocity) noexcept;
     void handleReset() noexcept;
     void dispatchNoteOn(int note, int velocity, int owner) noexcept;
     void startVoice(int owner, VoiceTarget target, int pitch, int velocity) noexcept;
@@ -226,6 +227,9 @@ private:
     double m_arpAccumulator = 0.0; // frames since the last step
     std::uint64_t m_arpStep = 0;   // never reset: a new chord continues the pattern
     int m_arpLastNote = -1;        // sounding arpeggiated note, -1 when none
+    // One-finger chord tones sounding per pitch: chords overlapping on a tone each
+    // hold it, and it ends with the last of them.
+    std::array<std::uint16_t, 128> m_chordToneHolds{};
 
     std::array<MixerChannelState, config::mixerChannelCount> m_channels;
 

@@ -78,6 +78,8 @@ void AudioEngine::handleEvent(const MidiEvent& event, bool fromPlayback) noexcep
                 fluidSynth.drumNoteOff(note);
                 lv2Host.sendMidiNoteOff(drumChannel, static_cast<std::uint8_t>(note));
             }
+        } else if (event.chordTone) {
+            handleChordTone(note, velocity);
         } else if (channel == layerChannel || channel == splitChannel) {
             handleZoneChannelNote(channel, note, velocity);
         } else if (channel >= firstArrangerChannel && channel <= lastArrangerChannel) {
@@ -178,6 +180,17 @@ void AudioEngine::handleZoneChannelNote(int channel, int note, int velocity) noe
     const VoiceTarget target = layer ? (soundFont ? VoiceTarget::SoundFontLayer : VoiceTarget::SynthLayer)
                                      : (soundFont ? VoiceTarget::SoundFontSplit : VoiceTarget::SynthSplit);
     startVoice(owner, target, pitch, velocity);
+}
+
+void AudioEngine::handleChordTone(int note, int velocity) noexcept {
+    const int owner = VoiceOwnershipTable::chordToneOwner(note);
+    std::uint16_t& holds = m_chordToneHolds[static_cast<std::size_t>(note & 0x7F)];
+    if (velocity > 0) {
+        ++holds;
+        dispatchNoteOn(note, velocity, owner);
+    } else if (holds > 0 && --holds == 0) {
+        releaseOwner(owner);
+    }
 }
 
 void AudioEngine::handleKeyboardNoteOn(int note, int velocity) noexcept {
@@ -317,6 +330,7 @@ void AudioEngine::handleReset() noexcept {
     fluidSynth.allNotesOff(-1);
     // Every engine is silent now; no key holds anything any more.
     m_voiceOwners.clear();
+    m_chordToneHolds.fill(0);
 }
 
 void AudioEngine::processArpeggiator(std::uint32_t frames) noexcept {

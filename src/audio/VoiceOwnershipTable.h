@@ -38,12 +38,13 @@ struct StartedVoice {
 class VoiceOwnershipTable {
 public:
     // Owners: keyboard keys 0-127, keys sent straight to the layer (128-255) and split
-    // (256-383) channels, and the arpeggiator.
+    // (256-383) channels, the arpeggiator, and the one-finger chord's tones (385-512).
     static constexpr int keyboardOwner(int key) { return key & 0x7F; }
     static constexpr int layerChannelOwner(int key) { return 128 + (key & 0x7F); }
     static constexpr int splitChannelOwner(int key) { return 256 + (key & 0x7F); }
     static constexpr int arpeggiatorOwner = 384;
-    static constexpr int ownerCount = 385;
+    static constexpr int chordToneOwner(int key) { return 385 + (key & 0x7F); }
+    static constexpr int ownerCount = 513;
 
     // Records that `owner` started (target, pitch). A re-strike of a voice the owner
     // already holds only updates its velocity. Returns false, recording nothing, when

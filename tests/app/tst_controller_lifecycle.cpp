@@ -66,6 +66,16 @@ const Expected surface[] = {
     {"audioSettingsChanged", QMetaType::Float, false, "audioLatencyMs"},
     {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName"},
     {"midiActivityChanged", QMetaType::QVariantList, false, "midiActivityLog"},
+    {"beatStateChanged", QMetaType::Bool, true, "beatPlaying metronomeEnabled"},
+    {"beatStateChanged", QMetaType::Float, true, "bpm swing humanize"},
+    {"beatStateChanged", QMetaType::Int, true, "beatSection currentBeatStyleIndex"},
+    {"beatStateChanged", QMetaType::Int, false, "userStyCount"},
+    {"beatStateChanged", QMetaType::QVariantList, false, "beatStyles"},
+    {"beatGridChanged", QMetaType::QVariantList, false, "beatStepGrid"},
+    {"keyboardStateChanged", QMetaType::QString, false, "currentChordName"},
+    {"arrangerStateChanged", QMetaType::Bool, true, "smartChordEnabled"},
+    {"arrangerStateChanged", QMetaType::Int, true, "arrangerChordDegree"},
+    {"arrangerStateChanged", QMetaType::QString, false, "arrangerActiveChordText"},
 };
 
 // Invokable operations the views call, with their argument counts.
@@ -75,7 +85,7 @@ const char operations[] =
     "importInstrumentLibrary/1 channelVolume/1 setChannelVolume/2 channelPan/1 setChannelPan/2 "
     "isChannelMuted/1 setChannelMuted/2 isChannelSoloed/1 setChannelSoloed/2 channelPeakL/1 channelPeakR/1 "
     "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
-    "cycleAutoTuneMode/0";
+    "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1";
 
 } // namespace
 

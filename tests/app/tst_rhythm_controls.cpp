@@ -1,0 +1,327 @@
+// Rhythm and chords through the real controller: the chord name of held keys, the
+// degree pads, the one-finger smart chord as the engine sounds and releases it (a
+// key held at the same pitch survives its release), style selection as the
+// SoundFont engine receives it, tap tempo, and the scene hearing about section and
+// transport changes the audio thread makes on its own.
+
+#include "AppTestWorld.h"
+#include "app/WorkstationController.h"
+#include "rhythm/ChordNames.h"
+#include "support/OfflineRender.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+#include <limits>
+#include <memory>
+
+using namespace tmb;
+using namespace tmb::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A controller rendering offline on the test thread; the main slot falls back to
+// the General MIDI piano (no sampled piano is loaded).
+struct Rig {
+    explicit Rig(bool withGeneralMidiFont = false)
+        : world(withGeneralMidiFont)
+        , controller(std::make_unique<WorkstationController>()) {
+        engine().prepareOffline(48000, 256);
+    }
+    WorkstationController& c() { return *controller; }
+    AudioEngine& engine() { return controller->audioEngine(); }
+    // Lets timers run, rendering a block every few milliseconds so queued events
+    // land, until `done` holds; false after a second without.
+    bool runUntil(const std::function<bool()>& done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1000) {
+            renderBlocks(engine(), 256, 256);
+            if (done()) return true;
+            QTest::qWait(2);
+        }
+        return false;
+    }
+    // "pitch@velocity" of the voices a one-finger chord holds for `pitch`.
+    QString chordTone(int pitch) {
+        const auto voices = engine().voiceOwnership().voicesOf(VoiceOwnershipTable::chordToneOwner(pitch));
+        return voices.empty() ? QString() : u"%1@%2"_s.arg(voices[0].pitch).arg(voices[0].velocity);
+    }
+    int owners(int pitch) { return engine().voiceOwnership().ownersOf(VoiceTarget::SoundFontMain, pitch); }
+
+    PresetWorld world;
+    std::unique_ptr<WorkstationController> controller;
+};
+
+int mapped(int velocity) {
+    return AudioEngine::mapTouchVelocity(velocity, 1);
+}
+
+} // namespace
+
+class RhythmControlsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { usePrivateHome(); }
+
+    void heldKeysAreNamedAsTheyChange() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QSignalSpy keyboard(&c, &WorkstationController::keyboardStateChanged);
+        QCOMPARE(c.currentChordName(), u"—"_s);
+        const struct {
+            bool on;
+            int note;
+            const char* name;
+        } steps[] = {{true, 64, "E4"},  {true, 67, "E polychord"},  {true, 72, "C/E"}, {true, 57, "C6/A"},
+                     {false, 67, "Am"}, {false, 57, "E polychord"}, {false, 64, "C5"}, {false, 72, "—"}};
+        for (const auto& step : steps) {
+            step.on ? c.noteOn(step.note, 90) : c.noteOff(step.note);
+            QCOMPARE(c.currentChordName(), QString::fromUtf8(step.name));
+        }
+        QCOMPARE(keyboard.count(), 8);
+        c.noteOn(60, 90);
+        c.panicAllNotesOff();
+        QCOMPARE(c.currentChordName(), u"—"_s);
+    }
+
+    void degreePadsNameTheChordInTheCurrentKey_data() {
+        QTest::addColumn<int>("transpose");
+        QTest::addColumn<int>("degree");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("chord");
+        QTest::newRow("below the range") << 0 << 0 << 1 << u"C (I)"_s << u"C"_s;
+        QTest::newRow("above the range") << 0 << 9 << 6 << u"Am (vi)"_s << u"Am"_s;
+        QTest::newRow("ii") << 0 << 2 << 2 << u"Dm (ii)"_s << u"Dm"_s;
+        QTest::newRow("V up two") << 2 << 5 << 5 << u"A (V)"_s << u"A"_s;
+        QTest::newRow("iii down three") << -3 << 3 << 3 << u"C#m (iii)"_s << u"C#m"_s;
+    }
+    void degreePadsNameTheChordInTheCurrentKey() {
+        QFETCH(int, transpose);
+        QFETCH(int, degree);
+        QFETCH(int, stored);
+        QFETCH(QString, text);
+        QFETCH(QString, chord);
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setTransposeSemitones(transpose);
+        QStringList order;
+        connect(&c, &WorkstationController::arrangerStateChanged, this, [&] { order << u"arranger"_s; });
+        connect(&c, &WorkstationController::keyboardStateChanged, this, [&] { order << u"keyboard"_s; });
+        c.setProperty("arrangerChordDegree", degree);
+        QCOMPARE(props(c, "arrangerChordDegree arrangerActiveChordText currentChordName"),
+                 u"%1 %2 %3"_s.arg(stored).arg(text, chord));
+        QCOMPARE(order, QStringList({u"arranger"_s, u"keyboard"_s}));
+    }
+
+    // Which played notes choose a degree: every one with smart chords on; otherwise
+    // only keys up to A3 while the pro arranger or a keyboard-led band listens.
+    void chordZoneFollowsTheArrangerMode_data() {
+        QTest::addColumn<bool>("smart");
+        QTest::addColumn<bool>("pro");
+        QTest::addColumn<bool>("band");
+        QTest::addColumn<int>("playMode");
+        QTest::addColumn<int>("note");
+        QTest::addColumn<int>("degree");
+        QTest::newRow("nothing listens") << false << false << false << 0 << 50 << 1;
+        QTest::newRow("pro arranger, D3") << false << true << false << 0 << 50 << 2;
+        QTest::newRow("pro arranger, A3") << false << true << false << 0 << 57 << 6;
+        QTest::newRow("pro arranger, Bb3") << false << true << false << 0 << 58 << 1;
+        QTest::newRow("band in keyboard mode") << false << false << true << 1 << 53 << 4;
+        QTest::newRow("band in full-band mode") << false << false << true << 0 << 53 << 1;
+        QTest::newRow("smart chords, high G") << true << false << false << 0 << 79 << 5;
+    }
+    void chordZoneFollowsTheArrangerMode() {
+        QFETCH(bool, smart);
+        QFETCH(bool, pro);
+        QFETCH(bool, band);
+        QFETCH(int, playMode);
+        QFETCH(int, note);
+        QFETCH(int, degree);
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setSmartChordEnabled(smart);
+        c.arrangerState().proArrangerEnabled = pro;
+        c.arrangerState().bandActive = band;
+        c.arrangerState().arrangerPlayMode = playMode;
+        c.noteOn(note, 100);
+        QCOMPARE(c.arrangerChordDegree(), degree);
+        QCOMPARE(c.currentChordName(), midiNoteToDisplayName(note)); // recognition runs after it
+    }
+
+    // The chord tones' 360 ms are measured by the release of the first chord: the
+    // second, struck later, must still sound when it comes.
+    void smartChordTonesEndWithoutCuttingHeldKeys() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+        c.setSmartChordEnabled(true);
+        c.setSmartChordEnabled(true);
+        QCOMPARE(arranger.count(), 1);
+        c.noteOn(60, 100); // the player holds C4 throughout
+        QElapsedTimer sinceFirst;
+        sinceFirst.start();
+        c.noteOn(57, 100); // A3: vi, minor: C4 and E4 join for 360 ms
+        QCOMPARE(c.arrangerChordDegree(), 6);
+        QVERIFY(rig.runUntil([&] { return !rig.chordTone(64).isEmpty(); }));
+        QCOMPARE(rig.chordTone(60), u"60@%1"_s.arg(mapped(86)));
+        QCOMPARE(rig.chordTone(64), u"64@%1"_s.arg(mapped(84)));
+        QCOMPARE(rig.owners(60), 2);
+        QTest::qWait(150);
+        c.noteOn(48, 45); // C3: I, its E3 and G3 at the floor velocity 40
+        QVERIFY(rig.runUntil([&] { return rig.chordTone(64).isEmpty(); }));
+        QVERIFY(sinceFirst.elapsed() >= 360);
+        QCOMPARE(rig.chordTone(60), QString());
+        QCOMPARE(rig.owners(60), 1); // the held key still sounds
+        QCOMPARE(rig.chordTone(52), u"52@%1"_s.arg(mapped(40)));
+        QCOMPARE(rig.chordTone(55), u"55@%1"_s.arg(mapped(40)));
+        QVERIFY(rig.runUntil([&] { return rig.owners(52) + rig.owners(55) == 0; }));
+        c.noteOff(60);
+        c.noteOff(57);
+        c.noteOff(48);
+        rig.runUntil([] { return true; });
+        QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
+    }
+
+    void overlappingChordsShareATone() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setSmartChordEnabled(true);
+        c.noteOn(57, 100); // A minor: 60, 64
+        c.noteOff(57);
+        QTest::qWait(150);
+        c.noteOn(60, 100); // C major: 64, 67, while the first 64 still sounds
+        c.noteOff(60);
+        QVERIFY(rig.runUntil([&] { return rig.owners(60) == 0; })); // the first chord ended
+        QCOMPARE(rig.owners(64), 1);                                // its 64 is the second's too
+        QVERIFY(rig.runUntil([&] { return rig.engine().voiceOwnership().heldVoiceCount() == 0; }));
+    }
+
+    void styleSelectionProgramsTheBand_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("withPresets");
+        QTest::addColumn<int>("playMode");
+        QTest::addColumn<QString>("banner");
+        QTest::addColumn<QString>("kit");
+        QTest::newRow("6/8 style, no presets")
+            << 10 << false << 0
+            << u"DRUM BEAT SELECTED: Lingala Mutuashi 6/8 Seben (Lingala & Seben) • 116 BPM"_s
+            << u"FluidR3 Standard Acoustic Kit"_s;
+        QTest::newRow("with presets, keyboard mode") << 3 << true << 1
+                                                     << u"STYLE PRESET: Mugithi Slow Storyteller (1-6m-4-5 "
+                                                        u"Warm Acoustic • 12-String Guitar + Rhodes EP + "
+                                                        u"Fretless Bass) • 94 BPM"_s
+                                                     << u"FluidR3 Jazz Brush Kit"_s;
+        QTest::newRow("electronic kit")
+            << 34 << false << 0 << u"DRUM BEAT SELECTED: Neo-Soul / Gospel Keys (Studio Beats) • 88 BPM"_s
+            << u"FluidR3 GM Drum Kit 25"_s;
+    }
+    void styleSelectionProgramsTheBand() {
+        QFETCH(int, style);
+        QFETCH(bool, withPresets);
+        QFETCH(int, playMode);
+        QFETCH(QString, banner);
+        QFETCH(QString, kit);
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        c.initDrumKits();
+        c.initBundledAndSavedStyBeats();
+        c.arrangerState().arrangerPlayMode = playMode;
+        c.setStyleBassVolume(0.5f);
+        QSignalSpy grid(&c, &WorkstationController::beatGridChanged);
+        QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
+        c.applyBeatStyleInternal(style, withPresets);
+        QCOMPARE(c.statusBanner(), banner);
+        QCOMPARE(c.currentDrumKitName(), kit);
+        QCOMPARE(c.currentBeatStyleIndex(), style);
+        QCOMPARE(grid.count(), 1);
+        const StylePattern& chosen = c.beatSequencer().currentStyle();
+        QCOMPARE(c.bpm(), chosen.bpm);
+        QCOMPARE(c.arrangerState().progressionIndex, chosen.defaultProgIdx);
+        const FluidSynthEngine& synth = rig.engine().fluidSynth;
+        // Channels 3-6: rhythm, bass, lead, harmony; pan, reverb, chorus and volume.
+        const QString expected = u"44 44 22 %1 / 64 14 0 %2 / 74 58 28 %3 / 86 54 34 %1"_s
+                                     .arg(styleBandChannelVolume(0.85f, 0.85f, false))
+                                     .arg(styleBandChannelVolume(0.85f, 0.5f, false))
+                                     .arg(playMode == 1 ? 0 : styleBandChannelVolume(0.85f, 0.85f, false));
+        QStringList channels;
+        for (int channel = 3; channel <= 6; ++channel)
+            channels << u"%1 %2 %3 %4"_s.arg(synth.controllerValue(channel, 10))
+                            .arg(synth.controllerValue(channel, 91))
+                            .arg(synth.controllerValue(channel, 93))
+                            .arg(synth.controllerValue(channel, 7));
+        QCOMPARE(channels.join(u" / "_s), expected);
+        QCOMPARE(c.layer2PresetId(), withPresets ? chosen.layerPresetId : u"synth_worship_pad"_s);
+        QCOMPARE(c.splitPresetId(), withPresets ? chosen.splitPresetId : u"gm_finger_bass"_s);
+        QCOMPARE(presets.count() > 0, withPresets);
+
+        c.applyBeatStyleInternal(99, true); // no such style: nothing but the announcements
+        QCOMPARE(c.statusBanner(), banner);
+        QCOMPARE(c.currentBeatStyleIndex(), style);
+    }
+
+    void tapTempoCountsTapsInABar() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QStringList banners;
+        for (int tap = 0; tap < 5; ++tap) {
+            c.tapTempo();
+            banners << c.statusBanner();
+            QCOMPARE(c.activePadIndex(), 2);
+        }
+        // Taps closer than 220 ms carry no tempo.
+        QCOMPARE(banners, QStringList({u"⏱ TAP TEMPO (1/4): 112 BPM"_s, u"⏱ TAP TEMPO (2/4): 112 BPM"_s,
+                                       u"⏱ TAP TEMPO (3/4): 112 BPM"_s, u"⏱ TAP TEMPO (4/4): 112 BPM"_s,
+                                       u"⏱ TAP TEMPO (1/4): 112 BPM"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(c.activePadIndex(), -1, 1000);
+    }
+
+    void settersClampAndAnnounce() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        QSignalSpy state(&c, &WorkstationController::beatStateChanged);
+        c.setSwing(2.0f);
+        c.setHumanize(-1.0f);
+        c.setBpm(500.0f);
+        c.setMetronomeEnabled(true);
+        c.setSwing(std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(props(c, "swing humanize bpm metronomeEnabled"), u"0 0 240 true"_s);
+        QCOMPARE(state.count(), 5);
+    }
+
+    // Intro -> Verse A, the return from a Fill and the stop after an Ending happen on
+    // the audio thread; the scene hears of each within a UI tick.
+    void automaticChangesAreAnnounced() {
+        Rig rig(true);
+        WorkstationController& c = rig.c();
+        if (c.initialize()) QSKIP("an audio device plays on this machine without a sound server");
+        rig.engine().prepareOffline(48000, 256);
+        c.setCurrentBeatStyleIndex(0);
+        c.setBpm(120.0f);
+        c.setBeatSection(0);
+        c.setBeatPlaying(true);
+        QCOMPARE(c.beatSection(), 0);
+        QSignalSpy state(&c, &WorkstationController::beatStateChanged);
+        QSignalSpy grid(&c, &WorkstationController::beatGridChanged);
+        renderBlocks(rig.engine(), 96000 + 256, 256); // the Intro bar and the next step
+        QTRY_COMPARE(grid.count(), 1);
+        QCOMPARE(state.count(), 1);
+        QCOMPARE(c.beatSection(), 1);
+        QCOMPARE(c.beatStepGrid()[0].toMap()[u"steps"_s].toList()[14].toInt(), 80); // Verse A's kick
+
+        c.setBeatSection(6); // mid-bar: the bar finishes, the Ending plays, then it stops
+        renderBlocks(rig.engine(), 2 * 96000, 256);
+        QTRY_VERIFY(!c.beatPlaying());
+        QTRY_COMPARE(state.count(), 3);
+        QTest::qWait(100);
+        QCOMPARE(state.count(), 3); // once is enough
+    }
+};
+
+QTEST_MAIN(RhythmControlsTest)
+#include "tst_rhythm_controls.moc"

@@ -1,0 +1,188 @@
+// Chord names: the recognition rules with their tie-breaks, note and symbol
+// spelling, the one-finger degrees, and a cross-check of every template chord in
+// every inversion against an independent chord detector (npm's tonal).
+
+#include "rhythm/ChordNames.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace tmb;
+
+namespace {
+
+// Mask and lowest note of MIDI notes, as the keyboard's held keys give them.
+QString nameOf(const QList<int>& notes) {
+    std::uint16_t mask = 0;
+    int lowest = 128;
+    for (int note : notes) {
+        mask = static_cast<std::uint16_t>(mask | (1u << (note % 12)));
+        lowest = std::min(lowest, note);
+    }
+    return recognizeChord(mask, notes.isEmpty() ? 0 : lowest);
+}
+
+// Runs `script` with node where tonal is installed (in the build tree, installed on
+// first use); empty with `skip` set when the registry cannot be reached.
+QByteArray runTonal(const QByteArray& script, const QByteArray& input, QString* skip) {
+    const QString prefix = qEnvironmentVariable("TMB_BINARY_DIR") + QStringLiteral("/tonal-oracle");
+    if (!QFileInfo::exists(prefix + QStringLiteral("/node_modules/tonal/package.json"))) {
+        QDir().mkpath(prefix);
+        QProcess npm;
+        npm.start(QStringLiteral("npm"),
+                  {QStringLiteral("install"), QStringLiteral("--prefix"), prefix,
+                   QStringLiteral("--no-audit"), QStringLiteral("--no-fund"), QStringLiteral("tonal")});
+        if (!npm.waitForFinished(180000) || npm.exitCode() != 0) {
+            npm.kill();
+            *skip = QStringLiteral("tonal could not be installed from the npm registry: ") +
+                    QString::fromLocal8Bit(npm.readAllStandardError()).left(300);
+            return {};
+        }
+    }
+    QProcess node;
+    node.setWorkingDirectory(prefix);
+    node.start(QStringLiteral("node"),
+               {QStringLiteral("--input-type=module"), QStringLiteral("-e"), QString::fromUtf8(script)});
+    node.write(input);
+    node.closeWriteChannel();
+    if (!node.waitForFinished(60000) || node.exitCode() != 0) {
+        *skip =
+            QStringLiteral("node failed: ") + QString::fromLocal8Bit(node.readAllStandardError()).left(300);
+        return {};
+    }
+    return node.readAllStandardOutput();
+}
+
+// tonal's spelling of a quality, made ours: "CM" -> "C", "Cm/ma7" -> "Cm(maj7)",
+// "CMadd9" -> "Cadd9" (slash basses kept).
+QString normalised(QString symbol) {
+    symbol.replace(QStringLiteral("m/ma7"), QStringLiteral("m(maj7)"));
+    symbol.replace(QStringLiteral("Madd9"), QStringLiteral("add9"));
+    static const QRegularExpression major(QStringLiteral("^([A-G][#b]?)M(?=/|$)"));
+    symbol.replace(major, QStringLiteral("\\1"));
+    return symbol;
+}
+
+} // namespace
+
+class ChordNamesTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void heldNotesAreNamed_data() {
+        QTest::addColumn<QList<int>>("notes");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("nothing") << QList<int>{} << QStringLiteral("—");
+        QTest::newRow("one key") << QList<int>{60} << QStringLiteral("C4");
+        QTest::newRow("lowest key") << QList<int>{0} << QStringLiteral("C-1");
+        QTest::newRow("octave doubling") << QList<int>{49, 61, 73} << QStringLiteral("C#3");
+        QTest::newRow("spread and doubled") << QList<int>{36, 52, 67, 72, 76} << QStringLiteral("C");
+        QTest::newRow("first inversion") << QList<int>{64, 67, 72} << QStringLiteral("C/E");
+        QTest::newRow("C6 over A, not Am7") << QList<int>{57, 60, 64, 67} << QStringLiteral("C6/A");
+        QTest::newRow("Dm7 over F") << QList<int>{53, 57, 60, 62} << QStringLiteral("Dm7/F");
+        QTest::newRow("augmented from C") << QList<int>{52, 56, 60} << QStringLiteral("Caug/E");
+        QTest::newRow("sus2") << QList<int>{60, 62, 67} << QStringLiteral("Csus2");
+        QTest::newRow("sus2 over G") << QList<int>{55, 60, 62} << QStringLiteral("Csus2/G");
+        QTest::newRow("diminished") << QList<int>{59, 62, 65} << QStringLiteral("Bdim");
+        QTest::newRow("minor-major seventh") << QList<int>{69, 72, 76, 80} << QStringLiteral("Am(maj7)");
+        QTest::newRow("add9 over Bb") << QList<int>{46, 51, 53, 55} << QStringLiteral("Ebadd9/Bb");
+        QTest::newRow("five tones") << QList<int>{60, 64, 67, 71, 74} << QStringLiteral("C polychord");
+        QTest::newRow("power chord") << QList<int>{43, 50} << QStringLiteral("G polychord");
+        QTest::newRow("diminished seventh") << QList<int>{47, 50, 53, 56} << QStringLiteral("B polychord");
+    }
+    void heldNotesAreNamed() {
+        QFETCH(QList<int>, notes);
+        QFETCH(QString, name);
+        QCOMPARE(nameOf(notes), name);
+    }
+
+    void notesAndSymbolsAreSpelled() {
+        QCOMPARE(midiNoteToDisplayName(61), QStringLiteral("C#4"));
+        QCOMPARE(midiNoteToDisplayName(70), QStringLiteral("Bb4"));
+        QCOMPARE(midiNoteToDisplayName(127), QStringLiteral("G9"));
+        const struct {
+            const char* symbol;
+            int semitones;
+            const char* result;
+        } cases[] = {{"Bb7", 2, "C7"},    {"F#m", -1, "Fm"},       {"G/B", 2, "A/B"},
+                     {"N.C.", 3, "N.C."}, {"Ebmaj7", 0, "Ebmaj7"}, {"bb7", 2, "C7"},
+                     {"E", -13, "Eb"},    {"Ab", 25, "A"},         {"", 5, ""},
+                     {"Cdim", 6, "F#dim"}};
+        for (const auto& c : cases)
+            QCOMPARE(transposeChordSymbol(QString::fromUtf8(c.symbol), c.semitones),
+                     QString::fromUtf8(c.result));
+    }
+
+    void oneFingerKeysPickDegrees() {
+        // C C# D Eb E F F# G Ab A Bb B, in two octaves.
+        const int expected[12] = {1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6, 5};
+        for (int note = 36; note < 60; ++note)
+            QCOMPARE(smartChordDegreeForNote(note), expected[note % 12]);
+        QCOMPARE(chordDegree(0).degree, 1);
+        QCOMPARE(chordDegree(9).semitones, 9);
+        QVERIFY(chordDegree(9).minor && chordDegree(2).minor && !chordDegree(5).minor);
+        QCOMPARE(QString::fromLatin1(chordDegree(3).roman), QStringLiteral("iii"));
+    }
+
+    // Every template chord on every root with each of its tones in the bass (552
+    // sets) must be one of the names tonal's Chord.detect proposes.
+    void everyInversionAgreesWithTonal() {
+        const QList<QList<int>> templates = {{0, 4, 7},     {0, 3, 7},     {0, 3, 6},     {0, 4, 8},
+                                             {0, 5, 7},     {0, 2, 7},     {0, 4, 7, 11}, {0, 4, 7, 10},
+                                             {0, 3, 7, 10}, {0, 3, 7, 11}, {0, 2, 4, 7},  {0, 4, 7, 9},
+                                             {0, 3, 7, 9}};
+        QJsonArray sets;
+        QStringList ours;
+        for (int root = 0; root < 12; ++root) {
+            for (const QList<int>& intervals : templates) {
+                for (int bassTone : intervals) {
+                    // The bass in octave 3, the other tones above it.
+                    QList<int> notes{48 + (root + bassTone) % 12};
+                    QJsonArray names{pitchClassName(notes.constFirst())};
+                    for (int interval : intervals) {
+                        if (interval == bassTone) continue;
+                        int note = 48 + (root + interval) % 12;
+                        while (note <= notes.constFirst())
+                            note += 12;
+                        notes << note;
+                        names.append(pitchClassName(note));
+                    }
+                    sets.append(names);
+                    ours << nameOf(notes);
+                }
+            }
+        }
+        QCOMPARE(ours.size(), 552);
+
+        QString skip;
+        const QByteArray output = runTonal(R"(
+            import { Chord } from "tonal";
+            let input = "";
+            process.stdin.on("data", (d) => (input += d));
+            process.stdin.on("end", () => {
+              console.log(JSON.stringify(JSON.parse(input).map((notes) => Chord.detect(notes))));
+            });)",
+                                           QJsonDocument(sets).toJson(QJsonDocument::Compact), &skip);
+        if (output.isEmpty()) QSKIP(qPrintable(skip));
+        const QJsonArray detected = QJsonDocument::fromJson(output).array();
+        QCOMPARE(detected.size(), 552);
+        QStringList disagreements;
+        for (int i = 0; i < 552; ++i) {
+            QStringList candidates;
+            for (const QJsonValue& symbol : detected[i].toArray())
+                candidates << normalised(symbol.toString());
+            if (!candidates.contains(ours[i]))
+                disagreements << QStringLiteral("%1 -> %2, tonal: %3")
+                                     .arg(sets[i].toVariant().toStringList().join(QLatin1Char(' ')), ours[i],
+                                          candidates.join(QLatin1Char(',')));
+        }
+        QVERIFY2(disagreements.isEmpty(), qPrintable(disagreements.mid(0, 10).join(QLatin1Char('\n'))));
+    }
+};
+
+QTEST_GUILESS_MAIN(ChordNamesTest)
+#include "tst_chord_names.moc"
