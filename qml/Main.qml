@@ -100,7 +100,7 @@ ApplicationWindow {
                 PlayView { objectName: "view_0" }
                 SoundsView { objectName: "view_1" }
                 WorkstationView { objectName: "view_2" }
-                PlaceholderView { objectName: "view_3"; title: "DRUMS" }
+                BeatsView { objectName: "view_3" }
                 PlaceholderView { objectName: "view_4"; title: "STUDIO" }
                 MixerView { objectName: "view_5" }
                 PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }

@@ -14,7 +14,7 @@ Rectangle {
         { code: "M2", title: "HYMNS", mode: 8, built: false },
         { code: "M3", title: "SOUNDS", mode: 1, built: true },
         { code: "M4", title: "ZONES", mode: 2, built: true },
-        { code: "M5", title: "DRUMS", mode: 3, built: false },
+        { code: "M5", title: "DRUMS", mode: 3, built: true },
         { code: "M6", title: "PRESETS", mode: 9, built: false },
         { code: "M7", title: "STUDIO", mode: 4, built: false },
         { code: "M8", title: "CONSOLE", mode: 5, built: true },

@@ -3,8 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import ".."
 
-// Brand, the main-voice selector with its search pop-up, the audio status and
-// the master meters.
+// Brand, the main-voice selector with its search pop-up, the beat transport with
+// tempo, tap and click, the audio status and the master meters.
 Rectangle {
     id: bar
     color: Theme.topBar
@@ -107,6 +107,67 @@ Rectangle {
                     text: "SEARCH"
                     onClicked: searchPopup.open()
                     contentItem: Text { text: parent.text; font.bold: true; font.pixelSize: 11; color: Theme.accent; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
+                }
+            }
+        }
+
+        // Beat transport: start/stop, tempo -/+ with direct entry, tap tempo, click.
+        // The buttons take no focus, so the computer keys keep playing.
+        Rectangle {
+            objectName: "beatControls"
+            Layout.preferredWidth: beatRow.implicitWidth + 12
+            Layout.preferredHeight: 48
+            radius: Theme.radius
+            color: Theme.display
+            border.color: Theme.railButton
+            component BarButton: ToolButton {
+                property bool lit: false
+                focusPolicy: Qt.NoFocus
+                contentItem: Text {
+                    text: parent.text
+                    font.bold: true
+                    font.pixelSize: 12
+                    color: parent.lit ? Theme.accent : Theme.topBarText
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+            }
+            RowLayout {
+                id: beatRow
+                anchors.centerIn: parent
+                spacing: 2
+                BarButton {
+                    objectName: "beatPlayButton"
+                    text: workstation.beatPlaying ? "■" : "▶"
+                    lit: workstation.beatPlaying
+                    onClicked: workstation.beatPlaying = !workstation.beatPlaying
+                }
+                BarButton { objectName: "tempoDown"; text: "−"; onClicked: workstation.bpm = Math.round(workstation.bpm) - 1 }
+                TextField {
+                    id: tempoField
+                    objectName: "tempoField"
+                    Layout.preferredWidth: 52
+                    horizontalAlignment: TextInput.AlignHCenter
+                    font.bold: true
+                    font.pixelSize: Theme.fontLarge
+                    color: Theme.displayText
+                    background: null
+                    text: Math.round(workstation.bpm)
+                    validator: IntValidator { bottom: 1; top: 999 }
+                    // The controller clamps; the field then shows what it kept.
+                    onEditingFinished: {
+                        workstation.bpm = parseInt(text)
+                        text = Qt.binding(function() { return Math.round(workstation.bpm) })
+                        focus = false
+                    }
+                }
+                BarButton { objectName: "tempoUp"; text: "+"; onClicked: workstation.bpm = Math.round(workstation.bpm) + 1 }
+                BarButton { objectName: "tapButton"; text: "TAP"; onClicked: workstation.tapTempo() }
+                BarButton {
+                    objectName: "clickButton"
+                    text: "CLICK"
+                    lit: workstation.metronomeEnabled
+                    onClicked: workstation.metronomeEnabled = !workstation.metronomeEnabled
                 }
             }
         }

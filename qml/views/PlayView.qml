@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import "../components"
 import ".."
 
-// PLAY: the sound of the piano and the master, touch, A/B compare, pads and the
-// voice summary.
+// PLAY: the sound of the piano and the master, touch, A/B compare, pads, the
+// chord display and the voice summary.
 Item {
     id: view
     // Below this width the knob banks and the lower panels wrap onto more rows.
@@ -54,6 +54,11 @@ Item {
                         Text { text: "VOICES"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                     }
+                }
+
+                ChordDisplay {
+                    Layout.preferredWidth: 250
+                    Layout.preferredHeight: 150
                 }
 
                 Panel {

@@ -22,6 +22,8 @@ public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine) {
         // Not initialised: no device opens; notes only reach the engine's queue.
         m_controller = std::make_unique<tmb::WorkstationController>();
+        m_controller->initBundledAndSavedStyBeats();
+        m_controller->beatSequencer().selectStyle(0);
         engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
     }
     void cleanupTestCase() { m_controller.reset(); }

@@ -1,0 +1,101 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/components"
+import "qrc:/qml/views"
+
+// The DRUMS view, the top bar's beat transport and the chord display, clicked as
+// a player would, against the real controller.
+Item {
+    width: 1400
+    height: 900
+
+    TopBar { id: bar; width: parent.width }
+    BeatsView { id: beats; y: bar.height; width: parent.width; height: 620 }
+    ChordDisplay { id: chords; y: bar.height + 620 }
+
+    TestCase {
+        name: "RhythmViews"
+        when: windowShown
+
+        function init() {
+            workstation.beatPlaying = false
+            workstation.currentBeatStyleIndex = 0
+            workstation.beatSection = 1
+        }
+
+        function click(parentItem, name) {
+            var target = findChild(parentItem, name)
+            verify(target, name)
+            mouseClick(target)
+        }
+
+        function stepOf(lane, step) { return workstation.beatStepGrid[lane].steps[step] }
+
+        function test_gridCellsToggleTheirStep() {
+            compare(stepOf(0, 1), 0)
+            click(beats, "cell_0_1")
+            compare(stepOf(0, 1), 100)
+            click(beats, "cell_0_1")
+            compare(stepOf(0, 1), 0)
+            compare(stepOf(0, 0), 114)
+        }
+
+        function test_sectionButtonsAndFill() {
+            click(beats, "section_3")
+            compare(workstation.beatSection, 3)
+            compare(stepOf(6, 2), 84) // the chorus rides on even steps
+            click(beats, "section_5")
+            compare(workstation.beatSection, 5)
+            click(beats, "beatStartStop")
+            verify(workstation.beatPlaying)
+            click(beats, "beatStartStop")
+            verify(!workstation.beatPlaying)
+        }
+
+        function test_styleListSelectsAndShortBarsLockTheirTail() {
+            var list = findChild(beats, "beatStyleList")
+            list.positionViewAtIndex(10, ListView.Center)
+            wait(50)
+            click(beats, "beatStyle_10")
+            compare(workstation.currentBeatStyleIndex, 10)
+            compare(Math.round(workstation.bpm), 116)
+            click(beats, "cell_0_13") // beyond a 12-step bar
+            compare(stepOf(0, 13), 0)
+            click(beats, "cell_0_11")
+            compare(stepOf(0, 11), 100)
+        }
+
+        function test_topBarTempoTapAndClick() {
+            click(bar, "tempoUp")
+            compare(Math.round(workstation.bpm), 119)
+            click(bar, "tempoDown")
+            click(bar, "tempoDown")
+            compare(Math.round(workstation.bpm), 117)
+            var field = findChild(bar, "tempoField")
+            field.forceActiveFocus()
+            field.selectAll()
+            keyClick("3"); keyClick("0"); keyClick("0"); keyClick(Qt.Key_Return)
+            compare(workstation.bpm, 240)
+            compare(field.text, "240")
+            var metronome = workstation.metronomeEnabled
+            click(bar, "clickButton")
+            compare(workstation.metronomeEnabled, !metronome)
+            click(bar, "tapButton")
+            verify(workstation.statusBanner.indexOf("TAP TEMPO") >= 0)
+            click(bar, "beatPlayButton")
+            verify(workstation.beatPlaying)
+        }
+
+        function test_chordDisplayFollowsTheKeys() {
+            workstation.noteOn(64)
+            workstation.noteOn(67)
+            workstation.noteOn(72)
+            compare(findChild(chords, "chordName").text, "C/E")
+            workstation.panicAllNotesOff()
+            compare(findChild(chords, "chordName").text, "—")
+            var smart = workstation.smartChordEnabled
+            click(chords, "smartChordButton")
+            compare(workstation.smartChordEnabled, !smart)
+        }
+    }
+}
