@@ -4,6 +4,7 @@
 
 #include "WorkstationController.h"
 
+#include "app/StyleSounds.h"
 #include "engines/SoundFontPaths.h"
 #include "rhythm/ChordNames.h"
 
@@ -18,25 +19,7 @@ namespace tmb {
 namespace {
 
 constexpr int drumChannel = 9;
-constexpr int panController = 10;
-constexpr int reverbSendController = 91;
-constexpr int chorusSendController = 93;
 constexpr int smartChordReleaseMs = 360;
-
-// The band's SoundFont channels in the order rhythm, bass, lead, harmony, with their
-// pan and effect sends.
-struct BandChannel {
-    ArrangerState::Part part;
-    int pan;
-    int reverb;
-    int chorus;
-};
-constexpr BandChannel bandChannels[] = {
-    {ArrangerState::Rhythm, 44, 44, 22},
-    {ArrangerState::Bass, 64, 14, 0},
-    {ArrangerState::Lead, 74, 58, 28},
-    {ArrangerState::Harmony, 86, 54, 34},
-};
 
 // NaN from the scene would pass std::clamp untouched; it counts as the low end.
 float clampOrLow(float value, float low, float high) {
@@ -173,18 +156,11 @@ void WorkstationController::applyBeatStyleInternal(int index, bool withPresets) 
 
         const QString font = resolveSoundFontPath(QString::fromLatin1(gmSoundFontPath));
         if (QFileInfo(font).isFile()) {
-            FluidSynthEngine& synth = m_audioEngine.fluidSynth;
-            if (synth.selectDrumKit(font, 128, style.drumKitProgram)) showStyleDrumKit(style, font);
-            const int programs[4] = {style.rhythmGmProg, style.bassGmProg, style.leadGmProg,
-                                     style.harmonyGmProg};
-            for (std::size_t i = 0; i < std::size(bandChannels); ++i) {
-                const int channel = m_arranger.parts[bandChannels[i].part].channel;
-                synth.selectProgram(channel, font, 0, std::clamp(programs[i], 0, 127));
-                synth.controlChange(channel, panController, bandChannels[i].pan);
-                synth.controlChange(channel, reverbSendController, bandChannels[i].reverb);
-                synth.controlChange(channel, chorusSendController, bandChannels[i].chorus);
-            }
-            sendStyleBandVolumes();
+            const StyleBandLevels levels{
+                stylePartChannelVolume(ArrangerState::Rhythm), stylePartChannelVolume(ArrangerState::Bass),
+                stylePartChannelVolume(ArrangerState::Lead), stylePartChannelVolume(ArrangerState::Harmony)};
+            if (applyStyleSounds(m_audioEngine.fluidSynth, style, font, levels))
+                showStyleDrumKit(style, font);
         }
 
         if (withPresets) {

@@ -306,6 +306,10 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
 
     beatSequencer.processBlock(frames, m_busLeft[BeatsBus].data(), m_busRight[BeatsBus].data(),
                                [this](int note, int velocity, bool toPlugin) {
+                                   if (m_noteObserver)
+                                       m_noteObserver->noteEvent(NoteSource::Drums,
+                                                                 FluidSynthEngine::drumChannel, true, note,
+                                                                 velocity);
                                    fluidSynth.drumNoteOn(note, velocity);
                                    if (toPlugin && lv2Host.isPluginActive())
                                        lv2Host.sendMidiNoteOn(9, static_cast<std::uint8_t>(note & 0x7F),

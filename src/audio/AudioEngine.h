@@ -114,6 +114,17 @@ public:
     // interleaved stereo samples into the microphone ring; a full ring drops the rest.
     void writeMicSamples(const float* interleaved, std::size_t count) noexcept;
 
+    // Offline observation (tools and tests; set only while no backend runs): told of
+    // every note event an engine receives, the dispatched queue and playback events
+    // and the sequencer's drum hits.
+    enum class NoteSource { Events, Drums };
+    class NoteObserver {
+    public:
+        virtual ~NoteObserver() = default;
+        virtual void noteEvent(NoteSource source, int channel, bool on, int note, int velocity) noexcept = 0;
+    };
+    void setNoteObserver(NoteObserver* observer) { m_noteObserver = observer; }
+
     // Voices sounding in the SFZ piano (the published voice count).
     int activeVoiceCount() const noexcept;
 
@@ -238,6 +249,8 @@ private:
     std::vector<float> m_busLeft[BusCount];
     std::vector<float> m_busRight[BusCount];
     std::vector<float> m_programInterleaved;
+
+    NoteObserver* m_noteObserver = nullptr;
 
     // Test tone (armed from the GUI thread, rendered on the audio thread).
     std::atomic<std::int32_t> m_testToneRequest{0};

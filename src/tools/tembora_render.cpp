@@ -1,15 +1,21 @@
-// tembora-render: renders a Standard MIDI File through the workstation's audio
-// engine, offline and with no sound device, into a WAV file.
+// tembora-render: renders a Standard MIDI File, or a drum style, through the
+// workstation's audio engine, offline and with no sound device, into a WAV file;
+// or names the chords a MIDI file holds.
 
 #include "app/SlotSound.h"
+#include "app/StyleBandState.h"
+#include "app/StyleSounds.h"
 #include "audio/AudioEngine.h"
 #include "audio/MidiFileRenderer.h"
 #include "engines/GeneralMidiPlayer.h"
+#include "engines/SoundFontPaths.h"
 #include "midi/StandardMidiFile.h"
+#include "rhythm/ChordNames.h"
 #include "storage/ProjectManager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -19,6 +25,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 using namespace tmb;
 
@@ -43,6 +50,19 @@ synth_worship_pad, auto_<file name> for an instrument found in ~/Music). Every
 event lands on its exact sample frame.
 Prints one line: seconds of audio rendered, seconds taken, realtime factor.
 
+With --style N there is no input file: the built-in drum style N (0-34) plays
+from frame 0 with its kit from the General MIDI SoundFont (or the --sf2 font):
+one Intro bar, --bars Verse A bars, one Ending bar, then the tail. --tempo,
+--swing, --humanize and --click set the sequencer as the DRUMS view does.
+
+--events FILE writes one tab-separated line per note event an engine received:
+time (seconds of the first frame of the block that received it), source (file or
+drums), channel index, on or off, note and velocity.
+
+With --chords no audio is rendered: each time the chord held in IN.mid changes,
+a line "seconds<TAB>name" is printed, named as the keyboard's chord display names
+it (every channel but 10, notes below --below only).
+
 With --sf2 the engine plays the file as a General MIDI sound module: every
 channel through the SoundFont, with the file's own bank and program changes,
 channel 10 through the SoundFont's drum kits. The master effects (tone, reverb,
@@ -50,7 +70,10 @@ compressor, soft clip) follow in both modes unless --fx off.
 
 Exit status: 0 done; 1 the output could not be written; 2 bad input or options
 (missing file, not a MIDI file, a track cut short, an SFZ instrument that cannot
-be loaded, an unknown preset id, an unknown option).)";
+be loaded, an unknown preset id, no SoundFont for a style's kit, an unknown
+option).)";
+
+constexpr int styleCount = 35;
 
 struct RenderSettings {
     QString inputPath;
@@ -62,7 +85,33 @@ struct RenderSettings {
     QString sfzPath; // empty: the built-in synth plays the main zone
     // Catalogue presets of the main, layer and split zones; empty: the built-in synth.
     std::array<QString, config::keyboardSlotCount> presetIds;
+    // Style mode when 0 or more.
+    int style = -1;
+    std::optional<float> tempo;
+    int bars = 4;
+    float swing = 0.08f;
+    float humanize = 0.15f;
+    bool click = false;
+    QString eventsPath;
+    bool chords = false;
+    int chordsBelow = 128;
 };
+
+// A number option within [low, high] (clamped when `clamp`, else refused).
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, double low, double high,
+                bool clamp, double* value, QString* error) {
+    bool ok = false;
+    const double v = parser.value(option).toDouble(&ok);
+    if (ok && std::isfinite(v) && (clamp || (v >= low && v <= high))) {
+        *value = std::clamp(v, low, high);
+        return true;
+    }
+    *error = QStringLiteral("--%1 must be a number%2, not \"%3\"")
+                 .arg(option.names().constFirst(),
+                      clamp ? QString() : QStringLiteral(" from %1 to %2").arg(low).arg(high),
+                      parser.value(option));
+    return false;
+}
 
 // Every option is declared in the constructor and read in read(): adding one
 // touches only this class and RenderSettings.
@@ -82,6 +131,9 @@ public:
         m_parser.addOption(m_sfz);
         for (const QCommandLineOption& option : m_presets)
             m_parser.addOption(option);
+        for (const QCommandLineOption* option :
+             {&m_style, &m_tempo, &m_bars, &m_swing, &m_humanize, &m_click, &m_events, &m_chords, &m_below})
+            m_parser.addOption(*option);
         m_parser.addHelpOption();
     }
 
@@ -98,13 +150,21 @@ public:
             return false;
         }
         if (helpRequested()) return true;
+        if (!readModes(settings, error)) return false;
         const QStringList inputs = m_parser.positionalArguments();
-        if (inputs.size() != 1) {
+        if (settings->style >= 0) {
+            if (!inputs.isEmpty()) {
+                *error = QStringLiteral("--style plays without an input file");
+                return false;
+            }
+        } else if (inputs.size() != 1) {
             *error = inputs.isEmpty() ? QStringLiteral("no input file given (see --help)")
                                       : QStringLiteral("more than one input file given");
             return false;
+        } else {
+            settings->inputPath = inputs.constFirst();
         }
-        settings->inputPath = inputs.constFirst();
+        if (settings->chords) return true; // prints names; renders nothing
         settings->outputPath = m_parser.value(m_output);
         if (settings->outputPath.isEmpty()) {
             *error = QStringLiteral("no output file given: use -o OUT.wav");
@@ -176,6 +236,58 @@ public:
     }
 
 private:
+    // --style and its sequencer settings, --events, --chords and --below.
+    bool readModes(RenderSettings* settings, QString* error) {
+        settings->chords = m_parser.isSet(m_chords);
+        settings->eventsPath = m_parser.value(m_events);
+        double v = 0.0;
+        if (m_parser.isSet(m_below)) {
+            if (!settings->chords) {
+                *error = QStringLiteral("--below needs --chords");
+                return false;
+            }
+            if (!readNumber(m_parser, m_below, 0, 128, false, &v, error)) return false;
+            settings->chordsBelow = static_cast<int>(v);
+        }
+        if (settings->chords && (m_parser.isSet(m_style) || !settings->eventsPath.isEmpty())) {
+            *error = QStringLiteral("--chords renders nothing: it cannot be used with --style or --events");
+            return false;
+        }
+        if (!m_parser.isSet(m_style)) {
+            for (const QCommandLineOption* option : {&m_tempo, &m_bars, &m_swing, &m_humanize, &m_click}) {
+                if (!m_parser.isSet(*option)) continue;
+                *error = QStringLiteral("--%1 needs --style").arg(option->names().constFirst());
+                return false;
+            }
+            return true;
+        }
+        bool ok = false;
+        settings->style = m_parser.value(m_style).toInt(&ok);
+        if (!ok || settings->style < 0 || settings->style >= styleCount) {
+            *error = QStringLiteral("--style must be a whole number from 0 to %1, not \"%2\"")
+                         .arg(styleCount - 1)
+                         .arg(m_parser.value(m_style));
+            return false;
+        }
+        if (m_parser.isSet(m_tempo)) {
+            if (!readNumber(m_parser, m_tempo, 40, 240, true, &v, error)) return false;
+            settings->tempo = static_cast<float>(v);
+        }
+        if (!readNumber(m_parser, m_swing, 0, 0.75, true, &v, error)) return false;
+        settings->swing = static_cast<float>(v);
+        if (!readNumber(m_parser, m_humanize, 0, 1, true, &v, error)) return false;
+        settings->humanize = static_cast<float>(v);
+        const uint bars = m_parser.value(m_bars).toUInt(&ok);
+        if (!ok || bars > 1000) {
+            *error = QStringLiteral("--bars must be a whole number from 0 to 1000, not \"%1\"")
+                         .arg(m_parser.value(m_bars));
+            return false;
+        }
+        settings->bars = static_cast<int>(bars);
+        settings->click = m_parser.isSet(m_click);
+        return true;
+    }
+
     QCommandLineParser m_parser;
     const QCommandLineOption m_output{
         {QStringLiteral("o"), QStringLiteral("output")},
@@ -219,6 +331,32 @@ private:
          QStringLiteral("Play the layer (channel 2) with the catalogue preset <id>."), QStringLiteral("id")},
         {QStringLiteral("split"),
          QStringLiteral("Play the split (channel 3) with the catalogue preset <id>."), QStringLiteral("id")}};
+    const QCommandLineOption m_style{
+        QStringLiteral("style"),
+        QStringLiteral(
+            "Play the built-in drum style <n> (0-34) instead of a file: Intro, Verse A bars, Ending."),
+        QStringLiteral("n")};
+    const QCommandLineOption m_tempo{
+        QStringLiteral("tempo"), QStringLiteral("Tempo of the style, 40-240 BPM (default the style's own)."),
+        QStringLiteral("bpm")};
+    const QCommandLineOption m_bars{
+        QStringLiteral("bars"), QStringLiteral("Verse A bars between the Intro and the Ending (default 4)."),
+        QStringLiteral("k"), QStringLiteral("4")};
+    const QCommandLineOption m_swing{QStringLiteral("swing"), QStringLiteral("Swing, 0-0.75 (default 0.08)."),
+                                     QStringLiteral("x"), QStringLiteral("0.08")};
+    const QCommandLineOption m_humanize{QStringLiteral("humanize"),
+                                        QStringLiteral("Velocity humanize, 0-1 (default 0.15)."),
+                                        QStringLiteral("x"), QStringLiteral("0.15")};
+    const QCommandLineOption m_click{QStringLiteral("click"), QStringLiteral("Sound the metronome click.")};
+    const QCommandLineOption m_events{
+        QStringLiteral("events"),
+        QStringLiteral("Write every note event an engine received to <file> (tab-separated)."),
+        QStringLiteral("file")};
+    const QCommandLineOption m_chords{QStringLiteral("chords"),
+                                      QStringLiteral("Print the chords of IN.mid as they change; no audio.")};
+    const QCommandLineOption m_below{
+        QStringLiteral("below"), QStringLiteral("With --chords, count only notes below <n> (default 128)."),
+        QStringLiteral("n")};
 };
 
 // Tembora's own catalogue: its data folder holds the favourites and the imported
@@ -271,6 +409,106 @@ int fail(int code, const QString& message) {
     return code;
 }
 
+// Collects the note events the engine's sources receive, stamped with the start of
+// the block they arrived in.
+class EventLog : public AudioEngine::NoteObserver {
+public:
+    explicit EventLog(double sampleRate)
+        : m_rate(sampleRate) {
+        m_text = "time\tsource\tchannel\ttype\tnote\tvelocity\n";
+    }
+    void setBlockStart(std::uint64_t frame) { m_blockStart = frame; }
+    void noteEvent(AudioEngine::NoteSource source, int channel, bool on, int note,
+                   int velocity) noexcept override {
+        char line[96];
+        std::snprintf(line, sizeof line, "%.6f\t%s\t%d\t%s\t%d\t%d\n",
+                      static_cast<double>(m_blockStart) / m_rate,
+                      source == AudioEngine::NoteSource::Drums ? "drums" : "file", channel, on ? "on" : "off",
+                      note, velocity);
+        m_text += line;
+    }
+    bool write(const QString& path, QString* error) const {
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(m_text) == m_text.size() && file.commit())
+            return true;
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+
+private:
+    double m_rate;
+    std::uint64_t m_blockStart = 0;
+    QByteArray m_text;
+};
+
+// Prints "seconds<TAB>name" whenever the chord the file holds changes. The events of
+// one tick act together, as the keyboard's key flags do; channel 10 is drums.
+void printChords(const StandardMidiFile& file, int below) {
+    std::array<bool, 128> held{};
+    QString shown = QStringLiteral("—");
+    const std::vector<SmfChannelEvent>& events = file.events();
+    for (std::size_t i = 0; i < events.size();) {
+        const std::uint64_t tick = events[i].tick;
+        const double seconds = events[i].seconds;
+        for (; i < events.size() && events[i].tick == tick; ++i) {
+            const SmfChannelEvent& e = events[i];
+            const bool note = e.status == MidiEvent::NoteOn || e.status == MidiEvent::NoteOff;
+            if (!note || e.channel == 9 || e.data1 >= below) continue;
+            held[e.data1] = e.status == MidiEvent::NoteOn && e.data2 > 0;
+        }
+        std::uint16_t mask = 0;
+        int lowest = -1;
+        for (int n = 127; n >= 0; --n) {
+            if (!held[static_cast<std::size_t>(n)]) continue;
+            mask = static_cast<std::uint16_t>(mask | (1u << (n % 12)));
+            lowest = n;
+        }
+        const QString name = recognizeChord(mask, std::max(lowest, 0));
+        if (name == shown) continue;
+        shown = name;
+        std::printf("%.3f\t%s\n", seconds, name.toUtf8().constData());
+    }
+}
+
+// Plays the style as the DRUMS view does from the Intro: one Intro bar, `bars`
+// Verse A bars and the Ending (asked for during the last Verse A bar), then the tail.
+bool renderStyle(AudioEngine& engine, const RenderSettings& settings, EventLog* log,
+                 const MidiFileRenderer::BlockSink& sink, std::uint64_t* frames) {
+    BeatSequencer& sequencer = engine.beatSequencer;
+    sequencer.setSection(static_cast<int>(SongSection::Intro));
+    sequencer.setPlaying(true);
+    const std::uint32_t block = settings.render.blockFrames;
+    const auto tail =
+        static_cast<std::uint64_t>(std::llround(settings.render.tailSeconds * settings.render.sampleRate));
+    const auto longest = static_cast<std::uint64_t>(maxSongSeconds * settings.render.sampleRate);
+    std::vector<float> out(2 * std::size_t{block});
+    std::uint64_t frame = 0;
+    std::uint64_t stoppedAt = 0;
+    int verseBars = 0;
+    bool endingAsked = false;
+    int lastStep = -1;
+    while (!(stoppedAt > 0 && frame >= stoppedAt + tail) && frame < longest) {
+        // The tail ends exactly `tail` frames after the block the sequencer stopped in.
+        const auto frames = static_cast<std::uint32_t>(
+            stoppedAt > 0 ? std::min<std::uint64_t>(block, stoppedAt + tail - frame) : block);
+        if (log) log->setBlockStart(frame);
+        engine.processAudioCallback(out.data(), frames);
+        if (!sink(out.data(), frames)) return false;
+        frame += frames;
+        // A block is shorter than any bar, so it starts at most one.
+        const int step = sequencer.currentStep();
+        if (step < lastStep && sequencer.section() == static_cast<int>(SongSection::VerseA)) ++verseBars;
+        lastStep = step;
+        if (!endingAsked && verseBars >= settings.bars) {
+            sequencer.setSection(static_cast<int>(SongSection::Ending));
+            endingAsked = true;
+        }
+        if (stoppedAt == 0 && !sequencer.isPlaying()) stoppedAt = frame;
+    }
+    *frames = frame;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -286,16 +524,24 @@ int main(int argc, char* argv[]) {
         return ExitOk;
     }
 
+    const bool styleMode = settings.style >= 0;
     StandardMidiFile file;
-    if (!file.load(settings.inputPath, &error)) return fail(ExitBadInput, error);
-    if (file.isTruncated())
-        return fail(ExitBadInput,
-                    QStringLiteral("%1 is cut short (%2)").arg(settings.inputPath, file.truncationReason()));
-    if (file.durationSeconds() > maxSongSeconds)
-        return fail(ExitBadInput, QStringLiteral("%1 lasts %2 s; at most %3 s can be rendered")
-                                      .arg(settings.inputPath)
-                                      .arg(file.durationSeconds(), 0, 'f', 0)
-                                      .arg(maxSongSeconds));
+    if (!styleMode) {
+        if (!file.load(settings.inputPath, &error)) return fail(ExitBadInput, error);
+        if (file.isTruncated())
+            return fail(
+                ExitBadInput,
+                QStringLiteral("%1 is cut short (%2)").arg(settings.inputPath, file.truncationReason()));
+        if (file.durationSeconds() > maxSongSeconds)
+            return fail(ExitBadInput, QStringLiteral("%1 lasts %2 s; at most %3 s can be rendered")
+                                          .arg(settings.inputPath)
+                                          .arg(file.durationSeconds(), 0, 'f', 0)
+                                          .arg(maxSongSeconds));
+        if (settings.chords) {
+            printChords(file, settings.chordsBelow);
+            return ExitOk;
+        }
+    }
 
     const auto started = std::chrono::steady_clock::now();
     AudioEngine engine;
@@ -310,10 +556,39 @@ int main(int argc, char* argv[]) {
     }
     if (!applyPresets(engine, settings, &error)) return fail(ExitBadInput, error);
     GeneralMidiPlayer player(engine.fluidSynth);
-    const bool generalMidi = !settings.soundFontPath.isEmpty();
+    const bool generalMidi = !styleMode && !settings.soundFontPath.isEmpty();
     if (generalMidi && !player.loadFont(settings.soundFontPath, &error)) return fail(ExitBadInput, error);
+    if (styleMode) {
+        // The style as the DRUMS view chooses it, its kit from the General MIDI font.
+        const QString font = settings.soundFontPath.isEmpty()
+                                 ? resolveSoundFontPath(QString::fromLatin1(gmSoundFontPath))
+                                 : settings.soundFontPath;
+        if (!QFileInfo(font).isFile())
+            return fail(ExitBadInput,
+                        QStringLiteral("no SoundFont for the drum kit: %1 does not exist (use --sf2 FILE)")
+                            .arg(font));
+        BeatSequencer& sequencer = engine.beatSequencer;
+        sequencer.initBuiltinStyles();
+        sequencer.selectStyle(settings.style);
+        const StylePattern& style = sequencer.currentStyle();
+        const int chords = styleBandChannelVolume(0.85f, 0.85f, false);
+        if (!applyStyleSounds(engine.fluidSynth, style, font,
+                              {chords, styleBandChannelVolume(0.85f, 0.90f, false),
+                               styleBandChannelVolume(0.85f, 0.85f, false), chords}))
+            return fail(ExitBadInput,
+                        QStringLiteral("%1 has no drum kit %2").arg(font).arg(style.drumKitProgram));
+        if (settings.tempo) sequencer.setBpm(*settings.tempo);
+        sequencer.setSwing(settings.swing);
+        sequencer.setHumanize(settings.humanize);
+        sequencer.setMetronomeEnabled(settings.click);
+    }
     engine.prepareOffline(settings.render.sampleRate, settings.render.blockFrames);
     engine.effects.setEnabled(settings.effects);
+    std::optional<EventLog> log;
+    if (!settings.eventsPath.isEmpty()) {
+        log.emplace(settings.render.sampleRate);
+        engine.setNoteObserver(&*log);
+    }
 
     QSaveFile output(settings.outputPath);
     if (!output.open(QIODevice::WriteOnly))
@@ -330,29 +605,50 @@ int main(int argc, char* argv[]) {
     // Peaks past full scale are clipped rather than wrapped.
     sf_command(wav, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
-    const MidiFileRenderer renderer(file, settings.render);
     const auto sink = [wav](const float* interleaved, std::uint32_t frames) {
         return sf_writef_float(wav, interleaved, frames) == static_cast<sf_count_t>(frames);
     };
-    // As a General MIDI module the events bypass the keyboard's zones: this thread
-    // renders, so it hands them to the SoundFont engine itself, right before the
-    // block that starts at their frame.
-    const bool rendered = generalMidi
-                              ? renderer.render([&player](const MidiEvent& event) { player.handle(event); },
-                                                [&engine](float* out, std::uint32_t frames) {
-                                                    engine.processAudioCallback(out, frames);
-                                                },
-                                                sink)
-                              : renderer.render(engine, sink);
+    std::uint64_t totalFrames = 0;
+    bool rendered = false;
+    if (styleMode) {
+        rendered = renderStyle(engine, settings, log ? &*log : nullptr, sink, &totalFrames);
+    } else {
+        const MidiFileRenderer renderer(file, settings.render);
+        totalFrames = renderer.totalFrames();
+        // As a General MIDI module the events bypass the keyboard's zones: this thread
+        // renders, so it hands them to the SoundFont engine itself, right before the
+        // block that starts at their frame.
+        std::uint64_t blockStart = 0;
+        const auto submit = [&](const MidiEvent& event) {
+            if (!generalMidi) {
+                engine.submitMidiEvent(event);
+                return;
+            }
+            const bool note = event.status == MidiEvent::NoteOn || event.status == MidiEvent::NoteOff;
+            if (log) log->setBlockStart(blockStart);
+            if (log && note)
+                log->noteEvent(AudioEngine::NoteSource::Events, event.channel,
+                               event.status == MidiEvent::NoteOn && event.data2 > 0, event.data1,
+                               event.status == MidiEvent::NoteOn ? event.data2 : 0);
+            player.handle(event);
+        };
+        const auto process = [&](float* out, std::uint32_t frames) {
+            if (log) log->setBlockStart(blockStart);
+            engine.processAudioCallback(out, frames);
+            blockStart += frames;
+        };
+        rendered = renderer.render(submit, process, sink);
+    }
     const QString writeError = QString::fromLocal8Bit(sf_strerror(wav));
     sf_close(wav);
     if (!rendered || !output.commit())
         return fail(ExitOutputFailed,
                     QStringLiteral("cannot write %1: %2")
                         .arg(settings.outputPath, rendered ? output.errorString() : writeError));
+    if (log && !log->write(settings.eventsPath, &error)) return fail(ExitOutputFailed, error);
 
     const double taken = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const double audio = static_cast<double>(renderer.totalFrames()) / settings.render.sampleRate;
+    const double audio = static_cast<double>(totalFrames) / settings.render.sampleRate;
     std::printf("Rendered %.3f s of audio in %.3f s (%.1fx realtime)\n", audio, taken,
                 audio / std::max(taken, 1e-9));
     return ExitOk;

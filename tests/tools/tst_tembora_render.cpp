@@ -150,6 +150,29 @@ QByteArray generalMidiSong() {
     return header(0, 1, 480) + track(events);
 }
 
+// One line of an --events file.
+struct LoggedEvent {
+    double time;
+    QString source;
+    int channel;
+    bool on;
+    int note, velocity;
+};
+
+std::vector<LoggedEvent> readEvents(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    if (lines.isEmpty() || lines.takeFirst() != "time\tsource\tchannel\ttype\tnote\tvelocity") return {};
+    std::vector<LoggedEvent> events;
+    for (const QString& line : lines) {
+        const QStringList f = line.split('\t');
+        if (f.size() != 6 || f[0].section('.', 1).size() != 6) return {};
+        events.push_back({f[0].toDouble(), f[1], f[2].toInt(), f[3] == "on", f[4].toInt(), f[5].toInt()});
+    }
+    return events;
+}
+
 } // namespace
 
 class TemboraRenderTest : public QObject {
@@ -241,6 +264,13 @@ private Q_SLOTS:
         row("unknown preset", song, {"--layer", "no_such_preset"},
             "no instrument preset has the id \"no_such_preset\"");
         row("no output", song, {}, "no output file given", 2, {});
+        row("style with a file", song, {"--style", "0"}, "--style plays without an input file");
+        row("style 35", song, {"--style", "35"}, "--style must be a whole number from 0 to 34");
+        row("tempo without style", song, {"--tempo", "90"}, "--tempo needs --style");
+        row("swing not a number", song, {"--style", "1", "--swing", "lots"}, "--swing must be a number");
+        row("below without chords", song, {"--below", "60"}, "--below needs --chords");
+        row("chords and events", song, {"--chords", "--events", "DIR/e.tsv"},
+            "cannot be used with --style or --events", 2, {});
         row("unwritable output", song, {}, "cannot write DIR/no/such/out.wav", 1, "DIR/no/such/out.wav");
     }
     void refusesBadInputWithOneLine() {
@@ -458,14 +488,201 @@ private Q_SLOTS:
         QVERIFY(toneAmplitude(s.left, 48000, 65.41, at(0.0), at(0.45)) > 0.005);
     }
 
+    // A built-in style from its Intro: the Intro bar with its crash, the Verse A bars,
+    // then the Ending bar, heard in full (kick, snare, ride and its crash) before the
+    // sequencer stops and the tail follows; hits land in the blocks of their bars.
+    void playsAStyleFromIntroToAnAudibleEnding_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<double>("barSeconds");
+        QTest::addColumn<int>("bars");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("block");
+        QTest::addColumn<int>("ride"); // the ride lane's note
+        QTest::newRow("style 0, defaults")
+            << QStringList{"--style", "0"} << 4 * 60.0 / 118 << 4 << 48000 << 256 << 51;
+        QTest::newRow("6/8 at 84, 2 bars, 44.1 kHz")
+            << QStringList{"--style", "10",     "--tempo", "84",      "--bars",
+                           "2",       "--rate", "44100",   "--block", "1000"}
+            << 4 * 60.0 / 84 << 2 << 44100 << 1000 << 67;
+        QTest::newRow("3/4 clamped to 240, exact velocities")
+            << QStringList{"--style", "14",      "--tempo", "300",        "--bars", "1",       "--rate",
+                           "96000",   "--block", "4096",    "--humanize", "0",      "--swing", "0"}
+            << 3 * 60.0 / 240 << 1 << 96000 << 4096 << 51;
+    }
+    void playsAStyleFromIntroToAnAudibleEnding() {
+        QFETCH(QStringList, options);
+        QFETCH(double, barSeconds);
+        QFETCH(int, bars);
+        QFETCH(int, rate);
+        QFETCH(int, block);
+        QFETCH(int, ride);
+        if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("style.wav");
+        const QString log = dir.filePath("events.tsv");
+        const Run run = runRender(options + QStringList{"--sf2", timidityFont, "-o", wav, "--events", log});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const std::vector<LoggedEvent> events = readEvents(log);
+        QVERIFY(!events.empty());
+        const double blockSeconds = double(block) / rate;
+        const double endingAt = (1 + bars) * barSeconds;
+        QString first, ending;
+        for (const LoggedEvent& e : events) {
+            QVERIFY(e.source == "drums" && e.channel == 9 && e.on);
+            QVERIFY2(e.time <= endingAt + 1e-6,
+                     qPrintable(QString::number(e.time))); // nothing after the Ending
+            const QString hit = QStringLiteral("%1:%2 ").arg(e.note).arg(e.velocity);
+            if (e.time == 0.0 && e.note == 49) first += hit;
+            if (e.time > endingAt - blockSeconds) ending += hit;
+        }
+        QCOMPARE(first, QString("49:88 ")); // the Intro's crash
+        QVERIFY2(ending.contains("49:104 ") && ending.contains(QStringLiteral(" %1:").arg(ride)),
+                 qPrintable(ending));
+        QCOMPARE(ending.count(' '), 4); // kick, snare, ride lane and crash
+        if (options.contains("--humanize"))
+            QCOMPARE(ending, QStringLiteral("36:114 40:96 %1:104 49:104 ").arg(ride));
+
+        StereoSignal s;
+        QVERIFY(readWav(wav, &s));
+        // The sequencer stops at the bar after the Ending, in the block that holds
+        // that frame; the 2 s tail follows the block.
+        const double stopFrame = std::ceil((2 + bars) * barSeconds * rate - 1e-6);
+        QCOMPARE(double(s.left.size()), (std::floor(stopFrame / block) + 1) * block + 2.0 * rate);
+        const auto frame = [rate](double t) {
+            return static_cast<std::size_t>(t * rate);
+        };
+        QVERIFY(rms(s.left, frame(endingAt), frame(endingAt + 0.2)) > 0.02f);
+        QVERIFY(rms(s.left, s.left.size() - frame(0.3)) < 0.002f);
+    }
+
+    // The click comes only with --click: two renders differ by it alone (the
+    // humanized drums repeat exactly), high on the bar, lower on the beats.
+    void clickAddsOnlyTheMetronome() {
+        if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
+        QTemporaryDir dir;
+        StereoSignal plain, clicked;
+        const QStringList style{"--style", "22", "--bars", "0", "--sf2", timidityFont, "--fx", "off"};
+        QVERIFY(runRender(style + QStringList{"-o", dir.filePath("a.wav")}).exitCode == 0);
+        QVERIFY(runRender(style + QStringList{"-o", dir.filePath("b.wav"), "--click"}).exitCode == 0);
+        QVERIFY(readWav(dir.filePath("a.wav"), &plain) && readWav(dir.filePath("b.wav"), &clicked));
+        QCOMPARE(plain.left.size(), clicked.left.size());
+        std::vector<float> click(plain.left.size());
+        for (std::size_t i = 0; i < click.size(); ++i)
+            click[i] = clicked.left[i] - plain.left[i];
+        // 6/8 at 114: a beat every 3 steps of 60/114/3 s.
+        const auto beat = static_cast<std::size_t>(60.0 / 114 * 48000);
+        const auto level = [&click](double hz, std::size_t from) {
+            return toneAmplitude(click, 48000, hz, from, from + 512);
+        };
+        QVERIFY(level(1480, 0) > 0.02 && level(1480, 0) > 5 * level(980, 0));
+        QVERIFY(level(980, beat) > 0.02 && level(980, beat) > 5 * level(1480, beat));
+        QVERIFY(rms(click, beat / 2, beat / 2 + 2000) < 1e-4f); // silent between clicks
+    }
+
+    void logsTheFileEventsEachEngineReceived() {
+        QTemporaryDir dir;
+        const QString in = dir.filePath("song.mid");
+        QVERIFY(writeFile(in, twoNoteSong()));
+        const Run run = runRender({in, "-o", dir.filePath("out.wav"), "--events", dir.filePath("e.tsv"),
+                                   "--block", "333", "--rate", "44100"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QStringList lines;
+        for (const LoggedEvent& e : readEvents(dir.filePath("e.tsv")))
+            lines << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                         .arg(e.time, 0, 'f', 6)
+                         .arg(e.source)
+                         .arg(e.channel)
+                         .arg(e.on ? "on" : "off")
+                         .arg(e.note)
+                         .arg(e.velocity);
+        // Blocks are cut at event frames, so each event starts its own block.
+        QCOMPARE(lines, QStringList({"0.000000 file 0 on 69 100", "0.500000 file 0 off 69 0",
+                                     "1.000000 file 0 on 72 100", "1.500000 file 0 off 72 0"}));
+    }
+
+    // Chords of a file from an independent writer, named as the keyboard names
+    // them: events of one tick act together, drums and notes at or above --below
+    // are left out, a note-on of velocity 0 ends a note, times follow the tempo map.
+    void namesTheChordsOfAFile_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("every note") << QStringList{}
+                                    << "0.000\tC\n0.500\tC6/A\n1.000\tC\n1.125\tC polychord\n1.250\tDm7/F\n"
+                                       "1.500\t—\n";
+        QTest::newRow("below 67") << QStringList{"--below", "67"}
+                                  << "0.000\tC polychord\n0.500\tAm\n1.000\tC polychord\n1.250\tDm7/F\n"
+                                     "1.500\t—\n";
+    }
+    void namesTheChordsOfAFile() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString in = dir.filePath("chords.mid");
+        // 120 BPM, then 240 from beat 2: beats last 0.5 s, then 0.25 s.
+        const char* script = R"(
+import sys, mido
+mid = mido.MidiFile(ticks_per_beat=480)
+track = mido.MidiTrack(); mid.tracks.append(track)
+track.append(mido.MetaMessage('set_tempo', tempo=500000, time=0))
+events = []  # (tick, order, message)
+def chord(beat, beats, notes, channel=0):
+    for n in notes:
+        events.append((beat * 480, 1, mido.Message('note_on', channel=channel, note=n, velocity=90)))
+        events.append(((beat + beats) * 480, 0, mido.Message('note_on', channel=channel, note=n, velocity=0)))
+chord(0, 1, [48, 64, 67])
+chord(0, 4, [60])                      # held under the next two chords
+chord(1, 1, [57, 64, 67], channel=3)
+chord(1, 3, [36, 38, 42], channel=9)   # drums do not count
+chord(2, 1, [64, 67, 72])
+chord(2.5, 0.5, [71, 74])              # five tones for half a beat
+chord(3, 1, [53, 57, 62, 72])
+events.sort(key=lambda e: (e[0], e[1]))
+tempo_at = 960
+tick = 0
+for when, _, message in events:
+    if tick <= tempo_at < when:
+        track.append(mido.MetaMessage('set_tempo', tempo=250000, time=tempo_at - tick))
+        tick = tempo_at
+    track.append(message.copy(time=int(when - tick)))
+    tick = when
+mid.save(sys.argv[1])
+)";
+        QProcess python;
+        python.start("/usr/bin/python3", {"-c", script, in});
+        QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
+                 python.readAllStandardError().constData());
+        const Run run = runRender(QStringList{in, "--chords"} + options);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(run.out, expected);
+    }
+
     void helpExplainsEveryOption() {
         const Run run = runRender({"--help"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith("Usage: tembora-render [options] IN.mid"));
-        for (const char* text :
-             {"-o, --output <file>", "--rate <hz>", "44100, 48000 or 96000", "--block <frames>",
-              "--tail <seconds>", "--synth-model <n>", "--sfz <file>", "--sf2 <file>", "--fx <on|off>",
-              "--main <id>", "--layer <id>", "--split <id>", "Exit status", "channel 10 the drums"})
+        for (const char* text : {"-o, --output <file>",
+                                 "--rate <hz>",
+                                 "44100, 48000 or 96000",
+                                 "--block <frames>",
+                                 "--tail <seconds>",
+                                 "--synth-model <n>",
+                                 "--sfz <file>",
+                                 "--sf2 <file>",
+                                 "--fx <on|off>",
+                                 "--main <id>",
+                                 "--layer <id>",
+                                 "--split <id>",
+                                 "Exit status",
+                                 "channel 10 the drums",
+                                 "--style <n>",
+                                 "--tempo <bpm>",
+                                 "--bars <k>",
+                                 "--swing <x>",
+                                 "--humanize <x>",
+                                 "--click",
+                                 "--events <file>",
+                                 "--chords",
+                                 "--below <n>"})
             QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
