@@ -116,6 +116,4 @@ ApplicationWindow {
             Layout.preferredHeight: Theme.keyboardHeight
         }
     }
-
-    Component.onCompleted: keyboard.forceActiveFocus()
 }

@@ -2,13 +2,12 @@ import QtQuick
 import QtQuick.Layouts
 import ".."
 
-// The on-screen 88-key keyboard (MIDI 21-108) with its wheels, pedal buttons and
-// the computer-keyboard map. Every key press is a controller call; keys light
-// from keyStateUpdated and isKeyPressed.
+// The on-screen 88-key keyboard (MIDI 21-108) with its wheels and pedal buttons.
+// Every key press is a controller call; keys light from keyStateUpdated and
+// isKeyPressed. The computer keys are played through the window's key filter.
 Rectangle {
     id: housing
     objectName: "pianoKeyboard"
-    focus: true
     color: Theme.woodDark
     implicitHeight: Theme.keyboardHeight
 
@@ -16,16 +15,6 @@ Rectangle {
     readonly property int lastNote: 108
     readonly property int whiteKeyCount: 52
     readonly property alias keybed: keybed
-
-    // Two octaves on the computer keyboard: lower row from C3, upper row from C4.
-    readonly property var computerKeyNotes: ({
-        [Qt.Key_Z]: 48, [Qt.Key_S]: 49, [Qt.Key_X]: 50, [Qt.Key_D]: 51, [Qt.Key_C]: 52, [Qt.Key_V]: 53,
-        [Qt.Key_G]: 54, [Qt.Key_B]: 55, [Qt.Key_H]: 56, [Qt.Key_N]: 57, [Qt.Key_J]: 58, [Qt.Key_M]: 59,
-        [Qt.Key_Comma]: 60,
-        [Qt.Key_Q]: 60, [Qt.Key_2]: 61, [Qt.Key_W]: 62, [Qt.Key_3]: 63, [Qt.Key_E]: 64, [Qt.Key_R]: 65,
-        [Qt.Key_5]: 66, [Qt.Key_T]: 67, [Qt.Key_6]: 68, [Qt.Key_Y]: 69, [Qt.Key_7]: 70, [Qt.Key_U]: 71,
-        [Qt.Key_I]: 72
-    })
 
     function isBlack(note) {
         var pc = note % 12
@@ -81,44 +70,6 @@ Rectangle {
         if (rightButton)
             return 62
         return Math.max(88, Math.min(126, Math.round(88 + 38 * y / keybed.height)))
-    }
-    function computerKeyVelocity(modifiers) {
-        if (modifiers & Qt.ShiftModifier)
-            return 120
-        if (modifiers & Qt.ControlModifier)
-            return 74
-        return 106
-    }
-
-    Keys.onPressed: function (event) {
-        if (event.isAutoRepeat) {
-            event.accepted = housing.computerKeyNotes[event.key] !== undefined || event.key === Qt.Key_Space
-            return
-        }
-        if (event.key === Qt.Key_Space) {
-            workstation.sustainPedal = true
-            event.accepted = true
-            return
-        }
-        var note = housing.computerKeyNotes[event.key]
-        if (note !== undefined) {
-            workstation.noteOn(note, computerKeyVelocity(event.modifiers))
-            event.accepted = true
-        }
-    }
-    Keys.onReleased: function (event) {
-        if (event.isAutoRepeat)
-            return
-        if (event.key === Qt.Key_Space) {
-            workstation.sustainPedal = false
-            event.accepted = true
-            return
-        }
-        var note = housing.computerKeyNotes[event.key]
-        if (note !== undefined) {
-            workstation.noteOff(note)
-            event.accepted = true
-        }
     }
 
     RowLayout {
@@ -231,7 +182,6 @@ Rectangle {
                     property int dragNote: -1
                     property bool rightButton: false
                     onPressed: function (mouse) {
-                        housing.forceActiveFocus()
                         rightButton = mouse.button === Qt.RightButton
                         var note = housing.noteAt(mouse.x, mouse.y)
                         dragNote = note

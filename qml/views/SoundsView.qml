@@ -55,6 +55,7 @@ Item {
             Layout.fillHeight: true
             ListView {
                 id: categoryList
+                objectName: "categoryList"
                 anchors.fill: parent
                 clip: true
                 spacing: 2
@@ -96,6 +97,7 @@ Item {
                         placeholderText: "Search by name, category or style…"
                     }
                     CheckBox {
+                        objectName: "favoritesOnly"
                         text: "Favourites only"
                         checked: view.favoritesOnly
                         onToggled: view.favoritesOnly = checked
@@ -160,9 +162,9 @@ Item {
                                     color: Theme.textSecondary
                                 }
                             }
-                            Button { text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
-                            Button { text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }
-                            Button { text: "SPLIT"; onClicked: workstation.selectPresetForSlot(2, modelData.id) }
+                            Button { objectName: "assignMain"; text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
+                            Button { objectName: "assignLayer"; text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }
+                            Button { objectName: "assignSplit"; text: "SPLIT"; onClicked: workstation.selectPresetForSlot(2, modelData.id) }
                         }
                     }
                 }

@@ -1,3 +1,4 @@
+#include "app/ComputerKeyboard.h"
 #include "app/FirstFrameReport.h"
 #include "app/SceneSnapshot.h"
 #include "app/UnixSignalWatcher.h"
@@ -29,6 +30,9 @@ int main(int argc, char* argv[]) {
 
     auto controller = std::make_unique<tmb::WorkstationController>();
     controller->initialize();
+    // The computer keys play in the window whatever control has the focus.
+    auto computerKeys = std::make_unique<tmb::ComputerKeyboard>(*controller);
+    app->installEventFilter(computerKeys.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("workstation"), controller.get());
@@ -45,6 +49,7 @@ int main(int argc, char* argv[]) {
     }
 
     engine.reset();
+    computerKeys.reset();
     controller.reset();
     app.reset();
     return result;

@@ -2,6 +2,7 @@
 // any QML or JavaScript warning (reference and type errors, missing properties,
 // binding loops). Also walks every view, the rail's mode table and full screen.
 
+#include "app/ComputerKeyboard.h"
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
@@ -45,6 +46,8 @@ private Q_SLOTS:
         QQuickStyle::setStyle(u"Basic"_s);
         m_controller = std::make_unique<WorkstationController>();
         m_controller->initialize();
+        m_computerKeys = std::make_unique<ComputerKeyboard>(*m_controller);
+        qApp->installEventFilter(m_computerKeys.get());
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_engine->rootContext()->setContextProperty(u"workstation"_s, m_controller.get());
         m_engine->load(QUrl(u"qrc:/qml/Main.qml"_s));
@@ -57,6 +60,7 @@ private Q_SLOTS:
 
     void cleanupTestCase() {
         m_engine.reset();
+        m_computerKeys.reset();
         m_controller.reset();
         qInstallMessageHandler(g_previousHandler);
     }
@@ -120,6 +124,7 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<WorkstationController> m_controller;
+    std::unique_ptr<ComputerKeyboard> m_computerKeys;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow* m_window = nullptr;
 

@@ -79,31 +79,6 @@ Item {
             verify(!key.down)
         }
 
-        function test_computerKeyboardPlaysTwoOctaves() {
-            keyboard.forceActiveFocus()
-            keyPress(Qt.Key_Z)
-            verify(workstation.isKeyPressed(48))
-            compare(workstation.lastVelocityPlayed, 106)
-            keyRelease(Qt.Key_Z)
-            verify(!workstation.isKeyPressed(48))
-            keyPress(Qt.Key_Comma)
-            compare(workstation.lastNotePlayed, 60)
-            keyRelease(Qt.Key_Comma)
-            keyPress(Qt.Key_I, Qt.ShiftModifier)
-            compare(workstation.lastNotePlayed, 72)
-            compare(workstation.lastVelocityPlayed, 120)
-            keyRelease(Qt.Key_I, Qt.ShiftModifier)
-            keyPress(Qt.Key_2, Qt.ControlModifier)
-            compare(workstation.lastNotePlayed, 61)
-            compare(workstation.lastVelocityPlayed, 74)
-            keyRelease(Qt.Key_2, Qt.ControlModifier)
-            // Space holds the sustain pedal.
-            keyPress(Qt.Key_Space)
-            verify(workstation.sustainPedal)
-            keyRelease(Qt.Key_Space)
-            verify(!workstation.sustainPedal)
-        }
-
         function test_splitTintFollowsTheSplitPoint() {
             workstation.splitKey = 54
             workstation.splitEnabled = true

@@ -1,8 +1,10 @@
 // Runs the tst_*.qml cases in this folder against the real controller.
 
+#include "app/ComputerKeyboard.h"
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
+#include <QGuiApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -21,15 +23,23 @@ public:
 public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine) {
         // Not initialised: no device opens; notes only reach the engine's queue.
+        m_computerKeys.reset();
         m_controller = std::make_unique<tmb::WorkstationController>();
         m_controller->initBundledAndSavedStyBeats();
         m_controller->beatSequencer().selectStyle(0);
         engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
+        // The computer keys reach the controller as in the program.
+        m_computerKeys = std::make_unique<tmb::ComputerKeyboard>(*m_controller);
+        qApp->installEventFilter(m_computerKeys.get());
     }
-    void cleanupTestCase() { m_controller.reset(); }
+    void cleanupTestCase() {
+        m_computerKeys.reset();
+        m_controller.reset();
+    }
 
 private:
     std::unique_ptr<tmb::WorkstationController> m_controller;
+    std::unique_ptr<tmb::ComputerKeyboard> m_computerKeys;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_qml_components, Setup)

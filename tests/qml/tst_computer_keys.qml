@@ -1,0 +1,89 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/views"
+
+// The computer keys play whatever control was clicked last; a text field keeps
+// its typing while it is edited and gives the keys back on Enter, Escape or a
+// click elsewhere.
+Item {
+    id: root
+    width: 1200
+    height: 700
+
+    SoundsView {
+        id: sounds
+        anchors.fill: parent
+    }
+
+    SignalSpy {
+        id: keySpy
+        target: workstation
+        signalName: "keyStateUpdated"
+    }
+
+    TestCase {
+        name: "ComputerKeys"
+        when: windowShown
+
+        function cleanup() {
+            keyRelease(Qt.Key_Z)
+            keyRelease(Qt.Key_Space)
+            wait(60)
+            workstation.panicAllNotesOff()
+        }
+
+        // "z" and Space reach the controller; returns after their release.
+        function playsZAndSpace(what) {
+            keyPress(Qt.Key_Z)
+            keyPress(Qt.Key_Space)
+            verify(workstation.isKeyPressed(48), what)
+            verify(workstation.sustainPedal, what)
+            keyRelease(Qt.Key_Space)
+            keyRelease(Qt.Key_Z)
+            tryVerify(function () { return !workstation.isKeyPressed(48) && !workstation.sustainPedal }, 500, what)
+        }
+
+        function test_controlsNeverTakeTheKeys() {
+            var main = findChild(sounds, "assignMain")
+            verify(main)
+            mouseClick(main)
+            var chosen = workstation.mainPresetId
+            workstation.layer2Enabled = true // choosing a main sound would switch it off again
+            playsZAndSpace("after MAIN")
+            verify(workstation.layer2Enabled, "MAIN was pressed again")
+            compare(workstation.mainPresetId, chosen)
+
+            var favourites = findChild(sounds, "favoritesOnly")
+            mouseClick(favourites)
+            verify(favourites.checked)
+            playsZAndSpace("after a check box")
+            verify(favourites.checked, "the check box was toggled again")
+            mouseClick(favourites)
+        }
+
+        function test_aTextFieldKeepsItsTypingUntilLeft() {
+            var field = findChild(sounds, "soundsSearch")
+            var leave = [
+                function () { keyClick(Qt.Key_Return) },
+                function () { keyClick(Qt.Key_Escape) },
+                function () { mouseClick(findChild(sounds, "categoryList"), 20, 10) }
+            ]
+            for (var i = 0; i < leave.length; ++i) {
+                field.text = ""
+                mouseClick(field)
+                verify(field.activeFocus)
+                keySpy.clear()
+                keyClick(Qt.Key_Z)
+                keyClick(Qt.Key_Space)
+                compare(field.text, "z ")
+                verify(!workstation.isKeyPressed(48) && !workstation.sustainPedal)
+                compare(keySpy.count, 0, "typing played a note")
+                leave[i]()
+                tryVerify(function () { return !field.activeFocus }, 500, "way out " + i)
+                playsZAndSpace("after leaving the field, way " + i)
+                compare(field.text, "z ")
+            }
+            field.text = ""
+        }
+    }
+}
