@@ -10,19 +10,6 @@ Rectangle {
     color: Theme.topBar
     implicitHeight: Theme.topBarHeight
 
-    // Steps the main voice through its category in catalogue order.
-    function stepMainPreset(delta) {
-        var list = workstation.queryPresets(workstation.mainPresetCategory, "", false)
-        if (list.length === 0)
-            return
-        var index = 0
-        for (var i = 0; i < list.length; ++i)
-            if (list[i].id === workstation.mainPresetId)
-                index = i
-        index = (index + delta + list.length) % list.length
-        workstation.selectPresetForSlot(0, list[index].id)
-    }
-
     RowLayout {
         anchors.fill: parent
         anchors.leftMargin: Theme.padding
@@ -70,8 +57,9 @@ Rectangle {
                 anchors.margins: 6
                 spacing: 6
                 ToolButton {
+                    objectName: "previousVoice"
                     text: "◀"
-                    onClicked: bar.stepMainPreset(-1)
+                    onClicked: workstation.stepMainPreset(-1)
                     contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
                 }
                 Column {
@@ -98,8 +86,9 @@ Rectangle {
                     }
                 }
                 ToolButton {
+                    objectName: "nextVoice"
                     text: "▶"
-                    onClicked: bar.stepMainPreset(1)
+                    onClicked: workstation.stepMainPreset(1)
                     contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
                 }
                 ToolButton {
@@ -253,11 +242,13 @@ Rectangle {
             spacing: 8
             TextField {
                 id: searchField
+                objectName: "presetSearchField"
                 Layout.fillWidth: true
                 placeholderText: "Search instruments…"
             }
             ListView {
                 id: results
+                objectName: "presetResults"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 clip: true
@@ -278,9 +269,9 @@ Rectangle {
                             Text { text: modelData.name; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
                             Text { text: modelData.category + " • " + modelData.engineLabel; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         }
-                        Button { text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
-                        Button { text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }
-                        Button { text: "SPLIT"; onClicked: workstation.selectPresetForSlot(2, modelData.id) }
+                        Button { objectName: "assignMain"; text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
+                        Button { objectName: "assignLayer"; text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }
+                        Button { objectName: "assignSplit"; text: "SPLIT"; onClicked: workstation.selectPresetForSlot(2, modelData.id) }
                     }
                 }
             }

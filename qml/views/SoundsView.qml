@@ -15,16 +15,7 @@ Item {
 
     readonly property var categories: {
         view.refresh
-        var seen = {}
-        var list = ["All"]
-        var all = workstation.queryPresets("", "", false)
-        for (var i = 0; i < all.length; ++i) {
-            if (!seen[all[i].category]) {
-                seen[all[i].category] = true
-                list.push(all[i].category)
-            }
-        }
-        return list
+        return ["All"].concat(workstation.presetCategories())
     }
     readonly property var presets: {
         view.refresh

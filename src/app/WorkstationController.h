@@ -225,6 +225,11 @@ public:
     Q_INVOKABLE QVariantList queryPresets(const QString& category, const QString& searchText,
                                           bool favoritesOnly) const;
     Q_INVOKABLE void toggleFavoritePreset(const QString& presetId);
+    // The main voice's previous (-1) or next (+1) preset of its category, in
+    // catalogue order and wrapping; chosen as the user's choice.
+    Q_INVOKABLE void stepMainPreset(int steps);
+    // The catalogue's categories in catalogue order; re-read on presetsCatalogChanged.
+    Q_INVOKABLE QStringList presetCategories() const { return m_projectManager.presetCategories(); }
     Q_INVOKABLE bool importInstrumentLibrary(const QString& filePath);
     Q_INVOKABLE void selectDrumKitByIndex(int index);
     // Registrations and projects: no reset of performance modifiers.

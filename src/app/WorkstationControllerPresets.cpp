@@ -94,6 +94,17 @@ void WorkstationController::selectPresetForSlot(int slotIndex, const QString& pr
     selectPresetForSlotInternal(slotIndex, presetId);
 }
 
+void WorkstationController::stepMainPreset(int steps) {
+    const std::optional<InstrumentPreset> current = m_projectManager.presetWithId(m_mainPresetId);
+    if (!current) return;
+    QStringList ids; // the category in catalogue order
+    for (const InstrumentPreset& preset : m_projectManager.presets())
+        if (preset.category == current->category) ids << preset.id;
+    const qsizetype count = ids.size();
+    const qsizetype next = ((ids.indexOf(current->id) + steps) % count + count) % count;
+    selectPresetForSlot(0, ids.at(next));
+}
+
 void WorkstationController::resetToDefaultPiano() {
     resetPerformanceModifiersToDefaults(true);
     m_params = PianoParameters{};

@@ -85,7 +85,8 @@ const char operations[] =
     "importInstrumentLibrary/1 channelVolume/1 setChannelVolume/2 channelPan/1 setChannelPan/2 "
     "isChannelMuted/1 setChannelMuted/2 isChannelSoloed/1 setChannelSoloed/2 channelPeakL/1 channelPeakR/1 "
     "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
-    "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1";
+    "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1 "
+    "stepMainPreset/1 presetCategories/0";
 
 } // namespace
 

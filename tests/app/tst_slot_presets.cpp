@@ -435,6 +435,39 @@ private Q_SLOTS:
         QCOMPARE(favourites.at(0).toMap().value(u"id"_s).toString(), u"synth_worship_pad"_s);
     }
 
+    // ◀ and ▶ step the main voice through its own category in catalogue order and
+    // wrap, as the user's choice; the categories the SOUNDS view lists are the
+    // catalogue's, in its order.
+    void voiceSteppingStaysInItsCategoryAndWraps() {
+        PresetWorld world(true);
+        WorkstationController c;
+        c.stepMainPreset(1); // no main voice yet: nothing to step from
+        QVERIFY(c.mainPresetId().isEmpty());
+        QStringList categories;
+        for (const QVariant& preset : c.queryPresets(QString(), QString(), false))
+            if (!categories.contains(preset.toMap().value(u"category"_s).toString()))
+                categories << preset.toMap().value(u"category"_s).toString();
+        QCOMPARE(c.presetCategories(), categories);
+
+        for (const QString& category : {u"Pianos & Keyboards"_s, u"Synthesizers"_s}) {
+            QStringList ids;
+            for (const QVariant& preset : c.queryPresets(category, QString(), false))
+                ids << preset.toMap().value(u"id"_s).toString();
+            QVERIFY(ids.size() >= 3);
+            c.selectPresetForSlot(0, ids.first());
+            c.setLayer2Enabled(true);
+            QStringList stepped;
+            for (int steps : {1, -1, -1, 1, 2, -3}) {
+                c.stepMainPreset(steps);
+                stepped << c.mainPresetId();
+            }
+            const qsizetype n = ids.size();
+            QCOMPARE(stepped,
+                     QStringList({ids.at(1), ids.at(0), ids.at(n - 1), ids.at(0), ids.at(2), ids.at(n - 1)}));
+            QVERIFY(!c.layer2Enabled());
+        }
+    }
+
     void resetToDefaultPianoRestoresTheStartingSound() {
         PresetWorld world(true);
         WorkstationController c;
