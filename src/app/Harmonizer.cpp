@@ -198,29 +198,35 @@ Harmonizer::Released Harmonizer::noteOff(int note, int channel) {
     return released;
 }
 
-void Harmonizer::releaseAll() {
+Harmonizer::PitchSet Harmonizer::releaseAll() {
+    PitchSet released;
     const std::lock_guard lock(m_mutex);
     for (int channel = 0; channel < 16; ++channel) {
         for (VoiceList& list : m_lists[channel]) {
             // Each voice goes off on the channel it was started on.
-            for (std::uint8_t i = 0; i < list.count; ++i)
-                if (dropOwner(channel, list.pitches[i]))
-                    send(MidiEvent::noteOff(channel, list.pitches[i]), false);
+            for (std::uint8_t i = 0; i < list.count; ++i) {
+                if (!dropOwner(channel, list.pitches[i])) continue;
+                send(MidiEvent::noteOff(channel, list.pitches[i]), false);
+                released.set(list.pitches[i]);
+            }
             list.count = 0;
         }
     }
+    return released;
 }
 
-bool Harmonizer::setEnabled(bool on) {
+bool Harmonizer::setEnabled(bool on, PitchSet* released) {
     if (m_enabled.exchange(on, std::memory_order_acq_rel) == on) return false;
-    releaseAll();
+    const PitchSet voices = releaseAll();
+    if (released) *released = voices;
     return true;
 }
 
-bool Harmonizer::setMode(int mode) {
+bool Harmonizer::setMode(int mode, PitchSet* released) {
     mode = std::clamp(mode, 0, modeCount - 1);
     if (m_mode.exchange(mode, std::memory_order_acq_rel) == mode) return false;
-    releaseAll();
+    const PitchSet voices = releaseAll();
+    if (released) *released = voices;
     return true;
 }
 

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -54,6 +55,8 @@ public:
         int voiceCount = 0;      // voices started
         bool harmonized = false; // the harmonizer was on
     };
+    // Pitches whose note-off was sent by a release of everything, on any channel.
+    using PitchSet = std::bitset<128>;
     // Voices whose note-off was sent.
     struct Released {
         std::array<int, config::harmonizerVoicesPerNote> pitches{};
@@ -65,12 +68,12 @@ public:
     // Any thread except the audio thread.
     NoteOnResult noteOn(int note, int velocity, int channel);
     Released noteOff(int note, int channel);
-    void releaseAll();
+    PitchSet releaseAll();
 
     // GUI thread. Each returns whether the value changed; a change releases every
-    // voice, so no voice of the old rule survives.
-    bool setEnabled(bool on);
-    bool setMode(int mode);
+    // voice, so no voice of the old rule survives, and reports them in `released`.
+    bool setEnabled(bool on, PitchSet* released = nullptr);
+    bool setMode(int mode, PitchSet* released = nullptr);
     bool isEnabled() const { return m_enabled.load(std::memory_order_acquire); }
     int mode() const { return m_mode.load(std::memory_order_acquire); }
 

@@ -462,6 +462,7 @@ public:
     // Any thread except the audio thread: start and stop the voices of one played note.
     int processNoteOnWithAutoTune(int note, int velocity, unsigned char channel);
     void processNoteOffWithAutoTune(int note, unsigned char channel);
+    // GUI thread: releases every harmonizer voice and the lights of their keys.
     void releaseAllAutoTuneVoices();
     Harmonizer& harmonizer() { return m_harmonizer; }
 
@@ -536,6 +537,8 @@ private:
     void sendControllerEvent(const MidiEvent& event, bool record);
     void setKeyPressed(int note, bool pressed);
     void releaseAllKeyFlags();
+    // Clears the lights of voices a release of everything turned off.
+    void releaseKeyLights(const Harmonizer::PitchSet& pitches);
     void lightPad(int index, int milliseconds);
     void setLastMidiControlText(const QString& text);
     void postToGui(std::function<void()> closure);

@@ -32,7 +32,7 @@ void WorkstationController::processNoteOffWithAutoTune(int note, unsigned char c
 }
 
 void WorkstationController::releaseAllAutoTuneVoices() {
-    m_harmonizer.releaseAll();
+    releaseKeyLights(m_harmonizer.releaseAll());
 }
 
 void WorkstationController::showAutoTuneNote(int input, int lead, bool moved, int voiceCount) {
@@ -54,7 +54,9 @@ void WorkstationController::setAutoTuneStatusText(const QString& text) {
 }
 
 void WorkstationController::setAutoTuneEnabled(bool enabled) {
-    if (!m_harmonizer.setEnabled(enabled)) return;
+    Harmonizer::PitchSet released;
+    if (!m_harmonizer.setEnabled(enabled, &released)) return;
+    releaseKeyLights(released);
     if (enabled) {
         setAutoTuneStatusText(QStringLiteral("ACTIVE • %1").arg(autoTuneModeName()));
         setStatusBanner(
@@ -68,7 +70,9 @@ void WorkstationController::setAutoTuneEnabled(bool enabled) {
 }
 
 void WorkstationController::setAutoTuneMode(int mode) {
-    if (!m_harmonizer.setMode(mode)) return;
+    Harmonizer::PitchSet released;
+    if (!m_harmonizer.setMode(mode, &released)) return;
+    releaseKeyLights(released);
     if (m_harmonizer.isEnabled()) {
         setAutoTuneStatusText(QStringLiteral("ACTIVE • %1").arg(autoTuneModeName()));
         setStatusBanner(QStringLiteral("AUTO-TUNE MODE: %1").arg(autoTuneModeName()));

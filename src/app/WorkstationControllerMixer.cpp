@@ -266,8 +266,10 @@ void WorkstationController::resetPerformanceModifiersToDefaults(bool stopArrange
         releaseActiveHymnAndArrangerNotes();
     }
 
-    if (m_harmonizer.setEnabled(false)) {
+    Harmonizer::PitchSet released;
+    if (m_harmonizer.setEnabled(false, &released)) {
         // Switching off released every auto-tune voice.
+        releaseKeyLights(released);
         setAutoTuneStatusText(QStringLiteral("OFF • Manual Performance"));
         notifyAutoTuneState();
     }

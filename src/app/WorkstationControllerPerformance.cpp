@@ -218,8 +218,19 @@ void WorkstationController::releaseAllKeyFlags() {
     notifyKeyboardState();
 }
 
+void WorkstationController::releaseKeyLights(const Harmonizer::PitchSet& pitches) {
+    if (pitches.none()) return;
+    for (int n = 0; n < 128; ++n) {
+        if (!pitches.test(static_cast<std::size_t>(n))) continue;
+        setKeyPressed(n, false);
+        Q_EMIT keyStateUpdated(n, false, 0);
+    }
+    updateChordDetection();
+    notifyKeyboardState();
+}
+
 void WorkstationController::panicAllNotesOff() {
-    releaseAllAutoTuneVoices();
+    m_harmonizer.releaseAll(); // every light goes out below
     m_audioEngine.panicAllNotesOff();
     releaseAllKeyFlags();
 }
@@ -390,7 +401,7 @@ void WorkstationController::handleRealtimeMidiEvent(const MidiEvent& event) {
 
     // A reset (the device went away) silences the engines; the harmonizer forgets its
     // voices too, or keys that never send their note-off would hold pitches forever.
-    if (event.status == MidiEvent::Reset) releaseAllAutoTuneVoices();
+    if (event.status == MidiEvent::Reset) m_harmonizer.releaseAll(); // its closure clears every light
     m_audioEngine.submitMidiEvent(event);
     if (m_audioEngine.midiRecorder.isRecording()) {
         // Recordings keep pedals as they were heard, so playback never inverts them.

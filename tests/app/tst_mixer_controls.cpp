@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -449,8 +450,9 @@ private Q_SLOTS:
             // The hymn's guide key went out with it.
             QCOMPARE(c.hymnPlayback().guideNote, -1);
             QVERIFY(!c.isKeyPressed(64));
-            QVERIFY(keys.count() >= 1);
-            QCOMPARE(keys.first().at(0).toInt(), 64);
+            QVERIFY(std::any_of(keys.cbegin(), keys.cend(), [](const QList<QVariant>& key) {
+                return key == QVariantList{64, false, 0};
+            }));
             QVERIFY(arranger.parts[ArrangerState::Bass].soundingNotes.isEmpty());
             // The arranger keeps running unless told to stop.
             QCOMPARE(arranger.proArrangerEnabled, !stopArranger);

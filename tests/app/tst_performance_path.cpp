@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -246,6 +247,41 @@ private Q_SLOTS:
         rig.block();
         QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
         QVERIFY(!c.isKeyPressed(60)); // cleared by the released voice
+    }
+
+    // Whatever releases every harmonizer voice also puts out the lights of the
+    // voices it turned off: C#4 snapped to C4 lights both, and after the release
+    // the key-off of C#4 leaves nothing lit (nor does a hardware key on channel 2).
+    void releasingEveryVoicePutsOutItsLights() {
+        const std::array<std::function<void(WorkstationController&)>, 4> releases{
+            [](WorkstationController& c) { c.setAutoTuneMode(3); },
+            [](WorkstationController& c) { c.cycleAutoTuneMode(); },
+            [](WorkstationController& c) { c.setAutoTuneEnabled(false); },
+            [](WorkstationController& c) { c.setCurrentMode(3); }, // the drums view
+        };
+        for (const auto& release : releases) {
+            Rig rig;
+            WorkstationController& c = rig.c;
+            c.setAutoTuneEnabled(true);
+            c.noteOn(61, 100);                               // voices 60 and 57
+            rig.fromHardware(MidiEvent::noteOn(1, 66, 100)); // voices 67 and 64 on channel 2
+            QVERIFY(c.isKeyPressed(60) && c.isKeyPressed(67));
+            QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
+            QSignalSpy keyboard(&c, &WorkstationController::keyboardStateChanged);
+            release(c);
+            QList<int> dark;
+            for (const QList<QVariant>& key : keys)
+                if (!key.at(1).toBool()) dark << key.at(0).toInt();
+            std::sort(dark.begin(), dark.end());
+            QCOMPARE(dark, QList<int>({57, 60, 64, 67}));
+            QVERIFY(keyboard.count() >= 1);
+            QVERIFY(c.isKeyPressed(61) && c.isKeyPressed(66)); // still held
+            c.noteOff(61);
+            rig.fromHardware(MidiEvent::noteOff(1, 66));
+            QCoreApplication::processEvents();
+            for (int n = 0; n < 128; ++n)
+                QVERIFY2(!c.isKeyPressed(n), qPrintable(QString::number(n)));
+        }
     }
 
     void autoTuneSwitchesAndTexts() {
