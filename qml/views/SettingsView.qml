@@ -8,8 +8,26 @@ import ".."
 // what the program is.
 Item {
     id: view
-    readonly property var rates: [44100, 48000, 96000]
-    readonly property var buffers: [64, 128, 256, 512, 1024]
+    // The listed choices, with the running value among them even when it is not a
+    // usual one, so the boxes show it and APPLY keeps it.
+    function withCurrent(listed, current) {
+        return current <= 0 || listed.indexOf(current) >= 0 ? listed
+                                                             : listed.concat([current]).sort((a, b) => a - b)
+    }
+    readonly property var rates: withCurrent([44100, 48000, 96000], workstation.audioSampleRate)
+    readonly property var buffers: withCurrent([64, 128, 256, 512, 1024], workstation.audioBufferFrames)
+    // A choice not applied yet (0: none), shown instead of the running value.
+    property int chosenRate: 0
+    property int chosenBuffer: 0
+    readonly property int shownRate: chosenRate > 0 ? chosenRate : workstation.audioSampleRate
+    readonly property int shownBuffer: chosenBuffer > 0 ? chosenBuffer : workstation.audioBufferFrames
+    property int catalogueRefresh: 0 // bumped when the catalogue changes
+
+    Connections {
+        target: workstation
+        function onAudioSettingsChanged() { view.chosenRate = 0; view.chosenBuffer = 0 }
+        function onPresetsCatalogChanged() { view.catalogueRefresh++ }
+    }
 
     component Caption: Text {
         font.pixelSize: Theme.fontSmall
@@ -44,14 +62,18 @@ Item {
                     Caption { text: "SAMPLE RATE" }
                     ComboBox {
                         id: rateBox
+                        objectName: "rateBox"
                         model: view.rates.map(r => r + " Hz")
-                        currentIndex: Math.max(0, view.rates.indexOf(workstation.audioSampleRate))
+                        currentIndex: view.rates.indexOf(view.shownRate)
+                        onActivated: index => view.chosenRate = view.rates[index]
                     }
                     Caption { text: "BUFFER SIZE" }
                     ComboBox {
                         id: bufferBox
+                        objectName: "bufferBox"
                         model: view.buffers.map(b => b + " frames")
-                        currentIndex: Math.max(0, view.buffers.indexOf(workstation.audioBufferFrames))
+                        currentIndex: view.buffers.indexOf(view.shownBuffer)
+                        onActivated: index => view.chosenBuffer = view.buffers[index]
                     }
                 }
                 RowLayout {
@@ -61,8 +83,7 @@ Item {
                         text: "APPLY"
                         highlighted: true
                         onClicked: workstation.applyAudioSettings(backendBox.currentText, "default",
-                                                                  view.rates[rateBox.currentIndex],
-                                                                  view.buffers[bufferBox.currentIndex])
+                                                                  view.shownRate, view.shownBuffer)
                     }
                     Button {
                         objectName: "testToneButton"
@@ -96,7 +117,15 @@ Item {
                 Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
                 Text { text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
                 Text { text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
-                Text { text: "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                Text {
+                    objectName: "instrumentCount"
+                    text: {
+                        view.catalogueRefresh
+                        return "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length
+                    }
+                    font.pixelSize: Theme.fontNormal
+                    color: Theme.textPrimary
+                }
             }
         }
     }

@@ -131,8 +131,11 @@ Item {
                                 font.pixelSize: 20
                                 color: modelData.isFavorite ? Theme.accentStrong : Theme.textDisabled
                                 MouseArea {
+                                    objectName: "favoriteStar"
                                     anchors.fill: parent
-                                    onClicked: { workstation.toggleFavoritePreset(modelData.id); view.refresh++ }
+                                    // The change rebuilds the list, this row included: nothing
+                                    // may follow the call here.
+                                    onClicked: workstation.toggleFavoritePreset(modelData.id)
                                 }
                             }
                             Column {

@@ -147,6 +147,7 @@ void WorkstationController::runDeferredStart() {
 }
 
 void WorkstationController::setCurrentMode(int mode) {
+    mode = std::clamp(mode, 0, 9); // the ten views
     if (mode == m_currentMode) return;
     m_currentMode = mode;
     if (mode == 3) resetPerformanceModifiersToDefaults(true);

@@ -131,6 +131,11 @@ private Q_SLOTS:
         c.setCurrentMode(3); // unchanged: nothing announced, nothing reset
         QCOMPARE(announced, QStringList({"8 1 1", "3 0 0"}));
         QVERIFY(c.layer2Enabled());
+        // Only the ten views exist: anything else is the nearest of them.
+        announced.clear();
+        for (int mode : {12, 9, -1, 0, 10})
+            c.setCurrentMode(mode);
+        QCOMPARE(announced, QStringList({"9 1 0", "0 1 0", "9 1 0"}));
 
         QSignalSpy fullScreen(&c, &WorkstationController::fullScreenPerformanceChanged);
         c.setFullScreenPerformance(true);
