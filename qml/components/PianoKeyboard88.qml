@@ -149,34 +149,24 @@ Rectangle {
                 anchors.topMargin: 7
                 color: Theme.keybed
 
+                // One item per key, the black keys above the white ones.
                 Repeater {
-                    id: whiteKeys
+                    id: keys
                     model: housing.lastNote - housing.firstNote + 1
                     delegate: Key {
                         required property int index
                         note: housing.firstNote + index
-                        visible: !housing.isBlack(note)
-                        black: false
-                        x: housing.whiteIndex(note) * housing.whiteKeyWidth()
-                        width: housing.whiteKeyWidth() - 1
-                        height: keybed.height
-                    }
-                }
-                Repeater {
-                    model: housing.lastNote - housing.firstNote + 1
-                    delegate: Key {
-                        required property int index
-                        note: housing.firstNote + index
-                        visible: housing.isBlack(note)
-                        black: true
-                        x: housing.blackKeyX(note)
-                        width: housing.blackKeyWidth()
-                        height: housing.blackKeyHeight()
+                        black: housing.isBlack(note)
+                        z: black ? 1 : 0
+                        x: black ? housing.blackKeyX(note) : housing.whiteIndex(note) * housing.whiteKeyWidth()
+                        width: black ? housing.blackKeyWidth() : housing.whiteKeyWidth() - 1
+                        height: black ? housing.blackKeyHeight() : keybed.height
                     }
                 }
 
                 MouseArea {
                     id: keyMouse
+                    z: 2
                     anchors.fill: parent
                     acceptedButtons: Qt.LeftButton | Qt.RightButton
                     property int dragNote: -1
@@ -215,6 +205,16 @@ Rectangle {
         }
     }
 
+    // One listener for the whole keyboard: the signal names the one key to update.
+    Connections {
+        target: workstation
+        function onKeyStateUpdated(note, pressed, velocity) {
+            var key = keys.itemAt(note - housing.firstNote)
+            if (key)
+                key.down = pressed
+        }
+    }
+
     component Key: Rectangle {
         id: key
         property int note: 60
@@ -227,14 +227,6 @@ Rectangle {
                     : (black ? Theme.blackKey : (tinted ? Theme.splitTint : Theme.whiteKey))
         border.color: black ? Theme.blackKey : Theme.whiteKeyEdge
         Behavior on color { ColorAnimation { duration: key.down ? 16 : 68 } }
-
-        Connections {
-            target: workstation
-            function onKeyStateUpdated(note, pressed, velocity) {
-                if (note === key.note)
-                    key.down = pressed
-            }
-        }
         Text {
             visible: !key.black && key.note % 12 === 0
             anchors.bottom: parent.bottom

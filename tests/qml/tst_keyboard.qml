@@ -71,12 +71,16 @@ Item {
             verify(workstation.lastVelocityPlayed >= 88 && workstation.lastVelocityPlayed <= 126)
             mouseRelease(bed, to.x, to.y)
             verify(!workstation.isKeyPressed(62))
-            // The key shows what the controller says, whoever played it.
-            workstation.noteOn(64, 90)
-            var key = findChild(keyboard, "key_64")
-            verify(key.down)
-            workstation.noteOff(64)
-            verify(!key.down)
+            // Each key shows what the controller says, whoever played it, and only that key.
+            var notes = [21, 61, 64, 107]
+            for (var i = 0; i < notes.length; ++i) {
+                var key = findChild(keyboard, "key_" + notes[i])
+                workstation.noteOn(notes[i], 90)
+                verify(key.down, notes[i])
+                verify(!findChild(keyboard, "key_" + (notes[i] + 1)).down, notes[i])
+                workstation.noteOff(notes[i])
+                verify(!key.down, notes[i])
+            }
         }
 
         function test_splitTintFollowsTheSplitPoint() {
