@@ -15,6 +15,10 @@ Rectangle {
     readonly property int lastNote: 108
     readonly property int whiteKeyCount: 52
     readonly property alias keybed: keybed
+    // The split plays the keys whose transposed note lies below the split key, so
+    // the tint moves with transpose and octave shift.
+    readonly property int splitBelow: workstation.splitKey - workstation.transposeSemitones
+                                      - 12 * workstation.octaveShift
 
     function isBlack(note) {
         var pc = note % 12
@@ -220,7 +224,7 @@ Rectangle {
         property int note: 60
         property bool black: false
         property bool down: workstation.isKeyPressed(note)
-        readonly property bool tinted: !black && workstation.splitEnabled && note < workstation.splitKey
+        readonly property bool tinted: !black && workstation.splitEnabled && note < housing.splitBelow
         objectName: "key_" + note
         radius: 2
         color: down ? (black ? Theme.blackKeyPressed : Theme.keyPressed)

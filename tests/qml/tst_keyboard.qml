@@ -83,13 +83,29 @@ Item {
             }
         }
 
-        function test_splitTintFollowsTheSplitPoint() {
-            workstation.splitKey = 54
+        // The tinted keys are those that play the split: their note after transpose
+        // and octave shift is below the split key.
+        function test_splitTintShowsTheKeysThatPlayTheSplit() {
+            // split key, semitones, octaves, last tinted white key, first white key not tinted
+            var cases = [[54, 0, 0, 53, 55], [54, 2, 0, 50, 52], [54, 0, 1, 41, 43], [60, -5, 0, 64, 65],
+                         [54, -12, -2, 89, 91], [96, -12, -3, 108, -1], [21, 12, 3, -1, 21]]
             workstation.splitEnabled = true
-            verify(findChild(keyboard, "key_53").tinted)
-            verify(!findChild(keyboard, "key_55").tinted)
+            for (var i = 0; i < cases.length; ++i) {
+                var c = cases[i]
+                workstation.splitKey = c[0]
+                workstation.transposeSemitones = c[1]
+                workstation.octaveShift = c[2]
+                if (c[3] > 0)
+                    verify(findChild(keyboard, "key_" + c[3]).tinted, "case " + i)
+                if (c[4] > 0)
+                    verify(!findChild(keyboard, "key_" + c[4]).tinted, "case " + i)
+            }
+            verify(!findChild(keyboard, "key_22").tinted) // black keys stay black
             workstation.splitEnabled = false
-            verify(!findChild(keyboard, "key_53").tinted)
+            verify(!findChild(keyboard, "key_21").tinted)
+            workstation.transposeSemitones = 0
+            workstation.octaveShift = 0
+            workstation.splitKey = 54
         }
     }
 }
