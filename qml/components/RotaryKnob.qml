@@ -1,10 +1,13 @@
 import QtQuick
 import ".."
 
-// A knob for one sound parameter. Drag up/down (or scroll) to change it; the
-// owner writes `value` back to the controller in onMoved.
+// A knob for one sound parameter. Drag up/down to change it; the owner writes
+// `value` back to the controller in onMoved. The wheel turns it only once it has
+// been clicked, or the pointer has rested on it for a moment without scrolling,
+// so a page scrolled past it never turns it.
 Item {
     id: knob
+    objectName: "knob_" + label
     property string label: ""
     property real value: 0
     property real from: 0
@@ -16,6 +19,9 @@ Item {
     signal moved(real newValue)
 
     readonly property real position: to > from ? (value - from) / (to - from) : 0
+    // How long the pointer must rest on the knob before the wheel turns it.
+    property int wheelDelay: 700
+    property bool wheelArmed: false
 
     implicitWidth: 78
     implicitHeight: 96
@@ -33,7 +39,7 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: 2
         color: Theme.panelRaised
-        border.color: Theme.panelBorder
+        border.color: knob.wheelArmed ? Theme.accent : Theme.panelBorder
         border.width: 2
 
         Canvas {
@@ -70,15 +76,43 @@ Item {
                 angle: -135 + 270 * knob.position
             }
         }
+        Timer {
+            id: restTimer
+            interval: knob.wheelDelay
+            onTriggered: knob.wheelArmed = true
+        }
         MouseArea {
             anchors.fill: parent
             property real pressY: 0
             property real pressPosition: 0
             acceptedButtons: Qt.LeftButton
-            onPressed: function (mouse) { pressY = mouse.y; pressPosition = knob.position }
-            onPositionChanged: function (mouse) { knob.setFromPosition(pressPosition + (pressY - mouse.y) / 150) }
+            hoverEnabled: true
+            // A drag turns the knob, never the page around it.
+            preventStealing: true
+            onEntered: restTimer.restart()
+            onExited: {
+                restTimer.stop()
+                knob.wheelArmed = false
+            }
+            onPressed: function (mouse) {
+                knob.wheelArmed = true
+                pressY = mouse.y
+                pressPosition = knob.position
+            }
+            onPositionChanged: function (mouse) {
+                if (pressed)
+                    knob.setFromPosition(pressPosition + (pressY - mouse.y) / 150)
+            }
             onDoubleClicked: knob.moved(knob.defaultValue)
-            onWheel: function (wheel) { knob.setFromPosition(knob.position + (wheel.angleDelta.y > 0 ? 0.02 : -0.02)) }
+            onWheel: function (wheel) {
+                if (!knob.wheelArmed) {
+                    // The page is scrolling past: let it, and wait for a rest again.
+                    restTimer.restart()
+                    wheel.accepted = false
+                    return
+                }
+                knob.setFromPosition(knob.position + (wheel.angleDelta.y > 0 ? 0.02 : -0.02))
+            }
         }
     }
     Text {

@@ -23,6 +23,7 @@ Item {
     }
 
     ScrollView {
+        objectName: "playScroll"
         anchors.fill: parent
         anchors.margins: Theme.padding
         contentWidth: availableWidth
@@ -48,7 +49,17 @@ Item {
                         Text { text: "MAIN"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         Text { objectName: "summaryMain"; Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "LAYER 2"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: (workstation.layer2Enabled ? "ON • " : "OFF • ") + workstation.layer2PresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        // The velocity switch adds the layer to strong notes whatever its switch says.
+                        Text {
+                            objectName: "summaryLayer"
+                            Layout.fillWidth: true
+                            elide: Text.ElideRight
+                            text: (workstation.velocitySwitchEnabled ? "on strong notes ≥ " + workstation.velocityThreshold + " • "
+                                                                     : workstation.layer2Enabled ? "ON • " : "OFF • ")
+                                  + workstation.layer2PresetName
+                            font.pixelSize: Theme.fontNormal
+                            color: Theme.textPrimary
+                        }
                         Text { text: "SPLIT"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         Text { Layout.fillWidth: true; elide: Text.ElideRight; text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "VOICES"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }

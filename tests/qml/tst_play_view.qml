@@ -1,0 +1,76 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/views"
+
+Item {
+    width: 1180
+    height: 600
+
+    PlayView {
+        id: play
+        anchors.fill: parent
+    }
+
+    TestCase {
+        name: "PlayView"
+        when: windowShown
+
+        function test_layerSummarySaysWhenTheLayerSounds() {
+            var summary = findChild(play, "summaryLayer")
+            // velocity switch, layer switch, threshold -> how the summary begins
+            var cases = [[false, false, 96, "OFF • "], [false, true, 96, "ON • "],
+                         [true, false, 96, "on strong notes ≥ 96 • "], [true, true, 110, "on strong notes ≥ 110 • "]]
+            for (var i = 0; i < cases.length; ++i) {
+                workstation.velocitySwitchEnabled = cases[i][0]
+                workstation.layer2Enabled = cases[i][1]
+                workstation.velocityThreshold = cases[i][2]
+                compare(summary.text, cases[i][3] + workstation.layer2PresetName)
+            }
+            workstation.velocitySwitchEnabled = false
+            workstation.layer2Enabled = false
+        }
+
+        // Scrolling the page past a knob never turns it; the wheel turns a knob once
+        // it was clicked or the pointer rested on it; a drag turns it and not the page.
+        function test_knobsTurnOnlyWhenMeant() {
+            var page = findChild(play, "playScroll").contentItem
+            var knob = findChild(play, "knob_WIDTH")
+            var centre = function () { return knob.mapToItem(play, knob.width / 2, 28) }
+            workstation.stereoWidth = 1.0
+            page.contentY = 0
+            var p = centre()
+            mouseWheel(play, p.x, p.y, 0, -120)
+            compare(workstation.stereoWidth, 1.0)
+            tryVerify(function () { return page.contentY > 0 }, 1000, "the page scrolls")
+            tryCompare(page, "moving", false)
+
+            // Resting on the knob, then the wheel.
+            p = centre()
+            mouseMove(play, p.x, p.y)
+            wait(knob.wheelDelay + 150)
+            var before = workstation.stereoWidth
+            mouseWheel(play, p.x, p.y, 0, 120)
+            verify(workstation.stereoWidth > before, "rested")
+            mouseMove(play, 5, 5) // leaving disarms it
+            verify(!knob.wheelArmed)
+
+            // Clicked, then the wheel.
+            p = centre()
+            mouseClick(play, p.x, p.y)
+            before = workstation.stereoWidth
+            mouseWheel(play, p.x, p.y, 0, -120)
+            verify(workstation.stereoWidth < before, "clicked")
+
+            // A drag turns it while the page stays.
+            var scrolled = page.contentY
+            before = workstation.stereoWidth
+            mousePress(play, p.x, p.y)
+            mouseMove(play, p.x, p.y - 20)
+            mouseMove(play, p.x, p.y - 40)
+            mouseRelease(play, p.x, p.y - 40)
+            verify(workstation.stereoWidth > before, "dragged")
+            compare(page.contentY, scrolled)
+            workstation.stereoWidth = 1.0
+        }
+    }
+}
