@@ -154,8 +154,9 @@ private Q_SLOTS:
         QCOMPARE(c.currentChordName(), midiNoteToDisplayName(note)); // recognition runs after it
     }
 
-    // The chord tones' 360 ms are measured by the release of the first chord: the
-    // second, struck later, must still sound when it comes.
+    // The player holds E4. A3 adds C4 and E4 for 360 ms; C4 struck 250 ms later adds
+    // E4 and G4. Neither release cuts the held key, and the first leaves the second
+    // strike's E4 sounding.
     void smartChordTonesEndWithoutCuttingHeldKeys() {
         Rig rig;
         WorkstationController& c = rig.c();
@@ -163,43 +164,28 @@ private Q_SLOTS:
         c.setSmartChordEnabled(true);
         c.setSmartChordEnabled(true);
         QCOMPARE(arranger.count(), 1);
-        c.noteOn(60, 100); // the player holds C4 throughout
+        c.noteOn(64, 100);
         QElapsedTimer sinceFirst;
         sinceFirst.start();
-        c.noteOn(57, 100); // A3: vi, minor: C4 and E4 join for 360 ms
+        c.noteOn(57, 100); // vi, minor
         QCOMPARE(c.arrangerChordDegree(), 6);
         QVERIFY(rig.runUntil([&] { return !rig.chordTone(64).isEmpty(); }));
-        QCOMPARE(rig.chordTone(60), u"60@%1"_s.arg(mapped(86)));
-        QCOMPARE(rig.chordTone(64), u"64@%1"_s.arg(mapped(84)));
-        QCOMPARE(rig.owners(60), 2);
-        QTest::qWait(150);
-        c.noteOn(48, 45); // C3: I, its E3 and G3 at the floor velocity 40
-        QVERIFY(rig.runUntil([&] { return rig.chordTone(64).isEmpty(); }));
-        QVERIFY(sinceFirst.elapsed() >= 360);
-        QCOMPARE(rig.chordTone(60), QString());
-        QCOMPARE(rig.owners(60), 1); // the held key still sounds
-        QCOMPARE(rig.chordTone(52), u"52@%1"_s.arg(mapped(40)));
-        QCOMPARE(rig.chordTone(55), u"55@%1"_s.arg(mapped(40)));
-        QVERIFY(rig.runUntil([&] { return rig.owners(52) + rig.owners(55) == 0; }));
-        c.noteOff(60);
+        QCOMPARE(rig.chordTone(60) + rig.chordTone(64),
+                 u"60@%1"_s.arg(mapped(86)) + u"64@%1"_s.arg(mapped(84)));
+        QCOMPARE(rig.owners(64), 2);
+        QTest::qWait(250);
         c.noteOff(57);
-        c.noteOff(48);
+        c.noteOn(60, 45); // I; the tones' velocities do not go below 40
+        c.noteOff(60);
+        QVERIFY(rig.runUntil([&] { return rig.chordTone(60).isEmpty(); })); // the first release
+        QVERIFY(sinceFirst.elapsed() >= 360);
+        QCOMPARE(rig.chordTone(67), u"67@%1"_s.arg(mapped(40)));
+        QCOMPARE(rig.owners(64), 2); // the key and the second strike
+        QVERIFY(rig.runUntil([&] { return rig.chordTone(67).isEmpty(); }));
+        QCOMPARE(rig.owners(64), 1); // the held key still sounds
+        c.noteOff(64);
         rig.runUntil([] { return true; });
         QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
-    }
-
-    void overlappingChordsShareATone() {
-        Rig rig;
-        WorkstationController& c = rig.c();
-        c.setSmartChordEnabled(true);
-        c.noteOn(57, 100); // A minor: 60, 64
-        c.noteOff(57);
-        QTest::qWait(150);
-        c.noteOn(60, 100); // C major: 64, 67, while the first 64 still sounds
-        c.noteOff(60);
-        QVERIFY(rig.runUntil([&] { return rig.owners(60) == 0; })); // the first chord ended
-        QCOMPARE(rig.owners(64), 1);                                // its 64 is the second's too
-        QVERIFY(rig.runUntil([&] { return rig.engine().voiceOwnership().heldVoiceCount() == 0; }));
     }
 
     void styleSelectionProgramsTheBand_data() {
@@ -268,16 +254,11 @@ private Q_SLOTS:
     void tapTempoCountsTapsInABar() {
         Rig rig;
         WorkstationController& c = rig.c();
-        QStringList banners;
-        for (int tap = 0; tap < 5; ++tap) {
+        for (int tap = 0; tap < 5; ++tap) { // too close together to carry a tempo
             c.tapTempo();
-            banners << c.statusBanner();
+            QCOMPARE(c.statusBanner(), u"⏱ TAP TEMPO (%1/4): 112 BPM"_s.arg(tap % 4 + 1));
             QCOMPARE(c.activePadIndex(), 2);
         }
-        // Taps closer than 220 ms carry no tempo.
-        QCOMPARE(banners, QStringList({u"⏱ TAP TEMPO (1/4): 112 BPM"_s, u"⏱ TAP TEMPO (2/4): 112 BPM"_s,
-                                       u"⏱ TAP TEMPO (3/4): 112 BPM"_s, u"⏱ TAP TEMPO (4/4): 112 BPM"_s,
-                                       u"⏱ TAP TEMPO (1/4): 112 BPM"_s}));
         QTRY_COMPARE_WITH_TIMEOUT(c.activePadIndex(), -1, 1000);
     }
 
