@@ -69,6 +69,11 @@ public:
     void initBuiltinStyles();
     // Imported styles go after the built-in ones.
     void appendStyle(const StylePattern& style);
+    // Reads a style file (see StyleFileReader.h) into the catalogue and selects it;
+    // a file imported before is refreshed in place. Returns its index, or -1 with
+    // "File not found: %1", "Cannot open .STY file: %1" or "Invalid or empty .STY
+    // file: %1" in `error`.
+    int importStyFile(const QString& path, QString* error = nullptr);
     const std::vector<StylePattern>& styles() const { return m_styles; }
     int selectedStyleIndex() const { return m_selected; }
     // The working copy of the selected style, with the user's grid edits.
