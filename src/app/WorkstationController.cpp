@@ -172,7 +172,7 @@ void WorkstationController::onArrangerStepTick() {
     // sequencer never plays and there is nothing to follow.
     if (!m_audioEngine.beatSequencer.isPlaying()) return;
     const int step = std::max(m_audioEngine.beatSequencer.currentStep(), 0);
-    if (step != m_lastArrangerStep) m_lastArrangerStep = step;
+    if (step != m_arranger.lastStep) m_arranger.lastStep = step;
 }
 
 bool WorkstationController::isIdle() const {

@@ -611,7 +611,6 @@ private:
     bool m_fullScreenPerformance = false;
     QString m_statusBanner = QStringLiteral("Ready");
     MeterThrottle m_meterThrottle;
-    int m_lastArrangerStep = -1;
     QPointer<QQuickWindow> m_quickWindow;
 
     // Performance state (GUI thread). The harmonizer is shared with the MIDI thread.
@@ -650,7 +649,9 @@ private:
     float m_styleBassVolume = 0.90f;
     float m_styleChordVolume = 0.85f;
     float m_styleLeadVolume = 0.85f;
-    ArrangerState m_arranger;
+    // The backing band; its notes go to the engine's queue.
+    Arranger m_band{[this](const MidiEvent& event) { m_audioEngine.submitMidiEvent(event); }};
+    ArrangerState& m_arranger = m_band.state();
     HymnPlaybackState m_hymn;
 
     // Rhythm and chords.

@@ -55,7 +55,7 @@ void WorkstationController::announceSequencerChanges() {
 void WorkstationController::setBeatPlaying(bool playing) {
     if (playing) {
         m_arranger.progressionBar = 0;
-        m_lastArrangerStep = -1;
+        m_arranger.lastStep = -1;
     } else {
         releaseActiveHymnAndArrangerNotes();
     }
@@ -152,7 +152,7 @@ void WorkstationController::applyBeatStyleInternal(int index, bool withPresets) 
         const StylePattern& style = sequencer.currentStyle();
         m_arranger.progressionIndex = std::clamp(style.defaultProgIdx, 0, 6);
         m_arranger.progressionBar = 0;
-        m_lastArrangerStep = -1;
+        m_arranger.lastStep = -1;
 
         const QString font = resolveSoundFontPath(QString::fromLatin1(gmSoundFontPath));
         if (QFileInfo(font).isFile()) {
