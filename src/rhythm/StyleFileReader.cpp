@@ -510,9 +510,12 @@ int BeatSequencer::importStyFile(const QString& path, QString* error) {
     if (!info.exists() || !info.isFile()) return fail(QStringLiteral("File not found: %1").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return fail(QStringLiteral("Cannot open .STY file: %1").arg(path));
-    const QByteArray bytes = file.read(maxStyleFileBytes + 1);
+    // Sized from the file (a read of the largest size allocates all of it); one byte
+    // more shows a file that grew meanwhile.
+    const qint64 size = file.size();
+    const QByteArray bytes = size > maxStyleFileBytes ? QByteArray() : file.read(size + 1);
     file.close();
-    if (bytes.size() <= 17 || bytes.size() > maxStyleFileBytes)
+    if (size > maxStyleFileBytes || bytes.size() <= 17 || bytes.size() > maxStyleFileBytes)
         return fail(QStringLiteral("Invalid or empty .STY file: %1").arg(info.fileName()));
 
     const StylePattern style = styleFromStyBytes(bytes, info.absoluteFilePath(), m_styles);

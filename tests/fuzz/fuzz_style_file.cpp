@@ -31,11 +31,9 @@ bool validOffset(std::int8_t offset, int low, int high) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static tmb::BeatSequencer sequencer = [] {
-        tmb::BeatSequencer s;
-        s.initBuiltinStyles();
-        return s;
-    }();
+    static tmb::BeatSequencer sequencer;
+    static const bool loaded = (sequencer.initBuiltinStyles(), true);
+    require(loaded);
     static const QString path =
         QDir::tempPath() + QStringLiteral("/tembora-fuzz-%1/Praise_Rhumba.sty").arg(::getpid());
     static const bool folder = QDir().mkpath(QFileInfo(path).absolutePath());
