@@ -60,6 +60,8 @@ WorkstationController::WorkstationController(QObject* parent)
             Qt::QueuedConnection);
     });
 
+    // A progression's chords are named as the pads name them.
+    m_band.setDegreeSink([this](int degree) { triggerProChordDegree(degree); });
     m_arrangerStepTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_arrangerStepTimer, &QTimer::timeout, this, &WorkstationController::onArrangerStepTick);
     connect(&m_uiRefreshTimer, &QTimer::timeout, this, &WorkstationController::onUiRefreshTick);
@@ -166,14 +168,6 @@ void WorkstationController::setStatusBanner(const QString& text) {
 }
 
 // ---------------------------------------------------------------- timers
-
-void WorkstationController::onArrangerStepTick() {
-    // The arranger follows the sequencer's step once it exists; until then the
-    // sequencer never plays and there is nothing to follow.
-    if (!m_audioEngine.beatSequencer.isPlaying()) return;
-    const int step = std::max(m_audioEngine.beatSequencer.currentStep(), 0);
-    if (step != m_arranger.lastStep) m_arranger.lastStep = step;
-}
 
 bool WorkstationController::isIdle() const {
     const AudioEngine& engine = m_audioEngine;

@@ -180,6 +180,18 @@ class WorkstationController : public QObject {
                    arrangerStateChanged)
     Q_PROPERTY(QString arrangerActiveChordText READ arrangerActiveChordText NOTIFY arrangerStateChanged)
 
+    // ---- arranger
+    Q_PROPERTY(bool proArrangerEnabled READ proArrangerEnabled WRITE setProArrangerEnabled NOTIFY
+                   arrangerStateChanged)
+    Q_PROPERTY(
+        int arrangerPlayMode READ arrangerPlayMode WRITE setArrangerPlayMode NOTIFY arrangerStateChanged)
+    Q_PROPERTY(
+        bool arrangerAutoFill READ arrangerAutoFill WRITE setArrangerAutoFill NOTIFY arrangerStateChanged)
+    Q_PROPERTY(int arrangerProgressionIndex READ arrangerProgressionIndex WRITE setArrangerProgressionIndex
+                   NOTIFY arrangerStateChanged)
+    Q_PROPERTY(QString arrangerStyleName READ arrangerStyleName NOTIFY arrangerStateChanged)
+    Q_PROPERTY(QString arrangerGenreFamily READ arrangerGenreFamily NOTIFY arrangerStateChanged)
+
     // ---- harmonizer
     Q_PROPERTY(bool autoTuneEnabled READ autoTuneEnabled WRITE setAutoTuneEnabled NOTIFY autoTuneStateChanged)
     Q_PROPERTY(int autoTuneMode READ autoTuneMode WRITE setAutoTuneMode NOTIFY autoTuneStateChanged)
@@ -450,6 +462,29 @@ public:
     // third and fifth for 360 ms.
     void triggerSmartChordForRoot(int note, int velocity);
 
+    // --- Arranger (WorkstationControllerArranger.cpp)
+    bool proArrangerEnabled() const { return m_arranger.proArrangerEnabled; }
+    // On: the current style's band plays (re-applied without presets) and the beat
+    // starts; off: the band stops.
+    void setProArrangerEnabled(bool enabled);
+    int arrangerPlayMode() const { return m_arranger.arrangerPlayMode; }
+    // 0 the full band loops on its own, 1 the band backs the player, who is the lead.
+    void setArrangerPlayMode(int mode);
+    bool arrangerAutoFill() const { return m_arranger.arrangerAutoFill; }
+    void setArrangerAutoFill(bool enabled);
+    int arrangerProgressionIndex() const { return m_arranger.progressionIndex; }
+    void setArrangerProgressionIndex(int index);
+    QString arrangerStyleName() const;
+    QString arrangerGenreFamily() const;
+    // A whole band with its presets (styles 0-27 and imported ones) or a drum style
+    // alone, playing at once.
+    Q_INVOKABLE void launchStylePreset(int styleIndex, int playMode);
+    Q_INVOKABLE void launchStylePreset(int styleIndex) { launchStylePreset(styleIndex, 0); }
+    // 0-6: a genre family's flagship band; other numbers a band style 0-27.
+    Q_INVOKABLE void triggerStyleQuickStart(int stylePresetIndex);
+    // One band step for sequencer step `step` (what the 8 ms step timer runs).
+    void advanceProArrangerStep(int step);
+
     // --- Harmonizer
     bool autoTuneEnabled() const { return m_harmonizer.isEnabled(); }
     void setAutoTuneEnabled(bool enabled);
@@ -572,7 +607,6 @@ private:
     void sendStyleBandVolumes();
     void sendStylePartVolume(ArrangerState::Part part);
     int stylePartChannelVolume(ArrangerState::Part part) const;
-    void silenceStylePart(ArrangerState::Part part);
     bool setStylePartLevel(float& stored, float level);
     void notifyArrangerState() { Q_EMIT arrangerStateChanged(); }
     void notifyMeters() { Q_EMIT metersUpdated(); }
@@ -590,6 +624,11 @@ private:
     void offerNoteToArranger(int playedNote, int velocity);
     void sendSmartChordTone(int note, int velocity);
     void showStyleDrumKit(const StylePattern& style, const QString& fontPath);
+
+    // Arranger (WorkstationControllerArranger.cpp).
+    const StylePattern* catalogueStyle(int index) const;
+    // The band plays at the mixer's levels and in the keyboard's key.
+    void syncBand();
     // Announces beat-state and grid changes the audio thread made by itself.
     void announceSequencerChanges();
     void notifyBeatState();
@@ -650,7 +689,9 @@ private:
     float m_styleChordVolume = 0.85f;
     float m_styleLeadVolume = 0.85f;
     // The backing band; its notes go to the engine's queue.
-    Arranger m_band{[this](const MidiEvent& event) { m_audioEngine.submitMidiEvent(event); }};
+    Arranger m_band{[this](const MidiEvent& event) {
+        m_audioEngine.submitMidiEvent(event);
+    }};
     ArrangerState& m_arranger = m_band.state();
     HymnPlaybackState m_hymn;
 

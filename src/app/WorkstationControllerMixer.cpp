@@ -138,14 +138,6 @@ void WorkstationController::sendStyleBandVolumes() {
         sendStylePartVolume(part);
 }
 
-void WorkstationController::silenceStylePart(ArrangerState::Part part) {
-    StyleBandPart& band = m_arranger.parts[part];
-    for (int note : std::as_const(band.soundingNotes))
-        m_audioEngine.submitMidiEvent(MidiEvent::noteOff(band.channel, note));
-    band.soundingNotes.clear();
-    band.remainingSteps = 0;
-}
-
 // Stores a part level; false when it moved by 0.001 or less (nothing to send).
 bool WorkstationController::setStylePartLevel(float& stored, float level) {
     level = clamp01(level);
@@ -172,7 +164,7 @@ void WorkstationController::setStyleMuted(bool muted) {
 void WorkstationController::setStyleBassVolume(float level) {
     if (!setStylePartLevel(m_styleBassVolume, level)) return;
     sendStylePartVolume(ArrangerState::Bass);
-    if (m_styleBassVolume <= 0.01f) silenceStylePart(ArrangerState::Bass);
+    if (m_styleBassVolume <= 0.01f) m_band.releasePart(ArrangerState::Bass);
     notifyArrangerState();
 }
 
@@ -181,8 +173,8 @@ void WorkstationController::setStyleChordVolume(float level) {
     sendStylePartVolume(ArrangerState::Rhythm);
     sendStylePartVolume(ArrangerState::Harmony);
     if (m_styleChordVolume <= 0.01f) {
-        silenceStylePart(ArrangerState::Rhythm);
-        silenceStylePart(ArrangerState::Harmony);
+        m_band.releasePart(ArrangerState::Rhythm);
+        m_band.releasePart(ArrangerState::Harmony);
     }
     notifyArrangerState();
 }
@@ -190,7 +182,7 @@ void WorkstationController::setStyleChordVolume(float level) {
 void WorkstationController::setStyleLeadVolume(float level) {
     if (!setStylePartLevel(m_styleLeadVolume, level)) return;
     sendStylePartVolume(ArrangerState::Lead);
-    if (m_styleLeadVolume <= 0.01f) silenceStylePart(ArrangerState::Lead);
+    if (m_styleLeadVolume <= 0.01f) m_band.releasePart(ArrangerState::Lead);
     notifyArrangerState();
 }
 
@@ -208,7 +200,7 @@ void WorkstationController::releaseActiveHymnAndArrangerNotes() {
     m_hymn.harmonyNotes.clear();
     for (ArrangerState::Part part :
          {ArrangerState::Bass, ArrangerState::Rhythm, ArrangerState::Harmony, ArrangerState::Lead})
-        silenceStylePart(part);
+        m_band.releasePart(part);
 }
 
 // ---------------------------------------------------------------- balance presets

@@ -54,8 +54,7 @@ void WorkstationController::announceSequencerChanges() {
 
 void WorkstationController::setBeatPlaying(bool playing) {
     if (playing) {
-        m_arranger.progressionBar = 0;
-        m_arranger.lastStep = -1;
+        m_band.restart();
     } else {
         releaseActiveHymnAndArrangerNotes();
     }
@@ -151,8 +150,7 @@ void WorkstationController::applyBeatStyleInternal(int index, bool withPresets) 
     if (valid) {
         const StylePattern& style = sequencer.currentStyle();
         m_arranger.progressionIndex = std::clamp(style.defaultProgIdx, 0, 6);
-        m_arranger.progressionBar = 0;
-        m_arranger.lastStep = -1;
+        m_band.restart();
 
         const QString font = resolveSoundFontPath(QString::fromLatin1(gmSoundFontPath));
         if (QFileInfo(font).isFile()) {
@@ -195,9 +193,7 @@ void WorkstationController::updateChordDetection() {
 
 void WorkstationController::triggerProChordDegree(int degree) {
     const ChordDegree& chosen = chordDegree(degree);
-    m_arranger.chordDegree = chosen.degree;
-    m_arranger.degreeSemitones = chosen.semitones;
-    m_arranger.degreeMinor = chosen.minor;
+    m_band.setDegree(chosen.degree);
     const QString root = pitchClassName(chosen.semitones + m_params.transposeSemitones + 120);
     const QString quality = chosen.minor ? QStringLiteral("m") : QString();
     m_arranger.activeChordText =

@@ -76,6 +76,9 @@ const Expected surface[] = {
     {"arrangerStateChanged", QMetaType::Bool, true, "smartChordEnabled"},
     {"arrangerStateChanged", QMetaType::Int, true, "arrangerChordDegree"},
     {"arrangerStateChanged", QMetaType::QString, false, "arrangerActiveChordText"},
+    {"arrangerStateChanged", QMetaType::Bool, true, "proArrangerEnabled arrangerAutoFill"},
+    {"arrangerStateChanged", QMetaType::Int, true, "arrangerPlayMode arrangerProgressionIndex"},
+    {"arrangerStateChanged", QMetaType::QString, false, "arrangerStyleName arrangerGenreFamily"},
 };
 
 // Invokable operations the views call, with their argument counts.
@@ -86,7 +89,7 @@ const char operations[] =
     "isChannelMuted/1 setChannelMuted/2 isChannelSoloed/1 setChannelSoloed/2 channelPeakL/1 channelPeakR/1 "
     "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
     "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1 "
-    "stepMainPreset/1 presetCategories/0";
+    "stepMainPreset/1 presetCategories/0 launchStylePreset/2 launchStylePreset/1 triggerStyleQuickStart/1";
 
 } // namespace
 
