@@ -20,6 +20,9 @@ inline constexpr std::uint32_t defaultBufferFrames = 256;
 inline constexpr std::size_t midiQueueSlots = 2048;
 // Microphone ring of interleaved samples.
 inline constexpr std::size_t micRingSamples = 32768;
+// Studio capture ring of stereo frames (a power of two): 21.8 s at 48 kHz, 10.9 s at
+// 96 kHz, far longer than any pause of the thread that drains it.
+inline constexpr std::size_t captureRingFrames = std::size_t{1} << 20;
 
 inline constexpr int mixerChannelCount = 7;
 // Voices of the SFZ piano; the voice search scans all of them.

@@ -254,6 +254,49 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
+    // The studio recorder on the audio thread: playing edited notes in a loop, then
+    // capturing a take while the GUI records, edits, reads the lists and drains.
+    void studioPlaybackAndCaptureAllocateNothing() {
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        MidiRecorder& recorder = engine.midiRecorder;
+        for (int i = 0; i < 64; ++i)
+            recorder.addNote(40 + i % 40, i * 0.25, 0.2 + (i % 5) * 0.3, 90, 0);
+        recorder.setLoopBeats(0, 4);
+        recorder.setLoopEnabled(true);
+        recorder.startPlayback();
+        int round = 0;
+        const auto frames = [](int block) -> std::uint32_t {
+            return block % 3 == 0 ? 1024 : 256;
+        };
+        const std::size_t playing = renderWhile(engine, dispatchBlocks / 2, frames, [&] {
+            ++round;
+            recorder.moveResizeNote(static_cast<std::uint32_t>(1 + round % 64), 50 + round % 30,
+                                    (round % 16) * 0.25, 0.5, 0);
+            volatile int n = recorder.notesAsVariantList().size();
+            (void)n;
+            if (round % 50 == 0) recorder.undo();
+            if (round % 70 == 0) recorder.pausePlayback();
+            if (round % 70 == 1) recorder.startPlayback();
+            std::this_thread::yield();
+        });
+        QCOMPARE(playing, std::size_t{0});
+
+        recorder.stopPlayback();
+        QVERIFY(recorder.startRecording());
+        const std::size_t recording = renderWhile(engine, dispatchBlocks / 2, frames, [&] {
+            ++round;
+            recorder.recordMidiEvent(MidiEvent::noteOn(0, 36 + round % 48, 100));
+            recorder.recordMidiEvent(MidiEvent::controlChange(0, 64, round % 128));
+            recorder.recordMidiEvent(MidiEvent::noteOff(0, 36 + (round + 7) % 48));
+            if (round % 100 == 0) recorder.audioWaveformSummary(100);
+            std::this_thread::yield();
+        });
+        recorder.stopRecording();
+        QCOMPARE(recording, std::size_t{0});
+        QVERIFY(recorder.recordedAudioFrames() > 0);
+    }
+
     void blocksSeeWholeRecordsInOrderAndKeepThePedals() {
         auto engine = std::make_unique<AudioEngine>();
         engine->prepareOffline(48000, 64);

@@ -1,0 +1,398 @@
+// The studio recorder without the engine: edits and their undo history, recording
+// on the transport clock, playback timing and loops, and the rule that every note-on
+// playback sends gets its note-off whatever interrupts it.
+
+#include "midi/MidiRecorder.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+using namespace tmb;
+
+namespace {
+
+struct Sink {
+    std::vector<MidiEvent> events;
+    void operator()(const MidiEvent& e) { events.push_back(e); }
+    // Note-ons minus note-offs sent for each pitch.
+    std::array<int, 128> balance() const {
+        std::array<int, 128> b{};
+        for (const MidiEvent& e : events)
+            b[e.data1] += e.status == MidiEvent::NoteOn ? 1 : -1;
+        return b;
+    }
+};
+
+void blocks(MidiRecorder& r, int count, std::uint32_t frames, float bpm, Sink& sink) {
+    for (int i = 0; i < count; ++i)
+        r.processPlaybackBlock(frames, bpm, sink);
+}
+
+// Frame n of a numbered take: the pair is unique for 2^31 frames and exact in float
+// and in 16 bits.
+float leftOf(std::uint64_t n) {
+    return static_cast<float>(static_cast<double>(n % 65536) / 32768.0 - 1.0);
+}
+float rightOf(std::uint64_t n) {
+    return static_cast<float>(static_cast<double>((n / 65536) % 32768) / 16384.0 - 1.0);
+}
+
+} // namespace
+
+class MidiRecorderTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void quantizeMovesTowardTheGrid_data() {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("grid");
+        QTest::addColumn<float>("strength");
+        QTest::addColumn<double>("expectedStart");
+        QTest::addColumn<double>("expectedDuration");
+        QTest::addColumn<bool>("undoable");
+        QTest::newRow("full strength") << 1.13 << 0.2 << 0.25 << 1.0f << 1.25 << 0.25 << true;
+        QTest::newRow("half strength") << 1.13 << 0.2 << 0.25 << 0.5f << 1.19 << 0.225 << true;
+        QTest::newRow("strength clamped to 1") << 1.13 << 0.2 << 0.25 << 4.0f << 1.25 << 0.25 << true;
+        QTest::newRow("short note gets a grid step") << 2.9 << 0.1 << 0.5 << 1.0f << 3.0 << 0.5 << true;
+        QTest::newRow("rounds down") << 0.37 << 0.6 << 0.25 << 1.0f << 0.25 << 0.5 << true;
+        QTest::newRow("grid too fine") << 1.13 << 0.2 << 0.01 << 1.0f << 1.13 << 0.2 << false;
+    }
+    void quantizeMovesTowardTheGrid() {
+        QFETCH(double, start);
+        QFETCH(double, duration);
+        QFETCH(double, grid);
+        QFETCH(float, strength);
+        QFETCH(double, expectedStart);
+        QFETCH(double, expectedDuration);
+        QFETCH(bool, undoable);
+        MidiRecorder r;
+        r.restoreNotes({{7, 0, 60, 90, start, duration}});
+        r.quantizeNotes(grid, strength);
+        const PianoRollNote note = r.snapshotNotes().at(0);
+        QVERIFY(qAbs(note.startBeats - expectedStart) < 1e-9);
+        QVERIFY(qAbs(note.durationBeats - expectedDuration) < 1e-9);
+        QCOMPARE(r.canUndo(), undoable);
+    }
+
+    void undoKeepsTheLatest32Edits() {
+        MidiRecorder r;
+        for (int i = 0; i < 33; ++i)
+            r.addNote(40 + i, i, 1, 100, 0);
+        int undos = 0;
+        while (r.undo())
+            ++undos;
+        QCOMPARE(undos, 32);
+        QCOMPARE(r.noteCount(), 1); // the first add is beyond the history
+        QCOMPARE(r.snapshotNotes().at(0).pitch, 40);
+        int redos = 0;
+        while (r.redo())
+            ++redos;
+        QCOMPARE(redos, 32);
+        QCOMPARE(r.noteCount(), 33);
+        QVERIFY(r.undo());
+        QVERIFY(r.canRedo());
+        r.transposeAllNotes(1); // a new edit forgets what could be redone
+        QVERIFY(!r.canRedo());
+        QCOMPARE(r.snapshotNotes().at(0).pitch, 41);
+    }
+
+    void editsClampAndKeepIds() {
+        MidiRecorder r;
+        r.restoreNotes({{3, 0, 60, 80, 0, 1}, {9, 2, 62, 81, 1, 1}});
+        QCOMPARE(r.addNote(-5, -1.0, 0.01, 0, 0), 10u);
+        QCOMPARE(r.snapshotNotes().back(), (PianoRollNote{10, 0, 0, 1, 0.0, 0.0625}));
+        QCOMPARE(r.addNote(200, 2, 3, 300, 1), 11u);
+        QCOMPARE(r.snapshotNotes().back(), (PianoRollNote{11, 1, 127, 127, 2.0, 3.0}));
+
+        QVERIFY(r.moveResizeNote(3, 64, 4, 2, 0)); // velocity 0 keeps the old one
+        QCOMPARE(r.snapshotNotes().front(), (PianoRollNote{3, 0, 64, 80, 4.0, 2.0}));
+        QVERIFY(r.moveResizeNote(9, 300, -2, 0, 500));
+        QCOMPARE(r.snapshotNotes().at(1), (PianoRollNote{9, 2, 127, 127, 0.0, 0.0625}));
+
+        while (r.undo()) {
+        }
+        QVERIFY(!r.moveResizeNote(99, 60, 0, 1, 1));
+        QVERIFY(!r.deleteNote(99));
+        QVERIFY(!r.canUndo()); // failed edits leave no history
+        QVERIFY(r.deleteNote(9));
+        QCOMPARE(r.noteCount(), 1);
+
+        r.transposeAllNotes(0);
+        r.restoreNotes({{1, 0, 10, 80, 0, 1}, {2, 0, 120, 80, 0, 1}});
+        r.transposeAllNotes(-20);
+        QCOMPARE(r.snapshotNotes().at(0).pitch, 0);
+        QCOMPARE(r.snapshotNotes().at(1).pitch, 100);
+        r.restoreNotes({});
+        QCOMPARE(r.addNote(60, 0, 1, 100, 0), 1u);
+    }
+
+    void recordsOnTheTransportClock() {
+        MidiRecorder r;
+        r.prepare(44100);
+        Sink sink;
+        QVERIFY(r.startRecording());
+        QVERIFY(!r.startRecording());
+        const auto beat = [&](double beats) { // advance at 90 BPM in 441-frame blocks
+            blocks(r, static_cast<int>(beats * 44100 * 60 / 90 / 441 + 0.5), 441, 90, sink);
+        };
+        r.recordMidiEvent(MidiEvent::noteOn(0, 60, 90), 2);
+        r.recordMidiEvent(MidiEvent::noteOff(0, 71)); // never started: ignored
+        beat(1);
+        r.recordMidiEvent(MidiEvent::controlChange(0, 64, 127));
+        r.recordMidiEvent(MidiEvent::noteOn(0, 60, 0), 2); // velocity 0 ends it
+        r.recordMidiEvent(MidiEvent::noteOn(0, 62, 50));
+        r.recordMidiEvent(MidiEvent::noteOff(0, 62)); // a tap still lasts 0.1 beat
+        MidiEvent high = MidiEvent::noteOn(0, 0, 70);
+        high.data1 = 200;
+        r.recordMidiEvent(high);
+        beat(0.05);
+        r.stopRecording();                               // the held one lasts at least 0.125 beat
+        r.recordMidiEvent(MidiEvent::noteOn(0, 65, 90)); // not recording any more
+        QVERIFY(sink.events.empty());
+
+        const auto notes = r.snapshotNotes();
+        QCOMPARE(notes.size(), std::size_t{3});
+        QCOMPARE(notes[0].trackIndex, 2);
+        QCOMPARE(notes[0].velocity, 90);
+        QVERIFY(qAbs(notes[0].durationBeats - 1.0) < 0.01);
+        QCOMPARE(notes[1].pitch, 62);
+        QCOMPARE(notes[1].durationBeats, 0.1);
+        QCOMPARE(notes[2].pitch, 127);
+        QCOMPARE(notes[2].durationBeats, 0.125);
+        QVERIFY(qAbs(notes[2].startBeats - 1.0) < 0.01);
+        QCOMPARE(r.controlEvents().size(), std::size_t{1});
+        QCOMPARE(r.controlEvents()[0].controller, 64);
+        QVERIFY(qAbs(r.controlEvents()[0].beat - 1.0) < 0.01);
+        QVERIFY(r.undo()); // the take as a whole
+        QCOMPARE(r.noteCount(), 0);
+        QCOMPARE(r.controlEvents().size(), std::size_t{1});
+        r.redo();
+        r.clearAllNotes();
+        QVERIFY(r.controlEvents().empty());
+    }
+
+    void playheadFollowsTempoAndRate_data() {
+        QTest::addColumn<float>("bpm");
+        QTest::addColumn<float>("rate");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<double>("beats");
+        QTest::newRow("120 BPM, 48 kHz, 480") << 120.0f << 48000.0f << 480 << 0.02;
+        QTest::newRow("90 BPM, 44.1 kHz, 256") << 90.0f << 44100.0f << 256 << 90.0 / 60 / 44100 * 256;
+        QTest::newRow("tempo clamped to 300") << 400.0f << 96000.0f << 4096 << 300.0 / 60 / 96000 * 4096;
+        QTest::newRow("tempo clamped to 30") << 10.0f << 48000.0f << 64 << 30.0 / 60 / 48000 * 64;
+        QTest::newRow("rate at least 8 kHz") << 60.0f << 4000.0f << 100 << 1.0 / 8000 * 100;
+    }
+    void playheadFollowsTempoAndRate() {
+        QFETCH(float, bpm);
+        QFETCH(float, rate);
+        QFETCH(int, frames);
+        QFETCH(double, beats);
+        MidiRecorder r;
+        r.prepare(rate);
+        Sink sink;
+        r.processPlaybackBlock(frames, bpm, sink); // stopped: stays
+        QCOMPARE(r.playheadBeats(), 0.0);
+        r.startPlayback();
+        r.processPlaybackBlock(frames, bpm, sink);
+        r.processPlaybackBlock(frames, bpm, sink);
+        QVERIFY(qAbs(r.playheadBeats() - 2 * beats) < 1e-9);
+        r.pausePlayback();
+        r.processPlaybackBlock(frames, bpm, sink);
+        QVERIFY(qAbs(r.playheadBeats() - 2 * beats) < 1e-9);
+        r.stopPlayback();
+        QCOMPARE(r.playheadBeats(), 0.0);
+    }
+
+    void loopWrapsAndReplaysItsStart() {
+        MidiRecorder r;
+        r.prepare(48000);
+        r.setLoopBeats(4, 8);
+        r.restoreNotes({{1, 0, 60, 100, 4.0, 0.5}, {2, 0, 64, 100, 7.5, 2.0}});
+        Sink sink;
+        r.seekPlayhead(7.99);
+        r.startPlayback();
+        r.processPlaybackBlock(480, 120, sink); // loop off: runs on past 8
+        QVERIFY(qAbs(r.playheadBeats() - 8.01) < 1e-9);
+        r.setLoopEnabled(true);
+        r.seekPlayhead(7.41);
+        blocks(r, 30, 480, 120, sink); // 7.41 + 0.6: wraps to 4.01 once
+        QVERIFY(qAbs(r.playheadBeats() - 4.01) < 1e-9);
+        r.processPlaybackBlock(480, 120, sink);
+        QVERIFY(qAbs(r.playheadBeats() - 4.03) < 1e-9);
+        // 64 starts at 7.5 and is released at the wrap; 60 at the loop start sounds again.
+        QCOMPARE(sink.balance()[64], 0);
+        QCOMPARE(sink.balance()[60], 1);
+        QCOMPARE(sink.events.front().data1, 64);
+        QCOMPARE(sink.events.back().status, MidiEvent::NoteOn);
+        QCOMPARE(sink.events.back().data1, 60);
+        r.setLoopBeats(-3, -1); // start at 0, end at least one beat later
+        QCOMPARE(r.loopStartBeats(), 0.0);
+        QCOMPARE(r.loopEndBeats(), 1.0);
+    }
+
+    // Random notes played through interruptions at several rates and block sizes: each
+    // note-off comes in the block its end falls in (or at the interruption), and
+    // nothing sounds once playback has stopped. A second thread takes the note lock
+    // over and over, as the piano roll does when it rebuilds its list.
+    void everyNoteOnGetsItsNoteOff_data() {
+        QTest::addColumn<float>("rate");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("interruption");
+        const char* names[] = {"loop wrap", "pause", "stop", "edit", "seek"};
+        const std::pair<float, int> formats[] = {{48000, 256}, {44100, 64}, {96000, 1024}};
+        for (int kind = 0; kind < 5; ++kind)
+            for (const auto& [rate, frames] : formats)
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1 at %2/%3").arg(names[kind]).arg(rate).arg(frames)))
+                    << rate << frames << kind;
+    }
+    void everyNoteOnGetsItsNoteOff() {
+        QFETCH(float, rate);
+        QFETCH(int, frames);
+        QFETCH(int, interruption);
+        MidiRecorder r;
+        r.prepare(rate);
+        std::mt19937 random(static_cast<unsigned>(frames + interruption));
+        std::vector<PianoRollNote> notes;
+        for (std::uint32_t id = 1; id <= 60; ++id)
+            notes.push_back({id, 0, static_cast<int>(48 + random() % 24), 100, (random() % 160) / 10.0,
+                             0.1 + (random() % 30) / 10.0});
+        r.restoreNotes(notes);
+        r.setLoopBeats(0, 6);
+        r.setLoopEnabled(interruption == 0);
+
+        std::jthread gui([&r](std::stop_token stop) {
+            while (!stop.stop_requested())
+                r.notesAsVariantList();
+        });
+        Sink sink;
+        r.startPlayback();
+        const double beatsPerBlock = 150.0 / 60 / rate * frames;
+        const int total = static_cast<int>(24 / beatsPerBlock); // 24 beats of playing
+        const int interruptAt = total / 3;
+        for (int block = 0; block < total; ++block) {
+            const double from = r.playheadBeats();
+            const std::size_t before = sink.events.size();
+            r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
+            // A wrap or newly edited notes release everything, due or not.
+            const bool wrapped = r.playheadBeats() < from || (interruption == 3 && block == interruptAt + 1);
+            for (std::size_t i = before; i < sink.events.size(); ++i) {
+                const MidiEvent& e = sink.events[i];
+                if (e.status != MidiEvent::NoteOff || wrapped) continue;
+                // The off belongs to a note ending in this block.
+                const bool due = std::any_of(notes.begin(), notes.end(), [&](const PianoRollNote& n) {
+                    const double end = n.startBeats + n.durationBeats;
+                    return n.pitch == e.data1 && from <= end + 1e-9 && end < from + beatsPerBlock + 1e-9;
+                });
+                QVERIFY2(due, qPrintable(QStringLiteral("off %1 at beat %2").arg(e.data1).arg(from)));
+            }
+            if (block == interruptAt) {
+                if (interruption == 1) r.pausePlayback();
+                if (interruption == 2) r.stopPlayback();
+                if (interruption == 3) r.transposeAllNotes(5);
+                if (interruption == 4) r.seekPlayhead(1.0);
+                if (interruption == 3) {
+                    notes = r.snapshotNotes();
+                } else if (interruption != 0) {
+                    // Whatever sounded is released at once, before anything new starts.
+                    const std::size_t mark = sink.events.size();
+                    r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
+                    Sink released;
+                    for (std::size_t i = 0; i < sink.events.size(); ++i)
+                        if (i < mark || sink.events[i].status == MidiEvent::NoteOff) released(sink.events[i]);
+                    for (int b : released.balance())
+                        QCOMPARE(b, 0);
+                    r.startPlayback();
+                }
+            }
+            for (int b : sink.balance())
+                QVERIFY(b >= 0 && b <= 60);
+        }
+        r.stopPlayback();
+        r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
+        for (int b : sink.balance())
+            QCOMPARE(b, 0);
+        QVERIFY(sink.events.size() > 40);
+    }
+
+    // A long take pushed at 20 times real time in blocks of varying size while the
+    // recorder's own drain runs: every frame is kept, in order, and reaches the WAV.
+    void longTakeKeepsEveryFrame() {
+#ifdef TMB_SANITIZER_BUILD
+        constexpr std::uint64_t minutes = 1;
+#else
+        constexpr std::uint64_t minutes = 10;
+#endif
+        constexpr double rate = 48000;
+        const std::uint64_t total = static_cast<std::uint64_t>(rate) * 60 * minutes;
+        MidiRecorder r;
+        r.prepare(rate);
+        QVERIFY(r.startRecording());
+        std::thread producer([&] {
+            std::vector<float> left(4096), right(4096);
+            std::mt19937 sizes(5);
+            const auto begin = std::chrono::steady_clock::now();
+            for (std::uint64_t n = 0; n < total;) {
+                const auto frames =
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(total - n, 64 + sizes() % 4033));
+                for (std::uint32_t i = 0; i < frames; ++i) {
+                    left[i] = leftOf(n + i);
+                    right[i] = rightOf(n + i);
+                }
+                r.pushAudioStereoBlock(left.data(), right.data(), frames);
+                n += frames;
+                std::this_thread::sleep_until(begin + std::chrono::duration<double>(n / (20 * rate)));
+            }
+        });
+        producer.join();
+        r.stopRecording();
+        QCOMPARE(r.droppedAudioFrames(), std::uint64_t{0});
+        QCOMPARE(r.recordedAudioFrames(), total);
+        std::uint64_t n = 0;
+        const bool inOrder = r.capturedAudio().readStored([&n](const float* data, std::size_t frames) {
+            for (std::size_t i = 0; i < frames; ++i, ++n)
+                if (data[2 * i] != leftOf(n) || data[2 * i + 1] != rightOf(n)) return false;
+            return true;
+        });
+        QVERIFY2(inOrder, qPrintable(QStringLiteral("frame %1 is out of place").arg(n)));
+        QCOMPARE(n, total);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("take.wav"));
+        QVERIFY(r.exportRecordedAudioWav(path, static_cast<int>(rate)));
+        QProcess soxi;
+        soxi.start(QStringLiteral("soxi"), {QStringLiteral("-s"), path});
+        QVERIFY(soxi.waitForFinished(30000));
+        QCOMPARE(soxi.readAllStandardOutput().trimmed().toULongLong(), total);
+        SF_INFO info{};
+        SNDFILE* wav = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+        QVERIFY(wav != nullptr);
+        std::vector<short> block(2 * 65536);
+        std::uint64_t frame = 0;
+        int worst = 0;
+        for (sf_count_t got; (got = sf_readf_short(wav, block.data(), 65536)) > 0;) {
+            for (sf_count_t i = 0; i < got; ++i, ++frame) {
+                worst = std::max(
+                    worst, std::abs(block[2 * i] - static_cast<int>(std::lround(leftOf(frame) * 32767))));
+                worst = std::max(worst, std::abs(block[2 * i + 1] -
+                                                 static_cast<int>(std::lround(rightOf(frame) * 32767))));
+            }
+        }
+        sf_close(wav);
+        QCOMPARE(frame, total);
+        QVERIFY2(worst <= 1, qPrintable(QStringLiteral("a sample is %1 steps off").arg(worst)));
+    }
+};
+
+QTEST_GUILESS_MAIN(MidiRecorderTest)
+#include "tst_midi_recorder.moc"
