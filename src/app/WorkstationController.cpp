@@ -180,6 +180,7 @@ bool WorkstationController::isIdle() const {
 void WorkstationController::onUiRefreshTick() {
     checkAudioBackendHealth();
     announceSequencerChanges();
+    followStudioTake();
     if (m_meterThrottle.tick(isIdle())) Q_EMIT metersUpdated();
 }
 

@@ -199,6 +199,19 @@ class WorkstationController : public QObject {
     Q_PROPERTY(QString autoTuneStatusText READ autoTuneStatusText NOTIFY autoTuneStateChanged)
     Q_PROPERTY(int autoTuneCorrectedCount READ autoTuneCorrectedCount NOTIFY autoTuneStateChanged)
 
+    // ---- studio recorder and piano roll
+    Q_PROPERTY(double studioPlayheadBeats READ studioPlayheadBeats NOTIFY metersUpdated)
+    Q_PROPERTY(bool studioRecording READ studioRecording NOTIFY studioStateChanged)
+    Q_PROPERTY(bool studioPlaying READ studioPlaying NOTIFY studioStateChanged)
+    Q_PROPERTY(
+        bool studioLoopEnabled READ studioLoopEnabled WRITE setStudioLoopEnabled NOTIFY studioStateChanged)
+    Q_PROPERTY(QVariantList audioWaveform READ audioWaveform NOTIFY studioStateChanged)
+    Q_PROPERTY(QString lastRecordedWavPath READ lastRecordedWavPath NOTIFY studioStateChanged)
+    Q_PROPERTY(QVariantList recordedNotes READ recordedNotes NOTIFY recordedNotesChanged)
+    Q_PROPERTY(int recordedNoteCount READ recordedNoteCount NOTIFY recordedNotesChanged)
+    Q_PROPERTY(bool canUndoMidi READ canUndoMidi NOTIFY recordedNotesChanged)
+    Q_PROPERTY(bool canRedoMidi READ canRedoMidi NOTIFY recordedNotesChanged)
+
 public:
     explicit WorkstationController(QObject* parent = nullptr);
     ~WorkstationController() override;
@@ -501,6 +514,40 @@ public:
     void releaseAllAutoTuneVoices();
     Harmonizer& harmonizer() { return m_harmonizer; }
 
+    // --- Studio (WorkstationControllerStudio.cpp)
+    double studioPlayheadBeats() const { return m_audioEngine.midiRecorder.playheadBeats(); }
+    bool studioRecording() const { return m_audioEngine.midiRecorder.isRecording(); }
+    bool studioPlaying() const { return m_audioEngine.midiRecorder.isPlaying(); }
+    bool studioLoopEnabled() const { return m_audioEngine.midiRecorder.isLoopEnabled(); }
+    void setStudioLoopEnabled(bool enabled);
+    QVariantList audioWaveform() const { return m_audioWaveform; }
+    QString lastRecordedWavPath() const { return m_lastRecordedWavPath; }
+    QVariantList recordedNotes() const { return m_audioEngine.midiRecorder.notesAsVariantList(); }
+    int recordedNoteCount() const { return m_audioEngine.midiRecorder.noteCount(); }
+    bool canUndoMidi() const { return m_audioEngine.midiRecorder.canUndo(); }
+    bool canRedoMidi() const { return m_audioEngine.midiRecorder.canRedo(); }
+
+    Q_INVOKABLE void startStudioRecord();
+    Q_INVOKABLE void stopStudioTransport();
+    Q_INVOKABLE void toggleStudioPlayPause();
+    Q_INVOKABLE void addPianoRollNote(int pitch, double startBeats, double durationBeats, int velocity);
+    Q_INVOKABLE void addPianoRollNote(int pitch, double startBeats, double durationBeats) {
+        addPianoRollNote(pitch, startBeats, durationBeats, 100);
+    }
+    Q_INVOKABLE void moveResizePianoRollNote(int noteId, int newPitch, double newStart, double newDur);
+    Q_INVOKABLE void deletePianoRollNote(int noteId);
+    Q_INVOKABLE void clearRecordedNotes();
+    Q_INVOKABLE void quantizeRecordedNotes(double gridBeats, float strength01);
+    Q_INVOKABLE void quantizeRecordedNotes(double gridBeats) { quantizeRecordedNotes(gridBeats, 1.0f); }
+    Q_INVOKABLE void transposeRecordedNotes(int semitones);
+    Q_INVOKABLE void undoMidiEdit();
+    Q_INVOKABLE void redoMidiEdit();
+    Q_INVOKABLE bool exportMidiFile(const QString& filePath);
+    Q_INVOKABLE bool importMidiFile(const QString& filePath);
+    Q_INVOKABLE bool exportWavFile(const QString& filePath);
+    // A "file://" URL from a file dialog as a local path; other text as it is.
+    static QString localPathFromUrl(const QString& fileUrl);
+
     Q_INVOKABLE void playTestTone();
     Q_INVOKABLE bool applyAudioSettings(const QString& backend, const QString& deviceId, int sampleRate,
                                         int bufferFrames);
@@ -551,6 +598,8 @@ Q_SIGNALS:
     void arrangerStateChanged();
     void beatStateChanged();
     void beatGridChanged();
+    void studioStateChanged();
+    void recordedNotesChanged();
 
 private:
     void setStatusBanner(const QString& text);
@@ -614,6 +663,13 @@ private:
     // Harmonizer display (WorkstationControllerHarmonizer.cpp).
     void showAutoTuneNote(int input, int lead, bool moved, int voiceCount);
     void setAutoTuneStatusText(const QString& text);
+
+    // Studio (WorkstationControllerStudio.cpp).
+    static constexpr int waveformPoints = 100;
+    void notifyStudioState();
+    void notifyRecordedNotes() { Q_EMIT recordedNotesChanged(); }
+    // UI tick during a take: the piano roll follows the notes as they are played.
+    void followStudioTake();
 
     // Later subsystems (the hymn tutor) take the played notes here.
     void checkHymnTutorNoteInput(int note, int velocity);
@@ -703,6 +759,10 @@ private:
     bool m_announcedBeatPlaying = false;
     int m_announcedBeatSection = -1;
     int m_announcedGridSection = -1;
+    // Studio: the waveform of the take, summarised when the transport changes.
+    QVariantList m_audioWaveform = QVariantList(waveformPoints, QVariant(0.0f));
+    QString m_lastRecordedWavPath;
+    int m_takeNoteCount = 0;
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

@@ -79,6 +79,14 @@ const Expected surface[] = {
     {"arrangerStateChanged", QMetaType::Bool, true, "proArrangerEnabled arrangerAutoFill"},
     {"arrangerStateChanged", QMetaType::Int, true, "arrangerPlayMode arrangerProgressionIndex"},
     {"arrangerStateChanged", QMetaType::QString, false, "arrangerStyleName arrangerGenreFamily"},
+    {"metersUpdated", QMetaType::Double, false, "studioPlayheadBeats"},
+    {"studioStateChanged", QMetaType::Bool, false, "studioRecording studioPlaying"},
+    {"studioStateChanged", QMetaType::Bool, true, "studioLoopEnabled"},
+    {"studioStateChanged", QMetaType::QVariantList, false, "audioWaveform"},
+    {"studioStateChanged", QMetaType::QString, false, "lastRecordedWavPath"},
+    {"recordedNotesChanged", QMetaType::QVariantList, false, "recordedNotes"},
+    {"recordedNotesChanged", QMetaType::Int, false, "recordedNoteCount"},
+    {"recordedNotesChanged", QMetaType::Bool, false, "canUndoMidi canRedoMidi"},
 };
 
 // Invokable operations the views call, with their argument counts.
@@ -89,7 +97,12 @@ const char operations[] =
     "isChannelMuted/1 setChannelMuted/2 isChannelSoloed/1 setChannelSoloed/2 channelPeakL/1 channelPeakR/1 "
     "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
     "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1 "
-    "stepMainPreset/1 presetCategories/0 launchStylePreset/2 launchStylePreset/1 triggerStyleQuickStart/1";
+    "stepMainPreset/1 presetCategories/0 launchStylePreset/2 launchStylePreset/1 triggerStyleQuickStart/1 "
+
+    "startStudioRecord/0 stopStudioTransport/0 toggleStudioPlayPause/0 addPianoRollNote/4 "
+    "addPianoRollNote/3 moveResizePianoRollNote/4 deletePianoRollNote/1 clearRecordedNotes/0 "
+    "quantizeRecordedNotes/2 quantizeRecordedNotes/1 transposeRecordedNotes/1 undoMidiEdit/0 redoMidiEdit/0 "
+    "exportMidiFile/1 importMidiFile/1 exportWavFile/1";
 
 } // namespace
 

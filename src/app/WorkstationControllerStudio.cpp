@@ -1,0 +1,176 @@
+// The studio: the recorder's transport, the piano-roll edits, and the file
+// exchange with its status texts. The recorder does the work; this file forwards,
+// reports and announces.
+
+#include "WorkstationController.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace tmb {
+
+namespace {
+
+QString musicFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (folder.isEmpty()) folder = QDir::homePath() + QStringLiteral("/Music");
+    QDir().mkpath(folder);
+    return folder;
+}
+
+} // namespace
+
+QString WorkstationController::localPathFromUrl(const QString& fileUrl) {
+    if (fileUrl.startsWith(QLatin1String("file:"))) return QUrl(fileUrl).toLocalFile();
+    return fileUrl;
+}
+
+void WorkstationController::notifyStudioState() {
+    m_audioWaveform = m_audioEngine.midiRecorder.audioWaveformSummary(waveformPoints);
+    Q_EMIT studioStateChanged();
+}
+
+void WorkstationController::followStudioTake() {
+    if (!studioRecording()) return;
+    const int count = recordedNoteCount();
+    if (count == m_takeNoteCount) return;
+    m_takeNoteCount = count;
+    notifyRecordedNotes();
+}
+
+// ---------------------------------------------------------------- transport
+
+void WorkstationController::startStudioRecord() {
+    MidiRecorder& recorder = m_audioEngine.midiRecorder;
+    if (!recorder.startRecording()) return;
+    m_takeNoteCount = recorder.noteCount();
+    // The window video joins the take here once the broadcast encoder exists.
+    setStatusBanner(QStringLiteral("RECORDING AUDIO (.WAV) + MIDI"));
+    notifyStudioState();
+    notifyRecordedNotes();
+}
+
+void WorkstationController::stopStudioTransport() {
+    MidiRecorder& recorder = m_audioEngine.midiRecorder;
+    const bool wasRecording = recorder.isRecording();
+    recorder.stopPlayback();
+    // The window video is finished and joined with the WAV here once it exists.
+
+    const int notes = recorder.noteCount();
+    if (wasRecording && recorder.recordedAudioFrames() > 0) {
+        // Only a take that just ended is saved: stopping playback writes no new file.
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+        const QString wavPath = musicFolder() + QStringLiteral("/Sandorik_Studio_Rec_%1.wav").arg(stamp);
+        if (recorder.exportRecordedAudioWav(wavPath, static_cast<int>(m_audioEngine.sampleRate))) {
+            m_lastRecordedWavPath = wavPath;
+            setStatusBanner(QStringLiteral("SAVED RECORDING: %1 (%2 MIDI notes)").arg(wavPath).arg(notes));
+        } else {
+            setStatusBanner(QStringLiteral("⚠ Could not save the recording to %1 • %2 MIDI notes kept")
+                                .arg(wavPath)
+                                .arg(notes));
+        }
+    } else {
+        setStatusBanner(QStringLiteral("Stopped • %1 MIDI notes recorded").arg(notes));
+    }
+    notifyStudioState();
+    if (wasRecording) notifyRecordedNotes();
+}
+
+void WorkstationController::toggleStudioPlayPause() {
+    MidiRecorder& recorder = m_audioEngine.midiRecorder;
+    if (recorder.isPlaying())
+        recorder.pausePlayback();
+    else
+        recorder.startPlayback();
+    Q_EMIT studioStateChanged();
+}
+
+void WorkstationController::setStudioLoopEnabled(bool enabled) {
+    m_audioEngine.midiRecorder.setLoopEnabled(enabled);
+    Q_EMIT studioStateChanged();
+}
+
+// ---------------------------------------------------------------- piano roll
+
+void WorkstationController::addPianoRollNote(int pitch, double startBeats, double durationBeats,
+                                             int velocity) {
+    m_audioEngine.midiRecorder.addNote(pitch, startBeats, durationBeats, velocity, 0);
+    notifyRecordedNotes();
+}
+
+void WorkstationController::moveResizePianoRollNote(int noteId, int newPitch, double newStart,
+                                                    double newDur) {
+    if (noteId < 1) return;
+    if (m_audioEngine.midiRecorder.moveResizeNote(static_cast<std::uint32_t>(noteId), newPitch, newStart,
+                                                  newDur, 0))
+        notifyRecordedNotes();
+}
+
+void WorkstationController::deletePianoRollNote(int noteId) {
+    if (noteId < 1) return;
+    if (m_audioEngine.midiRecorder.deleteNote(static_cast<std::uint32_t>(noteId))) notifyRecordedNotes();
+}
+
+void WorkstationController::clearRecordedNotes() {
+    m_audioEngine.midiRecorder.clearAllNotes();
+    notifyRecordedNotes();
+}
+
+void WorkstationController::quantizeRecordedNotes(double gridBeats, float strength01) {
+    m_audioEngine.midiRecorder.quantizeNotes(gridBeats, strength01);
+    notifyRecordedNotes();
+}
+
+void WorkstationController::transposeRecordedNotes(int semitones) {
+    m_audioEngine.midiRecorder.transposeAllNotes(semitones);
+    notifyRecordedNotes();
+}
+
+void WorkstationController::undoMidiEdit() {
+    if (m_audioEngine.midiRecorder.undo()) notifyRecordedNotes();
+}
+
+void WorkstationController::redoMidiEdit() {
+    if (m_audioEngine.midiRecorder.redo()) notifyRecordedNotes();
+}
+
+// ---------------------------------------------------------------- files
+
+bool WorkstationController::exportMidiFile(const QString& filePath) {
+    const QString path = localPathFromUrl(filePath);
+    const bool ok =
+        m_audioEngine.midiRecorder.exportStandardMidiFile(path, m_audioEngine.beatSequencer.bpm());
+    setStatusBanner(ok ? QStringLiteral("Exported MIDI to %1").arg(path)
+                       : QStringLiteral("Failed to export MIDI file"));
+    return ok;
+}
+
+bool WorkstationController::importMidiFile(const QString& filePath) {
+    double bpm = m_audioEngine.beatSequencer.bpm();
+    if (!m_audioEngine.midiRecorder.importStandardMidiFile(localPathFromUrl(filePath), &bpm)) {
+        setStatusBanner(QStringLiteral("Failed to import MIDI file"));
+        return false;
+    }
+    m_audioEngine.beatSequencer.setBpm(static_cast<float>(bpm));
+    setStatusBanner(QStringLiteral("Imported MIDI (%1 notes)").arg(recordedNoteCount()));
+    notifyBeatState();
+    notifyRecordedNotes();
+    return true;
+}
+
+bool WorkstationController::exportWavFile(const QString& filePath) {
+    const QString path = localPathFromUrl(filePath);
+    MidiRecorder& recorder = m_audioEngine.midiRecorder;
+    const bool ok = recorder.exportRecordedAudioWav(path, static_cast<int>(m_audioEngine.sampleRate));
+    if (ok)
+        setStatusBanner(QStringLiteral("Exported WAV Audio to %1").arg(path));
+    else if (recorder.recordedAudioFrames() == 0)
+        setStatusBanner(QStringLiteral("No recorded audio frames to export (Record first)"));
+    else
+        setStatusBanner(QStringLiteral("⚠ Could not write the WAV file %1").arg(path));
+    return ok;
+}
+
+} // namespace tmb
