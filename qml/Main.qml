@@ -101,7 +101,7 @@ ApplicationWindow {
                 SoundsView { objectName: "view_1" }
                 WorkstationView { objectName: "view_2" }
                 BeatsView { objectName: "view_3" }
-                PlaceholderView { objectName: "view_4"; title: "STUDIO" }
+                StudioView { objectName: "view_4" }
                 MixerView { objectName: "view_5" }
                 PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }
                 SettingsView { objectName: "view_7" }

@@ -161,6 +161,29 @@ Rectangle {
             }
         }
 
+        // Studio record: starts a take, or stops and saves it.
+        Button {
+            objectName: "topBarRecordButton"
+            Layout.alignment: Qt.AlignVCenter
+            Layout.preferredHeight: 36
+            text: workstation.studioRecording ? "■ STOP" : "● REC"
+            onClicked: workstation.studioRecording ? workstation.stopStudioTransport() : workstation.startStudioRecord()
+            contentItem: Text {
+                text: parent.text
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontSmall
+                font.bold: true
+                color: Theme.topBarText
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+            background: Rectangle {
+                radius: Theme.radius
+                color: workstation.studioRecording ? Theme.danger : Theme.railButton
+                border.color: Theme.danger
+            }
+        }
+
         Item { Layout.fillWidth: true }
 
         // Audio status

@@ -216,7 +216,6 @@ private Q_SLOTS:
             << header(0, 1, 0xE728) + track(note60 + endOfTrack()) << false << untouched << -1.0;
         QTest::newRow("no track chunk")
             << header(0, 1, 480) + chunk("XFIH", note60) << false << untouched << -1.0;
-        QTest::newRow("not a MIDI file") << QByteArray("RIFF....WAVE") << false << untouched << -1.0;
         QTest::newRow("cut-short track keeps its notes")
             << header(0, 1, 480) + track(note60 + midiMessage(0, 0x90, 62, 90) + bytes({0x83})) << true
             << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << -1.0;
@@ -259,7 +258,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("frames");
         QTest::newRow("48 kHz") << 48000 << 100000;
-        QTest::newRow("44.1 kHz, one frame") << 44100 << 1;
         QTest::newRow("rate at least 8 kHz") << 100 << 70000;
     }
     void wavHoldsTheTakeAt16Bits() {
