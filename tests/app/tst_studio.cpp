@@ -86,6 +86,38 @@ private Q_SLOTS:
         QCOMPARE(music.entryList({u"*.wav"_s}).size(), 1);
     }
 
+    // An organ holds every note until its note-off: after the interruption and the
+    // release tails, the output must be silent.
+    void playbackLeavesNothingSounding_data() {
+        QTest::addColumn<QString>("interruption");
+        for (const char* row : {"pause", "stop", "loop wrap", "edit"})
+            QTest::newRow(row) << QString::fromLatin1(row);
+    }
+    void playbackLeavesNothingSounding() {
+        QFETCH(QString, interruption);
+        WorkstationController c;
+        AudioEngine& engine = c.audioEngine();
+        engine.prepareOffline(44100, 128);
+        engine.effects.setEnabled(false);
+        engine.setSlotEngineType(0, SoundEngineType::SoundFont);
+        QVERIFY(engine.fluidSynth.selectProgram(0, u"/usr/share/sounds/sf2/TimGM6mb.sf2"_s, 0, 16));
+        const bool loop = interruption == u"loop wrap"_s;
+        const double start = loop ? 15.2 : 0.5; // the loop runs over beats 0-16
+        c.addPianoRollNote(60, start, 8);
+        c.addPianoRollNote(67, start + 0.25, 8);
+        c.setStudioLoopEnabled(loop);
+        if (loop) engine.midiRecorder.seekPlayhead(15);
+        c.toggleStudioPlayPause();
+        const StereoSignal before = renderBlocks(engine, 44100, 128); // two beats at 120
+        // Sounding before the interruption (for the loop: before the wrap at 0.5 s).
+        QVERIFY(loop ? rms(before.left, 10000, 20000) > 0.01f : rms(before.left, 30000) > 0.01f);
+        if (interruption == u"pause"_s) c.toggleStudioPlayPause();
+        if (interruption == u"stop"_s) c.stopStudioTransport();
+        if (interruption == u"edit"_s) c.transposeRecordedNotes(3);
+        const StereoSignal after = renderBlocks(engine, 2 * 44100, 128);
+        QVERIFY2(rms(after.left, 66150) < 1e-4f, qPrintable(QString::number(rms(after.left, 66150))));
+    }
+
     void pianoRollOperationsAnnounceChanges() {
         WorkstationController c;
         QSignalSpy notes(&c, &WorkstationController::recordedNotesChanged);
