@@ -351,6 +351,7 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
                                m_params.sustainPedal);
     runMasterStage(out, frames);
     midiRecorder.pushAudioStereoBlock(m_busLeft[ProgramBus].data(), m_busRight[ProgramBus].data(), frames);
+    m_renderedFrames.fetch_add(frames, std::memory_order_relaxed);
     writeBroadcast(frames);
 
     const auto elapsed = std::chrono::steady_clock::now() - started;

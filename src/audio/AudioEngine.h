@@ -135,6 +135,8 @@ public:
     std::uint64_t droppedMidiEvents() const noexcept {
         return m_droppedEvents.load(std::memory_order_relaxed);
     }
+    // Frames rendered since construction: how far the backend has really driven the engine.
+    std::uint64_t renderedFrames() const noexcept { return m_renderedFrames.load(std::memory_order_relaxed); }
 
     // --- Running format and devices (GUI thread reads) ---
     std::uint32_t sampleRate = config::defaultSampleRate;
@@ -223,6 +225,7 @@ private:
     alignas(config::cacheLineBytes) std::atomic<std::size_t> m_eventRead{0};
     std::atomic_flag m_eventLock = ATOMIC_FLAG_INIT;
     std::atomic<std::uint64_t> m_droppedEvents{0};
+    std::atomic<std::uint64_t> m_renderedFrames{0};
 
     // Slot engine types and the engine's copies of the published records.
     std::array<std::atomic<SoundEngineType>, config::keyboardSlotCount> m_slotTypes;
