@@ -98,7 +98,6 @@ const char operations[] =
     "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
     "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1 "
     "stepMainPreset/1 presetCategories/0 launchStylePreset/2 launchStylePreset/1 triggerStyleQuickStart/1 "
-
     "startStudioRecord/0 stopStudioTransport/0 toggleStudioPlayPause/0 addPianoRollNote/4 "
     "addPianoRollNote/3 moveResizePianoRollNote/4 deletePianoRollNote/1 clearRecordedNotes/0 "
     "quantizeRecordedNotes/2 quantizeRecordedNotes/1 transposeRecordedNotes/1 undoMidiEdit/0 redoMidiEdit/0 "
