@@ -93,7 +93,7 @@ Item {
                 }
                 Rectangle {
                     Layout.preferredWidth: 520
-                    Layout.preferredHeight: 96
+                    Layout.preferredHeight: 116
                     radius: Theme.radius
                     color: Theme.display
                     Column {
@@ -102,6 +102,14 @@ Item {
                         spacing: 4
                         Text { text: "RUNNING: " + workstation.activeAudioBackend + " • " + workstation.activeAudioDevice; color: Theme.displayText; font.pixelSize: Theme.fontNormal; font.bold: true }
                         Text { text: workstation.audioSampleRate + " Hz • " + workstation.audioBufferFrames + " frames • " + workstation.audioLatencyMs.toFixed(1) + " ms"; color: Theme.displayText; font.pixelSize: Theme.fontNormal }
+                        Text {
+                            objectName: "audioThreadLine"
+                            // A normal-priority audio thread can click while the window draws.
+                            text: workstation.activeAudioBackend === "None" ? "Audio thread: not running"
+                                  : (workstation.audioThreadRealtime ? "Audio thread: realtime" : "Audio thread: normal priority")
+                            color: workstation.audioThreadRealtime ? Theme.displayText : Theme.danger
+                            font.pixelSize: Theme.fontNormal
+                        }
                         Text { text: "CPU load " + workstation.audioCpuLoad.toFixed(1) + "% • " + workstation.activeVoiceCount + " piano voices"; color: Theme.topBarMuted; font.pixelSize: Theme.fontSmall }
                     }
                 }

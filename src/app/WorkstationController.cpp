@@ -97,6 +97,7 @@ bool WorkstationController::initialize() {
     beatSequencer().selectStyle(0);
 
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
+    reportAudioThreadPriority();
     Q_EMIT audioSettingsChanged();
 
     QTimer::singleShot(600, this, &WorkstationController::runDeferredStart);
@@ -218,8 +219,14 @@ bool WorkstationController::applyAudioSettings(const QString& backend, const QSt
         // Nothing plays: say so rather than claim a fallback.
         setStatusBanner(QStringLiteral("Audio restart failed • No audio output"));
     }
+    reportAudioThreadPriority();
     Q_EMIT audioSettingsChanged();
     return started;
+}
+
+void WorkstationController::reportAudioThreadPriority() const {
+    if (!m_audioEngine.running) return;
+    qInfo("Audio thread: %s", m_audioEngine.audioThreadRealtime() ? "realtime" : "normal priority");
 }
 
 void WorkstationController::rescanMidiDevices() {

@@ -90,6 +90,7 @@ class WorkstationController : public QObject {
     Q_PROPERTY(int audioSampleRate READ audioSampleRate NOTIFY audioSettingsChanged)
     Q_PROPERTY(int audioBufferFrames READ audioBufferFrames NOTIFY audioSettingsChanged)
     Q_PROPERTY(float audioLatencyMs READ audioLatencyMs NOTIFY audioSettingsChanged)
+    Q_PROPERTY(bool audioThreadRealtime READ audioThreadRealtime NOTIFY audioSettingsChanged)
 
     // ---- MIDI devices and activity
     Q_PROPERTY(QVariantList midiPorts READ midiPorts NOTIFY midiDevicesChanged)
@@ -324,6 +325,7 @@ public:
     int audioSampleRate() const { return static_cast<int>(m_audioEngine.sampleRate); }
     int audioBufferFrames() const { return static_cast<int>(m_audioEngine.blockFrames); }
     float audioLatencyMs() const { return m_audioEngine.latencyMs(); }
+    bool audioThreadRealtime() const { return m_audioEngine.audioThreadRealtime(); }
 
     QVariantList midiPorts() const { return m_midiManager.portsAsVariantList(); }
     bool samsonGraphiteConnected() const { return m_midiManager.isSamsonGraphite49Connected(); }
@@ -608,6 +610,8 @@ private:
     void onAutosaveTick();
     void runDeferredStart();
     void checkAudioBackendHealth();
+    // One console line after each audio start, for logs and the soak benchmark.
+    void reportAudioThreadPriority() const;
     bool isIdle() const;
     static void stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs);
 

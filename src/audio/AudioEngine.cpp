@@ -75,6 +75,7 @@ void AudioEngine::stopBackends() {
     stopPipeWire();
     alsaRunning.store(false);
     if (m_alsaThread.joinable()) m_alsaThread.join();
+    m_audioThreadRealtime.store(false);
 }
 
 bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {

@@ -27,6 +27,9 @@
 
 #include <QString>
 
+#include <pthread.h>
+#include <spa/utils/hook.h>
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -35,9 +38,14 @@
 #include <vector>
 
 struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
 struct pw_stream;
+struct spa_loop;
 
 namespace tmb {
+
+class ThreadScheduler;
 
 class AudioEngine {
 public:
@@ -137,6 +145,11 @@ public:
     }
     // Frames rendered since construction: how far the backend has really driven the engine.
     std::uint64_t renderedFrames() const noexcept { return m_renderedFrames.load(std::memory_order_relaxed); }
+    // Whether the thread that renders runs with realtime priority; every start asks
+    // for it and publishes the answer here (false while nothing runs).
+    bool audioThreadRealtime() const noexcept { return m_audioThreadRealtime.load(); }
+    // Tests put a scheduler of their own here; nullptr restores the system's.
+    void setThreadScheduler(ThreadScheduler* scheduler);
 
     // --- Running format and devices (GUI thread reads) ---
     std::uint32_t sampleRate = config::defaultSampleRate;
@@ -199,13 +212,25 @@ private:
 
     static void onPipeWireProcess(void* data);
     static void onPipeWireCaptureProcess(void* data);
+    static int onDataThreadStarted(spa_loop* loop, bool async, std::uint32_t seq, const void* data,
+                                   std::size_t size, void* userData);
+    void requestRealtime(pthread_t thread);
 
-    // PipeWire handles (GUI thread; null while stopped).
+    // PipeWire handles (GUI thread; null while stopped). One context and one
+    // connection carry both streams, so one data thread renders and captures.
     pw_thread_loop* m_pwLoop = nullptr;
+    pw_context* m_pwContext = nullptr;
+    pw_core* m_pwCore = nullptr;
     pw_stream* m_pwStream = nullptr;
     pw_stream* m_pwCaptureStream = nullptr;
+    spa_hook m_playbackListener{};
+    spa_hook m_captureListener{};
     PipeWireCallbackRecord m_playbackRecord;
     PipeWireCallbackRecord m_captureRecord;
+
+    // Realtime scheduling of the audio thread.
+    ThreadScheduler* m_scheduler = nullptr; // nullptr: the system's
+    std::atomic<bool> m_audioThreadRealtime{false};
 
     // Microphone ring: the capture thread writes, the audio thread reads.
     std::vector<float> m_micRing;

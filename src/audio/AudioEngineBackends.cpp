@@ -4,7 +4,10 @@
 
 #include "AudioEngine.h"
 
+#include "audio/ThreadScheduler.h"
+
 #include <alsa/asoundlib.h>
+#include <pipewire/data-loop.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
@@ -17,6 +20,8 @@ namespace tmb {
 namespace {
 
 constexpr std::uint32_t bytesPerStereoFrame = 2 * sizeof(float);
+// The thread that renders, on either backend, as ps and top show it.
+constexpr const char* audioThreadName = "tmb-audio";
 
 const spa_pod* buildStereoFloatFormat(spa_pod_builder* builder, std::uint32_t rate) {
     spa_audio_info_raw info{};
@@ -75,6 +80,31 @@ void AudioEngine::onPipeWireCaptureProcess(void* data) {
     pw_stream_queue_buffer(record->stream, buffer);
 }
 
+// ---------------------------------------------------------------- realtime priority
+
+void AudioEngine::setThreadScheduler(ThreadScheduler* scheduler) {
+    m_scheduler = scheduler;
+}
+
+void AudioEngine::requestRealtime(pthread_t thread) {
+    ThreadScheduler& scheduler = m_scheduler != nullptr ? *m_scheduler : ThreadScheduler::system();
+    m_audioThreadRealtime.store(scheduler.request(thread));
+}
+
+// Runs on the PipeWire data thread (invoked from the GUI thread, which waits).
+int AudioEngine::onDataThreadStarted(spa_loop*, bool, std::uint32_t, const void*, std::size_t,
+                                     void* userData) {
+    auto* engine = static_cast<AudioEngine*>(userData);
+    // A data loop that is not running would run this on the caller's thread, which
+    // must never become realtime.
+    if (!pw_data_loop_in_thread(pw_context_get_data_loop(engine->m_pwContext))) return -EINVAL;
+    pthread_setname_np(pthread_self(), audioThreadName);
+    engine->requestRealtime(pthread_self());
+    return 0;
+}
+
+// ---------------------------------------------------------------- PipeWire
+
 bool AudioEngine::startPipeWire() {
     m_pwLoop = pw_thread_loop_new("tmb-pipewire-rt", nullptr);
     if (m_pwLoop == nullptr) return false;
@@ -83,6 +113,16 @@ bool AudioEngine::startPipeWire() {
         pw_thread_loop_unlock(m_pwLoop);
         pw_thread_loop_destroy(m_pwLoop);
         m_pwLoop = nullptr;
+        return false;
+    }
+    // The client configuration desktop audio programs use: it loads PipeWire's
+    // realtime module, which raises the data thread directly or through RTKit.
+    m_pwContext = pw_context_new(pw_thread_loop_get_loop(m_pwLoop),
+                                 pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    if (m_pwContext != nullptr) m_pwCore = pw_context_connect(m_pwContext, nullptr, 0);
+    if (m_pwCore == nullptr) {
+        pw_thread_loop_unlock(m_pwLoop);
+        stopPipeWire();
         return false;
     }
 
@@ -106,8 +146,9 @@ bool AudioEngine::startPipeWire() {
     }();
 
     m_playbackRecord.engine = this;
-    m_pwStream = pw_stream_new_simple(pw_thread_loop_get_loop(m_pwLoop), "Tembora-Audio", props, &playback,
-                                      &m_playbackRecord);
+    m_pwStream = pw_stream_new(m_pwCore, "Tembora-Audio", props);
+    if (m_pwStream != nullptr)
+        pw_stream_add_listener(m_pwStream, &m_playbackListener, &playback, &m_playbackRecord);
     m_playbackRecord.stream = m_pwStream;
 
     int connectResult = -1;
@@ -128,10 +169,10 @@ bool AudioEngine::startPipeWire() {
             inputDeviceId != QLatin1String("phone_wireless_mic"))
             pw_properties_set(micProps, PW_KEY_TARGET_OBJECT, inputDeviceId.toUtf8().constData());
         m_captureRecord.engine = this;
-        m_pwCaptureStream = pw_stream_new_simple(pw_thread_loop_get_loop(m_pwLoop), "Tembora-MicInput",
-                                                 micProps, &capture, &m_captureRecord);
+        m_pwCaptureStream = pw_stream_new(m_pwCore, "Tembora-MicInput", micProps);
         m_captureRecord.stream = m_pwCaptureStream;
         if (m_pwCaptureStream != nullptr) {
+            pw_stream_add_listener(m_pwCaptureStream, &m_captureListener, &capture, &m_captureRecord);
             std::uint8_t micPodBuffer[1024];
             spa_pod_builder micBuilder = SPA_POD_BUILDER_INIT(micPodBuffer, sizeof(micPodBuffer));
             const spa_pod* micParams[1] = {buildStereoFloatFormat(&micBuilder, sampleRate)};
@@ -145,6 +186,9 @@ bool AudioEngine::startPipeWire() {
         stopPipeWire();
         return false;
     }
+    // Ask for realtime on the thread that renders, outside the render callback.
+    pw_data_loop_invoke(pw_context_get_data_loop(m_pwContext), &AudioEngine::onDataThreadStarted, 0, nullptr,
+                        0, true, this);
     return true;
 }
 
@@ -163,6 +207,10 @@ void AudioEngine::stopPipeWire() {
         m_pwStream = nullptr;
     }
     m_playbackRecord.stream = nullptr;
+    if (m_pwCore != nullptr) pw_core_disconnect(m_pwCore);
+    m_pwCore = nullptr;
+    if (m_pwContext != nullptr) pw_context_destroy(m_pwContext);
+    m_pwContext = nullptr;
     pw_thread_loop_unlock(m_pwLoop);
     pw_thread_loop_stop(m_pwLoop);
     pw_thread_loop_destroy(m_pwLoop);
@@ -185,6 +233,8 @@ bool AudioEngine::startAlsaFallback() {
     }
     alsaRunning.store(true);
     m_alsaThread = std::thread([this, pcm] { alsaThreadLoop(pcm); });
+    pthread_setname_np(m_alsaThread.native_handle(), audioThreadName);
+    requestRealtime(m_alsaThread.native_handle());
     return true;
 }
 

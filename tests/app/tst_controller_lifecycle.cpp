@@ -64,6 +64,7 @@ const Expected surface[] = {
     {"audioSettingsChanged", QMetaType::QString, false, "activeAudioBackend activeAudioDevice"},
     {"audioSettingsChanged", QMetaType::Int, false, "audioSampleRate audioBufferFrames"},
     {"audioSettingsChanged", QMetaType::Float, false, "audioLatencyMs"},
+    {"audioSettingsChanged", QMetaType::Bool, false, "audioThreadRealtime"},
     {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName"},
     {"midiActivityChanged", QMetaType::QVariantList, false, "midiActivityLog"},
     {"beatStateChanged", QMetaType::Bool, true, "beatPlaying metronomeEnabled"},

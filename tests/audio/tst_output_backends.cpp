@@ -5,19 +5,63 @@
 // must say that nothing plays.
 
 #include "audio/AudioEngine.h"
+#include "audio/ThreadScheduler.h"
 #include "support/AudioAnalysis.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <csignal>
+#include <sched.h>
+#include <unistd.h>
 
 using namespace tmb;
 using namespace tmb::test;
+
+namespace {
+
+// Answers every realtime request with a fixed grant, as RTKit or the kernel would.
+class ScriptedScheduler : public ThreadScheduler {
+public:
+    explicit ScriptedScheduler(bool grant)
+        : m_grant(grant) {}
+    bool isRealtime(pthread_t) const override { return false; }
+    bool makeRealtime(pthread_t thread, int) override {
+        requested = thread;
+        ++requests;
+        return m_grant;
+    }
+    std::atomic<int> requests{0};
+    pthread_t requested{};
+
+private:
+    bool m_grant;
+};
+
+bool runsRealtime(pid_t tid) {
+    const int policy = sched_getscheduler(tid) & ~SCHED_RESET_ON_FORK;
+    return policy == SCHED_FIFO || policy == SCHED_RR;
+}
+
+// Threads of this process with the given name.
+QList<pid_t> threadsNamed(const QByteArray& name) {
+    QList<pid_t> found;
+    for (const QString& tid :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name) found << tid.toInt();
+    }
+    return found;
+}
+
+} // namespace
 
 class OutputBackendsTest : public QObject {
     Q_OBJECT
@@ -92,6 +136,48 @@ private Q_SLOTS:
         QVERIFY(!engine.takeBackendFailure());
         engine.stop();
         QVERIFY(!engine.running);
+    }
+
+    // Every start asks for realtime scheduling for the thread that renders and
+    // publishes the answer; a refusal never stops the sound. Rows with the system's
+    // scheduler compare the answer with the threads themselves.
+    void asksForRealtimeAndPublishesTheAnswer_data() {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<int>("grant"); // -1: the system decides; 0 refused; 1 granted
+        for (const char* backend : {"PipeWire", "ALSA"}) {
+            QTest::addRow("%s, system", backend) << QString::fromLatin1(backend) << -1;
+            QTest::addRow("%s, refused", backend) << QString::fromLatin1(backend) << 0;
+            QTest::addRow("%s, granted", backend) << QString::fromLatin1(backend) << 1;
+        }
+    }
+    void asksForRealtimeAndPublishesTheAnswer() {
+        QFETCH(QString, backend);
+        QFETCH(int, grant);
+        if (!m_haveSession) QSKIP(qPrintable(m_reason));
+        AudioEngine engine;
+        ScriptedScheduler scripted(grant == 1);
+        if (grant >= 0) engine.setThreadScheduler(&scripted);
+        QVERIFY(engine.restartWithSettings(backend, QStringLiteral("default"), 48000, 256));
+        QCOMPARE(engine.backendName, backend);
+
+        const QList<pid_t> audioThreads = threadsNamed("tmb-audio");
+        QCOMPARE(audioThreads.size(), 1);
+        QVERIFY2(!runsRealtime(gettid()), "the GUI thread must never run realtime");
+        if (grant >= 0) {
+            QCOMPARE(scripted.requests.load(), 1);
+            QVERIFY(!pthread_equal(scripted.requested, pthread_self()));
+            QCOMPARE(engine.audioThreadRealtime(), grant == 1);
+        } else {
+            QCOMPARE(engine.audioThreadRealtime(), runsRealtime(audioThreads.front()));
+        }
+        // Whatever the answer, the thread renders.
+        const float initialLoad = engine.cpuLoadPercent.load();
+        QTRY_VERIFY_WITH_TIMEOUT(engine.cpuLoadPercent.load() != initialLoad, 3000);
+        QVERIFY(engine.running);
+
+        engine.stop();
+        QVERIFY(!engine.audioThreadRealtime());
+        QVERIFY(threadsNamed("tmb-audio").isEmpty());
     }
 
     void withoutASoundServerNothingClaimsToPlay() {
