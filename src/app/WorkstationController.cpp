@@ -182,7 +182,11 @@ void WorkstationController::onUiRefreshTick() {
     checkAudioBackendHealth();
     announceSequencerChanges();
     followStudioTake();
-    if (m_meterThrottle.tick(isIdle())) Q_EMIT metersUpdated();
+    using Pace = MeterThrottle::Pace;
+    const Pace pace = m_audioEngine.beatSequencer.isPlaying() ? Pace::BeatPlaying
+                      : isIdle()                              ? Pace::Idle
+                                                              : Pace::Sounding;
+    if (m_meterThrottle.tick(pace)) Q_EMIT metersUpdated();
 }
 
 void WorkstationController::checkAudioBackendHealth() {

@@ -1,5 +1,6 @@
 #include "app/ComputerKeyboard.h"
 #include "app/FirstFrameReport.h"
+#include "app/SceneGraphChoice.h"
 #include "app/SceneSnapshot.h"
 #include "app/UnixSignalWatcher.h"
 #include "app/WorkstationController.h"
@@ -23,6 +24,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("tembora"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icons/tembora.png")));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    if (tmb::preferSoftwareSceneGraph()) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
     tmb::UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &tmb::UnixSignalWatcher::quitRequested, app.get(),

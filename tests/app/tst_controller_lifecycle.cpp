@@ -160,7 +160,7 @@ private Q_SLOTS:
         QVERIFY(c.fullScreenPerformance());
     }
 
-    void metersRefreshSlowlyWhenIdleAndFastWhenSounding() {
+    void metersRefreshSlowlyWhenIdleFasterWhenSoundingFastestWithTheBeat() {
         WorkstationController controller;
         controller.initialize();
         AudioEngine& engine = controller.audioEngine();
@@ -176,8 +176,17 @@ private Q_SLOTS:
         meters.clear();
         controller.playTestTone();
         QTest::qWait(700);                         // the tone sounds for 0.9 s
-        const auto soundingCount = meters.count(); // about 23 (every 30 ms)
-        QVERIFY2(soundingCount >= 12, qPrintable(QString::number(soundingCount)));
+        const auto soundingCount = meters.count(); // about 11 (every 60 ms)
+        QVERIFY2(soundingCount >= 6 && soundingCount <= 15, qPrintable(QString::number(soundingCount)));
+
+        // A playing beat moves the grid's step light every tick.
+        controller.setBeatPlaying(true);
+        QTest::qWait(100);
+        meters.clear();
+        QTest::qWait(700);
+        const auto beatCount = meters.count(); // about 23 (every 30 ms)
+        controller.setBeatPlaying(false);
+        QVERIFY2(beatCount >= 15, qPrintable(QString::number(beatCount)));
     }
 
     void aDyingAlsaOutputIsReported() {

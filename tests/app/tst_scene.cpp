@@ -4,6 +4,7 @@
 // the rail's mode table and full screen, and the views' own lists and boxes.
 
 #include "app/ComputerKeyboard.h"
+#include "app/SceneGraphChoice.h"
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
@@ -186,6 +187,37 @@ private Q_SLOTS:
             QCOMPARE(m_controller->audioBufferFrames(), format[1]);
         }
         m_controller->setCurrentMode(0);
+    }
+
+    // Software OpenGL is all there is without a render node; a user's own choice stands.
+    void softwareRendererWhereOpenGLCanOnlyBeSoftware_data() {
+        QTest::addColumn<QString>("nodes");   // files in the render-node folder; "-": no folder
+        QTest::addColumn<QString>("setting"); // an environment variable, "NAME=value"
+        QTest::addColumn<bool>("software");
+        QTest::newRow("no GPU") << u"card0"_s << QString() << true;
+        QTest::newRow("no device folder") << u"-"_s << QString() << true;
+        QTest::newRow("GPU") << u"card0 renderD128"_s << QString() << false;
+        QTest::newRow("GPU, software forced") << u"renderD128"_s << u"LIBGL_ALWAYS_SOFTWARE=1"_s << true;
+        QTest::newRow("GPU, software not forced") << u"renderD128"_s << u"LIBGL_ALWAYS_SOFTWARE=0"_s << false;
+        QTest::newRow("no GPU, Qt Quick backend chosen")
+            << QString() << u"QT_QUICK_BACKEND=opengl"_s << false;
+        QTest::newRow("no GPU, graphics API chosen") << QString() << u"QSG_RHI_BACKEND=opengl"_s << false;
+    }
+    void softwareRendererWhereOpenGLCanOnlyBeSoftware() {
+        QFETCH(QString, nodes);
+        QFETCH(QString, setting);
+        QFETCH(bool, software);
+        QTemporaryDir dir;
+        const QString folder = nodes == QLatin1String("-") ? dir.filePath(u"missing"_s) : dir.path();
+        for (const QString& node : nodes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            QFile file(dir.filePath(node));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QByteArray name = setting.section(QLatin1Char('='), 0, 0).toLatin1();
+        if (!name.isEmpty()) qputenv(name, setting.section(QLatin1Char('='), 1).toLatin1());
+        const bool chosen = preferSoftwareSceneGraph(folder);
+        if (!name.isEmpty()) qunsetenv(name);
+        QCOMPARE(chosen, software);
     }
 
 private:
