@@ -160,6 +160,41 @@ private Q_SLOTS:
         QVERIFY(c.fullScreenPerformance());
     }
 
+    // 600 ms after start-up one shell line unmutes the sound server and the mixer. The
+    // stubs on PATH record the line and each command it runs; none reaches the host.
+    void deferredStartRunsTheUnmuteLine() {
+        const QString line =
+            u"if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user "
+            "restart wireplumber; sleep 0.8; fi; pactl set-sink-mute @DEFAULT_SINK@ 0 2>/dev/null || true; "
+            "pactl set-source-mute @DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume "
+            "@DEFAULT_SOURCE@ 75% 2>/dev/null || true; amixer -c 0 sset 'Master' unmute 2>/dev/null || true; "
+            "amixer -c 0 sset 'Speaker' 100% unmute 2>/dev/null || true; amixer -c 0 sset 'Headphone' 100% "
+            "unmute 2>/dev/null || true"_s;
+        // A stream stuck on an invalid node: the line restarts the session manager.
+        test::setStubReply(u"pactl"_s, "41\t57\t4294967295\tPipeWire\ts16le 2ch 48000Hz\n");
+        const qsizetype before = test::stubCalls().size();
+        WorkstationController controller;
+        controller.initialize();
+        const auto commands = [&] {
+            QStringList run;
+            for (const test::StubCall& call : test::stubCalls().mid(before)) {
+                run << call.arguments.join(QLatin1Char(' '));
+                if (call.parentArguments != QStringList({u"/bin/sh"_s, u"-c"_s, line}))
+                    run << u"started by: "_s + call.parentArguments.join(QLatin1Char(' '));
+            }
+            return run;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            commands(),
+            QStringList(
+                {u"pactl list short sink-inputs"_s, u"systemctl --user restart wireplumber"_s,
+                 u"pactl set-sink-mute @DEFAULT_SINK@ 0"_s, u"pactl set-source-mute @DEFAULT_SOURCE@ 0"_s,
+                 u"pactl set-source-volume @DEFAULT_SOURCE@ 75%"_s, u"amixer -c 0 sset Master unmute"_s,
+                 u"amixer -c 0 sset Speaker 100% unmute"_s, u"amixer -c 0 sset Headphone 100% unmute"_s}),
+            8000);
+        test::setStubReply(u"pactl"_s, {});
+    }
+
     void metersRefreshSlowlyWhenIdleFasterWhenSoundingFastestWithTheBeat() {
         WorkstationController controller;
         controller.initialize();

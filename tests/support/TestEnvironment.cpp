@@ -8,12 +8,46 @@
 
 namespace tmb::test {
 
+namespace {
+
+std::unique_ptr<QTemporaryDir> g_home;
+
+QString stubFolder() {
+    return g_home->path() + QStringLiteral("/stub-bin");
+}
+QString stubLog() {
+    return g_home->path() + QStringLiteral("/stub-calls.log");
+}
+
+// One record a call: the arguments, then the parent's command line, each field ended
+// by US (\037), the two parts by GS (\035), the record by RS (\036) and a newline.
+// Built whole and written with one append, so concurrent calls do not interleave.
+void writeStub(const QString& program) {
+    const QString dir = stubFolder();
+    const QString script = QStringLiteral(R"(#!/bin/sh
+# Logging stub put on PATH by the test environment: records the call, runs nothing.
+us=$(printf '\037')
+record="%1$us"
+for arg do record="$record$arg$us"; done
+parent=$(tr '\000' '\037' < /proc/$PPID/cmdline 2>/dev/null)
+printf '%s\035%s\036\n' "$record" "$parent" >> '%2'
+[ -f '%3/%1.stdout' ] && cat '%3/%1.stdout'
+exit $(cat '%3/%1.status' 2>/dev/null || echo 0)
+)")
+                               .arg(program, stubLog(), dir);
+    QFile file(dir + QLatin1Char('/') + program);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) < 0)
+        qFatal("cannot write the stub of %s", qPrintable(program));
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
 QString usePrivateHome(bool keepRuntimeDir) {
-    static std::unique_ptr<QTemporaryDir> home;
-    if (!home) {
-        home = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tmb-home-XXXXXX"));
-        const QString root = home->path();
-        for (const char* sub : {"data", "config", "cache", "runtime"})
+    if (!g_home) {
+        g_home = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tmb-home-XXXXXX"));
+        const QString root = g_home->path();
+        for (const char* sub : {"data", "config", "cache", "runtime", "stub-bin"})
             QDir(root).mkpath(QString::fromLatin1(sub));
         QFile::setPermissions(root + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -26,8 +60,42 @@ QString usePrivateHome(bool keepRuntimeDir) {
             qunsetenv("DBUS_SESSION_BUS_ADDRESS");
             qunsetenv("PULSE_SERVER");
         }
+        for (const QString& program : externalPrograms)
+            writeStub(program);
+        qputenv("PATH", (stubFolder() + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
     }
-    return home->path();
+    return g_home->path();
+}
+
+void useRealProgram(const QString& program) {
+    if (!g_home) qFatal("useRealProgram before usePrivateHome");
+    QFile::remove(stubFolder() + QLatin1Char('/') + program);
+}
+
+void setStubReply(const QString& program, const QByteArray& standardOutput, int exitCode) {
+    if (!g_home) qFatal("setStubReply before usePrivateHome");
+    const QString base = stubFolder() + QLatin1Char('/') + program;
+    QFile out(base + QStringLiteral(".stdout")), status(base + QStringLiteral(".status"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(standardOutput) < 0 ||
+        !status.open(QIODevice::WriteOnly) || status.write(QByteArray::number(exitCode)) < 0)
+        qFatal("cannot write the reply of %s", qPrintable(program));
+}
+
+QList<StubCall> stubCalls() {
+    QList<StubCall> calls;
+    QFile log(g_home ? stubLog() : QString());
+    if (!log.open(QIODevice::ReadOnly)) return calls;
+    const auto fields = [](const QString& part) {
+        QStringList list = part.split(QChar(0x1F));
+        list.removeLast(); // each field ends with a separator
+        return list;
+    };
+    for (const QString& record :
+         QString::fromUtf8(log.readAll()).split(QStringLiteral("\x1E\n"), Qt::SkipEmptyParts)) {
+        const qsizetype split = record.indexOf(QChar(0x1D));
+        calls.append({fields(record.left(split)), fields(record.mid(split + 1))});
+    }
+    return calls;
 }
 
 bool usePipeWireSession(QString* reason) {
