@@ -45,7 +45,9 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     esac
 done
 
-export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/tembora-ccache} CCACHE_BASEDIR=$ROOT
+# With -g ccache hashes the build folder unless told not to; without it no other
+# checkout's objects could serve this build.
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/tembora-ccache} CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
 if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
