@@ -138,7 +138,7 @@ bool Harmonizer::dropOwner(int channel, int pitch) {
     return --owners == 0;
 }
 
-Harmonizer::NoteOnResult Harmonizer::noteOn(int note, int velocity, int channel) {
+Harmonizer::NoteOnResult Harmonizer::noteOn(int note, int velocity, int channel, bool programKey) {
     note = std::clamp(note, 0, 127);
     velocity = std::clamp(velocity, 1, 127);
     channel &= 0x0F;
@@ -156,7 +156,7 @@ Harmonizer::NoteOnResult Harmonizer::noteOn(int note, int velocity, int channel)
 
     const std::lock_guard lock(m_mutex);
     // A second note-on of the same key first lets go of its previous voices.
-    VoiceList& list = m_lists[channel][note];
+    VoiceList& list = m_lists[programKey ? 1 : 0][channel][note];
     for (std::uint8_t i = 0; i < list.count; ++i)
         if (dropOwner(channel, list.pitches[i])) send(MidiEvent::noteOff(channel, list.pitches[i]), false);
     list.count = 0;
@@ -172,13 +172,13 @@ Harmonizer::NoteOnResult Harmonizer::noteOn(int note, int velocity, int channel)
     return result;
 }
 
-Harmonizer::Released Harmonizer::noteOff(int note, int channel) {
+Harmonizer::Released Harmonizer::noteOff(int note, int channel, bool programKey) {
     note = std::clamp(note, 0, 127);
     channel &= 0x0F;
     Released released;
 
     const std::lock_guard lock(m_mutex);
-    VoiceList& list = m_lists[channel][note];
+    VoiceList& list = m_lists[programKey ? 1 : 0][channel][note];
     if (list.count == 0) {
         // A key that started nothing here (pressed before start-up, say) still gets
         // its note-off, unless another key holds that pitch and would be cut.
@@ -201,15 +201,17 @@ Harmonizer::Released Harmonizer::noteOff(int note, int channel) {
 Harmonizer::PitchSet Harmonizer::releaseAll() {
     PitchSet released;
     const std::lock_guard lock(m_mutex);
-    for (int channel = 0; channel < 16; ++channel) {
-        for (VoiceList& list : m_lists[channel]) {
-            // Each voice goes off on the channel it was started on.
-            for (std::uint8_t i = 0; i < list.count; ++i) {
-                if (!dropOwner(channel, list.pitches[i])) continue;
-                send(MidiEvent::noteOff(channel, list.pitches[i]), false);
-                released.set(list.pitches[i]);
+    for (int owner = 0; owner < 2; ++owner) {
+        for (int channel = 0; channel < 16; ++channel) {
+            for (VoiceList& list : m_lists[owner][channel]) {
+                // Each voice goes off on the channel it was started on.
+                for (std::uint8_t i = 0; i < list.count; ++i) {
+                    if (!dropOwner(channel, list.pitches[i])) continue;
+                    send(MidiEvent::noteOff(channel, list.pitches[i]), false);
+                    released.set(list.pitches[i]);
+                }
+                list.count = 0;
             }
-            list.count = 0;
         }
     }
     return released;

@@ -9,7 +9,9 @@
 // (channel, pitch) counts the input notes that hold it. A voice's note-off is sent
 // only when its last holder lets go, so releasing one key never cuts a pitch that
 // another held key still sounds (C4 keeps ringing when E4, whose duet voice is C4,
-// is released).
+// is released). Keys the program presses itself (the hymn demo) hold their voices
+// apart from the player's keys, so the demo pressing or letting go of a note never
+// cuts the same key held by the player.
 //
 // Threads: noteOn, noteOff and releaseAll run on the GUI thread (on-screen keys) and
 // the MIDI input thread (hardware keys); the voice lists are guarded by one mutex,
@@ -65,9 +67,9 @@ public:
 
     explicit Harmonizer(VoiceSink sink);
 
-    // Any thread except the audio thread.
-    NoteOnResult noteOn(int note, int velocity, int channel);
-    Released noteOff(int note, int channel);
+    // Any thread except the audio thread. `programKey`: a key the program presses.
+    NoteOnResult noteOn(int note, int velocity, int channel, bool programKey = false);
+    Released noteOff(int note, int channel, bool programKey = false);
     PitchSet releaseAll();
 
     // GUI thread. Each returns whether the value changed; a change releases every
@@ -112,7 +114,8 @@ private:
     std::atomic<int> m_guideTarget{-1};
 
     mutable std::mutex m_mutex;
-    std::array<std::array<VoiceList, 128>, 16> m_lists{};
+    // [player 0 | program 1][channel][input note]
+    std::array<std::array<std::array<VoiceList, 128>, 16>, 2> m_lists{};
     std::array<std::array<std::uint16_t, 128>, 16> m_owners{};
 };
 

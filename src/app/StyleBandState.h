@@ -1,10 +1,10 @@
 #pragma once
 
-// What the controller keeps of the style band and the hymn demo that the mixer and
-// the reset of performance modifiers act on: switches, and the notes each part
-// holds sounding. The arranger and the hymn tutor fill these; the mixer silences
-// them. GUI thread only.
+// What the controller keeps of the style band that the mixer and the reset of
+// performance modifiers act on. The hymn's sounding notes are the hymn tutor's
+// (HymnPlaybackState); the mixer silences both. GUI thread only.
 
+#include "hymns/HymnTutor.h"
 #include "rhythm/Arranger.h"
 
 #include <QList>
@@ -15,12 +15,6 @@
 #include <cmath>
 
 namespace tmb {
-
-struct HymnPlaybackState {
-    bool hymnPlaying = false;
-    int guideNote = -1;      // the demo's sounding guide key, -1 when none
-    QList<int> harmonyNotes; // sounding on channel index 0
-};
 
 // Controller 7 value of a style-band part: the band volume times the part's
 // level, or 0 while the band is muted.

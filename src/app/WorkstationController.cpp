@@ -38,6 +38,7 @@ WorkstationController::WorkstationController(QObject* parent)
             m_audioEngine.midiRecorder.recordMidiEvent(event);
     }) {
     initPerformancePath();
+    initHymnAndStyleAcademy();
 
     // Signals from the MIDI manager. midiActivityReceived comes from the input
     // thread; the queued connection brings it here.
@@ -66,6 +67,8 @@ WorkstationController::WorkstationController(QObject* parent)
     connect(&m_arrangerStepTimer, &QTimer::timeout, this, &WorkstationController::onArrangerStepTick);
     connect(&m_uiRefreshTimer, &QTimer::timeout, this, &WorkstationController::onUiRefreshTick);
     connect(&m_autosaveTimer, &QTimer::timeout, this, &WorkstationController::onAutosaveTick);
+    m_pitchPipeTimer.setSingleShot(true);
+    connect(&m_pitchPipeTimer, &QTimer::timeout, this, &WorkstationController::onPitchPipeTimer);
 }
 
 WorkstationController::~WorkstationController() {
@@ -152,9 +155,13 @@ void WorkstationController::runDeferredStart() {
 void WorkstationController::setCurrentMode(int mode) {
     mode = std::clamp(mode, 0, 9); // the ten views
     if (mode == m_currentMode) return;
+    const bool hymnsViewChanges = (mode == hymnsViewMode) != (m_currentMode == hymnsViewMode);
     m_currentMode = mode;
     if (mode == 3) resetPerformanceModifiersToDefaults(true);
+    // The HYMNS view engages the tutor: its guide keys light and it checks notes.
+    m_hymnTutor.setEngagedByView(mode == hymnsViewMode);
     Q_EMIT currentModeChanged();
+    if (hymnsViewChanges) notifyHymnStep();
 }
 
 void WorkstationController::setFullScreenPerformance(bool enabled) {
@@ -179,6 +186,10 @@ bool WorkstationController::isIdle() const {
 }
 
 void WorkstationController::onUiRefreshTick() {
+    const int learnMode = m_hymnTutor.learnMode();
+    if (m_hymnTutor.playing() &&
+        (learnMode == HymnTutor::autoPlayDemo || learnMode == HymnTutor::playAlongBand))
+        advanceHymnPlaybackTick();
     checkAudioBackendHealth();
     announceSequencerChanges();
     followStudioTake();
@@ -258,7 +269,6 @@ void WorkstationController::clearMidiActivityLog() {
 // ---------------------------------------------------------------- later subsystems
 
 void WorkstationController::loadRegistration(int) {}
-void WorkstationController::checkHymnTutorNoteInput(int, int) {}
 void WorkstationController::handleMappedControllerAction(const QString&, float) {}
 void WorkstationController::startPhoneBridgeServer() {}
 void WorkstationController::stopLiveBroadcast() {}

@@ -14,9 +14,13 @@
 #include "app/SfzInstrumentLoader.h"
 #include "app/StyleBandState.h"
 #include "audio/AudioEngine.h"
+#include "hymns/ChurchDenominations.h"
+#include "hymns/HymnCatalog.h"
+#include "hymns/HymnTutor.h"
 #include "midi/MidiManager.h"
 #include "storage/ProjectManager.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -213,7 +217,38 @@ class WorkstationController : public QObject {
     Q_PROPERTY(bool canUndoMidi READ canUndoMidi NOTIFY recordedNotesChanged)
     Q_PROPERTY(bool canRedoMidi READ canRedoMidi NOTIFY recordedNotesChanged)
 
+    // ---- hymn academy
+    Q_PROPERTY(QVariantList hymnCatalog READ hymnCatalog CONSTANT)
+    Q_PROPERTY(QVariantList churchDenominations READ churchDenominations CONSTANT)
+    Q_PROPERTY(int currentHymnIndex READ currentHymnIndex WRITE setCurrentHymnIndex NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString currentHymnTitle READ currentHymnTitle NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString currentHymnCategory READ currentHymnCategory NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString currentHymnProgression READ currentHymnProgression NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString currentHymnTip READ currentHymnTip NOTIFY hymnStateChanged)
+    Q_PROPERTY(int hymnLearnMode READ hymnLearnMode WRITE setHymnLearnMode NOTIFY hymnStateChanged)
+    Q_PROPERTY(bool hymnPlaying READ hymnPlaying WRITE setHymnPlaying NOTIFY hymnStateChanged)
+    Q_PROPERTY(bool hymnAutoHarmony READ hymnAutoHarmony WRITE setHymnAutoHarmony NOTIFY hymnStateChanged)
+    Q_PROPERTY(int totalHymnSteps READ totalHymnSteps NOTIFY hymnStateChanged)
+    Q_PROPERTY(QVariantList currentHymnSteps READ currentHymnSteps NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString currentHymnFullLyrics READ currentHymnFullLyrics NOTIFY hymnStateChanged)
+    Q_PROPERTY(int selectedChurchIndex READ selectedChurchIndex WRITE selectChurchDenomination NOTIFY
+                   hymnStateChanged)
+    Q_PROPERTY(QString selectedChurchName READ selectedChurchName NOTIFY hymnStateChanged)
+    Q_PROPERTY(QString selectedChurchPresetSummary READ selectedChurchPresetSummary NOTIFY hymnStateChanged)
+    Q_PROPERTY(int currentHymnStepIndex READ currentHymnStepIndex NOTIFY hymnStepChanged)
+    Q_PROPERTY(double hymnPlayheadBeats READ hymnPlayheadBeats NOTIFY hymnStepChanged)
+    Q_PROPERTY(QString currentHymnLyric READ currentHymnLyric NOTIFY hymnStepChanged)
+    Q_PROPERTY(QString currentHymnSolfa READ currentHymnSolfa NOTIFY hymnStepChanged)
+    Q_PROPERTY(QString currentHymnTargetNoteName READ currentHymnTargetNoteName NOTIFY hymnStepChanged)
+    Q_PROPERTY(QString currentHymnTargetChord READ currentHymnTargetChord NOTIFY hymnStepChanged)
+    Q_PROPERTY(QString currentHymnFingerHint READ currentHymnFingerHint NOTIFY hymnStepChanged)
+    Q_PROPERTY(int hymnScoreHits READ hymnScoreHits NOTIFY hymnStepChanged)
+    Q_PROPERTY(int hymnStreak READ hymnStreak NOTIFY hymnStepChanged)
+
 public:
+    using HymnLesson = tmb::HymnLesson;
+    using HymnStep = tmb::HymnStep;
+
     explicit WorkstationController(QObject* parent = nullptr);
     ~WorkstationController() override;
 
@@ -559,6 +594,57 @@ public:
     Q_INVOKABLE void ignoreMidiPort(int clientId, int portId, bool ignored);
     Q_INVOKABLE void clearMidiActivityLog();
 
+    // --- Hymn academy (WorkstationControllerHymns.cpp)
+    QVariantList hymnCatalog() const { return m_hymnCatalog.asVariantList(); }
+    QVariantList churchDenominations() const { return churchDenominationsAsVariantList(); }
+    int currentHymnIndex() const { return m_hymnTutor.currentIndex(); }
+    // Another lesson, from its first step, with its style and tempo.
+    void setCurrentHymnIndex(int index);
+    QString currentHymnTitle() const;
+    QString currentHymnCategory() const;
+    QString currentHymnProgression() const;
+    QString currentHymnTip() const;
+    // 0 the wait-for-you tutor, 1 the demo plays the melody, 2 the player plays with the band.
+    int hymnLearnMode() const { return m_hymnTutor.learnMode(); }
+    void setHymnLearnMode(int mode);
+    bool hymnPlaying() const { return m_hymnTutor.playing(); }
+    void setHymnPlaying(bool playing);
+    bool hymnAutoHarmony() const { return m_hymnTutor.autoHarmony(); }
+    void setHymnAutoHarmony(bool on);
+    int totalHymnSteps() const { return m_hymnTutor.stepCount(); }
+    // The steps in the keyboard's key.
+    QVariantList currentHymnSteps() const;
+    QString currentHymnFullLyrics() const;
+    int selectedChurchIndex() const { return m_selectedChurchIndex; }
+    // A congregation's sounds, zones, tone, style and tempo (the lesson stays).
+    Q_INVOKABLE void selectChurchDenomination(int index);
+    QString selectedChurchName() const;
+    QString selectedChurchPresetSummary() const;
+    int currentHymnStepIndex() const { return m_hymnTutor.stepIndex(); }
+    double hymnPlayheadBeats() const { return m_hymnTutor.playheadBeats(); }
+    QString currentHymnLyric() const;
+    QString currentHymnSolfa() const;
+    QString currentHymnFingerHint() const;
+    // The target note and chord named in the keyboard's key.
+    QString currentHymnTargetNoteName() const;
+    QString currentHymnTargetChord() const;
+    int hymnScoreHits() const { return m_hymnTutor.hits(); }
+    int hymnStreak() const { return m_hymnTutor.streak(); }
+    Q_INVOKABLE void restartHymnLesson();
+    Q_INVOKABLE void stepHymnForward();
+    Q_INVOKABLE void stepHymnBackward();
+    // The four-voice choir's starting notes in the keyboard's key, one after another.
+    Q_INVOKABLE void triggerChoirPitchPipe();
+    // The keys to press now: the melody note (green) and its chord (amber), as written.
+    Q_INVOKABLE bool isGuideMelodyKey(int midiNote) const { return m_hymnTutor.isGuideMelodyKey(midiNote); }
+    Q_INVOKABLE bool isGuideChordKey(int midiNote) const { return m_hymnTutor.isGuideChordKey(midiNote); }
+    // The 30 ms refresh tick while a lesson plays in mode 1 or 2: moves it on by the
+    // time measured since the previous tick.
+    void advanceHymnPlaybackTick();
+    // Moves guided playback on by `seconds` of playing at the sequencer's tempo.
+    void advanceHymnPlayback(double seconds);
+    const HymnCatalog& hymnLessons() const { return m_hymnCatalog; }
+
     // Subsystems that arrive later keep these entry points.
     void handleMappedControllerAction(const QString& targetParameter, float value);
     Q_INVOKABLE void startPhoneBridgeServer();
@@ -570,7 +656,7 @@ public:
     MidiManager& midiManager() { return m_midiManager; }
     ProjectManager& projectManager() { return m_projectManager; }
     ArrangerState& arrangerState() { return m_arranger; }
-    HymnPlaybackState& hymnPlayback() { return m_hymn; }
+    HymnPlaybackState& hymnPlayback() { return m_hymnTutor.sounding(); }
 
     // The shell line run 600 ms after start-up to unmute the sound server.
     static const char* const soundServerUnmuteCommand;
@@ -624,6 +710,9 @@ private:
     void setZoneNumber(std::int32_t WorkstationState::*field, int value, int low, int high);
     void sendControllerEvent(const MidiEvent& event, bool record);
     void setKeyPressed(int note, bool pressed);
+    // A key pressed on screen or by the hymn demo (`programKey`): its voices, lights,
+    // the tutor's check (the player's keys only), the smart chord and the chord name.
+    void pressKey(int note, int velocity, bool programKey);
     void releaseAllKeyFlags();
     // Clears the lights of voices a release of everything turned off.
     void releaseKeyLights(const Harmonizer::PitchSet& pitches);
@@ -675,8 +764,25 @@ private:
     // UI tick during a take: the piano roll follows the notes as they are played.
     void followStudioTake();
 
-    // Later subsystems (the hymn tutor) take the played notes here.
+    // Hymn academy (WorkstationControllerHymns.cpp).
+    static constexpr int hymnsViewMode = 8;
+    void initHymnAndStyleAcademy();
+    void initTenziAndDenominationalHymns();
+    // The tutor checks every note-on the player starts, as the harmonizer left it.
     void checkHymnTutorNoteInput(int note, int velocity);
+    // Announce the hymn's state or step; the harmonizer learns the new guide target.
+    void notifyHymnState();
+    void notifyHymnStep();
+    // A lesson or church style: its band sounds, and the tempo.
+    void selectHymnStyle(int styleIndex, float tempo);
+    // The tutor's notes: the harmony counted apart from the player's keys, and the
+    // demo's key pressed like a played one but held apart from the player's.
+    void soundHymnHarmony(int note, int velocity);
+    void pressHymnDemoKey(int note, int velocity);
+    void releaseHymnDemoKey(int note);
+    void pressPitchPipeNote(int note, int velocity);
+    void onPitchPipeTimer();
+    void stopPitchPipe();
 
     // Rhythm and chords (WorkstationControllerRhythm.cpp).
     void updateChordDetection();
@@ -753,7 +859,6 @@ private:
         m_audioEngine.submitMidiEvent(event);
     }};
     ArrangerState& m_arranger = m_band.state();
-    HymnPlaybackState m_hymn;
 
     // Rhythm and chords.
     QString m_currentChordName = QStringLiteral("—");
@@ -767,6 +872,22 @@ private:
     QVariantList m_audioWaveform = QVariantList(waveformPoints, QVariant(0.0f));
     QString m_lastRecordedWavPath;
     int m_takeNoteCount = 0;
+
+    // Hymn academy: the lessons, the tutor running one, the church preset, the clock
+    // of guided playback and the pitch pipe's notes (as written) and progress.
+    HymnCatalog m_hymnCatalog;
+    HymnTutor m_hymnTutor{m_hymnCatalog,
+                          {[this](int note, int velocity) { soundHymnHarmony(note, velocity); },
+                           [this](int note, int velocity) { pressHymnDemoKey(note, velocity); },
+                           [this](int note) { releaseHymnDemoKey(note); },
+                           [this] {
+                               releaseActiveHymnAndArrangerNotes();
+                           }}};
+    int m_selectedChurchIndex = 0;
+    QElapsedTimer m_hymnClock;
+    QTimer m_pitchPipeTimer;
+    std::array<int, 4> m_pitchPipeNotes{};
+    int m_pitchPipePressed = 0; // notes pressed so far
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

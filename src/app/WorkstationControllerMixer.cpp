@@ -187,17 +187,8 @@ void WorkstationController::setStyleLeadVolume(float level) {
 }
 
 void WorkstationController::releaseActiveHymnAndArrangerNotes() {
-    if (m_hymn.guideNote >= 0) {
-        const int note = std::exchange(m_hymn.guideNote, -1);
-        processNoteOffWithAutoTune(note, 0);
-        setKeyPressed(note, false);
-        updateChordDetection();
-        Q_EMIT keyStateUpdated(note, false, 0);
-        notifyKeyboardState();
-    }
-    for (int note : std::as_const(m_hymn.harmonyNotes))
-        m_audioEngine.submitMidiEvent(MidiEvent::noteOff(0, note));
-    m_hymn.harmonyNotes.clear();
+    stopPitchPipe();
+    m_hymnTutor.releaseSounding();
     for (ArrangerState::Part part :
          {ArrangerState::Bass, ArrangerState::Rhythm, ArrangerState::Harmony, ArrangerState::Lead})
         m_band.releasePart(part);
@@ -266,11 +257,9 @@ void WorkstationController::resetPerformanceModifiersToDefaults(bool stopArrange
         notifyAutoTuneState();
     }
 
-    if (m_hymn.hymnPlaying) {
-        m_hymn.hymnPlaying = false;
-        releaseActiveHymnAndArrangerNotes();
-        Q_EMIT hymnStateChanged();
-        Q_EMIT hymnStepChanged();
+    if (m_hymnTutor.setPlaying(false)) { // stopping releases its notes
+        notifyHymnState();
+        notifyHymnStep();
         notifyKeyboardState();
     }
 

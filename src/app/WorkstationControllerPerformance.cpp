@@ -186,13 +186,17 @@ bool WorkstationController::isKeyPressed(int note) const {
 
 void WorkstationController::noteOn(int note, int velocity) {
     if (note < 0 || note > 127) return;
-    velocity = std::clamp(velocity, 1, 127);
-    const int played = processNoteOnWithAutoTune(note, velocity, 0);
+    pressKey(note, std::clamp(velocity, 1, 127), false);
+}
+
+void WorkstationController::pressKey(int note, int velocity, bool programKey) {
+    const int played = programKey ? m_harmonizer.noteOn(note, velocity, 0, true).leadPitch
+                                  : processNoteOnWithAutoTune(note, velocity, 0);
     setKeyPressed(note, true);
     setKeyPressed(played, true);
     m_lastNotePlayed = played;
     m_lastVelocityPlayed = velocity;
-    checkHymnTutorNoteInput(played, velocity);
+    if (!programKey) checkHymnTutorNoteInput(played, velocity);
     offerNoteToArranger(played, velocity);
     updateChordDetection();
     Q_EMIT keyStateUpdated(note, true, velocity);
@@ -230,6 +234,7 @@ void WorkstationController::releaseKeyLights(const Harmonizer::PitchSet& pitches
 }
 
 void WorkstationController::panicAllNotesOff() {
+    stopPitchPipe();
     m_harmonizer.releaseAll(); // every light goes out below
     m_audioEngine.panicAllNotesOff();
     releaseAllKeyFlags();

@@ -24,8 +24,9 @@ struct MidiEvent {
     std::int32_t sourceClient = -1;
     std::int32_t sourcePort = -1;
     bool fromControllerPort = false;
-    // A tone a one-finger chord adds on the keyboard channel: the engine counts it
-    // apart from the keys, so its release never cuts a key held at the same pitch.
+    // A note the program adds on the keyboard channel (a one-finger chord's tones,
+    // the hymn's harmony and pitch pipe): the engine counts it apart from the keys,
+    // so its release never cuts a key held at the same pitch.
     bool chordTone = false;
     std::uint64_t timestampUs = 0; // steady clock; 0 for synthesised events
 

@@ -1,0 +1,269 @@
+// The built-in hymn lessons against the catalogue's own list (catalogue_rows.tsv:
+// position, id, title, category, style, tempo), the content rules every lesson
+// keeps (range, running starts, chord tones, sol-fa and fingering, provenance),
+// the lyrics view text, the step cards in another key and a lesson file that does
+// not read cleanly.
+
+#include "hymns/HymnCatalog.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace tmb;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Sol-fa of every melody note a lesson may use, written out.
+const QMap<int, QString> solfaOf = {
+    {52, u"m₁ (3)"_s}, {53, u"f₁ (4)"_s},   {54, u"fe₁ (#4)"_s}, {55, u"s₁ (5)"_s},   {56, u"se₁ (#5)"_s},
+    {57, u"l₁ (6)"_s}, {58, u"ta₁ (b7)"_s}, {59, u"t₁ (7)"_s},   {60, u"d (1)"_s},    {61, u"de (#1)"_s},
+    {62, u"r (2)"_s},  {63, u"re (#2)"_s},  {64, u"m (3)"_s},    {65, u"f (4)"_s},    {66, u"fe (#4)"_s},
+    {67, u"s (5)"_s},  {68, u"se (#5)"_s},  {69, u"l (6)"_s},    {70, u"ta (b7)"_s},  {71, u"t (7)"_s},
+    {72, u"d¹ (8)"_s}, {73, u"de¹ (#8)"_s}, {74, u"r¹ (9)"_s},   {75, u"re¹ (#9)"_s}, {76, u"m¹ (10)"_s},
+};
+
+QString fingerOf(int note) {
+    const char* fingers[] = {"RH 1 (Thumb)", "RH 2 (Index)", "RH 3 (Middle)", "RH 4 (Ring)", "RH 5 (Pinky)"};
+    const int finger = note <= 60 ? 0 : note <= 62 ? 1 : note <= 64 ? 2 : note <= 67 ? 3 : 4;
+    return QString::fromLatin1(fingers[finger]);
+}
+
+// First published before 1930 and everyone behind it dead before 1955; an
+// anonymous or traditional work before 1900. Anything unknown fails.
+bool publicDomain(const HymnSource& source) {
+    if (source.original || source.published <= 0 || source.published >= 1930) return false;
+    if (source.people.isEmpty() && !(source.traditional && source.published < 1900)) return false;
+    if (source.traditional && source.published >= 1900) return false;
+    return std::all_of(source.people.cbegin(), source.people.cend(),
+                       [](const HymnSource::Person& p) { return p.died > 0 && p.died < 1955; });
+}
+
+const QStringList hymnalChords = {u"C (I)"_s,  u"Dm7 (ii)"_s, u"Em7 (iii)"_s,
+                                  u"F (IV)"_s, u"G7 (V)"_s,   u"Am (vi)"_s};
+
+QByteArray lessonFile(const QByteArray& lessons) {
+    return "{\"lessons\": [" + lessons + "]}";
+}
+
+} // namespace
+
+class HymnCatalogTest : public QObject {
+    Q_OBJECT
+
+    HymnCatalog m_catalog;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_catalog.loadBuiltIn(HymnCatalog::Group::Academy, &error), qPrintable(error));
+        QVERIFY2(m_catalog.loadBuiltIn(HymnCatalog::Group::Hymnal, &error), qPrintable(error));
+    }
+
+    void lessonsAreTheCataloguesRows() {
+        QFile file(test::sourceDir() + u"/tests/hymns/catalogue_rows.tsv"_s);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList rows;
+        for (const QString& line : lines)
+            if (!line.startsWith(u'#')) rows << line;
+        QCOMPARE(m_catalog.count(), 301);
+        QCOMPARE(rows.size(), 301);
+        QMap<QString, int> perCategory;
+        for (int i = 0; i < 301; ++i) {
+            const HymnLesson& l = m_catalog.lessons().at(i);
+            QCOMPARE(u"%1\t%2\t%3\t%4\t%5\t%6"_s.arg(l.position)
+                         .arg(l.id, l.title, l.category)
+                         .arg(l.styleIndex)
+                         .arg(l.tempo),
+                     rows.at(i));
+            ++perCategory[l.category];
+        }
+        QCOMPARE(perCategory.value(u"Classic Church Hymns"_s), 66);
+        QCOMPARE(perCategory.value(u"Praise & Worship Choruses"_s), 20);
+        QCOMPARE(perCategory.value(u"Swahili & African Gospel"_s), 54);
+        QCOMPARE(perCategory.value(u"Tenzi za Rohoni (1–161)"_s), 161);
+        const QVariantMap published = m_catalog.asVariantList().at(120).toMap();
+        QCOMPARE(published.value(u"id"_s).toString(), u"tenzi_001"_s);
+        QCOMPARE(published.value(u"index"_s).toInt(), 120);
+        QCOMPARE(published.value(u"stepCount"_s).toInt(), m_catalog.lessons().at(120).steps.size());
+        QCOMPARE(published.value(u"bpm"_s).toDouble(), 84.0);
+    }
+
+    // What every lesson keeps, whoever wrote its notes.
+    void everyLessonKeepsTheContentRules() {
+        const QRegularExpression idPattern(u"^[a-z0-9]+(_[a-z0-9]+)*$"_s);
+        QSet<QString> ids;
+        for (const HymnLesson& l : m_catalog.lessons()) {
+            const QString where = l.id;
+            QVERIFY2(idPattern.match(l.id).hasMatch() && !ids.contains(l.id), qPrintable(where));
+            ids.insert(l.id);
+            QVERIFY2((l.position >= 120 && l.position <= 280) == l.id.startsWith(u"tenzi_"_s),
+                     qPrintable(where));
+            QVERIFY2(l.steps.size() >= 8 && !l.progression.isEmpty() && !l.tip.isEmpty(), qPrintable(where));
+            const bool hymnal = l.position >= 120;
+            const bool realTune = !l.tune.original;
+            const bool realText = !l.text.original;
+            QVERIFY2(!realTune || publicDomain(l.tune), qPrintable(where));
+            QVERIFY2(!realText || publicDomain(l.text), qPrintable(where));
+            QVERIFY2(realText || l.fullLyrics.isEmpty(), qPrintable(where));
+            double start = 0.0;
+            for (qsizetype i = 0; i < l.steps.size(); ++i) {
+                const HymnStep& s = l.steps.at(i);
+                const QString at = u"%1 step %2"_s.arg(where).arg(i);
+                QVERIFY2(qFuzzyCompare(1.0 + s.startBeat, 1.0 + start) && s.durationBeats > 0,
+                         qPrintable(at));
+                start += s.durationBeats;
+                QVERIFY2(s.midiNote >= 52 && s.midiNote <= 76, qPrintable(at));
+                QCOMPARE(s.solfa, solfaOf.value(s.midiNote));
+                QCOMPARE(s.fingerHint, fingerOf(s.midiNote));
+                QVERIFY2(!hymnal || hymnalChords.contains(s.chordName), qPrintable(at));
+                QVERIFY2(realText || s.lyric.isEmpty(), qPrintable(at));
+                // An original melody lands on a chord tone wherever the chord changes.
+                const bool change = i == 0 || s.chordName != l.steps.at(i - 1).chordName;
+                if (!realTune && change) {
+                    const bool tone = std::any_of(s.chordNotes.cbegin(), s.chordNotes.cend(),
+                                                  [&](int n) { return n % 12 == s.midiNote % 12; });
+                    QVERIFY2(tone, qPrintable(at));
+                }
+            }
+        }
+        // Tunes and words still under copyright are taught with melodies of our own.
+        for (const char* id : {"how_great_thou_art", "great_is_thy_faithfulness", "way_maker"}) {
+            const auto it = std::find_if(m_catalog.lessons().cbegin(), m_catalog.lessons().cend(),
+                                         [&](const HymnLesson& l) { return l.id == QLatin1String(id); });
+            QVERIFY2(it != m_catalog.lessons().cend() && it->tune.original && it->text.original, id);
+        }
+    }
+
+    void tablesOfChordsSolfaAndFingers() {
+        const struct {
+            int code;
+            const char* name;
+            QList<int> notes;
+        } chords[] = {{1, "C (I)", {48, 52, 55}},         {2, "Dm7 (ii)", {50, 53, 57, 60}},
+                      {3, "Em7 (iii)", {40, 47, 52, 55}}, {4, "F (IV)", {41, 48, 53, 57}},
+                      {5, "G7 (V)", {43, 47, 50, 53}},    {6, "Am (vi)", {45, 52, 57}},
+                      {17, "C7 (I7)", {48, 52, 55, 58}},  {27, "D7 (II7)", {50, 54, 57, 60}},
+                      {7, "C (I)", {48, 52, 55}},         {0, "C (I)", {48, 52, 55}}};
+        QList<HymnCompactNote> notes;
+        for (const auto& chord : chords)
+            notes.append({64, chord.code, {}, 1.0});
+        const QList<HymnStep> steps = buildHymnSteps(notes);
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            QCOMPARE(steps.at(i).chordName, QString::fromUtf8(chords[i].name));
+            QCOMPARE(steps.at(i).chordNotes, chords[i].notes);
+        }
+        for (auto it = solfaOf.cbegin(); it != solfaOf.cend(); ++it)
+            QCOMPARE(hymnSolfa(it.key()), it.value());
+        for (int note : {60, 61, 62, 63, 64, 65, 67, 68})
+            QCOMPARE(hymnFingerHint(note), fingerOf(note));
+        const QList<HymnStep> timed =
+            buildHymnSteps({{60, 1, {}, 1}, {62, 2, {}, 1}, {64, 1, {}, 2}, {65, 4, {}, 0.5}});
+        QList<double> starts;
+        for (const HymnStep& s : timed)
+            starts << s.startBeat;
+        QCOMPARE(starts, (QList<double>{0, 1, 2, 4}));
+        QCOMPARE(timed.last().durationBeats, 0.5);
+    }
+
+    void lyricsViewText() {
+        HymnLesson lesson;
+        lesson.title = u"Test"_s;
+        lesson.category = u"Classic Church Hymns"_s;
+        lesson.progression = u"I – V7"_s;
+        lesson.tip = u"Slowly."_s;
+        const int melody[] = {60, 59, 64, 65, 67, 69, 70};
+        QList<HymnCompactNote> notes;
+        for (int i = 0; i < 7; ++i)
+            notes.append({melody[i], i == 1 ? 5 : 1, i == 1 ? u"la"_s : u"w%1"_s.arg(i), 1.0});
+        lesson.steps = buildHymnSteps(notes);
+        QCOMPARE(hymnFullLyricsText(lesson),
+                 u"Test\nCategory: Classic Church Hymns  |  Progression: I – V7\nCoaching Tip: Slowly.\n\n"
+                 "STEP-BY-STEP LYRICS, CHORDS & TONIC SOL-FA:\n"
+                 "  Lyrics: w0 [C]  la [G7]  w2 [C]  w3 [C]  w4 [C]  w5 [C]\n"
+                 "  Sol-fa: d  t₁  m  f  s  l\n\n"
+                 "  Lyrics: w6 [C]\n  Sol-fa: ta"_s);
+        lesson.fullLyrics = u"  Verse one\nline two\n"_s;
+        QCOMPARE(hymnFullLyricsText(lesson), lesson.fullLyrics);
+    }
+
+    // The step cards show the notes and chords in the keyboard's key.
+    void stepsInAnotherKey() {
+        HymnLesson lesson;
+        lesson.steps = buildHymnSteps({{67, 5, u"la"_s, 1}, {60, 6, {}, 2}, {76, 4, {}, 1}});
+        const struct {
+            int transpose;
+            const char* cards;
+        } cases[] = {{0, "67 G4 G7 (V) | 60 C4 Am (vi) | 76 E5 F (IV)"},
+                     {2, "69 A4 A7 (V) | 62 D4 Bm (vi) | 78 F#5 G (IV)"},
+                     {-3, "64 E4 E7 (V) | 57 A3 F#m (vi) | 73 C#5 D (IV)"},
+                     {60, "127 G9 G7 (V) | 120 C9 Am (vi) | 127 G9 F (IV)"}};
+        for (const auto& c : cases) {
+            QStringList cards;
+            const QVariantList steps = HymnCatalog::stepsAsVariantList(lesson, c.transpose);
+            for (const QVariant& step : steps) {
+                const QVariantMap m = step.toMap();
+                cards << u"%1 %2 %3"_s.arg(m.value(u"midiNote"_s).toInt())
+                             .arg(m.value(u"noteName"_s).toString(), m.value(u"chordName"_s).toString());
+            }
+            QCOMPARE(cards.join(u" | "_s), QString::fromUtf8(c.cards));
+            QCOMPARE(steps.at(1).toMap().value(u"startBeat"_s).toDouble(), 1.0);
+            QCOMPARE(steps.at(1).toMap().value(u"durationBeats"_s).toDouble(), 2.0);
+        }
+    }
+
+    // A lesson that does not read cleanly is left out and named; the rest load.
+    void badLessonsAreLeftOut() {
+        const QByteArray good = R"({"position": 5, "id": "good", "title": "Good", "category": "C", "style": 3,
+            "form": "compact", "tune": "original", "text": "original", "steps": [[60, 1, "", 1], [62, 5, "", 0.5]]})";
+        const struct {
+            const char* name;
+            QByteArray lesson;
+        } cases[] = {
+            {"note past 127", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
+                "form": "compact", "tune": "original", "text": "original", "steps": [[200, 1, "", 1]]})"},
+            {"zero length", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
+                "form": "compact", "tune": "original", "text": "original", "steps": [[60, 1, "", 0]]})"},
+            {"no title", R"({"position": 1, "id": "a", "category": "C", "style": 1,
+                "form": "compact", "tune": "original", "text": "original", "steps": []})"},
+            {"unknown source", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
+                "form": "compact", "tune": 7, "text": "original", "steps": []})"},
+            {"fractional note", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
+                "form": "compact", "tune": "original", "text": "original", "steps": [[60.5, 1, "", 1]]})"},
+            {"chord of nine", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
+                "form": "explicit", "tune": "original", "text": "original", "steps": [{"note": 60, "start": 0,
+                "length": 1, "chord": [1,2,3,4,5,6,7,8,9]}]})"},
+            {"same id", R"({"position": 1, "id": "good", "title": "A", "category": "C", "style": 1,
+                "form": "compact", "tune": "original", "text": "original", "steps": []})"},
+        };
+        for (const auto& c : cases) {
+            HymnCatalog catalog;
+            QString error;
+            QCOMPARE(
+                catalog.addFromJson(lessonFile(good + ",\n" + c.lesson), HymnCatalog::Group::Academy, &error),
+                1);
+            QVERIFY2(!error.isEmpty(), c.name);
+            QCOMPARE(catalog.lesson(0)->id, u"good"_s);
+            QCOMPARE(catalog.lesson(0)->tempo, 78.0f);
+            QCOMPARE(catalog.lesson(0)->steps.at(1).chordName, u"G7 (V)"_s);
+        }
+        // The hymnal's own form knows only the six diatonic chords.
+        HymnCatalog hymnal;
+        QString error;
+        QByteArray lesson = good;
+        lesson.replace("compact", "hymnal");
+        QCOMPARE(hymnal.addFromJson(lessonFile(lesson), HymnCatalog::Group::Hymnal, &error), 1);
+        lesson.replace("[62, 5,", "[62, 17,");
+        QCOMPARE(hymnal.addFromJson(lessonFile(lesson), HymnCatalog::Group::Hymnal, &error), 0);
+        QVERIFY(!error.isEmpty());
+        for (const QByteArray& junk : {QByteArray("not json"), QByteArray("[1,2]"), QByteArray(1 << 16, '{')})
+            QCOMPARE(hymnal.addFromJson(junk, HymnCatalog::Group::Hymnal, &error), 0);
+        QCOMPARE(hymnal.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(HymnCatalogTest)
+#include "tst_hymn_catalog.moc"
