@@ -88,6 +88,19 @@ const Expected surface[] = {
     {"recordedNotesChanged", QMetaType::QVariantList, false, "recordedNotes"},
     {"recordedNotesChanged", QMetaType::Int, false, "recordedNoteCount"},
     {"recordedNotesChanged", QMetaType::Bool, false, "canUndoMidi canRedoMidi"},
+    {nullptr, QMetaType::QVariantList, false, "hymnCatalog churchDenominations"},
+    {"hymnStateChanged", QMetaType::Int, true, "currentHymnIndex hymnLearnMode selectedChurchIndex"},
+    {"hymnStateChanged", QMetaType::Bool, true, "hymnPlaying hymnAutoHarmony"},
+    {"hymnStateChanged", QMetaType::Int, false, "totalHymnSteps"},
+    {"hymnStateChanged", QMetaType::QVariantList, false, "currentHymnSteps"},
+    {"hymnStateChanged", QMetaType::QString, false,
+     "currentHymnTitle currentHymnCategory currentHymnProgression currentHymnTip currentHymnFullLyrics "
+     "selectedChurchName selectedChurchPresetSummary"},
+    {"hymnStepChanged", QMetaType::Int, false, "currentHymnStepIndex hymnScoreHits hymnStreak"},
+    {"hymnStepChanged", QMetaType::Double, false, "hymnPlayheadBeats"},
+    {"hymnStepChanged", QMetaType::QString, false,
+     "currentHymnLyric currentHymnSolfa currentHymnTargetNoteName currentHymnTargetChord "
+     "currentHymnFingerHint"},
 };
 
 // Invokable operations the views call, with their argument counts.
@@ -102,7 +115,9 @@ const char operations[] =
     "startStudioRecord/0 stopStudioTransport/0 toggleStudioPlayPause/0 addPianoRollNote/4 "
     "addPianoRollNote/3 moveResizePianoRollNote/4 deletePianoRollNote/1 clearRecordedNotes/0 "
     "quantizeRecordedNotes/2 quantizeRecordedNotes/1 transposeRecordedNotes/1 undoMidiEdit/0 redoMidiEdit/0 "
-    "exportMidiFile/1 importMidiFile/1 exportWavFile/1";
+    "exportMidiFile/1 importMidiFile/1 exportWavFile/1 restartHymnLesson/0 stepHymnForward/0 "
+    "stepHymnBackward/0 "
+    "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1";
 
 } // namespace
 

@@ -1,0 +1,294 @@
+// The hymn academy through the controller, rendered offline: a lesson in another
+// key lights the written keys and sounds in tune with the band, guided playback
+// keeps the sequencer's beat, the pitch pipe leaves the lesson alone, every change
+// of lesson, mode or transport silences the hymn without cutting the player's
+// keys, and the church presets.
+
+#include "AppTestWorld.h"
+#include "app/WorkstationController.h"
+#include "support/AudioAnalysis.h"
+#include "support/EngineVoiceProbe.h"
+#include "support/OfflineRender.h"
+#include "support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace tmb;
+using namespace tmb::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr double rate = 48000.0;
+
+double hz(int note) {
+    return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
+
+struct Rig {
+    explicit Rig(bool withGeneralMidiFont = false)
+        : world(withGeneralMidiFont)
+        , controller(std::make_unique<WorkstationController>()) {
+        engine().prepareOffline(48000, 256);
+        engine().beatSequencer.initBuiltinStyles();
+        for (int slot = 0; slot < 3; ++slot) {
+            engine().setSlotEngineType(slot, SoundEngineType::Synth);
+            engine().synths[static_cast<std::size_t>(slot)].setVoiceModel(3);
+        }
+        for (const char* effect :
+             {"reverbAmount", "delayAmount", "chorusAmount", "driveAmount", "compressorAmount"})
+            c().setProperty(effect, 0.0f);
+        render(0.05);
+    }
+    WorkstationController& c() { return *controller; }
+    AudioEngine& engine() { return controller->audioEngine(); }
+    StereoSignal render(double seconds) {
+        return renderBlocks(engine(), static_cast<std::uint64_t>(seconds * rate), 256);
+    }
+    int voicesAfter(double seconds) {
+        render(seconds);
+        return soundingVoices(engine());
+    }
+    // The first lesson with a step written as `note` under `chord`, made current at that step.
+    void goToStep(int note, const QString& chord) {
+        const QList<HymnLesson>& lessons = c().hymnLessons().lessons();
+        for (int i = 0; i < lessons.size(); ++i) {
+            for (qsizetype s = 0; s < lessons.at(i).steps.size(); ++s) {
+                if (lessons.at(i).steps.at(s).midiNote != note ||
+                    lessons.at(i).steps.at(s).chordName != chord)
+                    continue;
+                c().setCurrentHymnIndex(i);
+                while (c().currentHymnStepIndex() != s)
+                    c().stepHymnForward();
+                return;
+            }
+        }
+        qFatal("no such step");
+    }
+
+    PresetWorld world;
+    std::unique_ptr<WorkstationController> controller;
+};
+
+} // namespace
+
+class HymnControlsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { usePrivateHome(); }
+
+    // In D (+2) the lit key of a written G4 is 67, it sounds A4, names itself A4,
+    // and the band plays on D.
+    void anotherKeyLightsTheWrittenKeys() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setTransposeSemitones(2);
+        QVERIFY(!c.isGuideMelodyKey(67)); // nothing is lit outside the HYMNS view
+        c.setCurrentMode(8);
+        c.setHymnAutoHarmony(false);
+        rig.goToStep(67, u"G7 (V)"_s);
+        QVERIFY(c.isGuideMelodyKey(67) && !c.isGuideMelodyKey(69));
+        QVERIFY(c.isGuideChordKey(43) && c.isGuideChordKey(53) && !c.isGuideChordKey(45));
+        QCOMPARE(c.currentHymnTargetNoteName(), u"A4"_s);
+        QCOMPARE(c.currentHymnTargetChord(), u"A7 (V)"_s);
+        const int step = c.currentHymnStepIndex();
+        QSignalSpy stepSpy(&c, &WorkstationController::hymnStepChanged);
+        c.noteOn(67, 100);
+        const StereoSignal out = rig.render(0.3);
+        QVERIFY(std::abs(dominantFrequency(out.left, rate, 100, 2000) - 440.0) < 3.0);
+        QCOMPARE(c.hymnScoreHits(), 1);
+        QCOMPARE(c.currentHymnStepIndex(), (step + 1) % c.totalHymnSteps());
+        QCOMPARE(stepSpy.count(), 1);
+        c.noteOff(67);
+        c.setProArrangerEnabled(true);
+        c.advanceProArrangerStep(0);
+        QCOMPARE(c.arrangerState().parts[ArrangerState::Bass].soundingNotes.value(0, -1) % 12, 2);
+    }
+
+    // Mode 2: over a minute the lesson stays with the sequencer's bars; the playhead
+    // moves by the time measured between ticks, whatever the timer's period.
+    void playbackKeepsTheSequencersBeat() {
+        Rig rig;
+        WorkstationController& c = rig.c();
+        c.setCurrentHymnIndex(1);
+        const double length = c.hymnLessons().lesson(1)->lengthBeats();
+        c.setHymnLearnMode(2);
+        c.setHymnPlaying(true);
+        QVERIFY(c.beatPlaying());
+        const int beatsPerBar = c.beatSequencer().currentStyle().beatsPerBar;
+        double hymnBeats = 0.0, lastPlayhead = 0.0;
+        int bars = 0, lastStep = -1, pendingFrames = 0, tick = 0;
+        double worst = 0.0;
+        auto advance = [&] {
+            c.advanceHymnPlayback(pendingFrames / rate);
+            pendingFrames = 0;
+            const double playhead = c.hymnPlayheadBeats();
+            hymnBeats += playhead - lastPlayhead + (playhead < lastPlayhead ? length : 0.0);
+            lastPlayhead = playhead;
+        };
+        for (int block = 0; block < 60 * 48000 / 256; ++block) {
+            renderBlocks(rig.engine(), 256, 256);
+            pendingFrames += 256;
+            const int step = c.beatSequencer().currentStep();
+            const bool barStart = step == 0 && lastStep != 0;
+            lastStep = step;
+            if (barStart) {
+                advance();
+                worst = std::max(worst, std::abs(hymnBeats - beatsPerBar * bars++));
+            } else if (pendingFrames >= (++tick % 3 ? 5 : 6) * 256) {
+                advance();
+            }
+        }
+        QVERIFY(bars * beatsPerBar > length); // the lesson looped at least once
+        QVERIFY2(worst < 0.1, qPrintable(QString::number(worst)));
+
+        // The refresh tick measures the time since the previous one.
+        c.setHymnPlaying(false);
+        c.setHymnLearnMode(1);
+        c.restartHymnLesson();
+        QElapsedTimer outer;
+        outer.start();
+        c.setHymnPlaying(true);
+        QElapsedTimer inner;
+        inner.start();
+        QTest::qSleep(120);
+        const double least = inner.nsecsElapsed() * 1e-9;
+        c.advanceHymnPlaybackTick();
+        const double most = outer.nsecsElapsed() * 1e-9;
+        const double beatsPerSecond = c.bpm() / 60.0;
+        QVERIFY2(c.hymnPlayheadBeats() >= least * beatsPerSecond &&
+                     c.hymnPlayheadBeats() <= most * beatsPerSecond,
+                 qPrintable(u"%1 %2 %3"_s.arg(c.hymnPlayheadBeats())
+                                .arg(least * beatsPerSecond)
+                                .arg(most * beatsPerSecond)));
+    }
+
+    // The pipe sounds exactly its four notes in the key and changes nothing of the
+    // lesson: not the score, the step, the band's degree, nor the auto-tune.
+    void pitchPipeLeavesTheLessonAlone() {
+        const struct {
+            int transpose;
+            QList<int> sounding;
+            const char* banner;
+        } cases[] = {
+            {0,
+             {48, 55, 64, 72},
+             "(KEY OF C): Bass Do (C3) → Tenor Sol (G3) → Alto Mi (E4) → Soprano Do' (C5)"},
+            {-3,
+             {45, 52, 61, 69},
+             "(KEY OF A): Bass Do (A2) → Tenor Sol (E3) → Alto Mi (C#4) → Soprano Do' (A4)"},
+        };
+        for (const auto& k : cases) {
+            Rig rig;
+            WorkstationController& c = rig.c();
+            c.setTransposeSemitones(k.transpose);
+            c.setCurrentMode(8);
+            c.setAutoTuneEnabled(true);
+            c.setSmartChordEnabled(true);
+            rig.goToStep(67, u"G7 (V)"_s);
+            c.setHymnPlaying(true); // the harmonizer now pulls notes toward G4
+            c.noteOn(48, 90);       // the player holds the pipe's lowest key
+            const QString before =
+                props(c, "hymnScoreHits hymnStreak currentHymnStepIndex arrangerChordDegree");
+            c.triggerChoirPitchPipe();
+            QVERIFY(c.statusBanner().endsWith(QString::fromUtf8(k.banner)));
+            QTest::qWait(900); // all four pressed
+            QVERIFY(c.isKeyPressed(48) && c.isKeyPressed(55) && c.isKeyPressed(64) && c.isKeyPressed(72));
+            const StereoSignal out = rig.render(0.4);
+            for (int note : k.sounding)
+                QVERIFY2(toneAmplitude(out.left, rate, hz(note)) > 0.01, qPrintable(QString::number(note)));
+            QCOMPARE(props(c, "hymnScoreHits hymnStreak currentHymnStepIndex arrangerChordDegree"), before);
+            QTRY_VERIFY_WITH_TIMEOUT(!c.isKeyPressed(55) && !c.isKeyPressed(72), 3000);
+            // The player's key still sounds; its one-finger chord ended on its own.
+            QCOMPARE(rig.voicesAfter(1.5), 1);
+            QCOMPARE(rig.engine().voiceOwnership().ownersOf(VoiceTarget::SynthMain, 48 + k.transpose), 1);
+            c.noteOff(48);
+            QCOMPARE(rig.voicesAfter(2.0), 0);
+        }
+    }
+
+    // Whatever ends the hymn's notes leaves the chord the player holds sounding,
+    // and nothing once the player lets go.
+    void changesSilenceTheHymnButNotThePlayer() {
+        const struct {
+            const char* name;
+            std::function<void(WorkstationController&)> change;
+        } cases[] = {
+            {"lesson",
+             [](WorkstationController& c) {
+                 c.setCurrentHymnIndex(c.currentHymnIndex() + 1);
+             }},
+            {"mode",
+             [](WorkstationController& c) {
+                 c.setHymnLearnMode(0);
+             }},
+            {"stop",
+             [](WorkstationController& c) {
+                 c.setHymnPlaying(false);
+             }},
+            {"restart",
+             [](WorkstationController& c) {
+                 c.restartHymnLesson();
+             }},
+            {"step",
+             [](WorkstationController& c) {
+                 c.stepHymnBackward();
+             }},
+        };
+        for (const auto& k : cases) {
+            Rig rig;
+            WorkstationController& c = rig.c();
+            c.setCurrentMode(8);
+            rig.goToStep(60, u"C (I)"_s);
+            c.setHymnLearnMode(1);
+            c.setHymnPlaying(true);
+            for (int key : {48, 52, 55})
+                c.noteOn(key, 90);
+            const int held = rig.voicesAfter(0.05);
+            c.advanceHymnPlayback(0.02); // the demo presses C4 over a C chord
+            QVERIFY2(rig.voicesAfter(0.05) > held, k.name);
+            k.change(c);
+            QVERIFY2(rig.voicesAfter(1.5) == held, k.name);
+            for (int key : {48, 52, 55})
+                c.noteOff(key);
+            QVERIFY2(rig.voicesAfter(2.0) == 0, k.name);
+        }
+    }
+
+    void churchPresets() {
+        const struct {
+            int asked, row;
+            const char* state; // bpm style layer split splitKey brightness reverb chorus
+            const char* presets;
+        } cases[] = {
+            {42, 9, "128 8 true true 54 0.74 0.28 0.35", "gm_seben_guitar gm_brass_section gm_picked_bass"},
+            {-1, 0, "74 24 true false 54 0.58 0.36 0.22", "gm_acoustic_grand gm_warm_pad gm_finger_bass"},
+            {3, 3, "76 25 true false 54 0.52 0.44 0.2", "gm_acoustic_grand gm_choir_aahs gm_fretless_bass"},
+        };
+        for (const auto& k : cases) {
+            Rig rig(true);
+            WorkstationController& c = rig.c();
+            c.setCurrentHymnIndex(5);
+            QSignalSpy hymn(&c, &WorkstationController::hymnStateChanged);
+            QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
+            c.selectChurchDenomination(k.asked);
+            const QVariantMap row = c.churchDenominations().at(k.row).toMap();
+            QCOMPARE(c.selectedChurchIndex(), k.row);
+            QCOMPARE(c.selectedChurchName(), row.value(u"name"_s).toString());
+            QCOMPARE(c.statusBanner(), u"⛪ CHURCH PRESET LOADED: %1 • %2"_s.arg(
+                                           c.selectedChurchName(), c.selectedChurchPresetSummary()));
+            QCOMPARE(props(c, "bpm currentBeatStyleIndex layer2Enabled splitEnabled splitKey brightness "
+                              "reverbAmount chorusAmount"),
+                     QString::fromUtf8(k.state));
+            QVERIFY(hymn.count() >= 1 && presets.count() >= 1);
+            QCOMPARE(props(c, "mainPresetId layer2PresetId splitPresetId"), QString::fromUtf8(k.presets));
+            QCOMPARE(c.currentHymnIndex(), 5); // the lesson stays
+        }
+    }
+};
+
+QTEST_MAIN(HymnControlsTest)
+#include "tst_hymn_controls.moc"
