@@ -1,6 +1,7 @@
 // tembora-render, run as a user runs it: the WAV it writes, its one line of
 // output, its answers to bad input and bad options, the catalogue presets and
-// instruments it plays, and the General MIDI player mode (--sf2, --fx).
+// instruments it plays, the General MIDI player mode (--sf2, --fx), styles, the
+// event log and chord names.
 
 #include "../midi/SmfBytes.h"
 #include "support/AudioAnalysis.h"
@@ -21,7 +22,6 @@ using namespace tmb::test;
 namespace {
 
 const QString timidityFont = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-const QString fluidFont = QStringLiteral("/usr/share/sounds/sf2/FluidR3_GM.sf2");
 
 struct Run {
     int exitCode = -1; // also when the program crashed
@@ -58,76 +58,6 @@ std::size_t at(double seconds) {
 
 double pitchHz(int pitch) {
     return 440.0 * std::pow(2.0, (pitch - 69) / 12.0);
-}
-
-// One note the tune should play, as its writer placed it.
-struct ExpectedNote {
-    double onset;    // seconds
-    double duration; // seconds
-    int channel;
-    int pitch;
-};
-
-// When the note's own frequency rises through half the level it reaches just after
-// `expected`, measured in 4096-sample Hann windows: for a symmetric window that is
-// where the window's centre meets the onset. NaN when the frequency was already that
-// loud before the note.
-double measuredOnset(const std::vector<float>& mono, double rate, double hz, double expected) {
-    const auto levelAt = [&](double t) {
-        const auto centre = static_cast<std::size_t>(std::llround(t * rate));
-        return toneAmplitude(mono, rate, hz, centre - 2048, centre + 2048);
-    };
-    double reference = 0.0;
-    for (double t = expected + 0.045; t <= expected + 0.15; t += 0.005)
-        reference = std::max(reference, levelAt(t));
-    const double step = 0.0005;
-    double previous = levelAt(expected - 0.08);
-    if (previous >= 0.5 * reference) return std::nan("");
-    for (double t = expected - 0.08 + step; t <= expected + 0.08; t += step) {
-        const double level = levelAt(t);
-        if (level >= 0.5 * reference) // interpolate between the two steps
-            return t - step + step * (0.5 * reference - previous) / (level - previous);
-        previous = level;
-    }
-    return std::nan("");
-}
-
-// Checks every expected note in the rendered tune: it starts at its time (within
-// `tolerance` seconds) and sounds at its pitch (strongest frequency within a
-// semitone and a half, within 1 %).
-void checkNotes(const StereoSignal& signal, const std::vector<ExpectedNote>& notes, double tolerance) {
-    // Silence before the start, so windows around a note at 0 s see what precedes it.
-    const double rate = signal.sampleRate;
-    const double lead = 0.25;
-    std::vector<float> mono(std::size_t(lead * rate), 0.0f);
-    for (std::size_t i = 0; i < signal.left.size(); ++i)
-        mono.push_back(0.5f * (signal.left[i] + signal.right[i]));
-    for (ExpectedNote note : notes) {
-        note.onset += lead;
-        const double hz = pitchHz(note.pitch);
-        const QString what = QStringLiteral("channel %1 pitch %2 at %3 s")
-                                 .arg(note.channel)
-                                 .arg(note.pitch)
-                                 .arg(note.onset - lead);
-
-        const double onset = measuredOnset(mono, rate, hz, note.onset);
-        QVERIFY2(std::abs(onset - note.onset) <= tolerance,
-                 qPrintable(what + QStringLiteral(": heard at %1 s").arg(onset - lead, 0, 'f', 4)));
-
-        // The longest power-of-two window inside the note, after its attack.
-        const auto begin = static_cast<std::size_t>((note.onset + 0.05) * rate);
-        std::size_t size = 1024;
-        while (double(size * 2) <= (note.duration - 0.06) * rate && size < 16384)
-            size *= 2;
-        const double semitoneAndHalf = std::pow(2.0, 1.5 / 12.0);
-        const double heard =
-            dominantFrequency(mono, rate, hz / semitoneAndHalf, hz * semitoneAndHalf, begin, begin + size);
-        const double level = toneAmplitude(mono, rate, hz, begin, begin + size);
-        // The level also tells the note from the second partial of one an octave below.
-        QVERIFY2(
-            std::abs(heard / hz - 1.0) < 0.01 && level > 0.05,
-            qPrintable(what + QStringLiteral(": strongest near it %1 Hz, level %2").arg(heard).arg(level)));
-    }
 }
 
 // Two notes a second apart at 120 BPM, then the end of the track at 2.5 s.
@@ -301,86 +231,6 @@ private Q_SLOTS:
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
     }
 
-    // Tunes from independent writers, every note at its time and pitch. abc2midi
-    // puts the second voice on channel index 1 (the layer); mido writes running
-    // status, note-ons of velocity 0 and tempo changes.
-    void playsTunesFromOtherWritersWithTheRightNotes_data() {
-        QTest::addColumn<QString>("writer");
-        QTest::addColumn<int>("rate");
-        QTest::newRow("abc2midi") << "abc2midi" << 48000;
-        QTest::newRow("mido 44100") << "mido" << 44100;
-        QTest::newRow("mido 96000") << "mido" << 96000;
-    }
-    void playsTunesFromOtherWritersWithTheRightNotes() {
-        QFETCH(QString, writer);
-        QFETCH(int, rate);
-        QTemporaryDir dir;
-        const QString midi = dir.filePath("tune.mid");
-        std::vector<ExpectedNote> notes;
-        QProcess process;
-        if (writer == "abc2midi") {
-            // A quarter note lasts half a second; abc2midi starts each note one tick
-            // (1/960 s) after its beat.
-            QVERIFY(writeFile(dir.filePath("tune.abc"), "X:1\nT:Render check\nM:4/4\nL:1/4\nQ:1/4=120\nK:C\n"
-                                                        "V:1\nA e d g | e D g2 | A4 |]\n"
-                                                        "V:2\nG,,2 F,2 | B,,2 F,2 | E,,4 |]\n"));
-            process.start("abc2midi", {dir.filePath("tune.abc"), "-o", midi});
-            notes = {{0.0, 0.5, 0, 69}, {0.5, 0.5, 0, 76}, {1.0, 0.5, 0, 74}, {1.5, 0.5, 0, 79},
-                     {2.0, 0.5, 0, 76}, {2.5, 0.5, 0, 62}, {3.0, 1.0, 0, 79}, {4.0, 2.0, 0, 69},
-                     {0.0, 1.0, 1, 43}, {1.0, 1.0, 1, 53}, {2.0, 1.0, 1, 47}, {3.0, 1.0, 1, 53},
-                     {4.0, 2.0, 1, 40}};
-            for (ExpectedNote& note : notes)
-                note.onset += 1 / 960.0;
-        } else {
-            process.start("/usr/bin/python3", {sourceDir() + "/tests/tools/mido_tune.py", midi});
-        }
-        QVERIFY2(process.waitForFinished(60000) && process.exitCode() == 0,
-                 qPrintable(writer + ": " + process.readAllStandardError()));
-        if (writer == "mido") { // it prints the notes as it reads them back
-            for (const QByteArray& line : process.readAllStandardOutput().trimmed().split('\n')) {
-                const QList<QByteArray> f = line.split(' ');
-                QCOMPARE(f.size(), 4);
-                notes.push_back({f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toInt()});
-            }
-        }
-        QCOMPARE(notes.size(), std::size_t{13});
-
-        // The additive model: a fast attack and a clear fundamental. The effects stay
-        // off: reverb building up after the attack would move the half-level point.
-        StereoSignal signal;
-        QVERIFY(render(midi, dir.filePath("tune.wav"),
-                       {"--synth-model", "3", "--fx", "off", "--rate", QString::number(rate)}, &signal));
-        QCOMPARE(signal.sampleRate, double(rate));
-        checkNotes(signal, notes, 0.0025);
-        if (writer != "abc2midi" || QTest::currentTestFailed()) return;
-        // The tracks end 26 ticks after the last note; then the 2 s tail.
-        QCOMPARE(signal.left.size(), std::size_t(std::llround(5786 / 960.0 * 48000) + 2 * 48000));
-        // The first note starts from silence: its first frame is exact.
-        const long long first = firstAbove(signal.left, 0.0f);
-        QVERIFY2(first >= 48 && first <= 48 + 48, qPrintable(QString::number(first)));
-    }
-
-    void timingDoesNotDependOnTheBlockSize() {
-        // Notes at odd frames; rendered in blocks of 16 and of 4096 frames.
-        QTemporaryDir dir;
-        const QString in = dir.filePath("in.mid");
-        QVERIFY(writeFile(in, header(0, 1, 480) +
-                                  track(midiMessage(37, 0x90, 69, 100) + midiMessage(301, 0x91, 57, 90) +
-                                        midiMessage(411, 0x80, 69, 0) + midiMessage(5, 0x81, 57, 0) +
-                                        endOfTrack())));
-        StereoSignal small, large;
-        QVERIFY(render(in, dir.filePath("16.wav"), {"--synth-model", "3", "--block", "16"}, &small));
-        QVERIFY(render(in, dir.filePath("4096.wav"), {"--synth-model", "3", "--block", "4096"}, &large));
-        QCOMPARE(small.left.size(), large.left.size());
-        // The first note sounds from frame round(37/960 s x 48000) = 1850 in both.
-        QCOMPARE(firstAbove(small.left, 0.0f), firstAbove(large.left, 0.0f));
-        QVERIFY(std::abs(firstAbove(small.left, 0.0f) - 1850) <= 2);
-        float difference = 0.0f;
-        for (std::size_t i = 0; i < small.left.size(); ++i)
-            difference = std::max(difference, std::abs(small.left[i] - large.left[i]));
-        QVERIFY2(difference < 0.01f, qPrintable(QString::number(difference)));
-    }
-
     // The main zone with an SFZ instrument, given with --sfz or found by the
     // catalogue in ~/Music; the synth's kalimba model (a bell partial at 6.2 times
     // the fundamental, which no default synth sound has) on the layer and the split
@@ -468,24 +318,6 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 %2").arg(wetTail).arg(dryTail)));
         // The soft clip keeps every sample inside full scale.
         QVERIFY(peak(wet.left) < 1.0f && peak(wet.right) < 1.0f);
-    }
-
-    void rendersTheBenchmarkSongWithTheGeneralMidiFont() {
-        if (!QFile::exists(fluidFont)) QSKIP("fluid-soundfont-gm is not installed");
-        QTemporaryDir dir;
-        const QString midi = dir.filePath("song.mid");
-        QProcess python;
-        python.start("/usr/bin/python3", {sourceDir() + "/bench/gm_song.py", midi, "8"});
-        QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
-                 python.readAllStandardError().constData());
-        StereoSignal s;
-        QVERIFY(render(midi, dir.filePath("song.wav"), {"--sf2", fluidFont}, &s));
-        // Chords, melody, bass and drums all through: a full, never clipping mix
-        // (16-bit output: full scale reads 32767/32768).
-        QVERIFY(rms(s.left, at(1.0), at(7.0)) > 0.05f);
-        QVERIFY(peak(s.left) < 1.0f && peak(s.right) < 1.0f);
-        // The bass line's C2 (65.4 Hz) and the kick.
-        QVERIFY(toneAmplitude(s.left, 48000, 65.41, at(0.0), at(0.45)) > 0.005);
     }
 
     // A built-in style from its Intro: the Intro bar with its crash, the Verse A bars,
@@ -654,36 +486,6 @@ mid.save(sys.argv[1])
         const Run run = runRender(QStringList{in, "--chords"} + options);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(run.out, expected);
-    }
-
-    void helpExplainsEveryOption() {
-        const Run run = runRender({"--help"});
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.startsWith("Usage: tembora-render [options] IN.mid"));
-        for (const char* text : {"-o, --output <file>",
-                                 "--rate <hz>",
-                                 "44100, 48000 or 96000",
-                                 "--block <frames>",
-                                 "--tail <seconds>",
-                                 "--synth-model <n>",
-                                 "--sfz <file>",
-                                 "--sf2 <file>",
-                                 "--fx <on|off>",
-                                 "--main <id>",
-                                 "--layer <id>",
-                                 "--split <id>",
-                                 "Exit status",
-                                 "channel 10 the drums",
-                                 "--style <n>",
-                                 "--tempo <bpm>",
-                                 "--bars <k>",
-                                 "--swing <x>",
-                                 "--humanize <x>",
-                                 "--click",
-                                 "--events <file>",
-                                 "--chords",
-                                 "--below <n>"})
-            QVERIFY2(run.out.contains(QLatin1String(text)), text);
     }
 };
 
