@@ -1,10 +1,9 @@
 // The drawbar synth rendered and measured. Its sound: the partials each voice model
 // names, concert pitch at every rate, bend and vibrato, the organ's rotary motion, no DC
-// offset, the sine table's error against exact sines. Its voices: stealing, the sustain
-// pedal, velocity, envelope times, rendering that does not depend on the block size.
+// offset. Its voices: stealing, the sustain pedal, velocity, envelope times, rendering
+// that does not depend on the block size.
 
 #include "EngineTestSupport.h"
-#include "audio/AudioEngine.h"
 #include "engines/SynthEngine.h"
 #include "support/AudioAnalysis.h"
 #include "support/OfflineRender.h"
@@ -105,8 +104,8 @@ class SynthTest : public QObject {
 
 private Q_SLOTS:
     // Every drawbar sounds at the partial it names, sub-octave and fifth included, at its
-    // level; alone it is a pure sine; nothing sounds between the partials; the rotary
-    // motion swings the level of each side in turn.
+    // level; nothing sounds between the partials; the rotary motion swings the level of
+    // each side in turn.
     void organDrawbarsSoundTheirPartials() {
         Synth s(2);
         s.play(69, 1.5);
@@ -143,19 +142,6 @@ private Q_SLOTS:
             std::fabs(static_cast<double>(loudestL) - static_cast<double>(loudestR)) / 48000.0;
         const double cycle = 1 / 5.4;
         TMB_VERIFY(std::fabs(apart - cycle / 4) < 0.012 || std::fabs(apart - 3 * cycle / 4) < 0.012, apart);
-
-        for (int drawbar = 0; drawbar < SynthEngine::drawbarCount; ++drawbar) {
-            Synth solo(2);
-            solo.solo(drawbar);
-            solo.play(57, 1.2); // A3, 220 Hz
-            const double hz = 220 * organRatios[drawbar];
-            QCOMPARE_LT(std::fabs(solo.pitch(50, 5000, 0.2, 1.2) - hz), 0.1);
-            const double line = solo.amp(hz, 0.2, 1.2);
-            QVERIFY(line > 0.05);
-            for (double other : organRatios)
-                if (other != organRatios[drawbar])
-                    TMB_VERIFY(db(solo.amp(220 * other, 0.2, 1.2) / line) < -60.0, hz);
-        }
     }
 
     // Saw stacks: a centre saw with its 1/k harmonics and a sine one octave below.
@@ -219,46 +205,30 @@ private Q_SLOTS:
             QVERIFY(db(ep.amp(hz, 3.0, 4.0) / ep.amp(220, 3.0, 4.0)) < -50.0);
     }
 
-    // Concert pitch through the engine's own block callback at every supported rate,
-    // with the same tone colour everywhere.
+    // Concert pitch and the same tone colour (a saw's 16th harmonic against its
+    // fundamental: the filter) at every supported rate.
     void concertPitchAndToneAtEveryRate() {
-        // A saw's 16th harmonic against its fundamental: the filter's colour.
-        const auto brightness = [](double rate) {
-            Synth saw(4, rate);
+        double brightness48 = 0.0;
+        for (double rate : {48000.0, 44100.0, 96000.0}) {
+            Synth saw(4, rate), sine(3, rate);
             saw.play(45, 1.0); // 110 Hz
-            return db(saw.amp(16 * 110, 0.2, 1.0) / saw.amp(110, 0.2, 1.0));
-        };
-        const double brightness48 = brightness(48000);
-        for (int rate : {44100, 48000, 96000}) {
-            const auto sr = static_cast<double>(rate);
-            AudioEngine engine;
-            engine.prepareOffline(static_cast<std::uint32_t>(rate), 256);
-            engine.synths[0].setVoiceModel(3);
-            engine.synths[1].setVoiceModel(2);
-            engine.synths[0].noteOn(69, 100, 440.0f);
-            engine.synths[1].noteOn(69, 100, 440.0f);
-            const StereoSignal out = test::renderBlocks(engine, static_cast<std::uint64_t>(1.5 * sr), 256);
-            const auto from = static_cast<std::size_t>(0.4 * sr), to = static_cast<std::size_t>(1.5 * sr);
-            // Slot 0 (additive, a near-pure sine) on the Piano channel; its pitch is the A.
-            QCOMPARE_LT(std::fabs(test::dominantFrequency(out.left, sr, 300, 600, from, to) - 440.0), 0.1);
-            // The organ on the layer adds its sub-octave at exactly 220 Hz.
-            QCOMPARE_LT(std::fabs(test::dominantFrequency(out.left, sr, 150, 300, from, to) - 220.0), 0.1);
-            const double b = brightness(sr);
+            sine.play(69, 1.0);
+            QCOMPARE_LT(std::fabs(sine.pitch(300, 600, 0.3, 1.0) - 440.0), 0.1);
+            const double b = db(saw.amp(16 * 110, 0.2, 1.0) / saw.amp(110, 0.2, 1.0));
+            if (rate == 48000.0) brightness48 = b;
             TMB_VERIFY(std::fabs(b - brightness48) < 1.0, b, "dB against", brightness48, "dB at 48 kHz");
         }
     }
 
-    // Bend moves the held note within two semitones and back; the tuning sets the A.
+    // Bend moves the held note within two semitones and back (the dispatch test bends
+    // new notes at every rate); the tuning sets the A.
     void pitchBendLandsOnPitch() {
         const struct {
             int bend;
             float tuning;
             double expected;
         } cases[] = {{8191, 440.0f, 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0)},
-                     {-8192, 440.0f, 440.0 * std::pow(2.0, -2.0 / 12.0)},
-                     {4096, 440.0f, 440.0 * std::pow(2.0, 1.0 / 12.0)},
-                     {-32768, 440.0f, 440.0 * std::pow(2.0, -2.0 / 12.0)}, // beyond the range
-                     {0, 442.0f, 442.0}};
+                     {-32768, 442.0f, 442.0 * std::pow(2.0, -2.0 / 12.0)}}; // beyond the range
         for (const auto& c : cases) {
             Synth s(3);
             s.noteOn(69, 100, c.tuning);
@@ -304,9 +274,8 @@ private Q_SLOTS:
         }
     }
 
-    // In every model, 32 held voices leave no offset in the output, and the sine table
-    // is as good as exact sines.
-    void everyModelHasNoOffsetAndAnAccurateSineTable() {
+    // In every model, 32 held voices leave no offset in the output.
+    void everyModelHasNoOffset() {
         for (int model = 0; model <= 8; ++model) {
             Synth s(model);
             for (int n = 36; n < 68; ++n)
@@ -323,37 +292,6 @@ private Q_SLOTS:
             // 0.45 % sharp), not an offset; a half-wave term would sit near the level itself.
             TMB_VERIFY(meanL < 0.01 * level && meanR < 0.01 * level, "model", model, "means", meanL, meanR,
                        "level", level);
-
-            // The sine table stays within -80 dB of the exact waveforms, for a chord with
-            // bend, vibrato, retrigger and release.
-            const auto play = [model](bool exact) {
-                Synth s(model);
-                s.setReferenceSines(exact);
-                s.modWheel = 0.7f;
-                s.aftertouch = 0.3f;
-                for (int n : {40, 64, 67, 71, 96})
-                    s.noteOn(n, 30 + n, 440.0f);
-                s.run(0.4);
-                s.setPitchBend(3000);
-                s.play(64, 0.4, 127);
-                s.allNotesOff();
-                s.run(0.4);
-                return s.signal;
-            };
-            const StereoSignal table = play(false), exact = play(true);
-            double err = 0.0, ref = 0.0, peakErr = 0.0, peakRef = 0.0;
-            for (const auto& [a, b] :
-                 {std::pair{&table.left, &exact.left}, std::pair{&table.right, &exact.right}})
-                for (std::size_t i = 0; i < a->size(); ++i) {
-                    const double d = double{(*a)[i]} - (*b)[i];
-                    err += d * d;
-                    ref += double{(*b)[i]} * (*b)[i];
-                    peakErr = std::max(peakErr, std::fabs(d));
-                    peakRef = std::max(peakRef, std::fabs(double{(*b)[i]}));
-                }
-            QVERIFY(peakRef > 0.05);
-            TMB_VERIFY(db(std::sqrt(err / ref)) < -80.0 && db(peakErr / peakRef) < -80.0, "model", model,
-                       "rms error", db(std::sqrt(err / ref)), "dB, peak", db(peakErr / peakRef));
         }
     }
 
@@ -465,13 +403,13 @@ private Q_SLOTS:
         QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
     }
 
+    // Velocity zero releases; the softest note is heard; velocity scales the level.
     void velocityZeroReleasesAndVelocityScales() {
         Synth s(4);
         s.play(60, 0.2, 90);
         s.noteOn(60, 0, 440.0f);
         const double took = s.secondsUntilSilent(1.0);
         QVERIFY(took > 0.15 && took < 0.25);
-        // The softest note is heard; velocity scales the level.
         const auto play = [](int velocity) {
             Synth x(4);
             x.play(60, 0.3, velocity);
