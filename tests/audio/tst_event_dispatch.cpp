@@ -1,10 +1,8 @@
-// Realtime event dispatch: the event queue, zone routing, touch curves, chord memory,
-// the pedals, the arpeggiator's timing and the release of exactly what each key
-// started, observed through the engine's own record of the voices each key holds;
-// then what the dispatch sounds like through the block callback (latency down to the
-// block boundary, pitch at every rate, bend, transpose and zone offsets, the pedals
-// that hold or release voices), and the offline MIDI file renderer, which queues each
-// event right before the block that starts at its frame without overflowing the queue.
+// Realtime event dispatch, read from the engine's own record of the voices each key
+// holds: the queue, zone routing, touch curves, chord memory, the pedals, the
+// arpeggiator's timing and the release of exactly what each key started. Then what it
+// sounds like through the block callback (latency, pitch at every rate, bend,
+// transpose, zone offsets, dampers), and the offline MIDI file renderer.
 
 #include "../midi/SmfBytes.h"
 #include "audio/AudioEngine.h"
@@ -39,8 +37,7 @@ std::unique_ptr<AudioEngine> synthEngine(std::uint32_t rate, std::uint32_t block
     return engine;
 }
 
-// Holds `note` on the keyboard channel and returns the dominant frequency of 1.2 s of
-// the output, measured after the attack.
+// The dominant frequency of `note` held on the keyboard channel, after the attack.
 double soundingFrequency(AudioEngine& engine, int note) {
     engine.submitMidiEvent(MidiEvent::noteOn(0, note, 100));
     const StereoSignal out = renderBlocks(engine, engine.sampleRate * 3 / 2, engine.blockFrames);
@@ -52,8 +49,7 @@ double semitones(double hz, double reference) {
     return 12.0 * std::log2(hz / reference);
 }
 
-// Stands in for the engine: remembers at which frame each event was queued and
-// how long each block was.
+// Stands in for the engine: at which frame each event was queued, how long each block was.
 struct RecordingTarget {
     struct Queued {
         std::uint64_t frame;
@@ -116,7 +112,7 @@ public:
         block();
     }
 
-    // "Main:60@81 Layer:72@81" for the voices an owner holds, in the order started.
+    // The voices an owner holds, in the order started: "Main:60@81 Layer:72@81".
     QString voicesOf(int owner) const {
         static const char* const names[voiceTargetCount] = {"Sfz",  "SfMain", "SfLayer", "SfSplit",
                                                             "Main", "Layer",  "Split"};
@@ -349,6 +345,8 @@ private Q_SLOTS:
             return live.sustainPedal;
         };
         QVERIFY(sustain(hardwareController(64, 40)));
+        // The SoundFont's main and layer channels hear the pedal as played.
+        QCOMPARE(rig.engine().fluidSynth.controllerValue(0, 64), 40);
         QVERIFY(!sustain(hardwareController(64, 39)));
         QCOMPARE(live.continuousPedal, 39.0f / 127.0f);
 
@@ -507,11 +505,9 @@ private Q_SLOTS:
             {"96000", 96000, 440.0f, 0, 0, 0, 0, false, 0.0, hz03},
             {"A = 415", 48000, 415.0f, 0, 0, 0, 0, false, 0.0, 12.0 * std::log2(415.3 / 415.0)},
             {"bend full up", 48000, 440.0f, 8191, 0, 0, 0, false, 2.0 * 8191.0 / 8192.0, 0.01},
-            {"bend full up, split", 48000, 440.0f, 8191, 0, 0, 0, true, 2.0 * 8191.0 / 8192.0, 0.01},
             {"bend full down", 48000, 440.0f, -8192, 0, 0, 0, false, -2.0, 0.01},
             {"bend full down, split", 48000, 440.0f, -8192, 0, 0, 0, true, -2.0, 0.01},
             {"bend half up", 48000, 440.0f, 4096, 0, 0, 0, false, 1.0, 0.01},
-            {"bend half up, split", 48000, 440.0f, 4096, 0, 0, 0, true, 1.0, 0.01},
             {"transpose 3", 48000, 440.0f, 0, 3, 0, 0, false, 3.0, 0.01},
             {"octave down, transpose -2", 48000, 440.0f, 0, -2, -1, 0, false, -14.0, 0.01},
             {"layer an octave up", 48000, 440.0f, 0, 0, 0, 1, false, 12.0, 0.01}};
@@ -579,21 +575,6 @@ private Q_SLOTS:
             QCOMPARE(soundingVoices(*engine), 0);
         }
     }
-
-    void resetSilencesEverything() {
-        auto engine = synthEngine(48000, 256);
-        engine->updateWorkstationState({.layer2Enabled = true, .chordMemoryEnabled = true});
-        for (int note : {48, 60, 72})
-            engine->submitMidiEvent(MidiEvent::noteOn(0, note, 100));
-        engine->submitMidiEvent(MidiEvent::noteOn(2, 40, 100));
-        renderBlocks(*engine, 4800, 256);
-        QCOMPARE(soundingVoices(*engine), 19);
-        engine->panicAllNotesOff();
-        const StereoSignal out = renderBlocks(*engine, 96000, 256);
-        QCOMPARE(soundingVoices(*engine), 0);
-        QVERIFY(peak(out.left, 72000) < 1e-5f);
-    }
-
     void rendererQueuesEachEventBeforeTheBlockAtItsFrame_data() {
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("block");

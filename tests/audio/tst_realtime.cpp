@@ -2,7 +2,7 @@
 // binaries: with the allocation counter (plain build) the rendering thread must
 // allocate nothing; in the ThreadSanitizer build the same runs must show no race.
 // Either way blocks see whole parameter records in order, a push never moves a held
-// pedal, and loud noisy music with every setting changing stays finite.
+// pedal, and the output stays finite with settings pushed beyond their ranges.
 
 #include "app/Harmonizer.h"
 #include "audio/AudioEngine.h"
@@ -18,7 +18,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <random>
 #include <thread>
 
 using namespace tmb;
@@ -35,10 +34,8 @@ struct AllocationCount { // the sanitizer builds replace the allocator themselve
 
 // The sanitized builds run several times slower; there the runs look for races only.
 #ifdef TMB_SANITIZER_BUILD
-constexpr int seconds = 15;
 constexpr int dispatchBlocks = 2000;
 #else
-constexpr int seconds = 60;
 constexpr int dispatchBlocks = 20000;
 #endif
 
@@ -117,23 +114,6 @@ int numberOf(const WorkstationState& s) {
     return whole ? k : -1;
 }
 
-PianoParameters randomParameters(std::mt19937& random) {
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    std::uniform_real_distribution<float> wild(-2.0f, 3.0f); // beyond every range, to test the clamps
-    return {.brightness = unit(random),
-            .damperResonance = unit(random),
-            .lidPosition = unit(random),
-            .reverbAmount = unit(random),
-            .reverbRoomSize = wild(random),
-            .chorusAmount = unit(random),
-            .delayAmount = unit(random),
-            .delayTime = wild(random),
-            .driveAmount = unit(random),
-            .compressorAmount = unit(random),
-            .stereoWidth = wild(random),
-            .sustainPedal = unit(random) > 0.5f};
-}
-
 } // namespace
 
 class RealtimeTest : public QObject {
@@ -156,12 +136,14 @@ private Q_SLOTS:
 
     // The test tone, notes through every zone and slot type, harmonizer voices in
     // every mode, chord memory, the arpeggiator, pedals, wheels, resets and a stream
-    // of parameter pushes, with the meters read, all while blocks render.
+    // of parameter pushes (some beyond their ranges), with the meters read, all while
+    // blocks render; every sample stays finite.
     void dispatchArpeggiatorAndPublicationAllocateNothing() {
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
         Harmonizer harmonizer([&engine](const MidiEvent& event, bool) { engine.submitMidiEvent(event); });
         int round = 0;
+        std::size_t badSamples = 0;
         const std::size_t allocations = renderWhile(
             engine, dispatchBlocks,
             [&engine](int block) -> std::uint32_t {
@@ -174,7 +156,11 @@ private Q_SLOTS:
                                         engine.channelPeakR(MixerChannelId::Master) +
                                         engine.cpuLoadPercent.load();
                 (void)meters;
+                const auto wild = static_cast<float>(round % 6) - 2.0f; // -2 to 3
                 engine.updatePianoParameters({.brightness = static_cast<float>(round % 10) / 10.0f,
+                                              .reverbRoomSize = wild,
+                                              .delayTime = wild,
+                                              .stereoWidth = wild,
                                               .transposeSemitones = round % 5 - 2,
                                               .octaveShift = round % 3 - 1,
                                               .touchCurve = round % 4,
@@ -207,7 +193,12 @@ private Q_SLOTS:
                 harmonizer.noteOff(note + 1, round % 2 == 0 ? 0 : 7);
                 if (round % 200 == 0) engine.panicAllNotesOff();
                 std::this_thread::yield();
+            },
+            [&badSamples](const float* out, std::uint32_t frames) {
+                for (std::uint32_t i = 0; i < 2 * frames; ++i)
+                    badSamples += !std::isfinite(out[i]);
             });
+        QCOMPARE(badSamples, std::size_t{0});
         QCOMPARE(allocations, std::size_t{0});
     }
 
@@ -356,72 +347,6 @@ private Q_SLOTS:
         // The last record always arrives.
         QCOMPARE(lastParams, pushes);
         QCOMPARE(lastState, pushes);
-    }
-
-    void noisyMinuteWithSettingsChangingEveryBlock() {
-        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-        if (!QFile::exists(font)) QSKIP("timgm6mb-soundfont is not installed");
-        AudioEngine engine;
-        // Noise-like patches (seashore, applause, breath) held loud, plus notes and drums.
-        QVERIFY(engine.fluidSynth.selectProgram(0, font, 0, 122));
-        QVERIFY(engine.fluidSynth.selectProgram(1, font, 0, 126));
-        QVERIFY(engine.fluidSynth.selectProgram(2, font, 0, 0));
-        QVERIFY(engine.fluidSynth.selectDrumKit(font, 128, 0));
-        engine.prepareOffline(48000, 256);
-        engine.setChannelVolume(MixerChannelId::Piano, 1.2f);
-        engine.setChannelVolume(MixerChannelId::Master, 1.2f);
-
-        const std::uint64_t blocks = std::uint64_t{seconds} * 48000 / 256;
-        std::atomic<std::uint64_t> blocksDone{0};
-        std::atomic<std::uint64_t> recordsPushed{0};
-        std::size_t badSamples = 0;
-        float loudest = 0.0f;
-        std::mt19937 notes(11);
-        std::mt19937 random(5);
-        std::uint64_t seen = 0;
-        FluidSynthEngine& sf = engine.fluidSynth;
-        const std::size_t allocations = renderWhile(
-            engine, static_cast<int>(blocks),
-            [&](int index) -> std::uint32_t {
-                const auto block = static_cast<std::uint64_t>(index);
-                // Lockstep with the GUI side, so that every block starts with a new
-                // record (the harness waits here; the engine itself never does).
-                while (recordsPushed.load(std::memory_order_acquire) < block)
-                    std::this_thread::yield();
-                if (block == 0) {
-                    sf.noteOn(0, 60, 127);
-                    sf.noteOn(1, 64, 127);
-                }
-                if (block % 8 == 0) sf.noteOn(2, 36 + static_cast<int>(notes() % 60), 127);
-                if (block % 8 == 4) sf.allNotesOff(2);
-                if (block % 5 == 0) sf.drumNoteOn(35 + static_cast<int>(notes() % 20), 127);
-                if (block % 400 == 0) engine.triggerTestTone();
-                return block % 97 == 0 ? 4096 : 256;
-            },
-            // The GUI side: a new whole record for every block the audio thread renders.
-            [&] {
-                const std::uint64_t done = blocksDone.load(std::memory_order_acquire);
-                if (done == seen) {
-                    std::this_thread::yield();
-                    return;
-                }
-                seen = done;
-                engine.updatePianoParameters(randomParameters(random));
-                recordsPushed.store(done, std::memory_order_release);
-            },
-            [&](const float* out, std::uint32_t frames) {
-                for (std::uint32_t i = 0; i < 2 * frames; ++i) {
-                    if (!std::isfinite(out[i])) ++badSamples;
-                    loudest = std::max(loudest, std::fabs(out[i]));
-                }
-                blocksDone.store(blocksDone.load() + 1, std::memory_order_release);
-            });
-        engine.updatePianoParameters(PianoParameters{});
-
-        QCOMPARE(badSamples, std::size_t{0});
-        QVERIFY2(loudest > 0.5f, qPrintable(QString::number(loudest)));
-        QVERIFY(recordsPushed.load() + 1 >= blocks);
-        QCOMPARE(allocations, std::size_t{0});
     }
 };
 
