@@ -63,7 +63,7 @@ ApplicationWindow {
             Layout.fillWidth: true
             Layout.preferredHeight: 28
             color: Theme.panelHeader
-            Text {
+            ElidedText {
                 objectName: "statusBanner"
                 anchors.verticalCenter: parent.verticalCenter
                 anchors.left: parent.left
@@ -71,7 +71,6 @@ ApplicationWindow {
                 anchors.leftMargin: Theme.padding
                 anchors.rightMargin: Theme.padding
                 text: workstation.statusBanner
-                elide: Text.ElideRight
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.fontNormal
                 color: Theme.textPrimary

@@ -45,7 +45,10 @@ Rectangle {
         // Main voice selector
         Rectangle {
             objectName: "mainVoiceSelector"
+            // All the width it can use up to its own: the name matters more than space.
             Layout.fillWidth: true
+            Layout.minimumWidth: 200
+            Layout.preferredWidth: 560
             Layout.maximumWidth: 560
             Layout.preferredHeight: 48
             radius: Theme.radius
@@ -65,20 +68,21 @@ Rectangle {
                 Column {
                     Layout.fillWidth: true
                     clip: true
-                    Text {
+                    ElidedText {
                         width: parent.width
                         text: (workstation.mainPresetCategory || "NO VOICE") + (workstation.loadingInstrument ? "  •  LOADING…" : "")
-                        elide: Text.ElideRight
                         font.family: Theme.fontFamily
                         font.pixelSize: 10
                         font.letterSpacing: 1
                         color: Theme.topBarMuted
                     }
-                    Text {
+                    ElidedText {
                         objectName: "mainPresetName"
                         width: parent.width
                         text: workstation.mainPresetName || "—"
-                        elide: Text.ElideRight
+                        // Smaller before it elides.
+                        fontSizeMode: Text.HorizontalFit
+                        minimumPixelSize: Theme.fontNormal
                         font.family: Theme.fontFamily
                         font.pixelSize: Theme.fontLarge
                         font.bold: true
@@ -289,8 +293,8 @@ Rectangle {
                         anchors.rightMargin: 6
                         Column {
                             Layout.fillWidth: true
-                            Text { text: modelData.name; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
-                            Text { text: modelData.category + " • " + modelData.engineLabel; elide: Text.ElideRight; width: parent.width; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
+                            ElidedText { text: modelData.name; width: parent.width; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
+                            ElidedText { text: modelData.category + " • " + modelData.engineLabel; width: parent.width; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         }
                         Button { objectName: "assignMain"; text: "MAIN"; onClicked: workstation.selectPresetForSlot(0, modelData.id) }
                         Button { objectName: "assignLayer"; text: "LAYER 2"; onClicked: workstation.selectPresetForSlot(1, modelData.id) }

@@ -28,18 +28,24 @@ Item {
         anchors.margins: Theme.padding
         contentWidth: availableWidth
         clip: true
+        // Shown whenever there is more below, so the lower panels are never a secret.
+        ScrollBar.vertical.policy: contentHeight > height + 1 ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
 
         ColumnLayout {
             width: parent.width
             spacing: Theme.spacing
 
-            RowLayout {
+            // One row when wide; narrower, the voices get a row of their own.
+            GridLayout {
                 Layout.fillWidth: true
-                spacing: Theme.spacing
+                columns: view.wide ? 4 : 3
+                columnSpacing: Theme.spacing
+                rowSpacing: Theme.spacing
 
                 Panel {
                     title: "VOICES"
                     Layout.fillWidth: true
+                    Layout.columnSpan: view.wide ? 1 : 3
                     Layout.preferredHeight: 150
                     GridLayout {
                         anchors.fill: parent
@@ -47,13 +53,12 @@ Item {
                         columnSpacing: 14
                         rowSpacing: 4
                         Text { text: "MAIN"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { objectName: "summaryMain"; Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        ElidedText { objectName: "summaryMain"; Layout.fillWidth: true; text: workstation.mainPresetName + "  (" + workstation.mainPresetEngineLabel + ")"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "LAYER 2"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                         // The velocity switch adds the layer to strong notes whatever its switch says.
-                        Text {
+                        ElidedText {
                             objectName: "summaryLayer"
                             Layout.fillWidth: true
-                            elide: Text.ElideRight
                             text: (workstation.velocitySwitchEnabled ? "on strong notes ≥ " + workstation.velocityThreshold + " • "
                                                                      : workstation.layer2Enabled ? "ON • " : "OFF • ")
                                   + workstation.layer2PresetName
@@ -61,9 +66,9 @@ Item {
                             color: Theme.textPrimary
                         }
                         Text { text: "SPLIT"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        ElidedText { Layout.fillWidth: true; text: (workstation.splitEnabled ? "ON • " : "OFF • ") + workstation.splitPresetName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                         Text { text: "VOICES"; font.bold: true; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
-                        Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                        ElidedText { Layout.fillWidth: true; text: workstation.activeVoiceCount + " sounding • drum kit " + workstation.currentDrumKitName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                     }
                 }
 
@@ -74,7 +79,8 @@ Item {
 
                 Panel {
                     title: "COMPARE"
-                    Layout.preferredWidth: 250
+                    Layout.fillWidth: !view.wide
+                    Layout.preferredWidth: 200
                     Layout.preferredHeight: 150
                     ColumnLayout {
                         spacing: 6
@@ -93,9 +99,11 @@ Item {
 
                 Panel {
                     title: "AUTO-TUNE"
-                    Layout.preferredWidth: 290
+                    Layout.fillWidth: !view.wide
+                    Layout.preferredWidth: 280
                     Layout.preferredHeight: 150
                     ColumnLayout {
+                        width: parent.width
                         spacing: 6
                         RowLayout {
                             Switch {
@@ -107,10 +115,12 @@ Item {
                                 onClicked: workstation.cycleAutoTuneMode()
                             }
                         }
-                        Text {
-                            Layout.preferredWidth: 250
+                        ElidedText {
+                            objectName: "autoTuneStatus"
+                            Layout.fillWidth: true
                             text: workstation.autoTuneModeName + " • " + workstation.autoTuneStatusText
-                            elide: Text.ElideRight
+                            wrapMode: Text.WordWrap
+                            maximumLineCount: 2
                             font.pixelSize: Theme.fontSmall
                             color: Theme.textSecondary
                         }
@@ -126,7 +136,7 @@ Item {
 
                 Panel {
                     title: "ACOUSTIC MODELLING"
-                    Layout.fillWidth: !view.wide
+                    Layout.fillWidth: true
                     Layout.preferredHeight: 150
                     Row {
                         spacing: 4
@@ -165,6 +175,7 @@ Item {
 
                 Panel {
                     title: "TOUCH"
+                    Layout.fillWidth: true
                     Layout.preferredHeight: 96
                     Row {
                         spacing: 6
@@ -183,6 +194,7 @@ Item {
 
                 Panel {
                     title: "TRANSPOSE & OCTAVE"
+                    Layout.fillWidth: true
                     Layout.preferredHeight: 96
                     Row {
                         spacing: 8
@@ -196,6 +208,7 @@ Item {
                 Panel {
                     title: "DRUM PADS"
                     Layout.fillWidth: true
+                    Layout.columnSpan: view.wide ? 1 : 2
                     Layout.preferredHeight: 96
                     Row {
                         spacing: 6

@@ -121,12 +121,15 @@ Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Column {
+                width: parent.width
                 spacing: 8
                 Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
-                Text { text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
-                Text { text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                Text { width: parent.width; wrapMode: Text.WordWrap; text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
+                Text { width: parent.width; wrapMode: Text.WordWrap; text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
                 Text {
                     objectName: "instrumentCount"
+                    width: parent.width
+                    wrapMode: Text.WordWrap
                     text: {
                         view.catalogueRefresh
                         return "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length

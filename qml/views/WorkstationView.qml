@@ -18,131 +18,159 @@ Item {
         color: Theme.textSecondary
     }
     component ZoneCard: Panel {
-        property string voice: ""
-        property string engine: ""
         Layout.fillWidth: true
-        Layout.preferredHeight: 320
+        Layout.fillHeight: true
+        Layout.preferredWidth: 100 // the three share the width alike
+    }
+    // A voice name: two lines, then elided with the whole name on hover.
+    component VoiceName: ElidedText {
+        Layout.fillWidth: true
+        wrapMode: Text.WordWrap
+        maximumLineCount: 2
+        font.pixelSize: Theme.fontLarge
+        font.bold: true
+        color: Theme.textPrimary
     }
 
-    ColumnLayout {
+    ScrollView {
         anchors.fill: parent
         anchors.margins: Theme.padding
-        spacing: Theme.spacing
+        contentWidth: availableWidth
+        clip: true
+        ScrollBar.vertical.policy: contentHeight > height + 1 ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
 
-        RowLayout {
-            Layout.fillWidth: true
+        ColumnLayout {
+            width: parent.width
             spacing: Theme.spacing
 
-            ZoneCard {
-                title: "MAIN"
-                ColumnLayout {
-                    width: parent.width
-                    spacing: 8
-                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetName; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
-                    Caption { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.mainPresetCategory + " • " + workstation.mainPresetEngineLabel }
-                    Caption { text: "TRANSPOSE" }
-                    SpinBox { from: -12; to: 12; value: workstation.transposeSemitones; onValueModified: workstation.transposeSemitones = value }
-                    Caption { text: "OCTAVE" }
-                    SpinBox { from: -3; to: 3; value: workstation.octaveShift; onValueModified: workstation.octaveShift = value }
-                }
-            }
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.spacing
 
-            ZoneCard {
-                title: "LAYER 2"
-                ColumnLayout {
-                    width: parent.width
-                    spacing: 8
-                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.layer2PresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
-                    Switch {
-                        objectName: "layerSwitch"
-                        text: "Layer on"
-                        checked: workstation.layer2Enabled
-                        onToggled: workstation.layer2Enabled = checked
-                    }
-                    Caption { text: "OCTAVE OFFSET" }
-                    SpinBox { from: -2; to: 2; value: workstation.layer2OctaveOffset; onValueModified: workstation.layer2OctaveOffset = value }
-                    Switch {
-                        text: "Velocity switch (strong notes only)"
-                        checked: workstation.velocitySwitchEnabled
-                        onToggled: workstation.velocitySwitchEnabled = checked
-                    }
-                    RowLayout {
-                        Caption { text: "THRESHOLD" }
-                        SpinBox { from: 20; to: 126; value: workstation.velocityThreshold; onValueModified: workstation.velocityThreshold = value }
+                ZoneCard {
+                    title: "MAIN"
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 8
+                        VoiceName { objectName: "zoneMainName"; text: workstation.mainPresetName }
+                        ElidedText {
+                            Layout.fillWidth: true
+                            text: workstation.mainPresetCategory + " • " + workstation.mainPresetEngineLabel
+                            font.pixelSize: Theme.fontSmall
+                            font.bold: true
+                            color: Theme.textSecondary
+                        }
+                        Caption { text: "TRANSPOSE" }
+                        SpinBox { from: -12; to: 12; value: workstation.transposeSemitones; onValueModified: workstation.transposeSemitones = value }
+                        Caption { text: "OCTAVE" }
+                        SpinBox { from: -3; to: 3; value: workstation.octaveShift; onValueModified: workstation.octaveShift = value }
                     }
                 }
-            }
 
-            ZoneCard {
-                title: "LEFT SPLIT"
-                ColumnLayout {
-                    width: parent.width
-                    spacing: 8
-                    Text { Layout.fillWidth: true; elide: Text.ElideRight; text: workstation.splitPresetName || "—"; font.pixelSize: Theme.fontLarge; font.bold: true; color: Theme.textPrimary }
-                    Switch {
-                        objectName: "splitSwitch"
-                        text: "Split on"
-                        checked: workstation.splitEnabled
-                        onToggled: workstation.splitEnabled = checked
-                    }
-                    RowLayout {
-                        Caption { text: "SPLIT KEY" }
-                        SpinBox {
-                            from: 21
-                            to: 96
-                            value: workstation.splitKey
-                            textFromValue: function (v) { return view.noteName(v) }
-                            valueFromText: function (t) { return workstation.splitKey }
-                            onValueModified: workstation.splitKey = value
+                ZoneCard {
+                    title: "LAYER 2"
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 8
+                        VoiceName { objectName: "zoneLayerName"; text: workstation.layer2PresetName || "—" }
+                        Switch {
+                            objectName: "layerSwitch"
+                            text: "Layer on"
+                            checked: workstation.layer2Enabled
+                            onToggled: workstation.layer2Enabled = checked
+                        }
+                        Caption { text: "OCTAVE OFFSET" }
+                        SpinBox { from: -2; to: 2; value: workstation.layer2OctaveOffset; onValueModified: workstation.layer2OctaveOffset = value }
+                        Switch {
+                            text: "Velocity switch (strong notes only)"
+                            checked: workstation.velocitySwitchEnabled
+                            onToggled: workstation.velocitySwitchEnabled = checked
+                        }
+                        RowLayout {
+                            Caption { text: "THRESHOLD" }
+                            SpinBox { from: 20; to: 126; value: workstation.velocityThreshold; onValueModified: workstation.velocityThreshold = value }
                         }
                     }
-                    Caption { text: "OCTAVE OFFSET" }
-                    SpinBox { from: -2; to: 2; value: workstation.splitOctaveOffset; onValueModified: workstation.splitOctaveOffset = value }
+                }
+
+                ZoneCard {
+                    title: "LEFT SPLIT"
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 8
+                        VoiceName { objectName: "zoneSplitName"; text: workstation.splitPresetName || "—" }
+                        Switch {
+                            objectName: "splitSwitch"
+                            text: "Split on"
+                            checked: workstation.splitEnabled
+                            onToggled: workstation.splitEnabled = checked
+                        }
+                        RowLayout {
+                            Caption { text: "SPLIT KEY" }
+                            SpinBox {
+                                from: 21
+                                to: 96
+                                value: workstation.splitKey
+                                textFromValue: function (v) { return view.noteName(v) }
+                                valueFromText: function (t) { return workstation.splitKey }
+                                onValueModified: workstation.splitKey = value
+                            }
+                        }
+                        Caption { text: "OCTAVE OFFSET" }
+                        SpinBox { from: -2; to: 2; value: workstation.splitOctaveOffset; onValueModified: workstation.splitOctaveOffset = value }
+                    }
                 }
             }
-        }
 
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: Theme.spacing
-
-            Panel {
-                title: "ARPEGGIATOR"
+            RowLayout {
                 Layout.fillWidth: true
-                Layout.preferredHeight: 130
-                RowLayout {
-                    width: parent.width
-                    spacing: 14
-                    Switch {
-                        objectName: "arpSwitch"
-                        text: "On"
-                        checked: workstation.arpeggiatorEnabled
-                        onToggled: workstation.arpeggiatorEnabled = checked
-                    }
-                    Caption { text: "DIRECTION" }
-                    ComboBox {
-                        model: ["UP", "DOWN"]
-                        currentIndex: workstation.arpMode === 1 ? 1 : 0
-                        onActivated: function (i) { workstation.arpMode = i }
-                    }
-                    Caption { text: "OCTAVES" }
-                    SpinBox { from: 1; to: 3; value: workstation.arpOctaves; onValueModified: workstation.arpOctaves = value }
-                    Caption { Layout.fillWidth: true; elide: Text.ElideRight; text: "Eighth notes at the beat tempo" }
-                }
-            }
+                spacing: Theme.spacing
 
-            Panel {
-                title: "CHORD MEMORY"
-                Layout.preferredWidth: 360
-                Layout.preferredHeight: 130
-                Switch {
-                    text: "Each key adds its major third and fifth"
-                    checked: workstation.chordMemoryEnabled
-                    onToggled: workstation.chordMemoryEnabled = checked
+                Panel {
+                    title: "ARPEGGIATOR"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 6
+                        RowLayout {
+                            spacing: 14
+                            Switch {
+                                objectName: "arpSwitch"
+                                text: "On"
+                                checked: workstation.arpeggiatorEnabled
+                                onToggled: workstation.arpeggiatorEnabled = checked
+                            }
+                            Caption { text: "DIRECTION" }
+                            ComboBox {
+                                model: ["UP", "DOWN"]
+                                currentIndex: workstation.arpMode === 1 ? 1 : 0
+                                onActivated: function (i) { workstation.arpMode = i }
+                            }
+                            Caption { text: "OCTAVES" }
+                            SpinBox { from: 1; to: 3; value: workstation.arpOctaves; onValueModified: workstation.arpOctaves = value }
+                        }
+                        ElidedText {
+                            objectName: "arpHint"
+                            Layout.fillWidth: true
+                            text: "Eighth notes at the beat tempo"
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                        }
+                    }
+                }
+
+                Panel {
+                    title: "CHORD MEMORY"
+                    Layout.preferredWidth: 360
+                    Layout.fillHeight: true
+                    Switch {
+                        text: "Each key adds its major third and fifth"
+                        checked: workstation.chordMemoryEnabled
+                        onToggled: workstation.chordMemoryEnabled = checked
+                    }
                 }
             }
         }
-
-        Item { Layout.fillHeight: true }
     }
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
 
@@ -45,12 +46,36 @@ void SceneSnapshot::showNext() {
     m_controller->setCurrentMode(mode);
     QTimer::singleShot(500, this, [this, mode] {
         capture(mode);
-        showNext();
+        QQuickItem* page = scrollingPage(mode);
+        if (!page) {
+            showNext();
+            return;
+        }
+        page->setProperty("contentY", page->property("contentHeight").toReal() - page->height());
+        QTimer::singleShot(300, this, [this, mode, page] {
+            capture(mode, QStringLiteral("-end"));
+            page->setProperty("contentY", 0);
+            showNext();
+        });
     });
 }
 
-void SceneSnapshot::capture(int mode) {
-    const QString path = QDir(m_folder).filePath(QStringLiteral("view-%1.png").arg(mode));
+QQuickItem* SceneSnapshot::scrollingPage(int mode) const {
+    auto* view = m_window->findChild<QQuickItem*>(QStringLiteral("view_%1").arg(mode));
+    QList<QQuickItem*> queue{view};
+    while (!queue.isEmpty()) { // breadth first: the page before the lists on it
+        QQuickItem* item = queue.takeFirst();
+        if (!item || !item->isVisible()) continue;
+        if (item->inherits("QQuickFlickable") &&
+            item->property("contentHeight").toReal() > item->height() + 1.0)
+            return item;
+        queue << item->childItems();
+    }
+    return nullptr;
+}
+
+void SceneSnapshot::capture(int mode, const QString& suffix) {
+    const QString path = QDir(m_folder).filePath(QStringLiteral("view-%1%2.png").arg(mode).arg(suffix));
     const bool saved = m_window->grabWindow().save(path);
     m_ok = m_ok && saved;
     std::fprintf(stderr, "%s %s\n", saved ? "snapshot written:" : "snapshot failed:", qPrintable(path));

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+class QQuickItem;
 class QQuickWindow;
 
 namespace tmb {
@@ -15,6 +16,8 @@ class WorkstationController;
 // its first frame, then shows each view listed in TEMBORA_SNAPSHOT_MODES (mode
 // numbers, comma-separated; by default every view) and writes "view-<mode>.png"
 // for each, then quits. TEMBORA_SNAPSHOT_SIZE ("1180x740") resizes the window first.
+// A view whose page scrolls is also taken scrolled to its end, "view-<mode>-end.png",
+// so what lies below the window's edge can be checked too.
 class SceneSnapshot : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +27,8 @@ public:
 private:
     SceneSnapshot(QQuickWindow* window, WorkstationController* controller, QString folder);
     void showNext();
-    void capture(int mode);
+    void capture(int mode, const QString& suffix = QString());
+    QQuickItem* scrollingPage(int mode) const;
 
     QQuickWindow* m_window;
     WorkstationController* m_controller;

@@ -220,7 +220,78 @@ private Q_SLOTS:
         QCOMPARE(chosen, software);
     }
 
+    // At the smallest and the normal window: no text of the top bar, PLAY, SOUNDS,
+    // ZONES, CONSOLE or SYSTEM is cut or runs out of its panel (a text too long for
+    // its place elides and shows itself whole on hover), and every control of PLAY
+    // lies within the part of its page that scrolls into view.
+    void everyControlReachableAndNoTextCut() {
+        for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
+            m_window->resize(size);
+            for (int mode : {0, 1, 2, 5, 7}) {
+                m_controller->setCurrentMode(mode);
+                QTRY_VERIFY(item(u"view_%1"_s.arg(mode))->isVisible());
+                QTest::qWait(100); // the layouts settle
+                QStringList cut;
+                collectCutTexts(m_window->contentItem(), nullptr, cut);
+                QVERIFY2(cut.isEmpty(), qPrintable(u"%1x%2, mode %3: %4"_s.arg(size.width())
+                                                       .arg(size.height())
+                                                       .arg(mode)
+                                                       .arg(cut.join(u" | "_s))));
+            }
+            m_controller->setCurrentMode(0);
+            QTest::qWait(100);
+            auto* page = item(u"playScroll"_s)->property("contentItem").value<QQuickItem*>();
+            auto* content = page->property("contentItem").value<QQuickItem*>();
+            const QRectF reachable(0, 0, page->width(), page->property("contentHeight").toReal());
+            QList<QQuickItem*> controls;
+            collectControls(content, controls);
+            QVERIFY2(controls.size() >= 28, qPrintable(QString::number(controls.size())));
+            for (QQuickItem* control : controls) {
+                const QRectF where = control->mapRectToItem(content, control->boundingRect());
+                QVERIFY2(reachable.adjusted(-0.5, -0.5, 0.5, 0.5).contains(where),
+                         qPrintable(u"%1 at %2,%3 (page %4x%5)"_s
+                                        .arg(QString::fromLatin1(control->metaObject()->className()))
+                                        .arg(where.right())
+                                        .arg(where.bottom())
+                                        .arg(reachable.width())
+                                        .arg(reachable.height())));
+            }
+        }
+    }
+
 private:
+    static bool isA(const QQuickItem* item, const char* qmlType) {
+        return QString::fromLatin1(item->metaObject()->className()).startsWith(QLatin1String(qmlType));
+    }
+    // Visible texts that are cut without showing themselves on hover, or that run
+    // out of the panel they sit in.
+    static void collectCutTexts(QQuickItem* parent, QQuickItem* panel, QStringList& cut) {
+        for (QQuickItem* child : parent->childItems()) {
+            if (!child->isVisible() || child->opacity() <= 0.0) continue;
+            if (child->inherits("QQuickText") && !child->property("text").toString().isEmpty()) {
+                const QString text = child->property("text").toString();
+                if (child->property("truncated").toBool() && !isA(child, "ElidedText")) cut << text;
+                const QRectF painted = child->mapRectToScene(child->boundingRect());
+                if (panel &&
+                    !panel->mapRectToScene(panel->boundingRect()).adjusted(-1, -1, 1, 1).contains(painted))
+                    cut << text + u" (outside its panel)"_s;
+            }
+            // Within a clipping list or page, what lies outside is scrolled away, not cut.
+            collectCutTexts(child, isA(child, "Panel_") ? child : child->clip() ? nullptr : panel, cut);
+        }
+    }
+    static void collectControls(QQuickItem* parent, QList<QQuickItem*>& controls) {
+        for (QQuickItem* child : parent->childItems()) {
+            if (!child->isVisible()) continue;
+            if (child->inherits("QQuickAbstractButton") || child->inherits("QQuickSpinBox") ||
+                child->inherits("QQuickMouseArea") || isA(child, "RotaryKnob")) {
+                controls << child;
+                continue;
+            }
+            collectControls(child, controls);
+        }
+    }
+
     void click(QQuickItem* target) {
         const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(m_window, Qt::LeftButton, {}, centre.toPoint());

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import "qrc:/qml/components"
 
@@ -9,6 +10,12 @@ Item {
     TopBar {
         id: bar
         width: parent.width
+    }
+    ElidedText {
+        id: shortOfSpace
+        y: 200
+        width: 80
+        text: "Montage Warm Worship Pad (Synth Engine)"
     }
 
     TestCase {
@@ -29,6 +36,20 @@ Item {
             mouseClick(findChild(bar, "previousVoice"))
             compare(workstation.mainPresetId, synths[synths.length - 1])
             compare(findChild(bar, "mainPresetName").text, workstation.mainPresetName)
+        }
+
+        // Where space is short the text elides and shows itself whole on hover.
+        function test_aCutTextShowsItselfWholeOnHover() {
+            verify(shortOfSpace.truncated)
+            mouseMove(shortOfSpace, 10, 5)
+            tryVerify(function () { return shortOfSpace.ToolTip.visible })
+            compare(shortOfSpace.ToolTip.text, shortOfSpace.text)
+            mouseMove(bar, 5, 5)
+            tryVerify(function () { return !shortOfSpace.ToolTip.visible })
+            shortOfSpace.width = 600
+            mouseMove(shortOfSpace, 10, 5)
+            wait(shortOfSpace.ToolTip.delay + 100)
+            verify(!shortOfSpace.ToolTip.visible)
         }
 
         function test_searchResultsGoToEachSlot() {
