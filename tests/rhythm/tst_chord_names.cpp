@@ -1,6 +1,7 @@
-// Chord names: the recognition rules with their tie-breaks, note and symbol
-// spelling, the one-finger degrees, and a cross-check of every template chord in
-// every inversion against an independent chord detector (npm's tonal).
+// Chord names: the recognition rules with their tie-breaks (every chord shape on
+// some root), note and symbol spelling, the one-finger degrees, and a cross-check of
+// every template chord in every inversion against an independent chord detector
+// (npm's tonal, installed into the build tree on first use; skipped without it).
 
 #include "rhythm/ChordNames.h"
 
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace tmb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,45 +28,40 @@ QString nameOf(const QList<int>& notes) {
     return recognizeChord(mask, notes.isEmpty() ? 0 : lowest);
 }
 
-// Runs `script` with node where tonal is installed (in the build tree, installed on
-// first use); empty with `skip` set when the registry cannot be reached.
-QByteArray runTonal(const QByteArray& script, const QByteArray& input, QString* skip) {
-    const QString prefix = qEnvironmentVariable("TMB_BINARY_DIR") + QStringLiteral("/tonal-oracle");
-    if (!QFileInfo::exists(prefix + QStringLiteral("/node_modules/tonal/package.json"))) {
+// tonal's Chord.detect for each set of note names in `input`, run with node; empty
+// with `skip` set when tonal cannot be installed or node fails.
+QByteArray detectWithTonal(const QByteArray& input, QString* skip) {
+    const QString prefix = qEnvironmentVariable("TMB_BINARY_DIR") + u"/tonal-oracle"_s;
+    QProcess run;
+    if (!QFileInfo::exists(prefix + u"/node_modules/tonal/package.json"_s)) {
         QDir().mkpath(prefix);
-        QProcess npm;
-        npm.start(QStringLiteral("npm"),
-                  {QStringLiteral("install"), QStringLiteral("--prefix"), prefix,
-                   QStringLiteral("--no-audit"), QStringLiteral("--no-fund"), QStringLiteral("tonal")});
-        if (!npm.waitForFinished(180000) || npm.exitCode() != 0) {
-            npm.kill();
-            *skip = QStringLiteral("tonal could not be installed from the npm registry: ") +
-                    QString::fromLocal8Bit(npm.readAllStandardError()).left(300);
+        run.start(u"npm"_s,
+                  {u"install"_s, u"--prefix"_s, prefix, u"--no-audit"_s, u"--no-fund"_s, u"tonal"_s});
+        if (!run.waitForFinished(180000) || run.exitCode() != 0) {
+            *skip = u"tonal could not be installed from the npm registry: "_s +
+                    run.readAllStandardError().left(300);
+            run.kill();
             return {};
         }
     }
-    QProcess node;
-    node.setWorkingDirectory(prefix);
-    node.start(QStringLiteral("node"),
-               {QStringLiteral("--input-type=module"), QStringLiteral("-e"), QString::fromUtf8(script)});
-    node.write(input);
-    node.closeWriteChannel();
-    if (!node.waitForFinished(60000) || node.exitCode() != 0) {
-        *skip =
-            QStringLiteral("node failed: ") + QString::fromLocal8Bit(node.readAllStandardError()).left(300);
+    run.setWorkingDirectory(prefix);
+    run.start(u"node"_s, {u"--input-type=module"_s, u"-e"_s, uR"(import { Chord } from "tonal";
+        let input = "";
+        process.stdin.on("data", (d) => (input += d));
+        process.stdin.on("end", () => console.log(JSON.stringify(JSON.parse(input).map((n) => Chord.detect(n)))));)"_s});
+    run.write(input);
+    run.closeWriteChannel();
+    if (!run.waitForFinished(60000) || run.exitCode() != 0) {
+        *skip = u"node failed: "_s + run.readAllStandardError().left(300);
         return {};
     }
-    return node.readAllStandardOutput();
+    return run.readAllStandardOutput();
 }
 
-// tonal's spelling of a quality, made ours: "CM" -> "C", "Cm/ma7" -> "Cm(maj7)",
-// "CMadd9" -> "Cadd9" (slash basses kept).
+// tonal's spelling made ours: "CM" -> "C", "Cm/ma7" -> "Cm(maj7)", "CMadd9" -> "Cadd9".
 QString normalised(QString symbol) {
-    symbol.replace(QStringLiteral("m/ma7"), QStringLiteral("m(maj7)"));
-    symbol.replace(QStringLiteral("Madd9"), QStringLiteral("add9"));
-    static const QRegularExpression major(QStringLiteral("^([A-G][#b]?)M(?=/|$)"));
-    symbol.replace(major, QStringLiteral("\\1"));
-    return symbol;
+    static const QRegularExpression major(u"^([A-G][#b]?)M(?=/|$)"_s);
+    return symbol.replace(u"m/ma7"_s, u"m(maj7)"_s).replace(u"Madd9"_s, u"add9"_s).replace(major, u"\\1"_s);
 }
 
 } // namespace
@@ -85,7 +82,12 @@ private Q_SLOTS:
         QTest::newRow("C6 over A, not Am7") << QList<int>{57, 60, 64, 67} << QStringLiteral("C6/A");
         QTest::newRow("Dm7 over F") << QList<int>{53, 57, 60, 62} << QStringLiteral("Dm7/F");
         QTest::newRow("augmented from C") << QList<int>{52, 56, 60} << QStringLiteral("Caug/E");
+        QTest::newRow("minor") << QList<int>{57, 64, 72} << QStringLiteral("Am");
+        QTest::newRow("sus4") << QList<int>{53, 58, 60} << QStringLiteral("Fsus4");
         QTest::newRow("sus2") << QList<int>{60, 62, 67} << QStringLiteral("Csus2");
+        QTest::newRow("major seventh") << QList<int>{53, 57, 60, 64} << QStringLiteral("Fmaj7");
+        QTest::newRow("dominant seventh over B") << QList<int>{59, 62, 65, 67} << QStringLiteral("G7/B");
+        QTest::newRow("minor sixth") << QList<int>{57, 60, 64, 66} << QStringLiteral("Am6");
         QTest::newRow("sus2 over G") << QList<int>{55, 60, 62} << QStringLiteral("Csus2/G");
         QTest::newRow("diminished") << QList<int>{59, 62, 65} << QStringLiteral("Bdim");
         QTest::newRow("minor-major seventh") << QList<int>{69, 72, 76, 80} << QStringLiteral("Am(maj7)");
@@ -129,7 +131,7 @@ private Q_SLOTS:
     }
 
     // Every template chord on every root with each of its tones in the bass (552
-    // sets) must be one of the names tonal's Chord.detect proposes.
+    // sets) must be one of the names tonal proposes.
     void everyInversionAgreesWithTonal() {
         const QList<QList<int>> templates = {{0, 4, 7},     {0, 3, 7},     {0, 3, 6},     {0, 4, 8},
                                              {0, 5, 7},     {0, 2, 7},     {0, 4, 7, 11}, {0, 4, 7, 10},
@@ -146,8 +148,7 @@ private Q_SLOTS:
                     for (int interval : intervals) {
                         if (interval == bassTone) continue;
                         int note = 48 + (root + interval) % 12;
-                        while (note <= notes.constFirst())
-                            note += 12;
+                        note += note <= notes.constFirst() ? 12 : 0;
                         notes << note;
                         names.append(pitchClassName(note));
                     }
@@ -156,17 +157,8 @@ private Q_SLOTS:
                 }
             }
         }
-        QCOMPARE(ours.size(), 552);
-
         QString skip;
-        const QByteArray output = runTonal(R"(
-            import { Chord } from "tonal";
-            let input = "";
-            process.stdin.on("data", (d) => (input += d));
-            process.stdin.on("end", () => {
-              console.log(JSON.stringify(JSON.parse(input).map((notes) => Chord.detect(notes))));
-            });)",
-                                           QJsonDocument(sets).toJson(QJsonDocument::Compact), &skip);
+        const QByteArray output = detectWithTonal(QJsonDocument(sets).toJson(QJsonDocument::Compact), &skip);
         if (output.isEmpty()) QSKIP(qPrintable(skip));
         const QJsonArray detected = QJsonDocument::fromJson(output).array();
         QCOMPARE(detected.size(), 552);
@@ -176,11 +168,10 @@ private Q_SLOTS:
             for (const QJsonValue& symbol : detected[i].toArray())
                 candidates << normalised(symbol.toString());
             if (!candidates.contains(ours[i]))
-                disagreements << QStringLiteral("%1 -> %2, tonal: %3")
-                                     .arg(sets[i].toVariant().toStringList().join(QLatin1Char(' ')), ours[i],
-                                          candidates.join(QLatin1Char(',')));
+                disagreements << u"%1 -> %2, tonal: %3"_s.arg(sets[i].toVariant().toStringList().join(u' '),
+                                                              ours[i], candidates.join(u','));
         }
-        QVERIFY2(disagreements.isEmpty(), qPrintable(disagreements.mid(0, 10).join(QLatin1Char('\n'))));
+        QVERIFY2(disagreements.isEmpty(), qPrintable(disagreements.mid(0, 10).join(u'\n')));
     }
 };
 
