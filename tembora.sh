@@ -20,7 +20,7 @@ PACKAGES=(
   # sound server for the integration tests (a private session, never the user's)
   pipewire pipewire-bin wireplumber dbus pipewire-alsa alsa-utils
   # screenshots, encoders, independent MIDI writers used by the tests
-  xvfb xauth imagemagick ffmpeg python3-mido abcmidi sox
+  xvfb xauth imagemagick ffmpeg python3-mido abcmidi
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
   # node runs an independent chord detector (npm's tonal) in the chord-name test
