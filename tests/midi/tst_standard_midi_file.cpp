@@ -1,11 +1,9 @@
 // The Standard MIDI File reader: channel events with their channels and times, the
-// tempo map, files written by an independent writer, cut-short tracks and hostile input.
+// tempo map, cut-short tracks and hostile input.
 
 #include "SmfBytes.h"
 #include "midi/StandardMidiFile.h"
-#include "support/TestEnvironment.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -135,52 +133,6 @@ private Q_SLOTS:
         QCOMPARE(smf.events().size(), std::size_t{1});
         QCOMPARE(smf.events()[0].seconds, 1.5);
         QCOMPARE(smf.durationSeconds(), 2.0);
-    }
-
-    void readsWhatPythonMidoWrites() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("mido.mid"));
-        for (int seed : {7, 1234}) {
-            QProcess python;
-            python.start(
-                QStringLiteral("/usr/bin/python3"),
-                {sourceDir() + QStringLiteral("/tests/midi/mido_reference.py"), path, QString::number(seed)});
-            QVERIFY2(python.waitForFinished(60000), "python3-mido did not finish");
-            QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
-            // One line an event: seconds tick track status channel data1 data2.
-            const QList<QByteArray> lines = python.readAllStandardOutput().trimmed().split('\n');
-            QVERIFY(lines.size() > 300);
-
-            StandardMidiFile smf;
-            QString error;
-            QVERIFY2(smf.load(path, &error), qPrintable(error));
-            QVERIFY(!smf.isTruncated());
-            QCOMPARE(smf.format(), 1);
-            QCOMPARE(smf.ticksPerQuarter(), 384);
-            QCOMPARE(smf.tracks().size(), std::size_t{4});
-            QCOMPARE(smf.tracks()[0].name, QStringLiteral("Conductor"));
-            QCOMPARE(smf.tempoMap().size(), std::size_t{7});
-            QCOMPARE(smf.events().size(), static_cast<std::size_t>(lines.size()));
-            std::uint32_t sysEx = 0;
-            for (const SmfTrackInfo& t : smf.tracks())
-                sysEx += t.sysExEvents;
-            QVERIFY(sysEx > 0);
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                const QList<QByteArray> f = lines[i].split(' ');
-                QCOMPARE(f.size(), 7);
-                const SmfChannelEvent& e = smf.events()[static_cast<std::size_t>(i)];
-                const bool same = qAbs(e.seconds - f[0].toDouble()) < 1e-6 && e.tick == f[1].toULongLong() &&
-                                  e.track == f[2].toInt() && e.status == f[3].toInt() &&
-                                  e.channel == f[4].toInt() && e.data1 == f[5].toInt() &&
-                                  e.data2 == f[6].toInt();
-                QVERIFY2(same, qPrintable(QStringLiteral("seed %1: mido says %2, we read %3 s, track %4, %5")
-                                              .arg(seed)
-                                              .arg(QString::fromLatin1(lines[i]))
-                                              .arg(e.seconds, 0, 'f', 9)
-                                              .arg(e.track)
-                                              .arg(describe(e))));
-            }
-        }
     }
 
     void flagsTracksCutShort_data() {
