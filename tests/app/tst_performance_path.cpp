@@ -11,6 +11,7 @@
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -537,94 +538,71 @@ private Q_SLOTS:
                               "Seben / Rhumba 6ths", "Neo-Soul 9th Sweetener", "Pentatonic Solo Lock"}));
     }
 
-    void offPassesTheNoteThrough() {
+    // Scripts of keys on a harmonizer (switched off until "on") and what it sends.
+    // Steps: "61" strikes key 61 at 100 on channel 0 ("61:2" on channel 2, "61@90"
+    // at 90), "-61" lets it go, "all" releases every voice, "on"/"off" switch it,
+    // "mode3", "guide64" and "deg2m" (degree ii, minor) set the rule, "held0" counts
+    // the voices held, and "|" checks what was sent since the last "|": the events,
+    // "none", anything ("*"), or "silent" (nothing sounds).
+    void voicesBelongToTheirKeys_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("off: keys pass through, a retrigger lets go first")
+            << u"61 | 200@0 | 61@90 | -61 -70:2 held1 |"_s
+            << u"on 0:61@100* | on 0:127@1* | off 0:61, on 0:61@90* | off 0:61*, off 2:70*"_s << 0;
+        QTest::newRow("a pitch two keys share sounds until both let go")
+            << u"on 60 64 | -64 | -57 | -60 held0 | 60 60:1 | -60:1 | -60 held0 |"_s
+            << u"* | off 0:64* | none | off 0:60*, off 0:57* | * | off 1:60*, off 1:57* | off 0:60*, off 0:57*"_s
+            << 0;
+        QTest::newRow("release-all uses each voice's channel, unrecorded")
+            << u"on 60:3 64 | all held0 |"_s << u"* | off 0:64, off 0:60, off 3:60, off 3:57"_s << 0;
+        QTest::newRow("a new rule or switching off silences the held chord")
+            << u"on 60 64 67 | mode0 | mode3 held0 | mode7 60 | off held0 | -60 |"_s
+            << u"* | none | silent | * | silent | off 0:60*"_s << 4;
+        QTest::newRow("a guide moves the lead; one off the piano clears it")
+            << u"on guide64 66 | -66 guide500 deg2m 61 |"_s
+            << u"on 0:64@99*, on 0:60@83* | off 0:64*, off 0:60*, on 0:62@99*, on 0:59@83*"_s << 0;
+    }
+    void voicesBelongToTheirKeys() {
+        QFETCH(QString, script);
+        QFETCH(QString, sent);
+        QFETCH(int, mode);
         VoiceLog rig(false);
         Harmonizer& h = rig.harmonizer;
-        const Harmonizer::NoteOnResult result = h.noteOn(61, 100, 0);
-        QVERIFY(result.leadPitch == 61 && !result.moved && !result.harmonized);
-        QCOMPARE(rig.take(), QStringList{"on 0:61@100*"});
-        QCOMPARE(h.noteOn(200, 0, 0).leadPitch, 127); // clamped
-        QCOMPARE(rig.take(), QStringList{"on 0:127@1*"});
-        // A second note-on of a held key lets go of its voice first, unrecorded.
-        h.noteOn(61, 90, 0);
-        QCOMPARE(rig.take(), (QStringList{"off 0:61", "on 0:61@90*"}));
-        h.noteOff(61, 0);
-        // A stray note-off sends one note-off.
-        h.noteOff(70, 2);
-        QCOMPARE(rig.take(), (QStringList{"off 0:61*", "off 2:70*"}));
-    }
-
-    // Keys own their voices: a pitch two keys share sounds until both let go, the same
-    // pitch on another channel is a separate voice, and a stray note-off of a pitch
-    // another key holds sends nothing.
-    void releasingOneKeyKeepsAPitchAnotherKeyHolds() {
-        VoiceLog rig(true);
-        Harmonizer& h = rig.harmonizer;
-        h.noteOn(60, 100, 0); // 60 + duet 57
-        h.noteOn(64, 100, 0); // 64 + duet 60
-        rig.take();
-        const Harmonizer::Released released = h.noteOff(64, 0);
-        QCOMPARE(rig.take(), QStringList{"off 0:64*"});
-        QVERIFY(released.count == 1 && released.pitches[0] == 64);
-        QVERIFY(rig.sounding[0][60]);
-        QCOMPARE(h.noteOff(57, 0).count, 0); // 57 belongs to the held C4
-        QCOMPARE(rig.take(), QStringList{});
-        QVERIFY(rig.sounding[0][57]);
-        h.noteOff(60, 0);
-        QCOMPARE(rig.take(), (QStringList{"off 0:60*", "off 0:57*"}));
-        QCOMPARE(h.heldVoiceCount(), 0);
-
-        h.noteOn(60, 100, 0);
-        h.noteOn(60, 100, 1);
-        rig.take();
-        h.noteOff(60, 1);
-        QCOMPARE(rig.take(), (QStringList{"off 1:60*", "off 1:57*"}));
-        QVERIFY(rig.sounding[0][60]);
-
-        // Release-all uses each voice's own channel and is not recorded.
-        VoiceLog all(true);
-        all.harmonizer.noteOn(60, 100, 3);
-        all.harmonizer.noteOn(64, 100, 0);
-        all.take();
-        all.harmonizer.releaseAll();
-        QCOMPARE(all.take(), (QStringList{"off 0:64", "off 0:60", "off 3:60", "off 3:57"}));
-        QCOMPARE(all.soundingCount(), 0);
-    }
-
-    void changingTheRuleSilencesTheHeldChord() {
-        VoiceLog rig(false);
-        Harmonizer& h = rig.harmonizer;
-        QVERIFY(h.setEnabled(true));
-        QVERIFY(!h.setEnabled(true));
-        for (int note : {60, 64, 67})
-            h.noteOn(note, 100, 0);
-        QVERIFY(rig.soundingCount() > 3);
-        QVERIFY(!h.setMode(0)); // unchanged: nothing happens
-        QVERIFY(rig.soundingCount() > 3);
-        QVERIFY(h.setMode(3));
-        QCOMPARE(rig.soundingCount(), 0);
-        QCOMPARE(h.heldVoiceCount(), 0);
-        QVERIFY(h.setMode(7)); // clamped to the last mode
-        QCOMPARE(h.mode(), 4);
-
-        h.noteOn(60, 100, 0);
-        QVERIFY(h.setEnabled(false));
-        QCOMPARE(rig.soundingCount(), 0);
-        // Keys released after the switch find nothing left to release.
-        rig.take();
-        h.noteOff(60, 0);
-        QCOMPARE(rig.take(), QStringList{"off 0:60*"});
-    }
-
-    void guideTargetIsPublishedWhole() {
-        VoiceLog rig(true);
-        Harmonizer& h = rig.harmonizer;
-        h.setGuideTarget(64);
-        QCOMPARE(h.noteOn(66, 100, 0).leadPitch, 64);
-        h.setGuideTarget(500);
-        QCOMPARE(h.guideTarget(), -1);
-        h.setChordDegree(2, true);
-        QCOMPARE(h.noteOn(61, 100, 0).leadPitch, 62);
+        const QStringList checks = sent.split(u" | "_s);
+        qsizetype check = 0;
+        static const QRegularExpression key(uR"(^(-?)(\d+)(?::(\d+))?(?:@(\d+))?$)"_s);
+        for (const QString& step : script.split(u' ')) {
+            const QRegularExpressionMatch m = key.match(step);
+            if (step == u"|"_s) {
+                const QString expected = checks.value(check++);
+                const QString got = rig.take().join(u", "_s);
+                if (expected == u"silent"_s)
+                    QCOMPARE(rig.soundingCount(), 0);
+                else if (expected != u"*"_s)
+                    QCOMPARE(got, expected == u"none"_s ? QString() : expected);
+            } else if (m.hasMatch() && m.captured(1).isEmpty()) {
+                const int velocity = m.captured(4).isEmpty() ? 100 : m.captured(4).toInt();
+                h.noteOn(m.captured(2).toInt(), velocity, m.captured(3).toInt());
+            } else if (m.hasMatch()) {
+                h.noteOff(m.captured(2).toInt(), m.captured(3).toInt());
+            } else if (step == u"all"_s) {
+                h.releaseAll();
+            } else if (step == u"on"_s || step == u"off"_s) {
+                h.setEnabled(step == u"on"_s);
+            } else if (step.startsWith(u"mode"_s)) {
+                h.setMode(step.mid(4).toInt());
+            } else if (step.startsWith(u"guide"_s)) {
+                h.setGuideTarget(step.mid(5).toInt());
+            } else if (step.startsWith(u"deg"_s)) {
+                h.setChordDegree(step.mid(3, 1).toInt(), step.endsWith(u'm'));
+            } else {
+                QCOMPARE(step, u"held%1"_s.arg(h.heldVoiceCount()));
+            }
+        }
+        QCOMPARE(check, checks.size());
+        QCOMPARE(h.mode(), mode);
     }
 
     // GUI and MIDI threads play overlapping keys while the GUI switches modes and
