@@ -178,6 +178,10 @@ private Q_SLOTS:
         c.noteOff(-1);
         QCOMPARE(keys.count(), 0);
 
+        c.noteOn(0, 90); // the lowest key lights too
+        QVERIFY(c.isKeyPressed(0));
+        c.noteOff(0);
+        keys.clear();
         c.noteOn(60, 0);
         QCOMPARE(c.lastVelocityPlayed(), 1);
         QCOMPARE(keys.count(), 1); // harmonizer off: the key alone
