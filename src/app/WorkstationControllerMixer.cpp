@@ -127,8 +127,8 @@ int WorkstationController::stylePartChannelVolume(ArrangerState::Part part) cons
 }
 
 void WorkstationController::sendStylePartVolume(ArrangerState::Part part) {
-    m_audioEngine.fluidSynth.controlChange(m_arranger.parts[part].channel, channelVolumeController,
-                                           stylePartChannelVolume(part));
+    m_audioEngine.fluidSynth.postControlChange(m_arranger.parts[part].channel, channelVolumeController,
+                                               stylePartChannelVolume(part));
 }
 
 void WorkstationController::sendStyleBandVolumes() {

@@ -293,6 +293,8 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
     if (out == nullptr || frames == 0) return;
     frames = std::min(frames, config::maxBlockFrames);
     const auto started = std::chrono::steady_clock::now();
+    // The SoundFont synthesizers are this block's from here to their render.
+    fluidSynth.beginBlock();
 
     applyPublishedRecords();
     drainEventQueue();
@@ -323,6 +325,7 @@ void AudioEngine::processAudioCallback(float* out, std::uint32_t frames) noexcep
     synths[1].renderAdding(m_busLeft[Layer2Bus].data(), m_busRight[Layer2Bus].data(), frames);
     synths[2].renderAdding(m_busLeft[SplitBus].data(), m_busRight[SplitBus].data(), frames);
     fluidSynth.renderDrumBlock(m_busLeft[BeatsBus].data(), m_busRight[BeatsBus].data(), frames);
+    fluidSynth.endBlock();
     lv2Host.processAudio(m_busLeft[Lv2BusIndex].data(), m_busRight[Lv2BusIndex].data(), frames);
 
     // Microphone: interleaved pairs from the capture ring; silence when disabled.
