@@ -391,6 +391,9 @@ void AudioEngine::adoptPushedParameters(const PianoParameters& pushed) noexcept 
 
     sfzPiano.stringResonance = m_params.stringResonance;
     sfzPiano.softPedal = m_params.softPedal;
+    // The SFZ piano and the synths take the concert pitch with each note; the
+    // SoundFont channels hold it as a setting.
+    fluidSynth.setTuning(m_params.tuningHz);
     if (!m_params.sustainPedal) {
         // With the pedal up, the automatic damper decides.
         const bool hold = m_params.autoPedalEnabled;

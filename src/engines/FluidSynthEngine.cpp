@@ -480,7 +480,9 @@ void FluidSynthEngine::drumControlChange(int controller, int value) noexcept {
 
 void FluidSynthEngine::setTuning(float tuningHz) noexcept {
     if (!(tuningHz > 0.0f)) return;
-    m_tuningCents.store(1200.0f * std::log2(tuningHz / 440.0f), std::memory_order_relaxed);
+    // The range the SFZ piano accepts too: A4 from 415 to 466 Hz.
+    m_tuningCents.store(1200.0f * std::log2(std::clamp(tuningHz, 415.0f, 466.0f) / 440.0f),
+                        std::memory_order_relaxed);
     // While a hand-over holds the gate, the next block that opens it applies this.
     const AudioAccess access(*this);
     if (!access.open()) return;

@@ -100,8 +100,8 @@ public:
     void drumNoteOn(int key, int velocity) noexcept;
     void drumNoteOff(int key) noexcept;
     void drumControlChange(int controller, int value) noexcept;
-    // Concert pitch of A4 for every melodic channel; channels playing a drum kit
-    // (bank 128) and the drum synthesizer keep the font's own tuning.
+    // Concert pitch of A4 (415-466 Hz) for every melodic channel; channels playing a
+    // drum kit (bank 128) and the drum synthesizer keep the font's own tuning.
     void setTuning(float tuningHz) noexcept;
     // Add the melodic (drum) synthesizer's output into the buffers; blocks longer
     // than 4096 frames render nothing.

@@ -527,6 +527,46 @@ private Q_SLOTS:
         }
     }
 
+    // Concert pitch reaches the SoundFont channels (the main zone and an arranger
+    // part) as it reaches the synth layer, so a layer stays in tune with itself; a
+    // kit on a melodic channel keeps the font's own tuning.
+    void concertPitchMovesSoundFontAndSynthAlike() {
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        auto play = [&](std::uint32_t rate, float tuning, int source) {
+            auto engine = synthEngine(rate, 256);
+            engine->setSlotEngineType(0, SoundEngineType::SoundFont);
+            // An accordion: its A4 sample sits within a cent of 440 Hz.
+            engine->fluidSynth.selectProgram(0, font, 0, 21);
+            engine->fluidSynth.selectProgram(5, font, 0, 21);
+            engine->fluidSynth.selectProgram(6, font, 128, 0); // standard kit
+            engine->updatePianoParameters({.tuningHz = tuning});
+            // Source 1 is the synth layer alone; 0 the SoundFont main zone, 5 and 6
+            // the SoundFont channels an arranger plays.
+            engine->updateWorkstationState({.layer2Enabled = source == 1});
+            engine->setChannelMuted(MixerChannelId::Piano, source == 1);
+            engine->setChannelMuted(MixerChannelId::Layer2, source != 1);
+            engine->submitMidiEvent(MidiEvent::noteOn(source == 1 ? 0 : source, source == 6 ? 38 : 69, 100));
+            return renderBlocks(*engine, rate * 3 / 2, 256);
+        };
+        for (const auto& [rate, tuning] : {std::pair{44100u, 415.0f}, {48000u, 440.0f}, {96000u, 445.0f}}) {
+            for (const int source : {0, 1, 5}) {
+                const StereoSignal out = play(rate, tuning, source);
+                const double hz =
+                    dominantFrequency(out.left, out.sampleRate, tuning * 0.8, tuning * 1.25, rate / 4);
+                QVERIFY2(
+                    std::fabs(1200.0 * std::log2(hz / tuning)) < 3.0,
+                    qPrintable(
+                        QStringLiteral("source %1 at %2 Hz: A4 at %3 Hz").arg(source).arg(tuning).arg(hz)));
+            }
+        }
+        const StereoSignal kit = play(48000, 440.0f, 6), retuned = play(48000, 445.0f, 6);
+        QVERIFY(peak(kit.left) > 0.01f);
+        float difference = 0.0f;
+        for (std::size_t i = 0; i < kit.left.size(); ++i)
+            difference = std::max(difference, std::fabs(kit.left[i] - retuned.left[i]));
+        QCOMPARE(difference, 0.0f);
+    }
+
     // The SoundFont's keyboard channels follow the bend; the arranger's parts do not.
     // Measured against the same note unbent, as the font's samples carry their own tuning.
     void pitchBendMovesTheSoundFontKeyboardChannelsOnly() {
