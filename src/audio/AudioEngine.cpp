@@ -212,7 +212,10 @@ void AudioEngine::writeMicSamples(const float* interleaved, std::size_t count) n
 }
 
 int AudioEngine::activeVoiceCount() const noexcept {
-    return sfzPiano.activeVoiceCount();
+    int voices = sfzPiano.activeVoiceCount() + fluidSynth.activeVoiceCount();
+    for (const SynthEngine& synth : synths)
+        voices += synth.publishedVoiceCount();
+    return voices;
 }
 
 // ---------------------------------------------------------------- events and parameters

@@ -133,7 +133,9 @@ public:
     };
     void setNoteObserver(NoteObserver* observer) { m_noteObserver = observer; }
 
-    // Voices sounding in the SFZ piano (the published voice count).
+    // Any thread: voices sounding at the end of the last block in every engine that
+    // plays notes: the SFZ piano, both SoundFont synthesizers and the three synths.
+    // (The LV2 host reports none yet: it hosts no plug-in.)
     int activeVoiceCount() const noexcept;
 
     // --- Backend health (GUI thread) ---

@@ -229,6 +229,7 @@ void SynthEngine::renderAdding(float* left, float* right, std::uint32_t frames) 
         right += chunk;
         frames -= chunk;
     }
+    m_publishedVoices.store(activeVoiceCount(), std::memory_order_relaxed);
 }
 
 void SynthEngine::renderChunk(float* left, float* right, std::uint32_t frames) noexcept {

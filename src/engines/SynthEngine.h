@@ -10,7 +10,8 @@
 // - Audio thread: noteOn, noteOff, setSustainPedal, setPitchBend, allNotesOff,
 //   renderAdding, the probes activeVoiceCount/voicesOnNote, and the public fields
 //   modWheel and aftertouch (written by the event dispatch between blocks).
-// - Any thread: setVoiceModel/voiceModel, one atomic word read at the start of a block.
+// - Any thread: setVoiceModel/voiceModel, one atomic word read at the start of a block;
+//   publishedVoiceCount, written at the end of each block.
 // - While the backends are stopped (or on the thread that renders offline): construction,
 //   prepare, setDrawbar, setReferenceSines.
 
@@ -71,6 +72,8 @@ public:
 
     int activeVoiceCount() const noexcept;
     int voicesOnNote(int note) const noexcept;
+    // Any thread: the voices that sounded at the end of the last rendered block.
+    int publishedVoiceCount() const noexcept { return m_publishedVoices.load(std::memory_order_relaxed); }
 
     // Written by the audio engine on the audio thread, 0..1.
     float modWheel = 0.0f;
@@ -88,6 +91,7 @@ private:
 
     float m_sampleRate = 48000.0f;
     std::atomic<std::uint32_t> m_voiceModel{0};
+    std::atomic<int> m_publishedVoices{0};
     float m_cutoff = 0.65f;
     float m_resonance = 0.2f;
     float m_attackTime = 0.02f;  // models 8 and above

@@ -10,12 +10,15 @@
 #include "support/AudioAnalysis.h"
 #include "support/EngineVoiceProbe.h"
 #include "support/OfflineRender.h"
+#include "support/SfzFixtures.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -317,6 +320,60 @@ private Q_SLOTS:
                  QStringLiteral("Main:64@%1 Main:68@%2 Main:71@%3").arg(v).arg(mapped(88)).arg(mapped(85)));
         rig.keyOff(64);
         QCOMPARE(rig.held(), 0);
+    }
+
+    // The published voice count counts every engine that plays notes.
+    void voiceCountCountsEveryEngine() {
+        QTemporaryDir dir;
+        QVERIFY(writeTestWav(dir.filePath(QStringLiteral("a.wav")), TestTone{}));
+        QVERIFY(writeTestFile(dir.filePath(QStringLiteral("a.sfz")), "<region> sample=a.wav\n"));
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        struct Case {
+            SoundEngineType main;
+            int channel;
+            std::function<int(const AudioEngine&)> ownCount;
+        };
+        const Case cases[] = {
+            {SoundEngineType::Sfz, 0,
+             [](const AudioEngine& e) {
+                 return e.sfzPiano.activeVoiceCount();
+             }},
+            {SoundEngineType::SoundFont, 0,
+             [](const AudioEngine& e) {
+                 return e.fluidSynth.activeVoiceCount();
+             }},
+            {SoundEngineType::Synth, 9,
+             [](const AudioEngine& e) {
+                 return e.fluidSynth.activeVoiceCount();
+             }},
+            {SoundEngineType::Synth, 0,
+             [](const AudioEngine& e) {
+                 return e.synths[0].publishedVoiceCount();
+             }},
+            {SoundEngineType::Synth, 1,
+             [](const AudioEngine& e) {
+                 return e.synths[1].publishedVoiceCount();
+             }},
+            {SoundEngineType::Synth, 2,
+             [](const AudioEngine& e) {
+                 return e.synths[2].publishedVoiceCount();
+             }},
+        };
+        for (const Case& c : cases) {
+            auto engine = synthEngine(44100, 128);
+            QVERIFY(engine->sfzPiano.loadSfzFile(dir.filePath(QStringLiteral("a.sfz"))));
+            QVERIFY(engine->fluidSynth.selectProgram(0, font, 0, 0));
+            QVERIFY(engine->fluidSynth.selectDrumKit(font, 128, 0));
+            engine->setSlotEngineType(0, c.main);
+            engine->submitMidiEvent(MidiEvent::noteOn(c.channel, c.channel == 9 ? 38 : 60, 100));
+            renderBlocks(*engine, 4410, 128);
+            const int own = c.ownCount(*engine);
+            QVERIFY2(own > 0 && engine->activeVoiceCount() == own,
+                     qPrintable(QStringLiteral("channel %1: %2 of %3 voices counted")
+                                    .arg(c.channel)
+                                    .arg(engine->activeVoiceCount())
+                                    .arg(own)));
+        }
     }
 
     void zoneChannelsUseTheirSlotAndRelease() {

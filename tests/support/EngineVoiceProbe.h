@@ -4,8 +4,8 @@
 
 namespace tmb::test {
 
-// Voices sounding in every engine that counts its own (the published
-// activeVoiceCount counts only the SFZ piano). Call it on the rendering thread.
+// Voices sounding in every engine right now, counted on the rendering thread (the
+// published activeVoiceCount is as of the end of the last block).
 inline int soundingVoices(const AudioEngine& engine) {
     int voices = engine.sfzPiano.activeVoiceCount() + engine.fluidSynth.activeVoiceCount();
     for (const SynthEngine& synth : engine.synths)
