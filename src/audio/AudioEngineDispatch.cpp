@@ -271,8 +271,11 @@ void AudioEngine::dispatchNoteOn(int note, int velocity, int owner) noexcept {
 }
 
 void AudioEngine::startVoice(int owner, VoiceTarget target, int pitch, int velocity) noexcept {
-    // A voice that cannot be recorded is not started, so it can never hang.
-    if (!m_voiceOwners.add(owner, target, pitch, velocity)) return;
+    // A voice that cannot be recorded is not started, so it can never hang. A key whose
+    // record is full gives up its oldest voice for this one.
+    if (!m_voiceOwners.add(owner, target, pitch, velocity,
+                           [this](VoiceTarget stolen, int stolenPitch) { stopVoice(stolen, stolenPitch); }))
+        return;
     switch (target) {
     case VoiceTarget::Sfz:
         sfzPiano.noteOn(pitch, velocity, m_params.tuningHz);

@@ -29,9 +29,16 @@ inline constexpr int mixerChannelCount = 7;
 inline constexpr std::size_t sfzVoiceCount = 128;
 inline constexpr int keyboardSlotCount = 3;
 
-// Distinct voices (engine target and sounding pitch) one key may hold at once: main,
-// layer or split, times three with chord memory, plus re-strikes under other settings.
-inline constexpr int voicesPerKey = 16;
+// Keyboard zones one note sounds in at most: the main slot and the layer, or the split.
+inline constexpr int zonesPerNote = 2;
+// Notes one key plays with chord memory: the key, its major third and its fifth.
+inline constexpr int chordMemoryNotes = 3;
+// Voices (engine target and sounding pitch) one strike of a key starts at most.
+inline constexpr int voicesPerStrike = zonesPerNote * chordMemoryNotes;
+// Voices one key may hold at once: two strikes, so a key struck again under other
+// settings (transpose, zones) while held keeps its first strike sounding; a further
+// strike takes the place of the oldest voices.
+inline constexpr int voicesPerKey = 2 * voicesPerStrike;
 // Held notes the arpeggiator cycles through.
 inline constexpr int arpeggiatorMaxNotes = 32;
 // Harmonizer voices started for one input note: the lead and up to two harmony voices.

@@ -11,6 +11,7 @@
 
 #include "audio/RealtimeConfig.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -47,9 +48,11 @@ public:
     static constexpr int ownerCount = 513;
 
     // Records that `owner` started (target, pitch). A re-strike of a voice the owner
-    // already holds only updates its velocity. Returns false, recording nothing, when
-    // the owner's record is full: the caller then starts nothing, so nothing can stick.
-    bool add(int owner, VoiceTarget target, int pitch, int velocity) noexcept {
+    // already holds only updates its velocity. A full record first gives up its oldest
+    // voice (released through releaseVoice unless another owner holds it too), so a
+    // new voice is always recorded. False only for an owner outside the table.
+    template <typename Release>
+    bool add(int owner, VoiceTarget target, int pitch, int velocity, Release&& releaseVoice) noexcept {
         if (owner < 0 || owner >= ownerCount) return false;
         Record& record = m_records[owner];
         const auto p = static_cast<std::uint8_t>(pitch & 0x7F);
@@ -59,7 +62,11 @@ public:
                 return true;
             }
         }
-        if (record.count >= config::voicesPerKey) return false;
+        if (record.count >= config::voicesPerKey) {
+            forget(record.voices[0], releaseVoice);
+            std::copy(record.voices.begin() + 1, record.voices.begin() + record.count, record.voices.begin());
+            --record.count;
+        }
         record.voices[record.count++] = {target, p, static_cast<std::uint8_t>(velocity & 0x7F)};
         ++m_owners[index(target)][p];
         return true;
@@ -71,11 +78,8 @@ public:
     void release(int owner, Release&& releaseVoice) noexcept {
         if (owner < 0 || owner >= ownerCount) return;
         Record& record = m_records[owner];
-        for (std::uint8_t i = 0; i < record.count; ++i) {
-            const StartedVoice voice = record.voices[i];
-            std::uint16_t& owners = m_owners[index(voice.target)][voice.pitch];
-            if (owners > 0 && --owners == 0) releaseVoice(voice.target, static_cast<int>(voice.pitch));
-        }
+        for (std::uint8_t i = 0; i < record.count; ++i)
+            forget(record.voices[i], releaseVoice);
         record.count = 0;
     }
 
@@ -112,6 +116,13 @@ private:
         std::uint8_t count = 0;
     };
     static constexpr int index(VoiceTarget target) { return static_cast<int>(target); }
+
+    // One owner lets go of `voice`; the last one releases it.
+    template <typename Release>
+    void forget(const StartedVoice& voice, Release& releaseVoice) noexcept {
+        std::uint16_t& owners = m_owners[index(voice.target)][voice.pitch];
+        if (owners > 0 && --owners == 0) releaseVoice(voice.target, static_cast<int>(voice.pitch));
+    }
 
     std::array<Record, ownerCount> m_records{};
     std::array<std::array<std::uint16_t, 128>, voiceTargetCount> m_owners{};

@@ -322,6 +322,32 @@ private Q_SLOTS:
         QCOMPARE(rig.held(), 0);
     }
 
+    // A key struck again under new settings while held keeps sounding every strike
+    // until its record is full, then each new strike takes the oldest voices' place;
+    // the key's release silences everything it still holds.
+    void reStruckKeyAlwaysSounds() {
+        Rig rig;
+        rig.push(WorkstationState{.layer2Enabled = true, .chordMemoryEnabled = true});
+        const auto voices = [&](int pitch) {
+            return rig.engine().synths[0].voicesOnNote(pitch) + rig.engine().synths[1].voicesOnNote(pitch);
+        };
+        for (int strike = 0; strike < 6; ++strike) {
+            rig.push(PianoParameters{.transposeSemitones = strike * 12 - 24});
+            rig.keyOn(60);
+            const int root = 36 + strike * 12;
+            QCOMPARE(voices(root) + voices(root + 4) + voices(root + 7), config::voicesPerStrike);
+            const auto held = rig.engine().voiceOwnership().voicesOf(60);
+            QCOMPARE(static_cast<int>(held.size()), std::min(strike + 1, 2) * config::voicesPerStrike);
+            // The strike before this one still sounds; the one before that was let go.
+            if (strike > 0) QCOMPARE(voices(root - 12), 2);
+            if (strike > 1) QCOMPARE(rig.owners(VoiceTarget::SynthMain, root - 24), 0);
+        }
+        rig.keyOff(60);
+        QCOMPARE(rig.held(), 0);
+        renderBlocks(rig.engine(), 96000, 256);
+        QCOMPARE(soundingVoices(rig.engine()), 0);
+    }
+
     // The published voice count counts every engine that plays notes.
     void voiceCountCountsEveryEngine() {
         QTemporaryDir dir;
