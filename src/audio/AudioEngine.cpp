@@ -202,11 +202,14 @@ void AudioEngine::triggerTestTone() {
 void AudioEngine::writeMicSamples(const float* interleaved, std::size_t count) noexcept {
     std::size_t write = m_micWrite.load(std::memory_order_relaxed);
     const std::size_t read = m_micRead.load(std::memory_order_acquire);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t next = (write + 1) % config::micRingSamples;
-        if (next == read) break;
+    // Whole frames only: a ring that filled up between a left and a right sample
+    // would swap the channels until it drained.
+    const std::size_t used = (write + config::micRingSamples - read) % config::micRingSamples;
+    const std::size_t room = config::micRingSamples - 1 - used;
+    const std::size_t samples = std::min(count, room) & ~std::size_t{1};
+    for (std::size_t i = 0; i < samples; ++i) {
         m_micRing[write] = interleaved[i];
-        write = next;
+        write = (write + 1) % config::micRingSamples;
     }
     m_micWrite.store(write, std::memory_order_release);
 }

@@ -220,6 +220,35 @@ private Q_SLOTS:
         QCOMPARE(engine.channelPeakL(MixerChannelId::Master), 0.0f);
     }
 
+    // A microphone that delivers more than the ring holds loses whole frames only:
+    // left stays left and right stays right, at any block size.
+    void fullMicRingKeepsLeftAndRight() {
+        for (const auto& [rate, block] : {std::pair{44100u, 64u}, {96000u, 1000u}}) {
+            AudioEngine engine;
+            engine.prepareOffline(rate, block);
+            engine.effects.setEnabled(false);
+            engine.micEnabled.store(true);
+            engine.micMonitorEnabled.store(true);
+            std::vector<float> samples(40000);
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                samples[i] = i % 2 ? -0.25f : 0.5f;
+            engine.writeMicSamples(samples.data(), samples.size()); // more than the ring holds
+            const StereoSignal first = renderBlocks(engine, 8192, block);
+            engine.writeMicSamples(samples.data(), 4001); // the lone left sample stays out
+            engine.writeMicSamples(samples.data(), 4000);
+            const StereoSignal second = renderBlocks(engine, 32768, block);
+            std::size_t heard = 0, swapped = 0;
+            for (const StereoSignal* s : {&first, &second}) {
+                for (std::size_t i = 0; i < s->left.size(); ++i) {
+                    heard += s->left[i] > 0.0f && s->right[i] < 0.0f ? 1 : 0;
+                    swapped += s->left[i] < 0.0f || s->right[i] > 0.0f ? 1 : 0;
+                }
+            }
+            QCOMPARE(swapped, std::size_t{0});
+            QCOMPARE(heard, std::size_t{(32768 - 2) / 2 + 2000 + 2000});
+        }
+    }
+
     void clipIsJudgedOnTheSpeakerSignal() {
         AudioEngine& engine = *m_engine;
         engine.micEnabled.store(true);
