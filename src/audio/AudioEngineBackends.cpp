@@ -242,10 +242,15 @@ void AudioEngine::alsaThreadLoop(void* handle) {
     auto* pcm = static_cast<snd_pcm_t*>(handle);
     const std::uint32_t frames = blockFrames;
     std::vector<float> buffer(std::size_t{frames} * 2, 0.0f);
-    // Errors that recover still count: a device that fails every write is backed
-    // off and finally given up instead of spinning a core.
-    int consecutiveErrors = 0;
-    constexpr int maxConsecutiveErrors = 10;
+    // A recovered error (an underrun, a resume after suspend) costs only the
+    // recovery: the block is written again at once. Errors the device does not
+    // recover from, and recovered errors that keep every write from getting through,
+    // back off and, so many in a row, end the thread with a failure the controller
+    // reports, instead of spinning a core.
+    int failures = 0;              // in a row, backed off
+    int recoveredWithoutWrite = 0; // recovered errors since the last write that went through
+    constexpr int maxFailures = 10;
+    constexpr int maxRecoveredWithoutWrite = 8;
 
     while (alsaRunning.load(std::memory_order_relaxed)) {
         processAudioCallback(buffer.data(), frames);
@@ -255,17 +260,19 @@ void AudioEngine::alsaThreadLoop(void* handle) {
                 snd_pcm_writei(pcm, buffer.data() + 2 * offset, frames - offset);
             if (written >= 0) {
                 offset += static_cast<std::uint32_t>(written);
-                consecutiveErrors = 0;
+                failures = 0;
+                recoveredWithoutWrite = 0;
                 continue;
             }
-            const int recovered = snd_pcm_recover(pcm, static_cast<int>(written), 1);
-            if (recovered < 0 || ++consecutiveErrors > maxConsecutiveErrors) {
+            const bool recovered = snd_pcm_recover(pcm, static_cast<int>(written), 1) >= 0;
+            if (recovered && ++recoveredWithoutWrite <= maxRecoveredWithoutWrite) continue;
+            if (++failures > maxFailures) {
                 m_backendErrorCode.store(static_cast<int>(written));
                 m_backendFailed.store(true);
                 alsaRunning.store(false);
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(5 << consecutiveErrors, 500)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(5 << failures, 500)));
         }
     }
     snd_pcm_drop(pcm);
