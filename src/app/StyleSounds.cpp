@@ -29,10 +29,10 @@ bool applyStyleSounds(FluidSynthEngine& synth, const StylePattern& style, const 
     for (std::size_t i = 0; i < 4; ++i) {
         const BandChannel& band = bandChannels[i];
         synth.selectProgram(band.channel, fontPath, 0, std::clamp(programs[i], 0, 127));
-        synth.controlChange(band.channel, panController, band.pan);
-        synth.controlChange(band.channel, reverbSendController, band.reverb);
-        synth.controlChange(band.channel, chorusSendController, band.chorus);
-        synth.controlChange(band.channel, volumeController, std::clamp(levels[i], 0, 127));
+        synth.postControlChange(band.channel, panController, band.pan);
+        synth.postControlChange(band.channel, reverbSendController, band.reverb);
+        synth.postControlChange(band.channel, chorusSendController, band.chorus);
+        synth.postControlChange(band.channel, volumeController, std::clamp(levels[i], 0, 127));
     }
     return kit;
 }

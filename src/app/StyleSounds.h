@@ -3,7 +3,7 @@
 // How a style's sounds reach the SoundFont engine: its drum kit on the drum
 // synthesizer and its band's programs, pans, effect sends and volumes on channels
 // 3-6; shared by the controller and tembora-render. GUI thread (or the thread that
-// owns an engine rendering offline).
+// owns an engine rendering offline): the changes are queued for the next block.
 
 #include "engines/FluidSynthEngine.h"
 #include "rhythm/StylePattern.h"

@@ -12,11 +12,12 @@
 //   API lock is off, so none of them can wait for another thread.
 // - Control side (GUI thread, loader threads): prepare (only while the backends are
 //   stopped), loadSoundFont, enumeratePresets, and the channel changes
-//   selectProgram, selectDrumKit and postControlChange (the style band's volumes,
-//   later the arranger's parts on channels 3-6). They serialise on a mutex the
-//   audio side never touches; the channel changes are checked here and then queued
-//   on a fixed ring that the audio side applies at the start of its next block, in
-//   the order they were made.
+//   selectProgram, selectDrumKit and postControlChange (the keyboard slots' sounds,
+//   a style's kit, and its band's sounds and volumes on channels 3-6, which the
+//   arranger plays). They serialise on a mutex the audio side never touches; the
+//   channel changes are checked here and then queued on a fixed ring that the audio
+//   side applies at the start of its next block, in the order they were made. A
+//   thread that renders offline calls them between its blocks, never inside one.
 // - Any thread: activeVoiceCount and controllerValue read values the audio side
 //   publishes.
 //

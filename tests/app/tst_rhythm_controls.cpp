@@ -230,6 +230,7 @@ private Q_SLOTS:
         QCOMPARE(c.bpm(), chosen.bpm);
         QCOMPARE(c.arrangerState().progressionIndex, chosen.defaultProgIdx);
         const FluidSynthEngine& synth = rig.engine().fluidSynth;
+        renderBlocks(rig.engine(), 256, 256); // a block applies the queued channel changes
         // Channels 3-6: rhythm, bass, lead, harmony; pan, reverb, chorus and volume.
         const QString expected = u"44 44 22 %1 / 64 14 0 %2 / 74 58 28 %3 / 86 54 34 %1"_s
                                      .arg(styleBandChannelVolume(0.85f, 0.85f, false))
