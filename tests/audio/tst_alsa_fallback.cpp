@@ -1,9 +1,5 @@
-// The ALSA fallback thread against a scripted device: an underrun or a resume is
-// recovered and written again at once, with no pause; only errors the device does
-// not recover from (or recovered errors that never let a write through) back off,
-// and too many in a row end the thread with a failure the controller can report.
-// This binary's PCM functions and nanosleep are fakes: no device is opened, and a
-// back-off is counted instead of slept.
+// The ALSA fallback thread against a scripted device. This binary's PCM functions
+// and nanosleep are fakes: no device opens, and a back-off is counted, not slept.
 
 #include "audio/AudioEngine.h"
 
@@ -20,8 +16,7 @@ using namespace tmb;
 
 namespace {
 
-// One scripted write: the frames accepted (-1: all of them) or a negative error, and
-// whether snd_pcm_recover recovers that error.
+// One write: frames accepted (-1: all) or an error, and whether recovery succeeds.
 struct Step {
     int result;
     bool recovers = false;
@@ -30,13 +25,12 @@ struct Step {
 std::mutex g_mutex;
 std::vector<Step> g_script;
 std::size_t g_next = 0;
-int g_pauses = 0; // back-offs requested by the fallback thread
-thread_local bool t_onFallbackThread = false;
-snd_pcm_t* const fakePcm = reinterpret_cast<snd_pcm_t*>(&g_next);
+int g_pauses = 0;
+thread_local bool t_fallbackThread = false;
 
-void realSleep(long nanoseconds) {
-    const timespec pause{0, nanoseconds};
-    clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+bool scriptDone() {
+    const std::lock_guard lock(g_mutex);
+    return g_next == g_script.size();
 }
 
 } // namespace
@@ -46,51 +40,42 @@ Q_DECLARE_METATYPE(std::vector<Step>)
 extern "C" {
 
 int snd_pcm_open(snd_pcm_t** pcm, const char*, snd_pcm_stream_t, int) {
-    *pcm = fakePcm;
+    *pcm = reinterpret_cast<snd_pcm_t*>(&g_next);
     return 0;
 }
-
-int snd_pcm_set_params(snd_pcm_t*, snd_pcm_format_t, snd_pcm_access_t, unsigned int, unsigned int, int,
-                       unsigned int) {
+int snd_pcm_set_params(snd_pcm_t*, snd_pcm_format_t, snd_pcm_access_t, unsigned, unsigned, int, unsigned) {
     return 0;
 }
-
 snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t*, const void*, snd_pcm_uframes_t size) {
-    t_onFallbackThread = true;
-    {
+    t_fallbackThread = true;
+    if (!scriptDone()) {
         const std::lock_guard lock(g_mutex);
-        if (g_next < g_script.size()) {
-            const Step step = g_script[g_next++];
-            return step.result < 0 && step.result != -1 ? step.result : static_cast<snd_pcm_sframes_t>(size);
-        }
+        const int result = g_script[g_next++].result;
+        return result < -1 ? result : static_cast<snd_pcm_sframes_t>(size);
     }
-    realSleep(500'000); // after the script, a device that plays in time
+    const timespec blockTime{0, 500'000}; // after the script, a device that plays in time
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &blockTime, nullptr);
     return static_cast<snd_pcm_sframes_t>(size);
 }
-
 int snd_pcm_recover(snd_pcm_t*, int error, int) {
     const std::lock_guard lock(g_mutex);
     return g_script[g_next - 1].recovers ? 0 : error;
 }
-
 int snd_pcm_drop(snd_pcm_t*) {
     return 0;
 }
-
 int snd_pcm_close(snd_pcm_t*) {
     return 0;
 }
-
 int nanosleep(const timespec* request, timespec* remaining) {
-    if (t_onFallbackThread) {
+    if (t_fallbackThread) {
         const std::lock_guard lock(g_mutex);
         ++g_pauses;
         return 0;
     }
     const int error = clock_nanosleep(CLOCK_REALTIME, 0, request, remaining);
-    if (error == 0) return 0;
     errno = error;
-    return -1;
+    return error == 0 ? 0 : -1;
 }
 
 } // extern "C"
@@ -99,16 +84,20 @@ class AlsaFallbackTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // An underrun or a resume is recovered and written again at once; only errors the
+    // device does not recover from, or recovered errors that never let a write
+    // through, back off, and ten in a row end the thread with a failure.
     void backsOffOnlyOnErrorsThatDoNotRecover_data() {
         QTest::addColumn<std::vector<Step>>("script");
         QTest::addColumn<int>("pauses");
         QTest::addColumn<bool>("fails");
         const Step ok{-1}, underrun{-EPIPE, true}, resumed{-ESTRPIPE, true}, gone{-ENODEV}, io{-EIO, true};
-        QTest::newRow("underruns and a resume")
+        // Scripts that play on end with a good write, so their pauses all came first.
+        QTest::newRow("underruns, a resume")
             << std::vector{ok, underrun, ok, underrun, resumed, ok} << 0 << false;
-        QTest::newRow("device away, then back")
+        QTest::newRow("away for three writes")
             << std::vector{ok, gone, gone, gone, ok, underrun, ok} << 3 << false;
-        QTest::newRow("device gone") << std::vector<Step>(11, gone) << 10 << true;
+        QTest::newRow("gone") << std::vector<Step>(11, gone) << 10 << true;
         QTest::newRow("recovers, never writes") << std::vector<Step>(19, io) << 10 << true;
     }
 
@@ -124,19 +113,13 @@ private Q_SLOTS:
         }
         AudioEngine engine;
         QVERIFY(engine.restartWithSettings(QStringLiteral("ALSA"), QStringLiteral("default"), 48000, 256));
-        QCOMPARE(engine.backendName, QStringLiteral("ALSA"));
-        // Every script that plays on ends with a good write, so its pauses all came first.
         int errorCode = 0;
         bool failed = false;
-        const auto finished = [&] {
-            if (fails) return failed = failed || engine.takeBackendFailure(&errorCode);
-            const std::lock_guard lock(g_mutex);
-            return g_next == g_script.size();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(finished(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fails ? (failed = failed || engine.takeBackendFailure(&errorCode)) : scriptDone(), 20000);
         engine.stop();
         QVERIFY(fails || !engine.takeBackendFailure());
-        if (fails) QCOMPARE(errorCode, script.back().result);
+        QCOMPARE(errorCode, fails ? script.back().result : 0);
         const std::lock_guard lock(g_mutex);
         QCOMPARE(g_pauses, pauses);
     }

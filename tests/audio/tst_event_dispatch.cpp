@@ -18,9 +18,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 using namespace tmb;
 using namespace tmb::test;
@@ -348,55 +348,32 @@ private Q_SLOTS:
         QCOMPARE(soundingVoices(rig.engine()), 0);
     }
 
-    // The published voice count counts every engine that plays notes.
+    // The published voice count counts every engine that plays notes, each once.
     void voiceCountCountsEveryEngine() {
         QTemporaryDir dir;
         QVERIFY(writeTestWav(dir.filePath(QStringLiteral("a.wav")), TestTone{}));
         QVERIFY(writeTestFile(dir.filePath(QStringLiteral("a.sfz")), "<region> sample=a.wav\n"));
         const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-        struct Case {
-            SoundEngineType main;
-            int channel;
-            std::function<int(const AudioEngine&)> ownCount;
-        };
-        const Case cases[] = {
-            {SoundEngineType::Sfz, 0,
-             [](const AudioEngine& e) {
-                 return e.sfzPiano.activeVoiceCount();
-             }},
-            {SoundEngineType::SoundFont, 0,
-             [](const AudioEngine& e) {
-                 return e.fluidSynth.activeVoiceCount();
-             }},
-            {SoundEngineType::Synth, 9,
-             [](const AudioEngine& e) {
-                 return e.fluidSynth.activeVoiceCount();
-             }},
-            {SoundEngineType::Synth, 0,
-             [](const AudioEngine& e) {
-                 return e.synths[0].publishedVoiceCount();
-             }},
-            {SoundEngineType::Synth, 1,
-             [](const AudioEngine& e) {
-                 return e.synths[1].publishedVoiceCount();
-             }},
-            {SoundEngineType::Synth, 2,
-             [](const AudioEngine& e) {
-                 return e.synths[2].publishedVoiceCount();
-             }},
-        };
-        for (const Case& c : cases) {
+        // The main slot's engine, the channel played, and whose voices it starts:
+        // -2 the SFZ piano, -1 the SoundFont engine, 0-2 a synth.
+        const std::tuple<SoundEngineType, int, int> cases[] = {
+            {SoundEngineType::Sfz, 0, -2},   {SoundEngineType::SoundFont, 0, -1},
+            {SoundEngineType::Synth, 9, -1}, {SoundEngineType::Synth, 0, 0},
+            {SoundEngineType::Synth, 1, 1},  {SoundEngineType::Synth, 2, 2}};
+        for (const auto& [main, channel, source] : cases) {
             auto engine = synthEngine(44100, 128);
             QVERIFY(engine->sfzPiano.loadSfzFile(dir.filePath(QStringLiteral("a.sfz"))));
             QVERIFY(engine->fluidSynth.selectProgram(0, font, 0, 0));
             QVERIFY(engine->fluidSynth.selectDrumKit(font, 128, 0));
-            engine->setSlotEngineType(0, c.main);
-            engine->submitMidiEvent(MidiEvent::noteOn(c.channel, c.channel == 9 ? 38 : 60, 100));
+            engine->setSlotEngineType(0, main);
+            engine->submitMidiEvent(MidiEvent::noteOn(channel, channel == 9 ? 38 : 60, 100));
             renderBlocks(*engine, 4410, 128);
-            const int own = c.ownCount(*engine);
+            const int own = source == -2   ? engine->sfzPiano.activeVoiceCount()
+                            : source == -1 ? engine->fluidSynth.activeVoiceCount()
+                                           : engine->synths[source].publishedVoiceCount();
             QVERIFY2(own > 0 && engine->activeVoiceCount() == own,
-                     qPrintable(QStringLiteral("channel %1: %2 of %3 voices counted")
-                                    .arg(c.channel)
+                     qPrintable(QStringLiteral("channel %1: %2 of %3")
+                                    .arg(channel)
                                     .arg(engine->activeVoiceCount())
                                     .arg(own)));
         }
@@ -636,10 +613,8 @@ private Q_SLOTS:
                 const StereoSignal out = play(rate, tuning, source);
                 const double hz =
                     dominantFrequency(out.left, out.sampleRate, tuning * 0.8, tuning * 1.25, rate / 4);
-                QVERIFY2(
-                    std::fabs(1200.0 * std::log2(hz / tuning)) < 3.0,
-                    qPrintable(
-                        QStringLiteral("source %1 at %2 Hz: A4 at %3 Hz").arg(source).arg(tuning).arg(hz)));
+                QVERIFY2(std::fabs(1200.0 * std::log2(hz / tuning)) < 3.0,
+                         qPrintable(QStringLiteral("%1 at %2 Hz: %3 Hz").arg(source).arg(tuning).arg(hz)));
             }
         }
         const StereoSignal kit = play(48000, 440.0f, 6), retuned = play(48000, 445.0f, 6);

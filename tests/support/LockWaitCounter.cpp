@@ -1,6 +1,5 @@
-// Interposes pthread_mutex_lock for the binary that links it and forwards to the C
-// library's own. Inside a scope each lock is first tried; a lock that is held
-// elsewhere counts as a wait, then blocks as it would have.
+// Interposes pthread_mutex_lock and forwards to the C library's own: inside a scope
+// each lock is tried first, and one held elsewhere counts as a wait before it blocks.
 
 #include "LockWaitCounter.h"
 
@@ -9,17 +8,14 @@
 
 namespace {
 using LockFunction = int (*)(pthread_mutex_t*);
-
 LockFunction realLock() {
-    static LockFunction real = reinterpret_cast<LockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    static const auto real = reinterpret_cast<LockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
     return real;
 }
-// Resolved before main, so no counted thread pays for the look-up.
-[[maybe_unused]] const LockFunction resolvedEarly = realLock();
+[[maybe_unused]] const LockFunction resolvedBeforeMain = realLock();
 
 __attribute__((tls_model("initial-exec"))) thread_local int t_depth = 0;
-__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_locks = 0;
-__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_waits = 0;
+__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_locks = 0, t_waits = 0;
 } // namespace
 
 extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
@@ -38,15 +34,12 @@ LockWaitScope::LockWaitScope()
     , m_waits(t_waits) {
     ++t_depth;
 }
-
 LockWaitScope::~LockWaitScope() {
     --t_depth;
 }
-
 std::size_t LockWaitScope::locks() const {
     return t_locks - m_locks;
 }
-
 std::size_t LockWaitScope::waits() const {
     return t_waits - m_waits;
 }
