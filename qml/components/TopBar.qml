@@ -145,12 +145,15 @@ Rectangle {
                     font.pixelSize: Theme.fontLarge
                     color: Theme.displayText
                     background: null
-                    text: Math.round(workstation.bpm)
+                    // Follows the tempo only when it changes, so announcements of
+                    // other beat settings never overwrite what is being typed.
+                    readonly property int tempo: Math.round(workstation.bpm)
+                    text: tempo
                     validator: IntValidator { bottom: 1; top: 999 }
                     // The controller clamps; the field then shows what it kept.
                     onEditingFinished: {
                         workstation.bpm = parseInt(text)
-                        text = Qt.binding(function() { return Math.round(workstation.bpm) })
+                        text = Qt.binding(function() { return tempoField.tempo })
                         focus = false
                     }
                 }

@@ -10,8 +10,17 @@ Item {
     id: view
 
     readonly property var sections: ["INTRO", "VERSE A", "VERSE B", "CHORUS", "BRIDGE", "FILL", "ENDING"]
+    // The catalogue, taken again only when its styles change, so the list keeps its
+    // place while the transport is announced.
+    property var styles: []
+    function refreshStyles() {
+        var fresh = workstation.beatStyles
+        var ids = fresh.map(function (s) { return s.id }).join(" ")
+        if (ids !== styles.map(function (s) { return s.id }).join(" "))
+            styles = fresh
+    }
+    Component.onCompleted: refreshStyles()
     readonly property var currentStyle: {
-        var styles = workstation.beatStyles
         var i = workstation.currentBeatStyleIndex
         return i >= 0 && i < styles.length ? styles[i] : null
     }
@@ -22,6 +31,7 @@ Item {
     Connections {
         target: workstation
         function onMetersUpdated() { view.playingStep = workstation.beatPlaying ? workstation.currentBeatStep : -1 }
+        function onBeatStateChanged() { view.refreshStyles() }
     }
 
     component Caption: Text {
@@ -45,7 +55,7 @@ Item {
                 anchors.fill: parent
                 clip: true
                 spacing: 2
-                model: workstation.beatStyles
+                model: view.styles
                 delegate: Column {
                     id: styleEntry
                     required property var modelData

@@ -30,7 +30,7 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
         // The computer keys reach the controller as in the program.
         m_computerKeys = std::make_unique<tmb::ComputerKeyboard>(*m_controller);
-        qApp->installEventFilter(m_computerKeys.get());
+        QCoreApplication::instance()->installEventFilter(m_computerKeys.get());
     }
     void cleanupTestCase() {
         m_computerKeys.reset();
