@@ -1,11 +1,13 @@
-// The studio's file exchange: the exported bytes, hand-built files that the import
-// must refuse or read with care, and the WAV of a take.
+// The studio's file exchange: the exported bytes, a take read back by mido and
+// imported again, hand-built files that the import must refuse or read with care,
+// and the WAV of a take.
 
 #include "SmfBytes.h"
 #include "midi/MidiRecorder.h"
 #include "support/AudioAnalysis.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +83,70 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().toHex(' '), (header(0, 1, 480) + track(data)).toHex(' '));
         QVERIFY(!r.exportStandardMidiFile(m_dir.filePath(QStringLiteral("no/such/folder.mid")), bpm));
+    }
+
+    // A recorded and edited take goes out through the export, is read back by mido
+    // (an independent reader) and comes in again through the import: the same
+    // pitches, velocities and ticks each way.
+    void editedTakeRoundTripsThroughMido() {
+        MidiRecorder r;
+        r.prepare(44100);
+        QVERIFY(r.startRecording());
+        for (int i = 0; i < 40; ++i) { // overlapping notes, a new pitch each
+            r.recordMidiEvent(MidiEvent::noteOn(0, 40 + i, 1 + i * 37 % 127));
+            for (int block = 0; block < 1 + i % 7; ++block)
+                r.processPlaybackBlock(333, 97.3f, [](const MidiEvent&) {});
+            if (i > 0) r.recordMidiEvent(MidiEvent::noteOff(0, 39 + i));
+        }
+        r.recordMidiEvent(MidiEvent::noteOff(0, 79));
+        r.stopRecording();
+        r.transposeAllNotes(2);
+        QVERIFY(r.moveResizeNote(1, 30, 3.3, 0.01, 9)); // shorter than the export's gate
+        const QString path = m_dir.filePath(QStringLiteral("take.mid"));
+        QVERIFY(r.exportStandardMidiFile(path, 97.3));
+
+        // "tick on|off pitch velocity" of every note event, and the tempo.
+        QStringList expected{QStringLiteral("tempo %1").arg(std::trunc(60000000 / 97.3))}, imported;
+        for (const PianoRollNote& n : r.snapshotNotes()) {
+            const auto on = static_cast<long long>(std::trunc(n.startBeats * 480));
+            const auto off = on + static_cast<long long>(std::trunc(std::max(n.durationBeats, 0.05) * 480));
+            expected << QStringLiteral("%1 on %2 %3").arg(on).arg(n.pitch).arg(n.velocity)
+                     << QStringLiteral("%1 off %2 0").arg(off).arg(n.pitch);
+            imported << QStringLiteral("%1 %2 %3 %4")
+                            .arg(on)
+                            .arg(n.pitch)
+                            .arg(n.velocity)
+                            .arg(std::max(off - on, 30LL));
+        }
+        QProcess mido;
+        mido.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-c"), QStringLiteral(R"(import sys, mido
+tick = 0
+for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
+    tick += msg.time
+    if msg.type == 'set_tempo': print('tempo', msg.tempo)
+    if msg.type in ('note_on', 'note_off'):
+        print(tick, 'on' if msg.type == 'note_on' and msg.velocity else 'off', msg.note, msg.velocity))"),
+                    path});
+        QVERIFY2(mido.waitForFinished(30000) && mido.exitCode() == 0,
+                 mido.readAllStandardError().constData());
+        QStringList read = QString::fromUtf8(mido.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        read.sort();
+        expected.sort();
+        QCOMPARE(read, expected);
+
+        MidiRecorder back;
+        QVERIFY(back.importStandardMidiFile(path, nullptr));
+        QStringList notes;
+        for (const PianoRollNote& n : back.snapshotNotes())
+            notes << QStringLiteral("%1 %2 %3 %4")
+                         .arg(std::llround(n.startBeats * 480))
+                         .arg(n.pitch)
+                         .arg(n.velocity)
+                         .arg(std::llround(n.durationBeats * 480));
+        notes.sort();
+        imported.sort();
+        QCOMPARE(notes, imported);
     }
 
     void importReadsOrRefusesHandBuiltFiles_data() {
