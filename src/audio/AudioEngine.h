@@ -124,8 +124,9 @@ public:
 
     // Offline observation (tools and tests; set only while no backend runs): told of
     // every note event an engine receives, the dispatched queue and playback events
-    // and the sequencer's drum hits.
-    enum class NoteSource { Events, Drums };
+    // and the sequencer's drum hits; ChordTones are the queued tones a one-finger
+    // chord adds.
+    enum class NoteSource { Events, Drums, ChordTones };
     class NoteObserver {
     public:
         virtual ~NoteObserver() = default;

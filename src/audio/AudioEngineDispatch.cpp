@@ -70,7 +70,8 @@ void AudioEngine::handleEvent(const MidiEvent& event, bool fromPlayback) noexcep
     case MidiEvent::NoteOff: {
         const int velocity = event.status == MidiEvent::NoteOn ? (event.data2 & 0x7F) : 0;
         if (m_noteObserver)
-            m_noteObserver->noteEvent(NoteSource::Events, channel, velocity > 0, note, velocity);
+            m_noteObserver->noteEvent(event.chordTone ? NoteSource::ChordTones : NoteSource::Events, channel,
+                                      velocity > 0, note, velocity);
         if (channel == drumChannel) {
             if (velocity > 0) {
                 fluidSynth.drumNoteOn(note, velocity);

@@ -196,8 +196,10 @@ void Arranger::advanceStep(int step, BeatSequencer& sequencer) {
         const int degree = progressions[loop][static_cast<std::size_t>(row)];
         m_state.progressionBar = (m_state.progressionBar + 1) % 4;
         m_degreeSink ? m_degreeSink(degree) : setDegree(degree);
-        // The fill plays through the fourth bar of every loop.
-        if (m_state.arrangerAutoFill && row == 3) sequencer.triggerFill();
+        // The fill plays through the fourth bar of every loop, but never in place
+        // of an Ending the player asked for.
+        const bool ending = sequencer.section() == static_cast<int>(SongSection::Ending);
+        if (m_state.arrangerAutoFill && row == 3 && !ending) sequencer.triggerFill();
     }
 
     const StylePattern& style = sequencer.currentStyle();

@@ -10,6 +10,7 @@
 #include "engines/GeneralMidiPlayer.h"
 #include "engines/SoundFontPaths.h"
 #include "midi/StandardMidiFile.h"
+#include "rhythm/Arranger.h"
 #include "rhythm/ChordNames.h"
 #include "storage/ProjectManager.h"
 
@@ -55,9 +56,22 @@ from frame 0 with its kit from the General MIDI SoundFont (or the --sf2 font):
 one Intro bar, --bars Verse A bars, one Ending bar, then the tail. --tempo,
 --swing, --humanize and --click set the sequencer as the DRUMS view does.
 
+With --arranger the style's band plays too, as the PRESETS view launches it
+(a drum style 28-34 gets the pro arranger's band), and --style may name a style
+file (.sty) to import. Without IN.mid the band loops on its own through the
+Intro, --bars Verse A bars and the Ending, following the style's chord
+progression (or --progression P: 0 none, 1-6 the loops). With IN.mid the band
+backs the file: it starts in Verse A at the file's first tempo (or --tempo),
+every note of the file but channel 10's is played as a key, a note-on at A3 (57)
+or below chooses the chord as the keyboard's one-finger chord does (with
+--smart-chord every note does, and its third and fifth sound), and after the
+last note the Ending plays. After every block the band plays the sequencer's new
+step; its notes sound from the next block.
+
 --events FILE writes one tab-separated line per note event an engine received:
-time (seconds of the first frame of the block that received it), source (file or
-drums), channel index, on or off, note and velocity.
+time (seconds of the first frame of the block that received it), source (file,
+drums, band for the arranger's channels 3-6, smart for one-finger chord tones),
+channel index, on or off, note and velocity.
 
 With --chords no audio is rendered: each time the chord held in IN.mid changes,
 a line "seconds<TAB>name" is printed, named as the keyboard's chord display names
@@ -85,8 +99,12 @@ struct RenderSettings {
     QString sfzPath; // empty: the built-in synth plays the main zone
     // Catalogue presets of the main, layer and split zones; empty: the built-in synth.
     std::array<QString, config::keyboardSlotCount> presetIds;
-    // Style mode when 0 or more.
+    // Style mode when 0 or more, or when a style file is given.
     int style = -1;
+    QString styleFile;
+    bool arranger = false;
+    std::optional<int> progression;
+    bool smartChord = false;
     std::optional<float> tempo;
     int bars = 4;
     float swing = 0.08f;
@@ -132,7 +150,8 @@ public:
         for (const QCommandLineOption& option : m_presets)
             m_parser.addOption(option);
         for (const QCommandLineOption* option :
-             {&m_style, &m_tempo, &m_bars, &m_swing, &m_humanize, &m_click, &m_events, &m_chords, &m_below})
+             {&m_style, &m_tempo, &m_bars, &m_swing, &m_humanize, &m_click, &m_events, &m_chords, &m_below,
+              &m_arranger, &m_progression, &m_smartChord})
             m_parser.addOption(*option);
         m_parser.addHelpOption();
     }
@@ -152,7 +171,14 @@ public:
         if (helpRequested()) return true;
         if (!readModes(settings, error)) return false;
         const QStringList inputs = m_parser.positionalArguments();
-        if (settings->style >= 0) {
+        if (settings->arranger && inputs.size() == 1) {
+            settings->inputPath = inputs.constFirst();
+            if (m_parser.isSet(m_bars)) {
+                *error = QStringLiteral(
+                    "--bars plays without an input file: with IN.mid the file sets the length");
+                return false;
+            }
+        } else if (settings->style >= 0 || !settings->styleFile.isEmpty()) {
             if (!inputs.isEmpty()) {
                 *error = QStringLiteral("--style plays without an input file");
                 return false;
@@ -249,6 +275,22 @@ private:
             if (!readNumber(m_parser, m_below, 0, 128, false, &v, error)) return false;
             settings->chordsBelow = static_cast<int>(v);
         }
+        settings->arranger = m_parser.isSet(m_arranger);
+        settings->smartChord = m_parser.isSet(m_smartChord);
+        if (!settings->arranger && (m_parser.isSet(m_progression) || settings->smartChord)) {
+            *error = QStringLiteral("--%1 needs --arranger")
+                         .arg(m_parser.isSet(m_progression) ? QStringLiteral("progression")
+                                                            : QStringLiteral("smart-chord"));
+            return false;
+        }
+        if (settings->arranger && !m_parser.isSet(m_style)) {
+            *error = QStringLiteral("--arranger needs --style N|FILE.sty");
+            return false;
+        }
+        if (m_parser.isSet(m_progression)) {
+            if (!readNumber(m_parser, m_progression, 0, progressionCount - 1, false, &v, error)) return false;
+            settings->progression = static_cast<int>(v);
+        }
         if (settings->chords && (m_parser.isSet(m_style) || !settings->eventsPath.isEmpty())) {
             *error = QStringLiteral("--chords renders nothing: it cannot be used with --style or --events");
             return false;
@@ -263,7 +305,10 @@ private:
         }
         bool ok = false;
         settings->style = m_parser.value(m_style).toInt(&ok);
-        if (!ok || settings->style < 0 || settings->style >= styleCount) {
+        if (!ok && settings->arranger) {
+            settings->styleFile = m_parser.value(m_style); // a style file to import
+            settings->style = -1;
+        } else if (!ok || settings->style < 0 || settings->style >= styleCount) {
             *error = QStringLiteral("--style must be a whole number from 0 to %1, not \"%2\"")
                          .arg(styleCount - 1)
                          .arg(m_parser.value(m_style));
@@ -354,6 +399,19 @@ private:
         QStringLiteral("file")};
     const QCommandLineOption m_chords{QStringLiteral("chords"),
                                       QStringLiteral("Print the chords of IN.mid as they change; no audio.")};
+    const QCommandLineOption m_arranger{
+        QStringLiteral("arranger"),
+        QStringLiteral("With --style, the style's band plays too (over IN.mid when one is given).")};
+    const QCommandLineOption m_progression{
+        QStringLiteral("progression"),
+        QStringLiteral(
+            "With --arranger, the chord progression loop <p>: 0 none, 1-6 (default the style's own, "
+            "0 with IN.mid)."),
+        QStringLiteral("p")};
+    const QCommandLineOption m_smartChord{
+        QStringLiteral("smart-chord"),
+        QStringLiteral("With --arranger and IN.mid, every note chooses the chord and sounds its third and "
+                       "fifth for 360 ms.")};
     const QCommandLineOption m_below{
         QStringLiteral("below"), QStringLiteral("With --chords, count only notes below <n> (default 128)."),
         QStringLiteral("n")};
@@ -413,18 +471,24 @@ int fail(int code, const QString& message) {
 // the block they arrived in.
 class EventLog : public AudioEngine::NoteObserver {
 public:
-    explicit EventLog(double sampleRate)
-        : m_rate(sampleRate) {
+    // With `bandChannels`, events on channels 3-6 are the arranger's.
+    EventLog(double sampleRate, bool bandChannels)
+        : m_rate(sampleRate)
+        , m_bandChannels(bandChannels) {
         m_text = "time\tsource\tchannel\ttype\tnote\tvelocity\n";
     }
     void setBlockStart(std::uint64_t frame) { m_blockStart = frame; }
     void noteEvent(AudioEngine::NoteSource source, int channel, bool on, int note,
                    int velocity) noexcept override {
         char line[96];
+        const char* name = "file";
+        if (source == AudioEngine::NoteSource::Drums) name = "drums";
+        if (source == AudioEngine::NoteSource::ChordTones) name = "smart";
+        if (m_bandChannels && source == AudioEngine::NoteSource::Events && channel >= 3 && channel <= 6)
+            name = "band";
         std::snprintf(line, sizeof line, "%.6f\t%s\t%d\t%s\t%d\t%d\n",
-                      static_cast<double>(m_blockStart) / m_rate,
-                      source == AudioEngine::NoteSource::Drums ? "drums" : "file", channel, on ? "on" : "off",
-                      note, velocity);
+                      static_cast<double>(m_blockStart) / m_rate, name, channel, on ? "on" : "off", note,
+                      velocity);
         m_text += line;
     }
     bool write(const QString& path, QString* error) const {
@@ -437,6 +501,7 @@ public:
 
 private:
     double m_rate;
+    bool m_bandChannels;
     std::uint64_t m_blockStart = 0;
     QByteArray m_text;
 };
@@ -472,7 +537,7 @@ void printChords(const StandardMidiFile& file, int below) {
 
 // Plays the style as the DRUMS view does from the Intro: one Intro bar, `bars`
 // Verse A bars and the Ending (asked for during the last Verse A bar), then the tail.
-bool renderStyle(AudioEngine& engine, const RenderSettings& settings, EventLog* log,
+bool renderStyle(AudioEngine& engine, const RenderSettings& settings, Arranger* band, EventLog* log,
                  const MidiFileRenderer::BlockSink& sink, std::uint64_t* frames) {
     BeatSequencer& sequencer = engine.beatSequencer;
     sequencer.setSection(static_cast<int>(SongSection::Intro));
@@ -503,6 +568,99 @@ bool renderStyle(AudioEngine& engine, const RenderSettings& settings, EventLog* 
             sequencer.setSection(static_cast<int>(SongSection::Ending));
             endingAsked = true;
         }
+        // As the step timer does; after the bar was counted, so its fill cannot hide it.
+        if (band) band->followSequencer(sequencer);
+        if (stoppedAt == 0 && !sequencer.isPlaying()) stoppedAt = frame;
+    }
+    *frames = frame;
+    return true;
+}
+
+// Starts the band as the PRESETS view launches a style: its own band for styles
+// 0-27 and imported ones, the pro arranger's for a drum style, so a band always
+// plays; the full band without a file, the band backing the player with one.
+void launchBand(Arranger& band, const BeatSequencer& sequencer, const RenderSettings& settings,
+                bool keyboardMode) {
+    const StylePattern& style = sequencer.currentStyle();
+    ArrangerState& state = band.state();
+    band.setPlayMode(keyboardMode ? 1 : 0);
+    state.bandActive = true;
+    state.proArrangerEnabled = sequencer.selectedStyleIndex() > 27 && !style.isCustomSty;
+    state.progressionIndex = settings.progression.value_or(
+        keyboardMode ? 0 : std::clamp(style.defaultProgIdx, 0, progressionCount - 1));
+    band.restart();
+}
+
+// The band backing IN.mid, block by block as the program runs live: the file's
+// notes that fall in the block are played as keys (a low one choosing the chord),
+// the block is rendered, then the band plays the sequencer's new step, heard from
+// the next block. After the file's last event the Ending plays, then the tail.
+bool renderBandOverFile(AudioEngine& engine, const StandardMidiFile& file, const RenderSettings& settings,
+                        Arranger& band, EventLog* log, const MidiFileRenderer::BlockSink& sink,
+                        std::uint64_t* frames) {
+    constexpr double chordToneSeconds = 0.36;
+    BeatSequencer& sequencer = engine.beatSequencer;
+    sequencer.setSection(static_cast<int>(SongSection::VerseA));
+    sequencer.setPlaying(true);
+    const double rate = settings.render.sampleRate;
+    const std::uint32_t block = settings.render.blockFrames;
+    const auto tail = static_cast<std::uint64_t>(std::llround(settings.render.tailSeconds * rate));
+    const auto longest = static_cast<std::uint64_t>(maxSongSeconds * rate);
+    const std::vector<SmfChannelEvent>& events = file.events();
+    struct ChordTone {
+        std::uint64_t endFrame;
+        int note;
+    };
+    std::vector<ChordTone> chordTones;
+    auto sendChordTone = [&engine](int note, int velocity) {
+        MidiEvent event = MidiEvent::noteOn(0, note, velocity);
+        event.chordTone = true;
+        engine.submitMidiEvent(event);
+    };
+    std::vector<float> out(2 * std::size_t{block});
+    std::size_t next = 0;
+    std::uint64_t frame = 0;
+    std::uint64_t stoppedAt = 0;
+    bool endingAsked = false;
+    while (!(stoppedAt > 0 && frame >= stoppedAt + tail) && frame < longest) {
+        const auto frames = static_cast<std::uint32_t>(
+            stoppedAt > 0 ? std::min<std::uint64_t>(block, stoppedAt + tail - frame) : block);
+        const std::uint64_t end = frame + frames;
+        for (; next < events.size() &&
+               static_cast<std::uint64_t>(std::llround(events[next].seconds * rate)) < end;
+             ++next) {
+            const SmfChannelEvent& e = events[next];
+            if ((e.status != MidiEvent::NoteOn && e.status != MidiEvent::NoteOff) || e.channel == 9) continue;
+            const bool on = e.status == MidiEvent::NoteOn && e.data2 > 0;
+            engine.submitMidiEvent(on ? MidiEvent::noteOn(0, e.data1, e.data2)
+                                      : MidiEvent::noteOff(0, e.data1));
+            // The keyboard's one-finger chord: keys up to A3 choose the chord.
+            if (!on || (!settings.smartChord && e.data1 > 57)) continue;
+            const int degree = smartChordDegreeForNote(e.data1);
+            band.setDegree(degree);
+            if (!settings.smartChord) continue;
+            const int third = std::clamp(e.data1 + (chordDegree(degree).minor ? 3 : 4), 0, 127);
+            const int fifth = std::clamp(e.data1 + 7, 0, 127);
+            sendChordTone(third, std::max(e.data2 - 14, 40));
+            sendChordTone(fifth, std::max(e.data2 - 16, 40));
+            const auto endFrame = frame + static_cast<std::uint64_t>(chordToneSeconds * rate);
+            chordTones.push_back({endFrame, third});
+            chordTones.push_back({endFrame, fifth});
+        }
+        std::erase_if(chordTones, [&](const ChordTone& tone) {
+            if (tone.endFrame >= end) return false;
+            sendChordTone(tone.note, 0);
+            return true;
+        });
+        if (!endingAsked && next >= events.size() && chordTones.empty()) {
+            sequencer.setSection(static_cast<int>(SongSection::Ending));
+            endingAsked = true;
+        }
+        if (log) log->setBlockStart(frame);
+        engine.processAudioCallback(out.data(), frames);
+        if (!sink(out.data(), frames)) return false;
+        frame = end;
+        band.followSequencer(sequencer); // as the step timer does
         if (stoppedAt == 0 && !sequencer.isPlaying()) stoppedAt = frame;
     }
     *frames = frame;
@@ -524,9 +682,9 @@ int main(int argc, char* argv[]) {
         return ExitOk;
     }
 
-    const bool styleMode = settings.style >= 0;
+    const bool styleMode = settings.style >= 0 || !settings.styleFile.isEmpty();
     StandardMidiFile file;
-    if (!styleMode) {
+    if (!settings.inputPath.isEmpty()) {
         if (!file.load(settings.inputPath, &error)) return fail(ExitBadInput, error);
         if (file.isTruncated())
             return fail(
@@ -556,6 +714,7 @@ int main(int argc, char* argv[]) {
     }
     if (!applyPresets(engine, settings, &error)) return fail(ExitBadInput, error);
     GeneralMidiPlayer player(engine.fluidSynth);
+    std::optional<Arranger> band;
     const bool generalMidi = !styleMode && !settings.soundFontPath.isEmpty();
     if (generalMidi && !player.loadFont(settings.soundFontPath, &error)) return fail(ExitBadInput, error);
     if (styleMode) {
@@ -569,14 +728,26 @@ int main(int argc, char* argv[]) {
                             .arg(font));
         BeatSequencer& sequencer = engine.beatSequencer;
         sequencer.initBuiltinStyles();
+        if (!settings.styleFile.isEmpty()) {
+            settings.style = sequencer.importStyFile(settings.styleFile, &error);
+            if (settings.style < 0) return fail(ExitBadInput, error);
+        }
         sequencer.selectStyle(settings.style);
         const StylePattern& style = sequencer.currentStyle();
+        // Playing along with a file, the player is the lead: its channel is silent.
+        const bool keyboardMode = settings.arranger && !settings.inputPath.isEmpty();
         const int chords = styleBandChannelVolume(0.85f, 0.85f, false);
         if (!applyStyleSounds(engine.fluidSynth, style, font,
                               {chords, styleBandChannelVolume(0.85f, 0.90f, false),
-                               styleBandChannelVolume(0.85f, 0.85f, false), chords}))
+                               styleBandChannelVolume(0.85f, 0.85f, keyboardMode), chords}))
             return fail(ExitBadInput,
                         QStringLiteral("%1 has no drum kit %2").arg(font).arg(style.drumKitProgram));
+        if (settings.arranger)
+            launchBand(band.emplace([&engine](const MidiEvent& e) { engine.submitMidiEvent(e); }), sequencer,
+                       settings, keyboardMode);
+        if (keyboardMode && !file.tempoMap().empty())
+            sequencer.setBpm(60'000'000.0f /
+                             static_cast<float>(file.tempoMap().front().microsecondsPerQuarter));
         if (settings.tempo) sequencer.setBpm(*settings.tempo);
         sequencer.setSwing(settings.swing);
         sequencer.setHumanize(settings.humanize);
@@ -586,7 +757,7 @@ int main(int argc, char* argv[]) {
     engine.effects.setEnabled(settings.effects);
     std::optional<EventLog> log;
     if (!settings.eventsPath.isEmpty()) {
-        log.emplace(settings.render.sampleRate);
+        log.emplace(settings.render.sampleRate, settings.arranger);
         engine.setNoteObserver(&*log);
     }
 
@@ -610,8 +781,12 @@ int main(int argc, char* argv[]) {
     };
     std::uint64_t totalFrames = 0;
     bool rendered = false;
-    if (styleMode) {
-        rendered = renderStyle(engine, settings, log ? &*log : nullptr, sink, &totalFrames);
+    if (band && !settings.inputPath.isEmpty()) {
+        rendered =
+            renderBandOverFile(engine, file, settings, *band, log ? &*log : nullptr, sink, &totalFrames);
+    } else if (styleMode) {
+        rendered =
+            renderStyle(engine, settings, band ? &*band : nullptr, log ? &*log : nullptr, sink, &totalFrames);
     } else {
         const MidiFileRenderer renderer(file, settings.render);
         totalFrames = renderer.totalFrames();

@@ -76,20 +76,26 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autoFill");
         QTest::addColumn<QString>("degrees");
         QTest::addColumn<QString>("sections");
-        QTest::newRow("1-4-1-5 with fill") << 1 << true << u"1 4 1 5 1"_s << u"1 1 1 5 5"_s;
-        QTest::newRow("1-4-1-5 without fill") << 1 << false << u"1 4 1 5 1"_s << u"1 1 1 1 1"_s;
-        QTest::newRow("6-4-5-6") << 4 << true << u"6 4 5 6 6"_s << u"1 1 1 5 5"_s;
-        QTest::newRow("manual keeps the player's degree") << 0 << true << u"3 3 3 3 3"_s << u"1 1 1 1 1"_s;
+        QTest::addColumn<bool>("ending"); // an Ending asked for before the first bar
+        QTest::newRow("1-4-1-5 with fill") << 1 << true << u"1 4 1 5 1"_s << u"1 1 1 5 5"_s << false;
+        QTest::newRow("1-4-1-5 without fill") << 1 << false << u"1 4 1 5 1"_s << u"1 1 1 1 1"_s << false;
+        QTest::newRow("6-4-5-6") << 4 << true << u"6 4 5 6 6"_s << u"1 1 1 5 5"_s << false;
+        QTest::newRow("manual keeps the player's degree")
+            << 0 << true << u"3 3 3 3 3"_s << u"1 1 1 1 1"_s << false;
+        QTest::newRow("no fill in place of an Ending")
+            << 2 << true << u"1 4 5 4 1"_s << u"6 6 6 6 6"_s << true;
     }
     void progressionLoopsChooseDegreesAndFills() {
         QFETCH(int, loop);
         QFETCH(bool, autoFill);
         QFETCH(QString, degrees);
         QFETCH(QString, sections);
+        QFETCH(bool, ending);
         Band band;
         band.arranger.setDegree(3);
         band.arranger.state().progressionIndex = loop;
         band.arranger.state().arrangerAutoFill = autoFill;
+        if (ending) band.sequencer.setSection(static_cast<int>(SongSection::Ending));
         QStringList seenDegrees, seenSections;
         for (int bar = 0; bar < 5; ++bar) {
             for (int s = 0; s < 16; ++s) {

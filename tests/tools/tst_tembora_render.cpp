@@ -4,6 +4,7 @@
 // event log and chord names.
 
 #include "../midi/SmfBytes.h"
+#include "../rhythm/StyBytes.h"
 #include "support/AudioAnalysis.h"
 #include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <map>
 
 using namespace tmb::test;
 
@@ -199,6 +201,14 @@ private Q_SLOTS:
         row("tempo without style", song, {"--tempo", "90"}, "--tempo needs --style");
         row("swing not a number", song, {"--style", "1", "--swing", "lots"}, "--swing must be a number");
         row("below without chords", song, {"--below", "60"}, "--below needs --chords");
+        row("arranger without style", song, {"--arranger"}, "--arranger needs --style N|FILE.sty");
+        row("progression without arranger", song, {"--progression", "1"}, "--progression needs --arranger");
+        row("progression 7", song, {"--style", "24", "--arranger", "--progression", "7"},
+            "--progression must be a number from 0 to 6");
+        row("style file missing", song, {"--style", "DIR/none.sty", "--arranger"},
+            "File not found: DIR/none.sty");
+        row("bars with a file", song, {"--style", "24", "--arranger", "--bars", "2"},
+            "--bars plays without an input file");
         row("chords and events", song, {"--chords", "--events", "DIR/e.tsv"},
             "cannot be used with --style or --events", 2, {});
         row("unwritable output", song, {}, "cannot write DIR/no/such/out.wav", 1, "DIR/no/such/out.wav");
@@ -472,6 +482,93 @@ mid.save(sys.argv[1])
         const Run run = runRender(QStringList{in, "--chords"} + options);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(run.out, expected);
+    }
+
+    // The band of --arranger through --events: each bar's first bass note is on the
+    // root of that bar's chord (from the style's progression, --progression, or a
+    // mido-written left hand), the lead sounds only in the full-band loop, one-finger
+    // chord tones come with --smart-chord, and every band note ends.
+    void arrangerBandFollowsTheChords_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("leftHand"); // keys of a left hand, one a bar at 100 BPM
+        QTest::addColumn<double>("barSeconds");
+        QTest::addColumn<QList<int>>("roots");
+        QTest::addColumn<bool>("lead");
+        QTest::addColumn<QList<int>>("smart"); // chord tones the left hand adds
+        QTest::newRow("anthem, its own 1-6-4-5")
+            << QStringList{"--style", "24", "--bars", "3"} << "" << 4 * 60.0 / 74 << QList<int>{0, 9, 5, 7, 0}
+            << true << QList<int>{};
+        QTest::newRow("6/8 soul, 1-3-4-5, 512 frames")
+            << QStringList{"--style", "25", "--bars", "2", "--block", "512"} << "" << 4 * 60.0 / 80
+            << QList<int>{0, 4, 5, 7} << true << QList<int>{};
+        QTest::newRow("drum style, pro band, 1-4-5-1")
+            << QStringList{"--style", "30", "--bars", "2", "--progression", "6"} << "" << 4 * 60.0 / 122
+            << QList<int>{0, 5, 7, 0} << false << QList<int>{};
+        QTest::newRow("imported style, its bass a tone up")
+            << QStringList{"--style", "DIR/Praise_Band.sty", "--bars", "2"} << "" << 2.0
+            << QList<int>{2, 7, 2, 9} << true << QList<int>{};
+        QTest::newRow("left hand C F G") << QStringList{"--style", "24"} << "48 41 43" << 2.4
+                                         << QList<int>{0, 5, 7} << false << QList<int>{};
+        QTest::newRow("left hand, smart chord, progression ignored")
+            << QStringList{"--style", "12", "--smart-chord", "--progression", "0", "--rate", "44100"}
+            << "48 41 43" << 2.4 << QList<int>{0, 5, 7} << false << QList<int>{52, 55, 45, 48, 47, 50};
+    }
+    void arrangerBandFollowsTheChords() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, leftHand);
+        QFETCH(double, barSeconds);
+        QFETCH(QList<int>, roots);
+        QFETCH(bool, lead);
+        QFETCH(QList<int>, smart);
+        if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
+        QTemporaryDir dir;
+        // Drums, and a bass on channel 11 a tone above each chord's root, in Main A.
+        StyTrack style;
+        style.tempo(0, 500000).marker(0, "Main A").note(0, 10, 36, 100).note(0, 11, 38, 100);
+        QVERIFY(writeBytes(dir.filePath("Praise_Band.sty"), styFile(480, {style.chunk()})));
+        QStringList arguments = options;
+        arguments.replaceInStrings("DIR", dir.path());
+        if (!leftHand.isEmpty()) {
+            const char* script = R"(
+import sys, mido
+mid = mido.MidiFile(ticks_per_beat=480)
+track = mido.MidiTrack(); mid.tracks.append(track)
+track.append(mido.MetaMessage('set_tempo', tempo=600000, time=0))
+for note in map(int, sys.argv[2].split()):
+    track.append(mido.Message('note_on', note=note, velocity=90, time=0))
+    track.append(mido.Message('note_off', note=note, velocity=0, time=4 * 480))
+mid.save(sys.argv[1])
+)";
+            QProcess python;
+            python.start("/usr/bin/python3", {"-c", script, dir.filePath("lh.mid"), leftHand});
+            QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0,
+                     python.readAllStandardError().constData());
+            arguments.prepend(dir.filePath("lh.mid"));
+        }
+        const QString log = dir.filePath("events.tsv");
+        const Run run = runRender(arguments + QStringList{"--arranger", "--sf2", timidityFont, "--fx", "off",
+                                                          "-o", dir.filePath("band.wav"), "--events", log});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const std::vector<LoggedEvent> events = readEvents(log);
+        QList<int> bassRoots;
+        QList<int> smartOn;
+        std::map<std::pair<QString, int>, int> sounding; // (source, channel * 128 + note) -> ons - offs
+        bool leadPlayed = false;
+        for (const LoggedEvent& e : events) {
+            if (e.source == "band" || e.source == "smart")
+                sounding[{e.source, e.channel * 128 + e.note}] += e.on ? 1 : -1;
+            if (e.source == "smart" && e.on) smartOn << e.note;
+            leadPlayed |= e.source == "band" && e.channel == 5 && e.on;
+            if (e.source != "band" || e.channel != 4 || !e.on) continue;
+            const auto bar = static_cast<int>(std::floor(e.time / barSeconds + 0.01));
+            // The band plays a step after the block that began it.
+            if (bar == bassRoots.size() && e.time - bar * barSeconds < 0.05) bassRoots << e.note % 12;
+        }
+        QCOMPARE(bassRoots.mid(0, roots.size()), roots);
+        QCOMPARE(leadPlayed, lead);
+        QCOMPARE(smartOn, smart);
+        for (const auto& [key, balance] : sounding)
+            QVERIFY2(balance == 0, qPrintable(QStringLiteral("%1 %2").arg(key.first).arg(key.second)));
     }
 };
 
