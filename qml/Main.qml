@@ -105,7 +105,7 @@ ApplicationWindow {
                 PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }
                 SettingsView { objectName: "view_7" }
                 PlaceholderView { objectName: "view_8"; title: "HYMNS" }
-                PlaceholderView { objectName: "view_9"; title: "PRESETS" }
+                StylesView { objectName: "view_9" }
             }
         }
 

@@ -15,7 +15,7 @@ Rectangle {
         { code: "M3", title: "SOUNDS", mode: 1, built: true },
         { code: "M4", title: "ZONES", mode: 2, built: true },
         { code: "M5", title: "DRUMS", mode: 3, built: true },
-        { code: "M6", title: "PRESETS", mode: 9, built: false },
+        { code: "M6", title: "PRESETS", mode: 9, built: true },
         { code: "M7", title: "STUDIO", mode: 4, built: true },
         { code: "M8", title: "CONSOLE", mode: 5, built: true },
         { code: "M9", title: "MIDI I/O", mode: 6, built: false },

@@ -1,0 +1,88 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/views"
+
+Item {
+    width: 1300
+    height: 1400
+
+    StylesView {
+        id: view
+        anchors.fill: parent
+    }
+
+    TestCase {
+        name: "StylesView"
+        when: windowShown
+
+        function click(name) {
+            var item = findChild(view, name)
+            verify(item, name)
+            mouseClick(item)
+        }
+
+        // Every style of the catalogue has its button, under its genre.
+        function test_everyStyleIsListed() {
+            verify(workstation.beatStyles.length >= 35)
+            for (var i = 0; i < workstation.beatStyles.length; ++i)
+                verify(findChild(view, "style_" + i), "style " + i)
+        }
+
+        // A style button launches in the chosen play mode; quick starts pick a family's band.
+        function test_launches_data() {
+            return [
+                { tag: "loop", mode: "modeLoop", button: "style_24", style: 24, playMode: 0, banner: "🎤" },
+                { tag: "keys", mode: "modeKeys", button: "style_4", style: 4, playMode: 1, banner: "🎹" },
+                { tag: "drums", mode: "modeLoop", button: "style_31", style: 31, playMode: 0, banner: "🥁" },
+                { tag: "family", mode: "modeKeys", button: "family_3", style: 12, playMode: 1, banner: "🎹" }
+            ]
+        }
+        function test_launches(data) {
+            workstation.beatPlaying = false
+            click(data.mode)
+            click(data.button)
+            compare(workstation.currentBeatStyleIndex, data.style)
+            compare(workstation.arrangerPlayMode, data.playMode)
+            verify(workstation.beatPlaying)
+            verify(workstation.statusBanner.indexOf(data.banner) === 0, workstation.statusBanner)
+            verify(findChild(view, "nowPlaying").text.indexOf(workstation.arrangerStyleName) === 0)
+            click("transportButton")
+            verify(!workstation.beatPlaying)
+        }
+
+        function test_chordsAndSwitches() {
+            click("progression_4")
+            compare(workstation.arrangerProgressionIndex, 4)
+            click("progression_0")
+            compare(workstation.arrangerProgressionIndex, 0)
+            click("chordPad_V")
+            compare(workstation.arrangerChordDegree, 5)
+            compare(findChild(view, "activeChord").text, workstation.arrangerActiveChordText)
+            click("chordPad_ii")
+            compare(workstation.arrangerActiveChordText.indexOf("(ii)") > 0, true)
+            var fill = workstation.arrangerAutoFill
+            click("autoFill")
+            compare(workstation.arrangerAutoFill, !fill)
+            click("oneKeyChord")
+            verify(workstation.smartChordEnabled)
+            click("proBand")
+            verify(workstation.proArrangerEnabled)
+            click("proBand")
+            verify(!workstation.proArrangerEnabled)
+            click("bandMuted")
+            verify(workstation.styleMuted)
+            click("bandMuted")
+        }
+
+        function test_faders() {
+            var bass = findChild(view, "fader_BASS")
+            bass.value = 0.3
+            bass.moved()
+            fuzzyCompare(workstation.styleBassVolume, 0.3, 1e-6)
+            var band = findChild(view, "fader_BAND")
+            band.value = 0.6
+            band.moved()
+            fuzzyCompare(workstation.styleVolume, 0.6, 1e-6)
+        }
+    }
+}
