@@ -109,22 +109,6 @@ private Q_SLOTS:
         QCOMPARE(band.arranger.state().progressionBar, loop == 0 ? 0 : 1);
     }
 
-    // A sink that names the chord is told instead, and must store the degree.
-    void progressionTellsTheDegreeSink() {
-        Band band;
-        band.arranger.state().progressionIndex = 3; // 1 6 4 5
-        QList<int> told;
-        band.arranger.setDegreeSink([&](int degree) {
-            told << degree;
-            band.arranger.setDegree(degree);
-        });
-        for (int bar = 0; bar < 2; ++bar)
-            for (int s = 0; s < 16; ++s)
-                band.arranger.advanceStep(s, band.sequencer);
-        QCOMPARE(told, QList<int>({1, 6}));
-        QVERIFY(band.arranger.state().degreeMinor);
-    }
-
     // Note-ons of single positions of the two reference templates (row 0 of their
     // tables in manual mode, row 1 on the loop's first bar).
     void templatesPlayTheirTables_data() {
