@@ -16,7 +16,8 @@
 # --count N      mutants to draw (default 60), shared among the folders by size.
 # --folders      folders to draw from (default: src/audio src/engines src/app
 #                src/midi src/storage). Only .cpp files unless --headers.
-# --tests REGEX  runs only the ctest tests matching REGEX (default: all).
+# --tests REGEX  builds and runs only the ctest tests matching REGEX (default: all).
+#                A mutant that survives them may still be killed by another test.
 # --all-killers  runs every test on each mutant and names all that fail (slow).
 # --jobs N       build parallelism (default 1: the machine is shared).
 # --build DIR    build folder (default build-mutants), configured with a shared
@@ -41,7 +42,7 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     case "${args[i]}" in
         --build) BUILD=${args[i + 1]} ;;
         --jobs) JOBS=${args[i + 1]} ;;
-        -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     esac
 done
 
@@ -300,7 +301,9 @@ def run(command, timeout=None):
 
 
 def build_tree():
-    code, out, _ = run(["cmake", "--build", build, "--parallel", jobs])
+    # With --tests only those test binaries (and what they depend on) are built.
+    targets = ["--target"] + list_tests() if test_filter else []
+    code, out, _ = run(["cmake", "--build", build, "--parallel", jobs] + targets)
     return code == 0, out
 
 
