@@ -104,7 +104,7 @@ ApplicationWindow {
                 MixerView { objectName: "view_5" }
                 PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }
                 SettingsView { objectName: "view_7" }
-                PlaceholderView { objectName: "view_8"; title: "HYMNS" }
+                HymnsView { objectName: "view_8" }
                 StylesView { objectName: "view_9" }
             }
         }

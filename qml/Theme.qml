@@ -46,6 +46,8 @@ QtObject {
     readonly property color keyPressed: "#E0A458"
     readonly property color blackKeyPressed: "#B77B33"
     readonly property color splitTint: "#D7E6F6"
+    readonly property color guideMelodyKey: "#4CC27E"
+    readonly property color guideChordKey: "#F0B44C"
     readonly property color rangeMarker: "#3B7DD8"
 
     // Meters

@@ -11,7 +11,7 @@ Rectangle {
     // The rail's order is not the mode order: M2 "HYMNS" is mode 8.
     readonly property var buttons: [
         { code: "M1", title: "PLAY", mode: 0, built: true },
-        { code: "M2", title: "HYMNS", mode: 8, built: false },
+        { code: "M2", title: "HYMNS", mode: 8, built: true },
         { code: "M3", title: "SOUNDS", mode: 1, built: true },
         { code: "M4", title: "ZONES", mode: 2, built: true },
         { code: "M5", title: "DRUMS", mode: 3, built: true },

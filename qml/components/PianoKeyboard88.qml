@@ -19,6 +19,9 @@ Rectangle {
     // the tint moves with transpose and octave shift.
     readonly property int splitBelow: workstation.splitKey - workstation.transposeSemitones
                                       - 12 * workstation.octaveShift
+    // The hymn tutor's keys to press: re-read whenever the lesson, its step or the
+    // key changes (the controller's answers carry no signal of their own).
+    property int guideRevision: 0
 
     function isBlack(note) {
         var pc = note % 12
@@ -217,6 +220,9 @@ Rectangle {
             if (key)
                 key.down = pressed
         }
+        function onHymnStepChanged() { ++housing.guideRevision }
+        function onHymnStateChanged() { ++housing.guideRevision }
+        function onPianoParamsChanged() { ++housing.guideRevision }
     }
 
     component Key: Rectangle {
@@ -225,9 +231,14 @@ Rectangle {
         property bool black: false
         property bool down: workstation.isKeyPressed(note)
         readonly property bool tinted: !black && workstation.splitEnabled && note < housing.splitBelow
+        // Green: the melody note to play; amber: its chord.
+        readonly property bool guideMelody: housing.guideRevision >= 0 && workstation.isGuideMelodyKey(note)
+        readonly property bool guideChord: housing.guideRevision >= 0 && workstation.isGuideChordKey(note)
         objectName: "key_" + note
         radius: 2
         color: down ? (black ? Theme.blackKeyPressed : Theme.keyPressed)
+                    : guideMelody ? Theme.guideMelodyKey
+                    : guideChord ? Theme.guideChordKey
                     : (black ? Theme.blackKey : (tinted ? Theme.splitTint : Theme.whiteKey))
         border.color: black ? Theme.blackKey : Theme.whiteKeyEdge
         Behavior on color { ColorAnimation { duration: key.down ? 16 : 68 } }

@@ -107,5 +107,37 @@ Item {
             workstation.octaveShift = 0
             workstation.splitKey = 54
         }
+
+        // Green marks the hymn's melody key, amber its chord, as written; the keys
+        // follow the step and go dark outside the HYMNS view.
+        function test_guideKeysFollowTheHymnStep() {
+            function guides() {
+                var lit = []
+                for (var n = 40; n < 80; ++n) {
+                    var key = findChild(keyboard, "key_" + n)
+                    if (key.guideMelody) lit.push("m" + n)
+                    if (key.guideChord) lit.push("c" + n)
+                }
+                return lit.join(" ")
+            }
+            workstation.currentMode = 8
+            workstation.currentHymnIndex = 0
+            // The written notes (read now: the list follows the key).
+            var melody = [workstation.currentHymnSteps[0].midiNote, workstation.currentHymnSteps[1].midiNote]
+            var expected = function (step) {
+                return guides() !== "" && findChild(keyboard, "key_" + melody[step]).guideMelody
+            }
+            verify(expected(0), guides())
+            tryCompare(findChild(keyboard, "key_" + melody[0]), "color", Qt.color("#4CC27E"))
+            var first = guides()
+            workstation.stepHymnForward()
+            verify(expected(1) && guides() !== first, guides())
+            workstation.transposeSemitones = 2
+            verify(expected(1), guides())
+            workstation.currentMode = 0
+            compare(guides(), "")
+            workstation.transposeSemitones = 0
+            workstation.restartHymnLesson()
+        }
     }
 }

@@ -17,7 +17,7 @@ Item {
 
         // The table: button code -> mode, and whether its view exists yet.
         readonly property var table: [
-            ["M1", 0, true], ["M2", 8, false], ["M3", 1, true], ["M4", 2, true], ["M5", 3, true],
+            ["M1", 0, true], ["M2", 8, true], ["M3", 1, true], ["M4", 2, true], ["M5", 3, true],
             ["M6", 9, true], ["M7", 4, true], ["M8", 5, true], ["M9", 6, false], ["M10", 7, true]
         ]
 
