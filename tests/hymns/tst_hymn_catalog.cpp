@@ -71,7 +71,6 @@ private Q_SLOTS:
             if (!line.startsWith(u'#')) rows << line;
         QCOMPARE(m_catalog.count(), 301);
         QCOMPARE(rows.size(), 301);
-        QMap<QString, int> perCategory;
         for (int i = 0; i < 301; ++i) {
             const HymnLesson& l = m_catalog.lessons().at(i);
             QCOMPARE(u"%1\t%2\t%3\t%4\t%5\t%6"_s.arg(l.position)
@@ -79,12 +78,7 @@ private Q_SLOTS:
                          .arg(l.styleIndex)
                          .arg(l.tempo),
                      rows.at(i));
-            ++perCategory[l.category];
         }
-        QCOMPARE(perCategory.value(u"Classic Church Hymns"_s), 66);
-        QCOMPARE(perCategory.value(u"Praise & Worship Choruses"_s), 20);
-        QCOMPARE(perCategory.value(u"Swahili & African Gospel"_s), 54);
-        QCOMPARE(perCategory.value(u"Tenzi za Rohoni (1–161)"_s), 161);
         const QVariantMap published = m_catalog.asVariantList().at(120).toMap();
         QCOMPARE(published.value(u"id"_s).toString(), u"tenzi_001"_s);
         QCOMPARE(published.value(u"index"_s).toInt(), 120);
@@ -138,7 +132,7 @@ private Q_SLOTS:
         }
     }
 
-    void tablesOfChordsSolfaAndFingers() {
+    void chordAndSolfaTables() {
         const struct {
             int code;
             const char* name;
@@ -158,15 +152,6 @@ private Q_SLOTS:
         }
         for (auto it = solfaOf.cbegin(); it != solfaOf.cend(); ++it)
             QCOMPARE(hymnSolfa(it.key()), it.value());
-        for (int note : {60, 61, 62, 63, 64, 65, 67, 68})
-            QCOMPARE(hymnFingerHint(note), fingerOf(note));
-        const QList<HymnStep> timed =
-            buildHymnSteps({{60, 1, {}, 1}, {62, 2, {}, 1}, {64, 1, {}, 2}, {65, 4, {}, 0.5}});
-        QList<double> starts;
-        for (const HymnStep& s : timed)
-            starts << s.startBeat;
-        QCOMPARE(starts, (QList<double>{0, 1, 2, 4}));
-        QCOMPARE(timed.last().durationBeats, 0.5);
     }
 
     void lyricsViewText() {
@@ -210,8 +195,7 @@ private Q_SLOTS:
                              .arg(m.value(u"noteName"_s).toString(), m.value(u"chordName"_s).toString());
             }
             QCOMPARE(cards.join(u" | "_s), QString::fromUtf8(c.cards));
-            QCOMPARE(steps.at(1).toMap().value(u"startBeat"_s).toDouble(), 1.0);
-            QCOMPARE(steps.at(1).toMap().value(u"durationBeats"_s).toDouble(), 2.0);
+            QCOMPARE(steps.at(2).toMap().value(u"startBeat"_s).toDouble(), 3.0);
         }
     }
 
@@ -219,42 +203,29 @@ private Q_SLOTS:
     void badLessonsAreLeftOut() {
         const QByteArray good = R"({"position": 5, "id": "good", "title": "Good", "category": "C", "style": 3,
             "form": "compact", "tune": "original", "text": "original", "steps": [[60, 1, "", 1], [62, 5, "", 0.5]]})";
-        const struct {
-            const char* name;
-            QByteArray lesson;
-        } cases[] = {
-            {"note past 127", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
-                "form": "compact", "tune": "original", "text": "original", "steps": [[200, 1, "", 1]]})"},
-            {"zero length", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
-                "form": "compact", "tune": "original", "text": "original", "steps": [[60, 1, "", 0]]})"},
-            {"no title", R"({"position": 1, "id": "a", "category": "C", "style": 1,
-                "form": "compact", "tune": "original", "text": "original", "steps": []})"},
-            {"unknown source", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
-                "form": "compact", "tune": 7, "text": "original", "steps": []})"},
-            {"fractional note", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
-                "form": "compact", "tune": "original", "text": "original", "steps": [[60.5, 1, "", 1]]})"},
-            {"chord of nine", R"({"position": 1, "id": "a", "title": "A", "category": "C", "style": 1,
-                "form": "explicit", "tune": "original", "text": "original", "steps": [{"note": 60, "start": 0,
-                "length": 1, "chord": [1,2,3,4,5,6,7,8,9]}]})"},
-            {"same id", R"({"position": 1, "id": "good", "title": "A", "category": "C", "style": 1,
-                "form": "compact", "tune": "original", "text": "original", "steps": []})"},
+        const QByteArray bad = QByteArray(good).replace("\"good\"", "\"bad\"").replace(": 5,", ": 1,");
+        const std::pair<const char*, const char*> faults[] = {
+            {"[60, 1, \"\", 1]", "[200, 1, \"\", 1]"},
+            {"[60, 1, \"\", 1]", "[60, 1, \"\", 0]"},
+            {"[60, 1,", "[60.5, 1,"},
+            {"\"title\": \"Good\",", ""},
+            {"\"tune\": \"original\"", "\"tune\": 7"},
+            {"\"compact\"", "\"explicit\""},
+            {"\"bad\"", "\"good\""}, // an id taken
         };
-        for (const auto& c : cases) {
+        for (const auto& [from, to] : faults) {
             HymnCatalog catalog;
             QString error;
-            QCOMPARE(
-                catalog.addFromJson(lessonFile(good + ",\n" + c.lesson), HymnCatalog::Group::Academy, &error),
-                1);
-            QVERIFY2(!error.isEmpty(), c.name);
-            QCOMPARE(catalog.lesson(0)->id, u"good"_s);
+            const QByteArray file = lessonFile(good + ",\n" + QByteArray(bad).replace(from, to));
+            QCOMPARE(catalog.addFromJson(file, HymnCatalog::Group::Academy, &error), 1);
+            QVERIFY2(!error.isEmpty() && catalog.count() == 1, to);
             QCOMPARE(catalog.lesson(0)->tempo, 78.0f);
             QCOMPARE(catalog.lesson(0)->steps.at(1).chordName, u"G7 (V)"_s);
         }
         // The hymnal's own form knows only the six diatonic chords.
         HymnCatalog hymnal;
         QString error;
-        QByteArray lesson = good;
-        lesson.replace("compact", "hymnal");
+        QByteArray lesson = QByteArray(good).replace("compact", "hymnal");
         QCOMPARE(hymnal.addFromJson(lessonFile(lesson), HymnCatalog::Group::Hymnal, &error), 1);
         lesson.replace("[62, 5,", "[62, 17,");
         QCOMPARE(hymnal.addFromJson(lessonFile(lesson), HymnCatalog::Group::Hymnal, &error), 0);
