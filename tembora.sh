@@ -19,8 +19,8 @@ PACKAGES=(
   libpipewire-0.3-dev libasound2-dev libfluidsynth-dev libglib2.0-dev liblilv-dev lv2-dev libsndfile1-dev libsqlite3-dev
   # sound server for the integration tests (a private session, never the user's)
   pipewire pipewire-bin wireplumber dbus pipewire-alsa alsa-utils
-  # screenshots, encoders, independent MIDI writers used by the tests
-  xvfb xauth imagemagick ffmpeg python3-mido abcmidi
+  # screenshots, the window played by hand (xdotool), encoders, independent MIDI writers used by the tests
+  xvfb xauth imagemagick xdotool ffmpeg python3-mido abcmidi
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
   # node runs an independent chord detector (npm's tonal) in the chord-name test

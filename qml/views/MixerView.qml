@@ -95,11 +95,14 @@ Item {
                 Layout.fillWidth: true
                 spacing: 4
                 Button {
+                    objectName: "mute_" + strip.channel
                     Layout.fillWidth: true
                     implicitWidth: 30
                     text: "M"
                     font.bold: true
-                    palette.button: strip.muted ? Theme.mute : Theme.panel
+                    checked: strip.muted // drawn in palette.dark
+                    palette.button: Theme.panel
+                    palette.dark: Theme.mute
                     onClicked: workstation.setChannelMuted(strip.channel, !strip.muted)
                 }
                 Button {

@@ -1,5 +1,6 @@
 #include "app/ComputerKeyboard.h"
 #include "app/FirstFrameReport.h"
+#include "app/ObjectMapReport.h"
 #include "app/SceneGraphChoice.h"
 #include "app/SceneSnapshot.h"
 #include "app/UnixSignalWatcher.h"
@@ -46,6 +47,7 @@ int main(int argc, char* argv[]) {
             controller->setQuickWindow(window);
             tmb::SceneSnapshot::startIfRequested(window, controller.get());
             tmb::reportFirstFrameIfRequested(window);
+            tmb::publishObjectMapIfRequested(window);
         }
         result = QApplication::exec();
     }
