@@ -1,7 +1,7 @@
 // The audio thread never waits for a lock another thread holds. SoundFont notes on
 // the zones and band channels, controllers, bend and drum hits render while the GUI
 // thread moves the style band's volumes (controller 7 through the controller's
-// mixer) and selects programs and kits; then, paced like a sound card, while new
+// mixer) and the concert pitch, and selects programs and kits; then, paced like a sound card, while new
 // fonts are also handed to both synthesizers. The rendering thread counts its lock
 // waits and allocations; the ThreadSanitizer build of the same source looks for races.
 
@@ -149,6 +149,7 @@ private Q_SLOTS:
             if (round % 10 == 0) c.setStyleMuted(round % 20 == 0);
             fluid.selectProgram(round % 7, font, 0, round % 128);
             if (round % 50 == 0) fluid.selectDrumKit(font, 128, round % 100 ? 25 : 0);
+            if (round % 25 == 0) c.setTuningHz(415.0f + static_cast<float>(round % 51)); // concert pitch
         };
         Counts counts = renderWhile(
             engine, blocksWithoutFonts, false, [] { return false; }, moveBandAndChoose);

@@ -600,9 +600,9 @@ private Q_SLOTS:
             engine->fluidSynth.selectProgram(5, font, 0, 21);
             engine->fluidSynth.selectProgram(6, font, 128, 0); // standard kit
             engine->updatePianoParameters({.tuningHz = tuning});
-            // Source 1 is the synth layer alone; 0 the SoundFont main zone, 5 and 6
-            // the SoundFont channels an arranger plays.
-            engine->updateWorkstationState({.layer2Enabled = source == 1});
+            // A SoundFont main zone with a synth layer, each heard with the other's strip
+            // muted (source 0, 1); 5 and 6 are SoundFont channels an arranger plays.
+            engine->updateWorkstationState({.layer2Enabled = source <= 1});
             engine->setChannelMuted(MixerChannelId::Piano, source == 1);
             engine->setChannelMuted(MixerChannelId::Layer2, source != 1);
             engine->submitMidiEvent(MidiEvent::noteOn(source == 1 ? 0 : source, source == 6 ? 38 : 69, 100));
