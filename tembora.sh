@@ -50,6 +50,9 @@ configure_and_build() {
   export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/tembora-ccache}
   # Paths under the checkout hash as relative ones, so clones share the cache.
   export CCACHE_BASEDIR=$ROOT
+  # Debug info names the build folder; leaving it out of the hash lets a fresh clone
+  # reuse the objects another checkout compiled.
+  export CCACHE_NOHASHDIR=1
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$ROOT" -B "$dir" -G Ninja \
       -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
