@@ -21,16 +21,8 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 /usr/bin/python3 bench/left_hand.py "$WORK/lh.mid" "$SECONDS_OF_SONG"
 
-best_of() {
-  local wall="" cpu=""
-  for _ in $(seq "$RUNS"); do
-    /usr/bin/time -f "%e %U %S" -o "$WORK/time" "$@" >/dev/null 2>&1
-    read -r w u s <"$WORK/time"
-    wall=$(awk -v t="$w" -v b="$wall" 'BEGIN { print (b == "" || t < b) ? t : b }')
-    cpu=$(awk -v t="$u" -v k="$s" -v b="$cpu" 'BEGIN { c = t + k; print (b == "" || c < b) ? c : b }')
-  done
-  echo "$wall $cpu"
-}
+# shellcheck source=bench/best_of.sh
+source bench/best_of.sh
 
 read -r peerWall peerCpu < <(best_of fluidsynth -ni -q -R 0 -C 0 -F "$WORK/peer.wav" -r 48000 "$FONT" "$WORK/lh.mid")
 read -r bandWall bandCpu < <(best_of "$RENDER" "$WORK/lh.mid" --style 24 --arranger --sf2 "$FONT" -o "$WORK/band.wav")

@@ -20,18 +20,8 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 /usr/bin/python3 bench/gm_song.py "$WORK/song.mid" "$SECONDS_OF_SONG"
 
-# best_of COMMAND...: the shortest wall-clock time of RUNS runs and the shortest
-# CPU time (user + system, every thread of the process), in seconds.
-best_of() {
-  local wall="" cpu=""
-  for _ in $(seq "$RUNS"); do
-    /usr/bin/time -f "%e %U %S" -o "$WORK/time" "$@" >/dev/null 2>&1
-    read -r w u s <"$WORK/time"
-    wall=$(awk -v t="$w" -v b="$wall" 'BEGIN { print (b == "" || t < b) ? t : b }')
-    cpu=$(awk -v t="$u" -v k="$s" -v b="$cpu" 'BEGIN { c = t + k; print (b == "" || c < b) ? c : b }')
-  done
-  echo "$wall $cpu"
-}
+# shellcheck source=bench/best_of.sh
+source bench/best_of.sh
 
 read -r peerWall peerCpu < <(best_of fluidsynth -ni -q -R 0 -C 0 -F "$WORK/peer.wav" -r 48000 "$FONT" "$WORK/song.mid")
 read -r dryWall dryCpu < <(best_of "$RENDER" "$WORK/song.mid" -o "$WORK/dry.wav" --sf2 "$FONT" --fx off)
