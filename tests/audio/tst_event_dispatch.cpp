@@ -1,8 +1,7 @@
 // Realtime event dispatch, read from the engine's own record of the voices each key
-// holds: the queue, zone routing, touch curves, chord memory, the pedals, the
-// arpeggiator's timing and the release of exactly what each key started. Then what it
-// sounds like through the block callback (latency, pitch at every rate, bend,
-// transpose, zone offsets, dampers), and the offline MIDI file renderer.
+// holds (queue, zones, touch curves, chord memory, pedals, the arpeggiator, release of
+// exactly what a key started), then heard through the block callback (latency, pitch,
+// bend, transpose, dampers), and the offline MIDI file renderer.
 
 #include "../midi/SmfBytes.h"
 #include "audio/AudioEngine.h"
@@ -10,55 +9,63 @@
 #include "support/AudioAnalysis.h"
 #include "support/EngineVoiceProbe.h"
 #include "support/OfflineRender.h"
-#include "support/SfzFixtures.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <thread>
-#include <tuple>
 
 using namespace tmb;
 using namespace tmb::test;
 
 namespace {
 
-std::unique_ptr<AudioEngine> synthEngine(std::uint32_t rate, std::uint32_t blockFrames, int voiceModel = 3) {
-    auto engine = std::make_unique<AudioEngine>();
+const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+
+// Engines are built on memory that is not zero, as a reused heap hands it out: a read
+// of bytes no member owns then shows.
+struct EngineDelete {
+    void operator()(AudioEngine* engine) const {
+        engine->~AudioEngine();
+        ::operator delete (engine, std::align_val_t{alignof(AudioEngine)});
+    }
+};
+using EnginePtr = std::unique_ptr<AudioEngine, EngineDelete>;
+
+// Dry (the reverb tail has its own tests), every slot a synth of `voiceModel`
+// (3: a sine with two soft partials, the fundamental dominates).
+EnginePtr synthEngine(std::uint32_t rate, std::uint32_t blockFrames, int voiceModel = 3) {
+    void* memory = ::operator new (sizeof(AudioEngine), std::align_val_t{alignof(AudioEngine)});
+    std::memset(memory, 0xA5, sizeof(AudioEngine));
+    EnginePtr engine(new (memory) AudioEngine);
     engine->prepareOffline(rate, blockFrames);
-    // The dry dispatch: the master effects' reverb tail has its own tests.
     engine->effects.setEnabled(false);
     for (int slot = 0; slot < 3; ++slot) {
         engine->setSlotEngineType(slot, SoundEngineType::Synth);
-        // By default a sine with two soft partials: the fundamental dominates.
         engine->synths[slot].setVoiceModel(voiceModel);
     }
     return engine;
-}
-
-// The dominant frequency of `note` held on the keyboard channel, after the attack.
-double soundingFrequency(AudioEngine& engine, int note) {
-    engine.submitMidiEvent(MidiEvent::noteOn(0, note, 100));
-    const StereoSignal out = renderBlocks(engine, engine.sampleRate * 3 / 2, engine.blockFrames);
-    const auto start = static_cast<std::size_t>(engine.sampleRate / 4);
-    return dominantFrequency(out.left, out.sampleRate, 50.0, 5000.0, start);
 }
 
 double semitones(double hz, double reference) {
     return 12.0 * std::log2(hz / reference);
 }
 
+// The dominant frequency of `note` on `channel` after the attack.
+double soundingFrequency(AudioEngine& engine, int note, int channel = 0, double low = 50,
+                         double high = 5000) {
+    engine.submitMidiEvent(MidiEvent::noteOn(channel, note, 100));
+    const StereoSignal out = renderBlocks(engine, engine.sampleRate * 3 / 2, engine.blockFrames);
+    return dominantFrequency(out.left, out.sampleRate, low, high, engine.sampleRate / 4);
+}
+
 // Stands in for the engine: at which frame each event was queued, how long each block was.
 struct RecordingTarget {
-    struct Queued {
-        std::uint64_t frame;
-        MidiEvent event;
-    };
-    std::vector<Queued> queued;
+    std::vector<std::pair<std::uint64_t, MidiEvent>> queued;
     std::vector<std::uint32_t> blocks;
     std::vector<std::size_t> queuedPerBlock;
     std::uint64_t frames = 0;
@@ -73,23 +80,22 @@ struct RecordingTarget {
             [this](float* out, std::uint32_t n) {
                 std::fill_n(out, 2 * n, 0.25f);
                 blocks.push_back(n);
-                queuedPerBlock.push_back(sinceLastBlock);
-                sinceLastBlock = 0;
+                queuedPerBlock.push_back(std::exchange(sinceLastBlock, 0));
                 frames += n;
             },
             [](const float*, std::uint32_t) { return true; });
     }
 };
 
-// An offline synth engine driven block by block on the test thread.
+// An offline synth engine driven block by block on the test thread; the arpeggiator
+// steps in eighths of the sequencer's tempo.
 class Rig {
 public:
-    explicit Rig(std::uint32_t blockFrames = 256)
-        : m_engine(synthEngine(48000, blockFrames))
+    explicit Rig(std::uint32_t blockFrames = 256, std::uint32_t rate = 48000, float bpm = 120.0f)
+        : m_engine(synthEngine(rate, blockFrames))
         , m_out(2 * 4096)
         , m_blockFrames(blockFrames) {
-        // The arpeggiator steps in eighths of the sequencer's tempo.
-        m_engine->beatSequencer.setBpm(120.0f);
+        m_engine->beatSequencer.setBpm(bpm);
         block();
     }
 
@@ -139,7 +145,7 @@ public:
     }
 
 private:
-    std::unique_ptr<AudioEngine> m_engine;
+    EnginePtr m_engine;
     std::vector<float> m_out;
     std::uint32_t m_blockFrames;
 };
@@ -147,7 +153,6 @@ private:
 MidiEvent hardwareController(int controller, int value) {
     MidiEvent event = MidiEvent::controlChange(0, controller, value);
     event.sourceClient = 24;
-    event.sourcePort = 0;
     return event;
 }
 
@@ -161,47 +166,36 @@ class EventDispatchTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void queueHoldsTwoThousandFortySevenEventsAndDropsTheNext() {
+    // The queue holds 2047 events and counts the next as dropped. A producer that never
+    // stops must not hold a block: each takes at most what was queued before it began.
+    void queueHoldsWhatWasQueuedBeforeTheBlock() {
         Rig rig;
         AudioEngine& engine = rig.engine();
-        for (int i = 0; i < 2047; ++i)
+        for (int i = 0; i < 2048; ++i)
             engine.submitMidiEvent(MidiEvent::noteOn(0, 60, 100));
-        QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{0});
-        engine.submitMidiEvent(MidiEvent::noteOff(0, 60));
         QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{1});
-        // One block drains everything that waited; the queue takes events again.
         rig.block();
         for (int i = 0; i < 2047; ++i)
             engine.submitMidiEvent(MidiEvent::noteOff(0, 60));
         QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{1});
-    }
+        rig.block();
 
-    // A producer that never stops pushing must not hold a block in the queue: the
-    // block handles what was queued before it began, at most a full queue, and the
-    // rest waits for the next block.
-    void aBlockHandlesOnlyWhatWasQueuedBeforeIt() {
-        Rig rig;
-        AudioEngine& engine = rig.engine();
-        std::atomic<bool> queueFull{false};
-        std::atomic<bool> blockDone{false};
+        std::atomic<bool> queueFull{false}, blocksDone{false};
         long pushed = 0;
         std::thread producer([&] {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            for (long n = 0; !blockDone.load(std::memory_order_relaxed); ++n, ++pushed) {
+            for (long n = 0; !blocksDone.load(std::memory_order_relaxed); ++n, ++pushed) {
                 engine.submitMidiEvent(MidiEvent::noteOn(0, static_cast<int>(21 + n % 88), 100));
                 if (n == 4096) queueFull = true;
-                if (n % 1024 == 0 && std::chrono::steady_clock::now() > deadline) break;
             }
         });
         while (!queueFull.load())
             std::this_thread::yield();
-        constexpr int blocks = 20;
-        rig.block(blocks);
-        blockDone = true;
+        rig.block(20);
+        blocksDone = true;
         producer.join();
-        // Taken in: a full queue for each block, and the queue filled again behind the last.
-        const auto accepted = static_cast<std::uint64_t>(pushed) - engine.droppedMidiEvents();
-        QVERIFY2(accepted <= (blocks + 1) * 2047, qPrintable(QString::number(accepted)));
+        // A full queue for each block, and the queue filled again behind the last.
+        const auto accepted = static_cast<std::uint64_t>(pushed) - engine.droppedMidiEvents() + 1;
+        QVERIFY2(accepted <= 21 * 2047, qPrintable(QString::number(accepted)));
     }
 
     void touchCurvesMapVelocities() {
@@ -212,35 +206,32 @@ private Q_SLOTS:
             QCOMPARE(AudioEngine::mapTouchVelocity(row[0], row[1]), row[2]);
     }
 
-    void zonesAndSlotTypesChooseTheVoices() {
+    // Zones, slot types, the split point (compared after transposing), the keyboard's
+    // ends and the velocity switch choose the voices.
+    void zonesSlotTypesAndTransposeChooseTheVoices() {
         const int v = mapped(100);
         Rig rig;
         rig.push(WorkstationState{
             .layer2Enabled = true, .splitEnabled = true, .layer2OctaveOffset = 1, .splitOctaveOffset = -1});
         QCOMPARE(rig.play(60), QStringLiteral("Main:60@%1 Layer:72@%1").arg(v));
         QCOMPARE(rig.play(40), QStringLiteral("Split:28@%1").arg(v));
-
         // An SFZ main slot without a piano falls back to the SoundFont piano.
         rig.engine().setSlotEngineType(0, SoundEngineType::Sfz);
         rig.engine().setSlotEngineType(1, SoundEngineType::SoundFont);
         rig.engine().setSlotEngineType(2, SoundEngineType::SoundFont);
         QCOMPARE(rig.play(62), QStringLiteral("SfMain:62@%1 SfLayer:74@%1").arg(v));
         QCOMPARE(rig.play(41), QStringLiteral("SfSplit:29@%1").arg(v));
-    }
 
-    void transposeMovesTheSplitPointAndStaysOnTheKeyboard() {
-        const int v = mapped(100);
-        Rig rig; // the split point compares the transposed note
-        rig.push(PianoParameters{.transposeSemitones = 2});
-        rig.push(WorkstationState{.splitEnabled = true, .splitKey = 54});
-        QCOMPARE(rig.play(52), QStringLiteral("Main:54@%1").arg(v));
-        QCOMPARE(rig.play(51), QStringLiteral("Split:53@%1").arg(v));
-
-        rig.push(WorkstationState{});
-        rig.push(PianoParameters{.transposeSemitones = 12, .octaveShift = 3});
-        QCOMPARE(rig.play(100), QStringLiteral("Main:127@%1").arg(v));
-        rig.push(PianoParameters{.transposeSemitones = -12, .octaveShift = -3});
-        QCOMPARE(rig.play(30), QStringLiteral("Main:0@%1").arg(v));
+        Rig moved;
+        moved.push(PianoParameters{.transposeSemitones = 2});
+        moved.push(WorkstationState{.splitEnabled = true, .splitKey = 54});
+        QCOMPARE(moved.play(52), QStringLiteral("Main:54@%1").arg(v));
+        QCOMPARE(moved.play(51), QStringLiteral("Split:53@%1").arg(v));
+        moved.push(WorkstationState{});
+        moved.push(PianoParameters{.transposeSemitones = 12, .octaveShift = 3});
+        QCOMPARE(moved.play(100), QStringLiteral("Main:127@%1").arg(v));
+        moved.push(PianoParameters{.transposeSemitones = -12, .octaveShift = -3});
+        QCOMPARE(moved.play(30), QStringLiteral("Main:0@%1").arg(v));
     }
 
     void velocitySwitchBringsInTheLayerFromTheThreshold() {
@@ -250,14 +241,12 @@ private Q_SLOTS:
         int strong = 1;
         while (mapped(strong) < 96)
             ++strong;
-        const int soft = strong - 1; // mapped to 95
-        QCOMPARE(rig.play(60, soft), QStringLiteral("Main:60@95"));
+        QCOMPARE(rig.play(60, strong - 1), QStringLiteral("Main:60@95"));
         QCOMPARE(rig.play(62, strong), QStringLiteral("Main:62@96 Layer:62@96"));
-
         // With velocity switching on, the layer switch itself no longer counts.
         state.layer2Enabled = true;
         rig.push(state);
-        QCOMPARE(rig.play(64, soft), QStringLiteral("Main:64@95"));
+        QCOMPARE(rig.play(64, strong - 1), QStringLiteral("Main:64@95"));
     }
 
     void chordMemoryAddsThirdAndFifthQuieter() {
@@ -265,7 +254,6 @@ private Q_SLOTS:
         rig.push(PianoParameters{.touchCurve = 3}); // fixed: whatever is played sounds at 100
         rig.push(WorkstationState{.chordMemoryEnabled = true});
         QCOMPARE(rig.play(60, 10), QStringLiteral("Main:60@100 Main:64@100 Main:67@100"));
-
         rig.push(PianoParameters{});
         // 10, then 10 - 12 and 10 - 15 floored at 1
         QCOMPARE(rig.play(62, 10),
@@ -274,57 +262,50 @@ private Q_SLOTS:
         QCOMPARE(rig.play(125), QStringLiteral("Main:125@%1 Main:127@%2").arg(mapped(100)).arg(mapped(85)));
     }
 
+    // Whatever changes while keys are held, a release stops exactly what its key
+    // started; a voice two keys started sounds until the last of them is released.
     void noteOffReleasesWhatTheNoteOnStarted() {
+        const int v = mapped(100);
         Rig rig;
         rig.push(WorkstationState{.layer2Enabled = true});
         rig.keyOn(60);
         rig.keyOn(43);
         QCOMPARE(rig.held(), 4);
-
-        // Every setting that shapes a note changes while the keys are held.
         rig.push(PianoParameters{.transposeSemitones = 5, .octaveShift = -1});
         rig.push(WorkstationState{
             .splitEnabled = true, .splitKey = 70, .chordMemoryEnabled = true, .layer2OctaveOffset = 2});
         rig.engine().setSlotEngineType(0, SoundEngineType::SoundFont);
-
         rig.keyOff(60);
         QCOMPARE(rig.key(60), QString());
-        QCOMPARE(rig.owners(VoiceTarget::SynthMain, 60), 0);
-        QCOMPARE(rig.owners(VoiceTarget::SynthLayer, 60), 0);
+        QCOMPARE(rig.owners(VoiceTarget::SynthMain, 60) + rig.owners(VoiceTarget::SynthLayer, 60), 0);
         QCOMPARE(rig.owners(VoiceTarget::SynthMain, 43), 1);
         rig.keyOff(43);
         QCOMPARE(rig.held(), 0);
-    }
 
-    void reStrikeAndSharedVoicesKeepTheirRecords() {
-        const int v = mapped(100);
-        Rig rig;
-        rig.keyOn(60);
-        rig.push(PianoParameters{.transposeSemitones = 1});
-        QCOMPARE(rig.play(60), QStringLiteral("Main:60@%1 Main:61@%1").arg(v));
+        Rig shared;
+        shared.keyOn(60);
+        shared.push(PianoParameters{.transposeSemitones = 1});
+        QCOMPARE(shared.play(60), QStringLiteral("Main:60@%1 Main:61@%1").arg(v));
         // The same voice again: one entry, new velocity.
-        QCOMPARE(rig.play(60, 50), QStringLiteral("Main:60@%1 Main:61@%2").arg(v).arg(mapped(50)));
-        rig.keyOff(60);
-        QCOMPARE(rig.held(), 0);
-
-        // A voice two keys started sounds until the last of them is released.
-        rig.push(PianoParameters{});
-        rig.push(WorkstationState{.chordMemoryEnabled = true});
-        rig.keyOn(60); // 60 64 67
-        rig.keyOn(64); // 64 68 71
-        QCOMPARE(rig.owners(VoiceTarget::SynthMain, 64), 2);
-        rig.keyOff(60);
-        QCOMPARE(rig.owners(VoiceTarget::SynthMain, 64), 1);
-        QCOMPARE(rig.owners(VoiceTarget::SynthMain, 67), 0);
-        QCOMPARE(rig.key(64),
+        QCOMPARE(shared.play(60, 50), QStringLiteral("Main:60@%1 Main:61@%2").arg(v).arg(mapped(50)));
+        shared.keyOff(60);
+        QCOMPARE(shared.held(), 0);
+        shared.push(PianoParameters{});
+        shared.push(WorkstationState{.chordMemoryEnabled = true});
+        shared.keyOn(60); // 60 64 67
+        shared.keyOn(64); // 64 68 71
+        QCOMPARE(shared.owners(VoiceTarget::SynthMain, 64), 2);
+        shared.keyOff(60);
+        QCOMPARE(shared.owners(VoiceTarget::SynthMain, 64), 1);
+        QCOMPARE(shared.owners(VoiceTarget::SynthMain, 67), 0);
+        QCOMPARE(shared.key(64),
                  QStringLiteral("Main:64@%1 Main:68@%2 Main:71@%3").arg(v).arg(mapped(88)).arg(mapped(85)));
-        rig.keyOff(64);
-        QCOMPARE(rig.held(), 0);
+        shared.keyOff(64);
+        QCOMPARE(shared.held(), 0);
     }
 
     // A key struck again under new settings while held keeps sounding every strike
-    // until its record is full, then each new strike takes the oldest voices' place;
-    // the key's release silences everything it still holds.
+    // until its record is full, then each new strike takes the oldest voices' place.
     void reStruckKeyAlwaysSounds() {
         Rig rig;
         rig.push(WorkstationState{.layer2Enabled = true, .chordMemoryEnabled = true});
@@ -336,9 +317,8 @@ private Q_SLOTS:
             rig.keyOn(60);
             const int root = 36 + strike * 12;
             QCOMPARE(voices(root) + voices(root + 4) + voices(root + 7), config::voicesPerStrike);
-            const auto held = rig.engine().voiceOwnership().voicesOf(60);
-            QCOMPARE(static_cast<int>(held.size()), std::min(strike + 1, 2) * config::voicesPerStrike);
-            // The strike before this one still sounds; the one before that was let go.
+            QCOMPARE(static_cast<int>(rig.engine().voiceOwnership().voicesOf(60).size()),
+                     std::min(strike + 1, 2) * config::voicesPerStrike);
             if (strike > 0) QCOMPARE(voices(root - 12), 2);
             if (strike > 1) QCOMPARE(rig.owners(VoiceTarget::SynthMain, root - 24), 0);
         }
@@ -346,37 +326,6 @@ private Q_SLOTS:
         QCOMPARE(rig.held(), 0);
         renderBlocks(rig.engine(), 96000, 256);
         QCOMPARE(soundingVoices(rig.engine()), 0);
-    }
-
-    // The published voice count counts every engine that plays notes, each once.
-    void voiceCountCountsEveryEngine() {
-        QTemporaryDir dir;
-        QVERIFY(writeTestWav(dir.filePath(QStringLiteral("a.wav")), TestTone{}));
-        QVERIFY(writeTestFile(dir.filePath(QStringLiteral("a.sfz")), "<region> sample=a.wav\n"));
-        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-        // The main slot's engine, the channel played, and whose voices it starts:
-        // -2 the SFZ piano, -1 the SoundFont engine, 0-2 a synth.
-        const std::tuple<SoundEngineType, int, int> cases[] = {
-            {SoundEngineType::Sfz, 0, -2},   {SoundEngineType::SoundFont, 0, -1},
-            {SoundEngineType::Synth, 9, -1}, {SoundEngineType::Synth, 0, 0},
-            {SoundEngineType::Synth, 1, 1},  {SoundEngineType::Synth, 2, 2}};
-        for (const auto& [main, channel, source] : cases) {
-            auto engine = synthEngine(44100, 128);
-            QVERIFY(engine->sfzPiano.loadSfzFile(dir.filePath(QStringLiteral("a.sfz"))));
-            QVERIFY(engine->fluidSynth.selectProgram(0, font, 0, 0));
-            QVERIFY(engine->fluidSynth.selectDrumKit(font, 128, 0));
-            engine->setSlotEngineType(0, main);
-            engine->submitMidiEvent(MidiEvent::noteOn(channel, channel == 9 ? 38 : 60, 100));
-            renderBlocks(*engine, 4410, 128);
-            const int own = source == -2   ? engine->sfzPiano.activeVoiceCount()
-                            : source == -1 ? engine->fluidSynth.activeVoiceCount()
-                                           : engine->synths[source].publishedVoiceCount();
-            QVERIFY2(own > 0 && engine->activeVoiceCount() == own,
-                     qPrintable(QStringLiteral("channel %1: %2 of %3")
-                                    .arg(channel)
-                                    .arg(engine->activeVoiceCount())
-                                    .arg(own)));
-        }
     }
 
     void zoneChannelsUseTheirSlotAndRelease() {
@@ -388,7 +337,7 @@ private Q_SLOTS:
         QCOMPARE(rig.voicesOf(VoiceOwnershipTable::layerChannelOwner(60)), QStringLiteral("Layer:72@90"));
         QCOMPARE(rig.voicesOf(VoiceOwnershipTable::splitChannelOwner(50)), QStringLiteral("Split:26@90"));
         rig.push(WorkstationState{.layer2OctaveOffset = -2, .splitOctaveOffset = 2});
-        rig.send(MidiEvent::noteOn(1, 60, 0)); // a note-on with velocity 0 is a note-off
+        rig.send(MidiEvent::noteOn(1, 60, 0)); // velocity 0 is a note-off
         rig.keyOff(50, 2);
         QCOMPARE(rig.held(), 0);
         // Arranger channels and drums never enter the keyboard record.
@@ -397,6 +346,8 @@ private Q_SLOTS:
         QCOMPARE(rig.held(), 0);
     }
 
+    // The foot's damper is down from 40 (the SoundFont channels hear the value as played);
+    // inverted, 87 reads 40 and 88 reads 39. Played-back events are never inverted.
     void sustainThresholdAndPolarity() {
         Rig rig;
         const PianoParameters& live = rig.engine().renderingParameters();
@@ -405,65 +356,65 @@ private Q_SLOTS:
             return live.sustainPedal;
         };
         QVERIFY(sustain(hardwareController(64, 40)));
-        // The SoundFont's main and layer channels hear the pedal as played.
         QCOMPARE(rig.engine().fluidSynth.controllerValue(0, 64), 40);
         QVERIFY(!sustain(hardwareController(64, 39)));
         QCOMPARE(live.continuousPedal, 39.0f / 127.0f);
-
         rig.push(PianoParameters{.invertPedalPolarity = true});
-        // Inverted, the value read is 127 - v: 87 reads 40 (down), 88 reads 39 (up).
         QVERIFY(sustain(hardwareController(64, 87)));
         QVERIFY(!sustain(hardwareController(64, 88)));
-        QVERIFY(!sustain(hardwareController(64, 127)));
-        // The program's own pedal events carry the meant value: never inverted.
         QVERIFY(sustain(MidiEvent::controlChange(0, 64, 127)));
-        QVERIFY(!sustain(MidiEvent::controlChange(0, 64, 0)));
-        // Played-back events were stored as heard: never inverted either.
-        rig.engine().handlePlaybackEvent(hardwareController(64, 127));
-        QVERIFY(live.sustainPedal);
         rig.engine().handlePlaybackEvent(hardwareController(64, 0));
         QVERIFY(!live.sustainPedal);
+        rig.engine().handlePlaybackEvent(hardwareController(64, 127));
+        QVERIFY(live.sustainPedal);
     }
 
     void arpeggiatorPlaysTheHeldChordInTime_data() {
         QTest::addColumn<int>("blockFrames");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<float>("bpm");
         QTest::addColumn<int>("octaves");
         QTest::addColumn<int>("mode");
         QTest::addColumn<QList<int>>("pattern");
-        QTest::newRow("up, 256") << 256 << 1 << 0 << QList<int>{60, 64, 67};
-        QTest::newRow("up two octaves, 333") << 333 << 2 << 0 << QList<int>{60, 64, 67, 72, 76, 79};
-        QTest::newRow("down, 4096") << 4096 << 1 << 1 << QList<int>{67, 64, 60};
+        QTest::addColumn<int>("steps"); // in the first minute
+        QTest::newRow("up, 256") << 256 << 48000 << 120.0f << 1 << 0 << QList<int>{60, 64, 67} << 240;
+        QTest::newRow("up two octaves, 333")
+            << 333 << 48000 << 120.0f << 2 << 0 << QList<int>{60, 64, 67, 72, 76, 79} << 240;
+        QTest::newRow("down, 4096") << 4096 << 48000 << 120.0f << 1 << 1 << QList<int>{67, 64, 60} << 240;
+        // Steps of 17115.1 frames: each carries a fraction of a frame into the next.
+        QTest::newRow("up, 44100 at 77.3 BPM, 512")
+            << 512 << 44100 << 77.3f << 1 << 0 << QList<int>{60, 64, 67} << 154;
     }
     void arpeggiatorPlaysTheHeldChordInTime() {
         QFETCH(int, blockFrames);
+        QFETCH(int, rate);
+        QFETCH(float, bpm);
         QFETCH(int, octaves);
         QFETCH(int, mode);
         QFETCH(QList<int>, pattern);
-        Rig rig(static_cast<std::uint32_t>(blockFrames));
+        QFETCH(int, steps);
+        Rig rig(static_cast<std::uint32_t>(blockFrames), static_cast<std::uint32_t>(rate), bpm);
         rig.push(WorkstationState{.arpeggiatorEnabled = true, .arpMode = mode, .arpOctaves = octaves});
-
         for (int note : {60, 64, 67})
             rig.engine().submitMidiEvent(MidiEvent::noteOn(0, note, 100));
-        // The keys are drained in block 0; steps of 12000 frames (eighths at 120 BPM)
-        // follow, the first one full step after the keys. Over a minute, each step
-        // must start in the block that holds its ideal time: no drift.
-        const auto frames = static_cast<std::uint64_t>(blockFrames);
-        int steps = 0;
+        // The keys are drained in block 0, the first step follows one eighth later; each
+        // step must start in the block that holds its ideal time: no drift.
+        const double eighth = 30.0 / static_cast<double>(bpm) * rate;
+        int step = 0;
         QString last;
-        for (std::uint64_t start = 0; start < 48000 * 60; start += frames) {
+        for (std::uint64_t start = 0; start < 60ULL * static_cast<std::uint64_t>(rate);
+             start += blockFrames) {
             rig.block();
             const QString now = rig.arp();
             if (now == last) continue;
             last = now;
-            ++steps;
-            const std::uint64_t ideal = 12000ULL * static_cast<std::uint64_t>(steps);
-            QVERIFY2(start < ideal && ideal <= start + frames,
-                     qPrintable(QStringLiteral("step %1 at %2, ideal %3").arg(steps).arg(start).arg(ideal)));
-            const int expected = pattern[(steps - 1) % pattern.size()];
-            QCOMPARE(now, QStringLiteral("Main:%1@%2").arg(expected).arg(mapped(96)));
+            const double ideal = eighth * ++step;
+            QVERIFY2(start < ideal && ideal <= static_cast<double>(start + blockFrames),
+                     qPrintable(QStringLiteral("step %1 at %2, ideal %3").arg(step).arg(start).arg(ideal)));
+            QCOMPARE(now,
+                     QStringLiteral("Main:%1@%2").arg(pattern[(step - 1) % pattern.size()]).arg(mapped(96)));
         }
-        QCOMPARE(steps, 240); // the 240th step is due at the last frame of the minute
-
+        QCOMPARE(step, steps);
         // Releasing the keys stops the sounding step within one block.
         for (int note : {60, 64, 67})
             rig.engine().submitMidiEvent(MidiEvent::noteOff(0, note));
@@ -485,21 +436,20 @@ private Q_SLOTS:
         rig.keyOff(60);
         rig.keyOff(64);
         QCOMPARE(rig.arp(), QString());
-        // A new chord steps one full step after its first key. The step counter was
-        // not reset: the chord starts at its second note.
+        // A new chord steps one full step after its first key, at its second note: the
+        // step counter was not reset.
         rig.keyOn(62);
         rig.keyOn(65);
         rig.block(44); // 46 blocks since the first key: 11776 frames
         QCOMPARE(rig.arp(), QString());
         rig.block(2);
         QCOMPARE(rig.arp(), step.arg(65));
-
         // Switching the arpeggiator off releases its note at the next block.
         state.arpeggiatorEnabled = false;
         rig.push(state);
         QCOMPARE(rig.arp(), QString());
 
-        // An arpeggiated note releases as started after a transpose.
+        // An arpeggiated note releases as started after a transpose; a reset forgets the keys.
         Rig fresh;
         fresh.push(WorkstationState{.arpeggiatorEnabled = true});
         fresh.keyOn(60);
@@ -509,6 +459,9 @@ private Q_SLOTS:
         fresh.block(47);
         QCOMPARE(fresh.arp(), step.arg(67));
         QCOMPARE(fresh.owners(VoiceTarget::SynthMain, 60), 0);
+        fresh.send(MidiEvent::reset());
+        fresh.block(100);
+        QCOMPARE(fresh.arp(), QString());
     }
 
     void resetForgetsEveryKey() {
@@ -519,34 +472,22 @@ private Q_SLOTS:
         QVERIFY(rig.held() > 0);
         rig.send(MidiEvent::reset());
         QCOMPARE(rig.held(), 0);
+    }
 
-        // The arpeggiator forgets its held keys too.
-        rig.push(WorkstationState{.layer2Enabled = true, .arpeggiatorEnabled = true});
-        rig.keyOn(60);
-        rig.send(MidiEvent::reset());
-        rig.block(100);
-        QCOMPARE(rig.arp(), QString());
-    }
-    void aNoteSoundsInTheBlockItWasQueuedBefore_data() {
-        QTest::addColumn<int>("blockFrames");
-        QTest::newRow("64") << 64;
-        QTest::newRow("256") << 256;
-        QTest::newRow("1024") << 1024;
-    }
     void aNoteSoundsInTheBlockItWasQueuedBefore() {
-        QFETCH(int, blockFrames);
-        const auto frames = static_cast<std::uint32_t>(blockFrames);
-        auto engine = synthEngine(48000, frames, 2); // the organ: 4 ms attack
-        const std::uint64_t queuedBefore = 10 * frames;
-        const StereoSignal out = renderBlocks(*engine, 12 * frames, frames, [&](std::uint64_t first) {
-            if (first == queuedBefore) engine->submitMidiEvent(MidiEvent::noteOn(0, 60, 110));
-        });
-        const long long onset = firstAbove(out.left, 1e-4f);
-        QVERIFY2(
-            onset >= static_cast<long long>(queuedBefore) &&
-                onset < static_cast<long long>(queuedBefore + frames),
-            qPrintable(QStringLiteral("first sound at frame %1, block at %2").arg(onset).arg(queuedBefore)));
-        QVERIFY(peak(out.left, queuedBefore, queuedBefore + frames) > 1e-3f);
+        for (const std::uint32_t frames : {64u, 256u, 1024u}) {
+            auto engine = synthEngine(48000, frames, 2); // the organ: 4 ms attack
+            const std::uint64_t queuedBefore = 10 * frames;
+            const StereoSignal out = renderBlocks(*engine, 12 * frames, frames, [&](std::uint64_t first) {
+                if (first == queuedBefore) engine->submitMidiEvent(MidiEvent::noteOn(0, 60, 110));
+            });
+            const long long onset = firstAbove(out.left, 1e-4f);
+            QVERIFY2(
+                onset >= static_cast<long long>(queuedBefore) &&
+                    onset < static_cast<long long>(queuedBefore + frames),
+                qPrintable(QStringLiteral("first sound at %1, block at %2").arg(onset).arg(queuedBefore)));
+            QVERIFY(peak(out.left, queuedBefore, queuedBefore + frames) > 1e-3f);
+        }
     }
 
     void pitchAtEveryRateWithBendTransposeAndZoneOffsets() {
@@ -561,14 +502,11 @@ private Q_SLOTS:
         const double hz03 = 12.0 * std::log2(440.3 / 440.0); // 0.3 Hz at A4
         const Case cases[] = {
             {"44100", 44100, 440.0f, 0, 0, 0, 0, false, 0.0, hz03},
-            {"48000", 48000, 440.0f, 0, 0, 0, 0, false, 0.0, hz03},
             {"96000", 96000, 440.0f, 0, 0, 0, 0, false, 0.0, hz03},
             {"A = 415", 48000, 415.0f, 0, 0, 0, 0, false, 0.0, 12.0 * std::log2(415.3 / 415.0)},
             {"bend full up", 48000, 440.0f, 8191, 0, 0, 0, false, 2.0 * 8191.0 / 8192.0, 0.01},
-            {"bend full down", 48000, 440.0f, -8192, 0, 0, 0, false, -2.0, 0.01},
             {"bend full down, split", 48000, 440.0f, -8192, 0, 0, 0, true, -2.0, 0.01},
             {"bend half up", 48000, 440.0f, 4096, 0, 0, 0, false, 1.0, 0.01},
-            {"transpose 3", 48000, 440.0f, 0, 3, 0, 0, false, 3.0, 0.01},
             {"octave down, transpose -2", 48000, 440.0f, 0, -2, -1, 0, false, -14.0, 0.01},
             {"layer an octave up", 48000, 440.0f, 0, 0, 0, 1, false, 12.0, 0.01}};
         for (const Case& c : cases) {
@@ -587,102 +525,72 @@ private Q_SLOTS:
         }
     }
 
-    // Concert pitch reaches the SoundFont channels (the main zone and an arranger
-    // part) as it reaches the synth layer, so a layer stays in tune with itself; a
-    // kit on a melodic channel keeps the font's own tuning.
-    void concertPitchMovesSoundFontAndSynthAlike() {
-        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-        auto play = [&](std::uint32_t rate, float tuning, int source) {
+    // Concert pitch reaches the SoundFont channels (the main zone and an arranger part)
+    // as it reaches the synth layer; a kit keeps the font's own tuning. The bend moves
+    // the SoundFont's keyboard channels, not the arranger's.
+    void concertPitchAndBendOnTheSoundFontChannels() {
+        const auto engineFor = [&](std::uint32_t rate, float tuning, int source) {
             auto engine = synthEngine(rate, 256);
             engine->setSlotEngineType(0, SoundEngineType::SoundFont);
-            // An accordion: its A4 sample sits within a cent of 440 Hz.
+            // An accordion (its A4 sample within a cent of 440 Hz) and the standard kit.
             engine->fluidSynth.selectProgram(0, font, 0, 21);
             engine->fluidSynth.selectProgram(5, font, 0, 21);
-            engine->fluidSynth.selectProgram(6, font, 128, 0); // standard kit
+            engine->fluidSynth.selectProgram(6, font, 128, 0);
             engine->updatePianoParameters({.tuningHz = tuning});
-            // A SoundFont main zone with a synth layer, each heard with the other's strip
-            // muted (source 0, 1); 5 and 6 are SoundFont channels an arranger plays.
+            // Source 0 the SoundFont main zone, 1 the synth layer, each with the other muted.
             engine->updateWorkstationState({.layer2Enabled = source <= 1});
             engine->setChannelMuted(MixerChannelId::Piano, source == 1);
             engine->setChannelMuted(MixerChannelId::Layer2, source != 1);
-            engine->submitMidiEvent(MidiEvent::noteOn(source == 1 ? 0 : source, source == 6 ? 38 : 69, 100));
-            return renderBlocks(*engine, rate * 3 / 2, 256);
+            return engine;
         };
-        for (const auto& [rate, tuning] : {std::pair{44100u, 415.0f}, {48000u, 440.0f}, {96000u, 445.0f}}) {
+        for (const auto& [rate, tuning] : {std::pair{44100u, 415.0f}, {96000u, 445.0f}}) {
             for (const int source : {0, 1, 5}) {
-                const StereoSignal out = play(rate, tuning, source);
-                const double hz =
-                    dominantFrequency(out.left, out.sampleRate, tuning * 0.8, tuning * 1.25, rate / 4);
+                const double hz = soundingFrequency(*engineFor(rate, tuning, source), 69,
+                                                    source == 1 ? 0 : source, tuning * 0.8, tuning * 1.25);
                 QVERIFY2(std::fabs(1200.0 * std::log2(hz / tuning)) < 3.0,
                          qPrintable(QStringLiteral("%1 at %2 Hz: %3 Hz").arg(source).arg(tuning).arg(hz)));
             }
         }
-        const StereoSignal kit = play(48000, 440.0f, 6), retuned = play(48000, 445.0f, 6);
-        QVERIFY(peak(kit.left) > 0.01f);
-        float difference = 0.0f;
-        for (std::size_t i = 0; i < kit.left.size(); ++i)
-            difference = std::max(difference, std::fabs(kit.left[i] - retuned.left[i]));
-        QCOMPARE(difference, 0.0f);
-    }
+        std::vector<float> kit[2];
+        for (int i = 0; i < 2; ++i) {
+            auto engine = engineFor(48000, i == 0 ? 440.0f : 445.0f, 6);
+            engine->submitMidiEvent(MidiEvent::noteOn(6, 38, 100));
+            kit[i] = renderBlocks(*engine, 48000, 256).left;
+        }
+        QVERIFY(peak(kit[0]) > 0.01f);
+        QVERIFY(kit[0] == kit[1]);
 
-    // The SoundFont's keyboard channels follow the bend; the arranger's parts do not.
-    // Measured against the same note unbent, as the font's samples carry their own tuning.
-    void pitchBendMovesTheSoundFontKeyboardChannelsOnly() {
-        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
-        auto sounding = [&](int channel, int bend) {
-            auto engine = synthEngine(48000, 256);
-            engine->setSlotEngineType(0, SoundEngineType::SoundFont);
-            if (!engine->fluidSynth.selectProgram(channel, font, 0, 73)) return 0.0; // flute: nearly a sine
-            engine->submitMidiEvent(MidiEvent::pitchBendEvent(0, bend));
-            engine->submitMidiEvent(MidiEvent::noteOn(channel, 69, 100));
-            const StereoSignal out = renderBlocks(*engine, 72000, 256);
-            return dominantFrequency(out.left, out.sampleRate, 200.0, 700.0, 12000);
-        };
         for (int channel : {0, 3}) {
-            const double straight = sounding(channel, 0);
-            QVERIFY2(std::fabs(semitones(straight, 440.0)) < 0.5, qPrintable(QString::number(straight)));
-            const double moved = semitones(sounding(channel, 4096), straight);
-            QVERIFY2(std::fabs(moved - (channel == 0 ? 1.0 : 0.0)) < 0.02,
-                     qPrintable(QStringLiteral("channel %1 moved %2 semitones").arg(channel).arg(moved)));
+            double hz[2];
+            for (int bent = 0; bent < 2; ++bent) {
+                auto engine = synthEngine(48000, 256);
+                engine->setSlotEngineType(0, SoundEngineType::SoundFont);
+                QVERIFY(engine->fluidSynth.selectProgram(channel, font, 0, 73)); // flute: nearly a sine
+                engine->submitMidiEvent(MidiEvent::pitchBendEvent(0, 4096 * bent));
+                hz[bent] = soundingFrequency(*engine, 69, channel, 200, 700);
+            }
+            QVERIFY(std::fabs(semitones(hz[0], 440.0)) < 0.5);
+            QVERIFY2(std::fabs(semitones(hz[1], hz[0]) - (channel == 0 ? 1.0 : 0.0)) < 0.02,
+                     qPrintable(QStringLiteral("channel %1: %2 Hz").arg(channel).arg(hz[1])));
         }
     }
 
-    // The automatic damper holds until switched off; the foot's damper holds until
-    // lifted, and a pushed record with the pedal up (another sound, say) does not lift it.
-    void dampersHoldUntilReleased() {
-        for (bool foot : {false, true}) {
-            auto engine = synthEngine(48000, 256, 4); // short release
-            MidiEvent pedal = MidiEvent::controlChange(0, 64, 127);
-            pedal.sourceClient = 20;
-            if (foot)
-                engine->submitMidiEvent(pedal);
-            else
-                engine->updatePianoParameters({.autoPedalEnabled = true});
-            engine->submitMidiEvent(MidiEvent::noteOn(0, 60, 100));
-            renderBlocks(*engine, 4800, 256);
-            engine->submitMidiEvent(MidiEvent::noteOff(0, 60));
-            if (foot) engine->updatePianoParameters({.brightness = 0.3f});
-            renderBlocks(*engine, 48000, 256);
-            QCOMPARE(engine->synths[0].voicesOnNote(60), 1);
-            pedal.data2 = 0;
-            if (foot)
-                engine->submitMidiEvent(pedal);
-            else
-                engine->updatePianoParameters({});
-            renderBlocks(*engine, 48000, 256);
-            QCOMPARE(soundingVoices(*engine), 0);
-        }
+    // The automatic damper holds a released note until it is switched off. (The foot's
+    // damper against pushed records: tst_realtime.)
+    void autoDamperHoldsUntilSwitchedOff() {
+        auto engine = synthEngine(48000, 256, 4); // short release
+        engine->updatePianoParameters({.autoPedalEnabled = true});
+        engine->submitMidiEvent(MidiEvent::noteOn(0, 60, 100));
+        renderBlocks(*engine, 4800, 256);
+        engine->submitMidiEvent(MidiEvent::noteOff(0, 60));
+        renderBlocks(*engine, 48000, 256);
+        QCOMPARE(engine->synths[0].voicesOnNote(60), 1);
+        engine->updatePianoParameters({});
+        renderBlocks(*engine, 48000, 256);
+        QCOMPARE(soundingVoices(*engine), 0);
     }
-    void rendererQueuesEachEventBeforeTheBlockAtItsFrame_data() {
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("block");
-        QTest::newRow("44100 / 256") << 44100 << 256;
-        QTest::newRow("48000 / 17") << 48000 << 17;
-        QTest::newRow("96000 / 4096") << 96000 << 4096;
-    }
+
     void rendererQueuesEachEventBeforeTheBlockAtItsFrame() {
-        QFETCH(int, rate);
-        QFETCH(int, block);
         // 480 ticks a quarter; 120 BPM until tick 960 (1 s), then 90 BPM (1 quarter = 2/3 s).
         const QByteArray conductor = tempo(0, 500000) + tempo(960, 666667) + endOfTrack();
         const QByteArray notes = midiMessage(100, 0x90, 60, 100) + midiMessage(0, 0x91, 64, 90) +
@@ -690,25 +598,25 @@ private Q_SLOTS:
                                  midiMessage(479, 0x81, 64, 0) + endOfTrack(240);
         StandardMidiFile file;
         QVERIFY(file.parse(header(1, 2, 480) + track(conductor) + track(notes)));
-
-        const double quarter90 = 0.666667;
-        const std::vector<double> seconds = {100 / 960.0, 100 / 960.0, 1.0, 1.0 + quarter90 / 480,
-                                             1.0 + quarter90};
-        MidiFileRenderer renderer(file, {std::uint32_t(rate), std::uint32_t(block), 0.5});
-        QCOMPARE(renderer.totalFrames(), std::uint64_t(std::llround((1.0 + 1.5 * quarter90) * rate)) +
-                                             std::uint64_t(std::llround(0.5 * rate)));
-        RecordingTarget target;
-        QVERIFY(target.run(renderer));
-        QCOMPARE(target.frames, renderer.totalFrames());
-        for (std::uint32_t n : target.blocks)
-            QVERIFY(n >= 1 && n <= std::uint32_t(block));
-        QCOMPARE(target.queued.size(), seconds.size());
-        for (std::size_t i = 0; i < seconds.size(); ++i)
-            QCOMPARE(target.queued[i].frame, std::uint64_t(std::llround(seconds[i] * rate)));
-        QCOMPARE(target.queued[0].event.status, MidiEvent::NoteOn);
-        QCOMPARE(target.queued[1].event.channel, std::uint8_t{1});
-        QCOMPARE(target.queued[3].event.status, MidiEvent::PitchBend);
-        QCOMPARE(target.queued[4].event.data1, std::uint8_t{64});
+        const double q90 = 0.666667;
+        const double seconds[] = {100 / 960.0, 100 / 960.0, 1.0, 1.0 + q90 / 480, 1.0 + q90};
+        for (const auto& [rate, block] : {std::pair{44100u, 256u}, {48000u, 17u}, {96000u, 4096u}}) {
+            MidiFileRenderer renderer(file, {rate, block, 0.5});
+            QCOMPARE(renderer.totalFrames(), std::uint64_t(std::llround((1.0 + 1.5 * q90) * rate)) +
+                                                 std::uint64_t(std::llround(0.5 * rate)));
+            RecordingTarget target;
+            QVERIFY(target.run(renderer));
+            QCOMPARE(target.frames, renderer.totalFrames());
+            for (std::uint32_t n : target.blocks)
+                QVERIFY(n >= 1 && n <= block);
+            QCOMPARE(target.queued.size(), std::size(seconds));
+            for (std::size_t i = 0; i < std::size(seconds); ++i)
+                QCOMPARE(target.queued[i].first, std::uint64_t(std::llround(seconds[i] * rate)));
+            QCOMPARE(target.queued[0].second.status, MidiEvent::NoteOn);
+            QCOMPARE(target.queued[1].second.channel, std::uint8_t{1});
+            QCOMPARE(target.queued[3].second.status, MidiEvent::PitchBend);
+            QCOMPARE(target.queued[4].second.data1, std::uint8_t{64});
+        }
     }
 
     void rendererSpillsWhatTheQueueCannotHoldAndStopsOnAFailingSink() {
@@ -723,24 +631,20 @@ private Q_SLOTS:
         QVERIFY(target.run(renderer));
         QCOMPARE(target.queued.size(), std::size_t{5000});
         const std::uint64_t at = 12000; // a quarter at 120 BPM
-        QCOMPARE(target.queued.front().frame, at);
-        QCOMPARE(target.queued[2046].frame, at);
-        QCOMPARE(target.queued[2047].frame, at + 1);
-        QCOMPARE(target.queued.back().frame, at + 2);
+        QCOMPARE(target.queued.front().first, at);
+        QCOMPARE(target.queued[2046].first, at);
+        QCOMPARE(target.queued[2047].first, at + 1);
+        QCOMPARE(target.queued.back().first, at + 2);
         for (std::size_t n : target.queuedPerBlock)
             QVERIFY(n <= config::midiQueueSlots - 1);
-
         // Through the real engine nothing is dropped.
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
         std::uint64_t frames = 0;
-        QVERIFY(renderer.render(engine, [&frames](const float*, std::uint32_t n) {
-            frames += n;
-            return true;
-        }));
+        QVERIFY(
+            renderer.render(engine, [&frames](const float*, std::uint32_t n) { return (frames += n) > 0; }));
         QCOMPARE(frames, renderer.totalFrames());
         QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{0});
-
         // A sink that fails stops the render there.
         int blocks = 0;
         QVERIFY(!renderer.render([](const MidiEvent&) {}, [](float*, std::uint32_t) {},

@@ -1,7 +1,6 @@
 // Every call the audio thread makes into the drawbar synth and the SFZ piano allocates
-// nothing: notes, stealing, release and pedal samples, the pedals, bend, wheels, model
-// changes, all-notes-off, resonance, blocks longer than the largest, the engine's block
-// callback, and the hand-over of instruments a loader installs meanwhile. This binary
+// nothing (notes, stealing, release and pedal samples, pedals, bend, wheels, models,
+// resonance, oversized blocks, instruments handed over meanwhile). This binary
 // replaces the global allocator to count.
 
 #include "audio/AudioEngine.h"
@@ -42,31 +41,18 @@ void playSynth(SynthEngine& synth, std::minstd_rand& random, int block) {
 
 // Chords past the 128 voices, both pedals, bend, the soft pedal and all-notes-off.
 void playPiano(SfzPianoEngine& piano, int block) {
-    switch (block % 100) {
-    case 0:
-        for (int note = 0; note < 140; ++note)
-            piano.noteOn(note % 128, 20 + note % 100, 440.0f);
-        break;
-    case 10:
-        piano.setSustainPedal(true, 100, 0.5f);
-        break;
-    case 20:
-        for (int note = 0; note < 128; note += 3)
-            piano.noteOff(note, 0.5f);
-        piano.setSostenutoPedal(true);
-        piano.setPitchBend(static_cast<std::int16_t>(block * 3 - 4096));
-        break;
-    case 30:
-        piano.setSustainPedal(false, 0, 0.5f);
-        piano.setSostenutoPedal(false);
-        for (int note = 1; note < 128; note += 3)
-            piano.noteOff(note, 0.5f);
-        break;
-    case 50:
+    const int phase = block % 100;
+    for (int note = 0; phase == 0 && note < 140; ++note)
+        piano.noteOn(note % 128, 20 + note % 100, 440.0f);
+    if (phase == 10 || phase == 30) piano.setSustainPedal(phase == 10, phase == 10 ? 100 : 0, 0.5f);
+    for (int note = phase == 20 ? 0 : 1; (phase == 20 || phase == 30) && note < 128; note += 3)
+        piano.noteOff(note, 0.5f);
+    if (phase == 20 || phase == 30) piano.setSostenutoPedal(phase == 20);
+    if (phase == 20) piano.setPitchBend(static_cast<std::int16_t>(block * 3 - 4096));
+    if (phase == 50) {
         piano.softPedal = !piano.softPedal;
         piano.noteOn(60, 0, 440.0f); // velocity 0 is a note off
         piano.allNotesOff();
-        break;
     }
 }
 
@@ -78,12 +64,9 @@ class EngineAllocationTest : public QObject {
 private Q_SLOTS:
     void audioThreadCallsAllocateNothing() {
         QTemporaryDir dir;
-        TestTone tone;
-        tone.seconds = 0.5;
-        QVERIFY(writeTestWav(dir.filePath(u"s16.wav"_qs), tone));
-        tone.channels = 2;
-        tone.encoding = WavEncoding::Float32;
-        QVERIFY(writeTestWav(dir.filePath(u"f32.wav"_qs), tone));
+        QVERIFY(writeTestWav(dir.filePath(u"s16.wav"_qs), {.seconds = 0.5}));
+        QVERIFY(writeTestWav(dir.filePath(u"f32.wav"_qs),
+                             {.seconds = 0.5, .channels = 2, .encoding = WavEncoding::Float32}));
         const QString first = dir.filePath(u"first.sfz"_qs), second = dir.filePath(u"second.sfz"_qs);
         for (const QString& path : {first, second})
             QVERIFY(writeTestFile(path, "<region> sample=s16.wav lovel=1 hivel=80\n"

@@ -1,7 +1,6 @@
-// The drawbar synth rendered and measured. Its sound: the partials each voice model
-// names, concert pitch at every rate, bend and vibrato, the organ's rotary motion, no DC
-// offset. Its voices: stealing, the sustain pedal, velocity, envelope times, rendering
-// that does not depend on the block size.
+// The drawbar synth rendered and measured: each model's partials, pitch at every rate,
+// bend, vibrato, the rotary motion, no offset; stealing, pedal, velocity, envelope
+// times, rendering that does not depend on the block size.
 
 #include "EngineTestSupport.h"
 #include "engines/SynthEngine.h"
@@ -123,24 +122,19 @@ private Q_SLOTS:
         for (double hz : {110.0, 330.0, 550.0, 770.0, 990.0, 1210.0, 1540.0, 3080.0})
             TMB_VERIFY(db(s.amp(hz, 0.25, 1.25) / fundamental) < -60.0, hz);
         // The rotary motion: loudness over 10 ms windows swings between 0.5 and 1.0 of
-        // full, in quadrature between the sides.
-        double minL = 1e9, maxL = 0.0, minR = 1e9, maxR = 0.0;
-        std::size_t loudestL = 0, loudestR = 0;
+        // full on each side, the sides a quarter of the 185 ms cycle apart.
+        double loudest[2] = {0, 0}, quietest[2] = {1e9, 1e9}, at[2] = {0, 0};
         for (std::size_t w = s.at(0.3); w + 480 <= s.at(0.3 + 1 / 5.4); w += 120) {
-            const double l = test::rms(s.signal.left, w, w + 480), r = test::rms(s.signal.right, w, w + 480);
-            if (l > maxL) loudestL = w;
-            if (r > maxR) loudestR = w;
-            minL = std::min(minL, l);
-            maxL = std::max(maxL, l);
-            minR = std::min(minR, r);
-            maxR = std::max(maxR, r);
+            for (int side = 0; side < 2; ++side) {
+                const double level = test::rms(side ? s.signal.right : s.signal.left, w, w + 480);
+                if (level > loudest[side]) at[side] = static_cast<double>(w) / 48000.0;
+                loudest[side] = std::max(loudest[side], level);
+                quietest[side] = std::min(quietest[side], level);
+            }
         }
-        TMB_VERIFY(maxL / minL > 1.6 && maxL / minL < 2.2, maxL / minL);
-        TMB_VERIFY(maxR / minR > 1.6 && maxR / minR < 2.2, maxR / minR);
-        // A quarter of the 185 ms cycle apart (either way round the cycle).
-        const double apart =
-            std::fabs(static_cast<double>(loudestL) - static_cast<double>(loudestR)) / 48000.0;
-        const double cycle = 1 / 5.4;
+        for (int side = 0; side < 2; ++side)
+            TMB_VERIFY(loudest[side] / quietest[side] > 1.6 && loudest[side] / quietest[side] < 2.2, side);
+        const double apart = std::fabs(at[0] - at[1]), cycle = 1 / 5.4;
         TMB_VERIFY(std::fabs(apart - cycle / 4) < 0.012 || std::fabs(apart - 3 * cycle / 4) < 0.012, apart);
     }
 
@@ -177,8 +171,7 @@ private Q_SLOTS:
         QVERIFY(db(add.amp(second, 3.0, 4.2, true) / baseR) < -70.0);
         QVERIFY(db(add.amp(110, 3.0, 4.2) / baseL) < -70.0);
 
-        // The bell partial at 6.2 x the fundamental is a clean line, not a buzz of the
-        // neighbouring harmonics.
+        // The bell partial at 6.2 x the fundamental is a clean line, not neighbouring harmonics.
         Synth bell(7);
         bell.play(57, 0.5, 127);
         const double line = bell.amp(6.2 * 220, 0.0, 0.25);
@@ -186,9 +179,8 @@ private Q_SLOTS:
         for (double hz : {5.0 * 220, 6.0 * 220, 7.0 * 220})
             TMB_VERIFY(db(bell.amp(hz, 0.0, 0.25) / line) < -12.0, hz);
 
-        // FM piano: carrier at the fundamental; the modulation index follows the envelope,
-        // so the attack is brighter than the sustain, and the 7x modulator adds sidebands
-        // at 6x and 8x.
+        // FM piano: the modulation index follows the envelope (a brighter attack); the 7x
+        // modulator adds sidebands at 6x and 8x, nothing between the harmonics.
         Synth ep(1);
         ep.play(57, 4.0, 110);
         const auto upper = [&](double from, double to) {
@@ -200,7 +192,6 @@ private Q_SLOTS:
         QVERIFY(upper(0.0, 0.25) > 4.0 * upper(3.0, 4.0));
         QCOMPARE_LT(std::fabs(ep.pitch(50, 5000, 3.0, 4.0) - 220.0), 0.2);
         QVERIFY(db(ep.amp(8 * 220, 0.0, 0.25) / ep.amp(220, 0.0, 0.25)) > -40.0);
-        // Energy lies on (near-)harmonics only: nothing between them.
         for (double hz : {110.0, 330.0, 550.0})
             QVERIFY(db(ep.amp(hz, 3.0, 4.0) / ep.amp(220, 3.0, 4.0)) < -50.0);
     }
@@ -220,25 +211,20 @@ private Q_SLOTS:
         }
     }
 
-    // Bend moves the held note within two semitones and back (the dispatch test bends
-    // new notes at every rate); the tuning sets the A.
+    // Bend moves the held note within two semitones (held there beyond) and back.
     void pitchBendLandsOnPitch() {
-        const struct {
-            int bend;
-            float tuning;
-            double expected;
-        } cases[] = {{8191, 440.0f, 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0)},
-                     {-32768, 442.0f, 442.0 * std::pow(2.0, -2.0 / 12.0)}}; // beyond the range
-        for (const auto& c : cases) {
+        for (const auto& [bend, tuning, semitones] :
+             {std::tuple{8191, 440.0f, 8191.0 / 8192.0 * 2.0}, std::tuple{-32768, 442.0f, -2.0}}) {
             Synth s(3);
-            s.noteOn(69, 100, c.tuning);
+            s.noteOn(69, 100, tuning);
             s.run(0.3);
-            s.setPitchBend(static_cast<std::int16_t>(c.bend)); // bends the held note
+            s.setPitchBend(static_cast<std::int16_t>(bend));
             s.run(1.0);
-            TMB_VERIFY(std::fabs(s.pitch(300, 600, 0.35, 1.3) - c.expected) < 0.1, "bend", c.bend);
             s.setPitchBend(0);
             s.run(0.8);
-            TMB_VERIFY(std::fabs(s.pitch(300, 600, 1.35, 2.1) - c.tuning) < 0.1, "bend", c.bend, "back");
+            const double expected = tuning * std::exp2(semitones / 12.0);
+            TMB_VERIFY(std::fabs(s.pitch(300, 600, 0.35, 1.3) - expected) < 0.1, "bend", bend);
+            TMB_VERIFY(std::fabs(s.pitch(300, 600, 1.35, 2.1) - tuning) < 0.1, "bend", bend, "back");
         }
     }
 
@@ -261,16 +247,12 @@ private Q_SLOTS:
             const double expected = 2.0 * depth * 440.0;
             TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, "spread", *hi - *lo,
                        "Hz, expected", expected);
-            if (depth > 0.0) {
-                // One wobble every 1/5.4 s: count the crossings of the mean.
-                double mean = 0.0;
-                for (double x : f)
-                    mean += x / static_cast<double>(f.size());
-                int rises = 0;
-                for (std::size_t i = 1; i < f.size(); ++i)
-                    rises += f[i - 1] < mean && f[i] >= mean;
-                TMB_VERIFY(std::abs(rises - 6) <= 1, rises); // 1.2 s x 5.4 Hz
-            }
+            // One wobble every 1/5.4 s: 1.2 s hold about 6 rises through the mean.
+            const double mean = (*hi + *lo) / 2;
+            int rises = 0;
+            for (std::size_t i = 1; i < f.size(); ++i)
+                rises += f[i - 1] < mean && f[i] >= mean;
+            if (depth > 0.0) TMB_VERIFY(std::abs(rises - 6) <= 1, rises);
         }
     }
 
@@ -318,13 +300,14 @@ private Q_SLOTS:
                  std::tuple(32, 1, 1));
     }
 
-    void sameKeyReusesItsVoice() {
+    // The same key reuses its voice: struck again during its release it returns to its
+    // attack without a jump. Velocity zero releases; velocity scales the level.
+    void sameKeyReusesItsVoiceAndVelocityScales() {
         Synth s(4);
         s.noteOn(60, 90, 440.0f);
         s.noteOn(60, 90, 440.0f);
         QCOMPARE(s.activeVoiceCount(), 1);
         s.run(0.2);
-        // Struck again during its release, the voice returns to its attack and holds.
         s.noteOff(60);
         s.run(0.05);
         const float releasing = s.rms(0.24, 0.25);
@@ -332,31 +315,36 @@ private Q_SLOTS:
         QCOMPARE(s.activeVoiceCount(), 1);
         s.run(1.0);
         QCOMPARE(s.voicesOnNote(60), 1);
-        // No jump: the first samples continue from the release level.
-        QVERIFY(s.rms(0.25, 0.251) < 1.5f * releasing);
-        QVERIFY(s.rms(1.1, 1.2) > 2.0f * releasing);
+        QVERIFY(s.rms(0.25, 0.251) < 1.5f * releasing && s.rms(1.1, 1.2) > 2.0f * releasing);
+        s.noteOn(60, 0, 440.0f);
+        const double took = s.secondsUntilSilent(1.0);
+        QVERIFY(took > 0.15 && took < 0.25);
+        const auto play = [](int velocity) {
+            Synth x(4);
+            x.play(60, 0.3, velocity);
+            return x.signal.left;
+        };
+        QVERIFY(test::peak(play(1)) > 0.01f && test::rms(play(127)) > 2.0f * test::rms(play(1)));
     }
 
+    // Under the pedal a released note sounds exactly like a twin whose key stays down;
+    // a key held again when the pedal lifts goes on; let go and lifted, it releases. The
+    // pedal affects only voices released while it was down.
     void sustainPedalHoldsUntilLifted() {
-        // A twin keeps its key down throughout: under the pedal the released note must
-        // sound exactly like the held one.
         Synth s(4), twin(4);
-        s.noteOn(60, 90, 440.0f);
-        twin.noteOn(60, 90, 440.0f);
-        s.run(0.2);
-        twin.run(0.2);
+        for (Synth* x : {&s, &twin}) {
+            x->noteOn(60, 90, 440.0f);
+            x->run(0.2);
+        }
         s.setSustainPedal(true);
         s.noteOff(60);
         s.run(1.0);
         twin.run(1.0);
-        QCOMPARE(s.voicesOnNote(60), 1);
         QVERIFY(s.signal.left == twin.signal.left && s.signal.right == twin.signal.right);
-        // The key is held again when the pedal lifts: the note goes on.
         s.noteOn(60, 90, 440.0f);
         s.setSustainPedal(false);
         s.run(0.5);
         QCOMPARE(s.voicesOnNote(60), 1);
-        // Let go under the pedal, lifted: the note releases and the output falls silent.
         s.setSustainPedal(true);
         s.noteOff(60);
         s.run(0.3);
@@ -367,8 +355,6 @@ private Q_SLOTS:
         s.run(0.5);
         QVERIFY(test::peak(s.signal.left, s.at(s.now() - 0.2)) < 1e-6f);
 
-        // The pedal affects only voices released while it was down; a key held through
-        // pedal changes keeps sounding, and releases when let go.
         Synth organ(2);
         organ.noteOn(60, 90, 440.0f);
         organ.setSustainPedal(true);
@@ -379,8 +365,9 @@ private Q_SLOTS:
         QVERIFY(organ.secondsUntilSilent(0.5) > 0.0);
     }
 
+    // All notes off releases every voice from where it was (no cut: a twin without it
+    // carries on) and lifts the pedal.
     void allNotesOffFadesEverythingAndLiftsThePedal() {
-        // The twin plays the same and carries on without the all-notes-off.
         Synth s(4), twin(4);
         for (Synth* x : {&s, &twin}) {
             x->setSustainPedal(true);
@@ -390,33 +377,14 @@ private Q_SLOTS:
             x->run(0.3);
         }
         s.allNotesOff();
-        // Nothing is cut: the release starts from where each voice was.
         s.run(0.003);
         twin.run(0.003);
         const float faded = test::rms(s.signal.left, s.at(0.3)) / test::rms(twin.signal.left, s.at(0.3));
-        TMB_VERIFY(faded > 0.9f && faded < 1.0f, faded);
         const double took = s.secondsUntilSilent(1.0);
-        TMB_VERIFY(took > 0.15 && took < 0.25, took);
-        // The pedal is up now: a new note released is not held.
+        TMB_VERIFY(faded > 0.9f && faded < 1.0f && took > 0.15 && took < 0.25, faded, took);
         s.play(64, 0.1);
         s.noteOff(64);
         QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
-    }
-
-    // Velocity zero releases; the softest note is heard; velocity scales the level.
-    void velocityZeroReleasesAndVelocityScales() {
-        Synth s(4);
-        s.play(60, 0.2, 90);
-        s.noteOn(60, 0, 440.0f);
-        const double took = s.secondsUntilSilent(1.0);
-        QVERIFY(took > 0.15 && took < 0.25);
-        const auto play = [](int velocity) {
-            Synth x(4);
-            x.play(60, 0.3, velocity);
-            return x.signal.left;
-        };
-        QVERIFY(test::peak(play(1)) > 0.01f);
-        QVERIFY(test::rms(play(127)) > 2.0f * test::rms(play(1)));
     }
 
     // Each model rises over its attack time, and after the key is let go it falls silent

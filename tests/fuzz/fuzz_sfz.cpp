@@ -1,19 +1,11 @@
-// libFuzzer target for the SFZ reader: the text parser and the sample reader (the
-// WAV chunk walk, the in-place 16-bit path and libsndfile decoding). The first byte
-// picks which one reads the rest. Build and run:
-//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTMB_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-//   cmake --build build-fuzz --target fuzz_sfz
-//   mkdir -p /tmp/sfz-corpus && build-fuzz/tests/fuzz/fuzz_sfz /tmp/sfz-corpus \
-//       -dict=tests/fuzz/sfz.dict -max_len=8192 -max_total_time=600
-// Besides crashes and sanitizer reports, it traps when a result breaks the
-// reader's promises: bounded keys and velocities, finite bounded numbers, sample
-// frames that lie inside the bytes they were read from, playable decoded values.
+// libFuzzer target for the SFZ text parser and sample reader (the first byte picks
+// which; README.md "Fuzzing" says how to run it, with -dict=tests/fuzz/sfz.dict). It traps
+// on broken promises: bounded keys, finite bounded numbers, frames inside the bytes read.
 
 #include "engines/SfzParser.h"
 #include "engines/SfzSampleData.h"
 
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -60,9 +52,8 @@ void fuzzSample(const std::uint8_t* data, std::size_t size) {
         const std::uint64_t bytes = sample.frames * sample.channels * 2;
         require(begin >= data && static_cast<std::uint64_t>(begin - data) + bytes <= size);
         // The first and last values the renderer may read (ASan checks the reads).
-        volatile std::int16_t edge = sample.pcm16[0];
+        [[maybe_unused]] volatile std::int16_t edge = sample.pcm16[0];
         edge = sample.pcm16[sample.frames * sample.channels - 1];
-        (void)edge;
     } else {
         require(sample.channels <= 2 && sample.frames <= tmb::sfzMaxDecodedFrames);
         require(sample.pcmFloat.size() == sample.frames * sample.channels);

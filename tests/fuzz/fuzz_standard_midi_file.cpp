@@ -1,15 +1,9 @@
-// libFuzzer target for the Standard MIDI File reader. Build and run:
-//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTMB_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-//   cmake --build build-fuzz --target fuzz_standard_midi_file
-//   mkdir -p /tmp/smf-corpus && build-fuzz/tests/fuzz/fuzz_standard_midi_file /tmp/smf-corpus \
-//       -dict=tests/fuzz/standard_midi_file.dict -max_len=4096 -max_total_time=300
-// Besides crashes and sanitizer reports, it traps when a parse breaks the
-// reader's promises: sorted events, valid messages, finite increasing times.
+// libFuzzer target for the Standard MIDI File reader (README.md "Fuzzing" says how to
+// run it). It traps on broken promises: sorted events, valid messages, finite times.
 
 #include "midi/StandardMidiFile.h"
 
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 
 namespace {

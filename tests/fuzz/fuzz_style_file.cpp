@@ -1,11 +1,6 @@
-// libFuzzer target for the style-file reader, through BeatSequencer::importStyFile
-// as the style library calls it. Build and run (see fuzz_standard_midi_file.cpp):
-//   cmake --build build-fuzz --target fuzz_style_file
-//   mkdir -p /tmp/sty-corpus && build-fuzz/tests/fuzz/fuzz_style_file /tmp/sty-corpus \
-//       -dict=tests/fuzz/style_file.dict -max_len=8192 -max_total_time=600
-// Every input is written to one file under a fixed name and imported again, so the
-// refresh of an imported style runs too. Besides crashes and sanitizer reports it
-// traps when the imported style breaks what the sequencer and the arranger rely on.
+// libFuzzer target for the style-file reader through BeatSequencer::importStyFile (see
+// README.md "Fuzzing"; -dict=tests/fuzz/style_file.dict). Every input goes to one file
+// imported again, so the refresh runs too; it traps on a style the band cannot play.
 
 #include "rhythm/BeatSequencer.h"
 
@@ -14,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstddef>
 #include <cstdint>
 #include <unistd.h>
 
@@ -67,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const tmb::StyleArrangerStep& step : section) {
             require(step.bassPitchClass < 12 || step.bassPitchClass == tmb::StyleArrangerStep::noBass);
             require(step.chord1Count <= 4 && step.chord2Count <= 4 && step.padCount <= 3);
-            for (std::int8_t n : step.chord1Notes)
-                require(validOffset(n, -12, 24));
-            for (std::int8_t n : step.chord2Notes)
-                require(validOffset(n, -12, 24));
+            for (const auto* notes : {&step.chord1Notes, &step.chord2Notes})
+                for (std::int8_t n : *notes)
+                    require(validOffset(n, -12, 24));
             for (std::int8_t n : step.padNotes)
                 require(validOffset(n, -16, 24));
             for (std::uint8_t v :
