@@ -1,0 +1,304 @@
+// The pieces of broadcasting that need no controller: stream keys as users paste
+// them, the targets they make, the private folder and the audio pipe inside it,
+// and the camera probe.
+
+#include "../app/AppTestWorld.h"
+#include "broadcast/BroadcastAudioPipe.h"
+#include "broadcast/BroadcastSettings.h"
+#include "broadcast/CameraProbe.h"
+#include "broadcast/EncoderArguments.h"
+#include "broadcast/PrivateRuntimeFolder.h"
+#include "support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace tmb;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
+
+bool isOpenDescriptor(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+} // namespace
+
+class BroadcastPartsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_home = test::usePrivateHome(); }
+
+    void pastedTextBecomesAKey_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("wasUrl");
+        QTest::addColumn<bool>("clipboardKey"); // taken from the clipboard when no key is set
+        QTest::newRow("key with spaces")
+            << u"  abcd-1234-efgh-5678 \n"_s << u"abcd-1234-efgh-5678"_s << false << true;
+        QTest::newRow("five groups") << u"abcd-1234-efgh-5678-wxyz"_s << u"abcd-1234-efgh-5678-wxyz"_s
+                                     << false << true;
+        QTest::newRow("three groups") << u"abcd-1234-efgh"_s << u"abcd-1234-efgh"_s << false << false;
+        QTest::newRow("YouTube ingest URL")
+            << u"rtmp://a.rtmp.youtube.com/live2/abcd-1234"_s << u"abcd-1234"_s << false << true;
+        QTest::newRow("Facebook backup URL")
+            << u"rtmps://live-api-s.facebook.com:443/rtmp/FB-77?backup"_s << u"FB-77"_s << false << false;
+        QTest::newRow("last marker wins") << u"rtmp://x/live/a/live2/ k1 "_s << u"k1"_s << false << true;
+        QTest::newRow("bare server URL")
+            << u"rtmp://a.rtmp.youtube.com/live2"_s << QString() << true << false;
+        QTest::newRow("web page, capitals") << u"HTTPS://studio.youtube.com"_s << QString() << true << false;
+        QTest::newRow("server URL ending in a marker")
+            << u"rtmps://h:443/rtmp/"_s << QString() << true << false;
+        QTest::newRow("a URL after the marker")
+            << u"rtmp://h/live2/http://evil"_s << QString() << true << true;
+        QTest::newRow("nothing") << u"   "_s << QString() << false << false;
+    }
+    void pastedTextBecomesAKey() {
+        QFETCH(QString, text);
+        QFETCH(QString, key);
+        QFETCH(bool, wasUrl);
+        QFETCH(bool, clipboardKey);
+        bool url = !wasUrl;
+        QCOMPARE(sanitizeStreamKeyValue(text, &url), key);
+        QCOMPARE(url, wasUrl);
+        QCOMPARE(looksLikeYoutubeKey(text.trimmed()), clipboardKey);
+    }
+
+    void targetsFollowTheirSwitchesAndKeys_data() {
+        QTest::addColumn<QString>("tiktokUrl");
+        QTest::addColumn<QString>("enabled"); // y f t
+        QTest::addColumn<QStringList>("expected");
+        const QString yt = u"YouTube Live rtmp://127.0.0.1:9/live2/Y-1"_s;
+        const QString fb = u"Facebook Live rtmp://127.0.0.1:8/rtmp/F-2"_s;
+        QTest::newRow("all three, slash added")
+            << u"rtmps://push.example/live"_s << u"yft"_s
+            << QStringList{yt, fb, u"TikTok Live rtmps://push.example/live/T-3"_s};
+        QTest::newRow("slash kept") << u"RTMP://push.example/app/"_s << u"t"_s
+                                    << QStringList{u"TikTok Live RTMP://push.example/app/T-3"_s};
+        QTest::newRow("no rtmp address, no target") << u"-f lavfi"_s << u"ft"_s << QStringList{fb};
+        QTest::newRow("switched off") << u"rtmp://p/"_s << QString() << QStringList{};
+    }
+    void targetsFollowTheirSwitchesAndKeys() {
+        QFETCH(QString, tiktokUrl);
+        QFETCH(QString, enabled);
+        QFETCH(QStringList, expected);
+        qputenv("TEMBORA_YOUTUBE_INGEST", "rtmp://127.0.0.1:9");
+        qputenv("TEMBORA_FACEBOOK_INGEST", "rtmp://127.0.0.1:8");
+        BroadcastSettings settings;
+        settings.youtubeKey = u"Y-1"_s;
+        settings.facebookKey = u"F-2"_s;
+        settings.tiktokKey = u"T-3"_s;
+        settings.tiktokUrl = tiktokUrl;
+        settings.youtubeEnabled = enabled.contains(u'y');
+        settings.facebookEnabled = enabled.contains(u'f');
+        settings.tiktokEnabled = enabled.contains(u't');
+        QStringList found;
+        for (const StreamTarget& target : settings.targets())
+            found << target.name + u' ' + target.url;
+        QCOMPARE(found, expected);
+        // An enabled target without a key sends nothing.
+        settings.youtubeKey.clear();
+        QCOMPARE(settings.targets().size(),
+                 std::max<qsizetype>(expected.size() - (enabled.contains(u'y')), 0));
+    }
+
+    void elapsedTimeReadsMinutesAndSeconds() {
+        const QList<QPair<qint64, QString>> cases{
+            {0, u"00:00"_s}, {59, u"00:59"_s}, {61, u"01:01"_s}, {6005, u"100:05"_s}, {-3, u"00:00"_s}};
+        for (const auto& [seconds, text] : cases)
+            QCOMPARE(formatElapsed(seconds), text);
+    }
+
+    // What each input reads (format and source, in order), the pipe's sample rate,
+    // and where the FLV outputs go.
+    void encoderArgumentsFollowTheInputs_data() {
+        QTest::addColumn<int>("video");
+        QTest::addColumn<QString>("pipe");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("inputs");
+        QTest::addColumn<QString>("pipeRate");
+        QTest::newRow("window and pipe, 44.1 kHz")
+            << int(BroadcastInput::Video::Window) << u"/r/p.fifo"_s << 44100
+            << u"rawvideo - | f32le /r/p.fifo"_s << u"44100"_s;
+        QTest::newRow("camera, desktop monitor")
+            << int(BroadcastInput::Video::Camera) << QString() << 0
+            << u"v4l2 /d/video0 | pulse @DEFAULT_MONITOR@"_s << QString();
+        QTest::newRow("colour, no rate known")
+            << int(BroadcastInput::Video::Colour) << u"/q.fifo"_s << 0
+            << u"lavfi color=c=0x0F172A:s=960x540:r=15 | f32le /q.fifo"_s << u"48000"_s;
+    }
+    void encoderArgumentsFollowTheInputs() {
+        QFETCH(int, video);
+        QFETCH(QString, pipe);
+        QFETCH(int, rate);
+        QFETCH(QString, inputs);
+        QFETCH(QString, pipeRate);
+        BroadcastInput input{BroadcastInput::Video(video), u"/d/video0"_s, pipe, rate};
+        const QList<StreamTarget> targets{{u"A"_s, u"rtmp://a/live2/k"_s},
+                                          {u"B"_s, u"rtmps://b:443/rtmp/f"_s}};
+        const QStringList args = broadcastEncoderArguments(input, targets);
+        QStringList found, outputs;
+        for (qsizetype i = 0; i < args.size() - 1; ++i) {
+            if (args[i] == u"-i"_s) found << args[args.lastIndexOf(u"-f"_s, i) + 1] + u' ' + args[i + 1];
+            if (args[i] == u"flv"_s) outputs << args[i + 1];
+        }
+        QCOMPARE(found.join(u" | "_s), inputs);
+        QCOMPARE(args.contains(u"f32le"_s) ? args[args.indexOf(u"f32le"_s) + 2] : QString(), pipeRate);
+        QCOMPARE(outputs, QStringList({targets[0].url, targets[1].url}));
+        QCOMPARE(args.count(u"libx264"_s), 2);
+    }
+
+    // ------------------------------------------------------------ private folder and pipe
+
+    void theFolderIsOursAlone_data() {
+        QTest::addColumn<QString>("planted"); // what stands at $XDG_RUNTIME_DIR/tembora
+        QTest::addColumn<bool>("used");
+        QTest::newRow("nothing yet") << QString() << true;
+        QTest::newRow("our closed folder") << u"folder 0700"_s << true;
+        QTest::newRow("a folder others may enter") << u"folder 0755"_s << false;
+        QTest::newRow("a link to elsewhere") << u"link"_s << false;
+        QTest::newRow("no runtime folder") << u"unset"_s << false;
+    }
+    void theFolderIsOursAlone() {
+        QFETCH(QString, planted);
+        QFETCH(bool, used);
+        QTemporaryDir runtime;
+        const QString own = runtime.path() + u"/tembora"_s;
+        if (planted.startsWith(u"folder"_s)) {
+            QDir().mkpath(own);
+            ::chmod(QFile::encodeName(own).constData(), planted.endsWith(u"0700"_s) ? 0700 : 0755);
+        }
+        if (planted == u"link"_s) QVERIFY(QFile::link(m_home, own));
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        if (planted == u"unset"_s)
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        const QString folder = privateRuntimeFolder();
+        qputenv("XDG_RUNTIME_DIR", saved);
+        QCOMPARE(folder == own, used);
+        QVERIFY(!folder.isEmpty() && !folder.startsWith(m_home));
+        QCOMPARE(modeOf(folder) & 07777, mode_t{0700});
+        QVERIFY(S_ISDIR(modeOf(folder)));
+    }
+
+    void theAudioPipeIsPrivateAndNeverFollowsALink_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("nothing") << QString() << true;
+        QTest::newRow("a link to a file") << u"link"_s << true;
+        QTest::newRow("an open pipe of others") << u"fifo"_s << true;
+        QTest::newRow("a folder") << u"folder"_s << false;
+    }
+    void theAudioPipeIsPrivateAndNeverFollowsALink() {
+        QFETCH(QString, planted);
+        QFETCH(bool, opens);
+        QTemporaryDir folder;
+        const QString path = folder.path() + u"/tmb_broadcast_audio.fifo"_s;
+        const QString victim = folder.path() + u"/victim.txt"_s;
+        QVERIFY(test::writeTestFile(victim, "keep"));
+        if (planted == u"link"_s) QVERIFY(QFile::link(victim, path));
+        if (planted == u"fifo"_s) QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+        if (planted == u"folder"_s) QVERIFY(QDir().mkpath(path + u"/inside"_s));
+
+        BroadcastAudioPipe pipe;
+        QString error;
+        QCOMPARE(pipe.open(folder.path(), &error), opens);
+        QCOMPARE(error.isEmpty(), opens);
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep"));
+        if (!opens) return;
+        QCOMPARE(pipe.path(), path);
+        QVERIFY(S_ISFIFO(modeOf(path)));
+        QCOMPARE(modeOf(path) & 07777, mode_t{0600});
+        QCOMPARE(::write(pipe.descriptor(), "abcdefgh", 8), 8); // never blocks, nobody reads
+    }
+
+    // The block in progress may still write with the old descriptor: it is closed
+    // only once a block has ended, and with audio stopped at once.
+    void theDescriptorOutlivesTheBlockInProgress_data() {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("rendering");
+        QTest::newRow("audio rendering") << true << true;
+        QTest::newRow("audio stalled") << true << false;
+        QTest::newRow("audio stopped") << false << false;
+    }
+    void theDescriptorOutlivesTheBlockInProgress() {
+        QFETCH(bool, running);
+        QFETCH(bool, rendering);
+        QTemporaryDir folder;
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        BroadcastAudioPipe pipe;
+        QVERIFY(pipe.open(folder.path()));
+        const int fd = pipe.descriptor();
+        engine.broadcastAudioFd.store(fd);
+        std::optional<test::BackendThread> backend;
+        if (rendering) backend.emplace(engine, std::chrono::microseconds(5333), false);
+        engine.running = running;
+        QElapsedTimer clock;
+        clock.start();
+        pipe.release(engine);
+        const qint64 waited = clock.elapsed();
+        backend.reset();
+        engine.running = false;
+        QCOMPARE(engine.broadcastAudioFd.load(), -1);
+        QVERIFY(!QFile::exists(folder.path() + u"/tmb_broadcast_audio.fifo"_s));
+        // Stalled: kept open until the pipe object goes, after the engine stopped.
+        QCOMPARE(isOpenDescriptor(fd), running && !rendering);
+        QVERIFY2(running && !rendering ? waited >= BroadcastAudioPipe::blockWaitMs : waited < 200,
+                 qPrintable(QString::number(waited)));
+    }
+
+    // ------------------------------------------------------------ camera
+
+    void theCameraProbeSaysWhatToDo_data() {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QString>("power"); // the IdeaPad switch, empty: no such file
+        QTest::addColumn<QString>("message");
+        const QString none = u"No Webcam Detected • Click 'Grant Camera Rights' or connect USB camera"_s;
+        QTest::newRow("nothing") << QStringList{} << QString() << none;
+        QTest::newRow("two cameras") << QStringList{u"video1"_s, u"video0"_s, u"vbi0"_s} << u"0"_s
+                                     << u"Live Hardware Webcam Ready (/dev/video0)"_s;
+        QTest::newRow("laptop camera off")
+            << QStringList{u"media0"_s} << u"0\n"_s
+            << u"Laptop Camera Power is OFF • Click 'Grant Camera Rights & Power On' or press Fn+Camera key"_s;
+        QTest::newRow("laptop camera on, none found") << QStringList{} << u"1"_s << none;
+    }
+    void theCameraProbeSaysWhatToDo() {
+        QFETCH(QStringList, devices);
+        QFETCH(QString, power);
+        QFETCH(QString, message);
+        QTemporaryDir dev;
+        for (const QString& name : devices)
+            QVERIFY(test::writeTestFile(dev.filePath(name), "cam"));
+        const QString powerFile = dev.filePath(u"camera_power"_s);
+        if (!power.isEmpty()) QVERIFY(test::writeTestFile(powerFile, power.toUtf8()));
+        qputenv("TEMBORA_CAMERA_DEVICE_DIR", dev.path().toUtf8());
+        qputenv("TEMBORA_IDEAPAD_CAMERA_POWER", powerFile.toUtf8());
+        const CameraProbe probe = CameraProbe::run();
+        QCOMPARE(probe.message, message);
+        QCOMPARE(probe.available, message.startsWith(u"Live"_s));
+        QCOMPARE(probe.devicePath, probe.available ? dev.filePath(u"video0"_s) : QString());
+        QCOMPARE(CameraProbe::deviceFolder(), dev.path());
+        qunsetenv("TEMBORA_CAMERA_DEVICE_DIR");
+        qunsetenv("TEMBORA_IDEAPAD_CAMERA_POWER");
+    }
+
+private:
+    QString m_home;
+};
+
+QTEST_GUILESS_MAIN(BroadcastPartsTest)
+#include "tst_broadcast_parts.moc"
