@@ -23,6 +23,10 @@ PACKAGES=(
   xvfb xauth imagemagick xdotool ffmpeg python3-mido abcmidi
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
+  # LV2 plug-ins the host is tested with, and lv2info to check its scan against
+  mda-lv2 lv2-examples drumgizmo lilv-utils
+  # the PulseAudio interface of the sound server and pactl (microphone tests)
+  pipewire-pulse pulseaudio-utils
   # node runs an independent chord detector (npm's tonal) in the chord-name test
   nodejs
 )

@@ -98,6 +98,8 @@ bool WorkstationController::initialize() {
     initDrumKits();
     initBundledAndSavedStyBeats();
     beatSequencer().selectStyle(0);
+    // Loaded before audio starts: the host's buffers already hold the longest block.
+    loadFirstDrumGizmo();
 
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
     reportAudioThreadPriority();

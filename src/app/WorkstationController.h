@@ -96,6 +96,13 @@ class WorkstationController : public QObject {
     Q_PROPERTY(float audioLatencyMs READ audioLatencyMs NOTIFY audioSettingsChanged)
     Q_PROPERTY(bool audioThreadRealtime READ audioThreadRealtime NOTIFY audioSettingsChanged)
 
+    // ---- LV2 host
+    Q_PROPERTY(QVariantList lv2Plugins READ lv2Plugins NOTIFY lv2StateChanged)
+    Q_PROPERTY(bool lv2Loaded READ lv2Loaded NOTIFY lv2StateChanged)
+    Q_PROPERTY(bool lv2Bypassed READ lv2Bypassed WRITE setLv2Bypassed NOTIFY lv2StateChanged)
+    Q_PROPERTY(QString activeLv2Name READ activeLv2Name NOTIFY lv2StateChanged)
+    Q_PROPERTY(QString lv2StatusMessage READ lv2StatusMessage NOTIFY lv2StateChanged)
+
     // ---- MIDI devices and activity
     Q_PROPERTY(QVariantList midiPorts READ midiPorts NOTIFY midiDevicesChanged)
     Q_PROPERTY(bool samsonGraphiteConnected READ samsonGraphiteConnected NOTIFY midiDevicesChanged)
@@ -594,6 +601,20 @@ public:
     Q_INVOKABLE void ignoreMidiPort(int clientId, int portId, bool ignored);
     Q_INVOKABLE void clearMidiActivityLog();
 
+    // --- LV2 host (WorkstationControllerDevices.cpp)
+    QVariantList lv2Plugins() const { return m_audioEngine.lv2Host.pluginsAsVariantList(); }
+    bool lv2Loaded() const { return m_audioEngine.lv2Host.isPluginActive(); }
+    bool lv2Bypassed() const { return m_audioEngine.lv2Host.isBypassed(); }
+    void setLv2Bypassed(bool bypassed);
+    QString activeLv2Name() const { return m_audioEngine.lv2Host.loadedName(); }
+    QString lv2StatusMessage() const { return m_audioEngine.lv2Host.statusMessage(); }
+    Q_INVOKABLE bool loadLv2Plugin(const QString& uri);
+    Q_INVOKABLE void unloadLv2Plugin();
+    Q_INVOKABLE void rescanLv2Plugins();
+    // Either argument may be a "file://" URL from a file dialog.
+    Q_INVOKABLE bool configureDrumGizmo(const QString& drumkitXml, const QString& midimapXml);
+    Q_INVOKABLE float lv2BusPeak(int busIndex) const { return m_audioEngine.lv2Host.busPeakLevel(busIndex); }
+
     // --- Hymn academy (WorkstationControllerHymns.cpp)
     QVariantList hymnCatalog() const { return m_hymnCatalog.asVariantList(); }
     QVariantList churchDenominations() const { return churchDenominationsAsVariantList(); }
@@ -700,6 +721,11 @@ private:
     void reportAudioThreadPriority() const;
     bool isIdle() const;
     static void stopProcess(QProcess& process, int terminateWaitMs, int killWaitMs);
+
+    // LV2 host and audio devices (WorkstationControllerDevices.cpp).
+    void loadFirstDrumGizmo();
+    void showLv2Result(bool ok, const QString& error);
+    void notifyLv2State() { Q_EMIT lv2StateChanged(); }
 
     // Performance path (WorkstationControllerPerformance.cpp).
     void initPerformancePath();

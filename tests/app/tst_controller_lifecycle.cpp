@@ -8,10 +8,12 @@
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
+#include <QFile>
 #include <QMetaProperty>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 using namespace tmb;
 using namespace Qt::StringLiterals;
@@ -65,6 +67,10 @@ const Expected surface[] = {
     {"audioSettingsChanged", QMetaType::Int, false, "audioSampleRate audioBufferFrames"},
     {"audioSettingsChanged", QMetaType::Float, false, "audioLatencyMs"},
     {"audioSettingsChanged", QMetaType::Bool, false, "audioThreadRealtime"},
+    {"lv2StateChanged", QMetaType::QVariantList, false, "lv2Plugins"},
+    {"lv2StateChanged", QMetaType::Bool, false, "lv2Loaded"},
+    {"lv2StateChanged", QMetaType::Bool, true, "lv2Bypassed"},
+    {"lv2StateChanged", QMetaType::QString, false, "activeLv2Name lv2StatusMessage"},
     {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName"},
     {"midiActivityChanged", QMetaType::QVariantList, false, "midiActivityLog"},
     {"beatStateChanged", QMetaType::Bool, true, "beatPlaying metronomeEnabled"},
@@ -117,7 +123,8 @@ const char operations[] =
     "quantizeRecordedNotes/2 quantizeRecordedNotes/1 transposeRecordedNotes/1 undoMidiEdit/0 redoMidiEdit/0 "
     "exportMidiFile/1 importMidiFile/1 exportWavFile/1 restartHymnLesson/0 stepHymnForward/0 "
     "stepHymnBackward/0 "
-    "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1";
+    "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1 "
+    "loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 configureDrumGizmo/2 lv2BusPeak/1";
 
 } // namespace
 
@@ -141,6 +148,41 @@ private Q_SLOTS:
 
         controller.playTestTone();
         QCOMPARE(controller.statusBanner(), u"Playing Stereo Piano Chord Test Tone..."_s);
+    }
+
+    // Start-up loads the first DrumGizmo before audio starts; it then takes the
+    // longest blocks. The LV2 controls answer on the banner.
+    void startUpLoadsTheFirstDrumGizmo() {
+        QVERIFY(test::useLv2Bundles({u"mda.lv2"_s, u"drumgizmo.lv2"_s}));
+        WorkstationController controller;
+        controller.initialize();
+        QVERIFY(controller.lv2Loaded());
+        QCOMPARE(controller.activeLv2Name(), u"DrumGizmo"_s);
+        AudioEngine& engine = controller.audioEngine();
+        engine.prepareOffline(48000, 4096);
+        std::vector<float> out(2 * 4096);
+        for (int block = 0; block < 4; ++block) {
+            engine.lv2Host.sendMidiNoteOn(9, 36, 100);
+            engine.processAudioCallback(out.data(), 4096);
+        }
+        QVERIFY(controller.lv2Loaded());
+
+        QSignalSpy lv2(&controller, &WorkstationController::lv2StateChanged);
+        QVERIFY(!controller.loadLv2Plugin(u"urn:x"_s));
+        QCOMPARE(controller.statusBanner(), u"LV2 plugin not found: urn:x"_s);
+        QVERIFY(controller.loadLv2Plugin(u"http://drobilla.net/plugins/mda/EPiano"_s));
+        QCOMPARE(controller.statusBanner(), u"Loaded MDA ePiano (2 audio outputs)"_s);
+        controller.setLv2Bypassed(true);
+        QVERIFY(controller.lv2Bypassed());
+        const QString kit = test::usePrivateHome() + u"/kit.xml"_s;
+        QFile(kit).open(QIODevice::WriteOnly);
+        QVERIFY(controller.configureDrumGizmo(QUrl::fromLocalFile(kit).toString(), QString()));
+        QCOMPARE(controller.statusBanner(), u"Configured DrumGizmo kit: kit.xml"_s);
+        controller.unloadLv2Plugin();
+        QCOMPARE(controller.statusBanner(), u"Unloaded LV2 Plugin"_s);
+        QCOMPARE(lv2.count(), 5);
+        QVERIFY(!controller.lv2Loaded());
+        test::useLv2Bundles({});
     }
 
     // A mode is announced only when it changes. Entering the drums view (3) resets the

@@ -6,6 +6,7 @@
 #include "audio/AudioEngine.h"
 #include "support/AllocationCounter.h"
 #include "support/SfzFixtures.h"
+#include "support/TestEnvironment.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -111,6 +112,27 @@ private Q_SLOTS:
         QCOMPARE(failedLoads, 0);
         QCOMPARE(maxVoices, SynthEngine::voiceCount);
         QCOMPARE(allocations, std::size_t{0});
+    }
+
+    // The engine's blocks with an LV2 instrument playing. (DrumGizmo is left out: its
+    // own run allocates about once a block, even idle.)
+    void lv2BlocksAllocateNothing() {
+        usePrivateHome();
+        QVERIFY(useLv2Bundles({u"mda.lv2"_qs}));
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        QVERIFY(engine.lv2Host.loadPlugin(u"http://drobilla.net/plugins/mda/EPiano"_qs));
+        std::vector<float> out(2 * 4096);
+        engine.processAudioCallback(out.data(), 256);
+        AllocationScope scope;
+        for (int block = 0; block < 400; ++block) {
+            const auto note = static_cast<std::uint8_t>(36 + block % 40);
+            engine.lv2Host.sendMidiNoteOn(9, note, 100);
+            if (block % 3 == 0) engine.lv2Host.sendMidiNoteOff(9, note);
+            engine.processAudioCallback(out.data(), block % 50 == 0 ? 4096 : 256);
+        }
+        QCOMPARE(scope.count(), std::size_t{0});
+        QVERIFY(engine.lv2Host.busPeakLevel(1) > 0.0f);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -62,9 +63,27 @@ QString usePrivateHome(bool keepRuntimeDir) {
         }
         for (const QString& program : externalPrograms)
             writeStub(program);
+        // No plug-in of the machine's own: tests that want some name them.
+        useLv2Bundles({});
         qputenv("PATH", (stubFolder() + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
     }
     return g_home->path();
+}
+
+bool useLv2Bundles(const QStringList& bundles) {
+    static int folders = 0;
+    const QString folder = g_home->path() + QStringLiteral("/lv2-%1").arg(folders++);
+    QDir().mkpath(folder);
+    bool all = true;
+    for (const QString& bundle : QStringList{QStringLiteral("core.lv2"), QStringLiteral("atom.lv2"),
+                                             QStringLiteral("midi.lv2"), QStringLiteral("urid.lv2")} +
+                                     bundles) {
+        const QString installed = QStringLiteral("/usr/lib/lv2/") + bundle;
+        all =
+            QFileInfo(installed).isDir() && QFile::link(installed, folder + QLatin1Char('/') + bundle) && all;
+    }
+    qputenv("LV2_PATH", folder.toUtf8());
+    return all;
 }
 
 void useRealProgram(const QString& program) {

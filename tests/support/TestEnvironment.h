@@ -26,6 +26,12 @@ inline const QStringList externalPrograms = {
     QStringLiteral("openssl"), QStringLiteral("pkexec"),  QStringLiteral("unzip"),
     QStringLiteral("ffmpeg"),  QStringLiteral("xdg-open")};
 
+// Points LV2_PATH at a fresh folder of links to Debian's LV2 bundles `bundles`
+// (e.g. "mda.lv2") plus the core, atom, midi and urid descriptions; usePrivateHome
+// starts with none. Takes effect for LV2 hosts constructed afterwards. False when a
+// bundle is not installed.
+bool useLv2Bundles(const QStringList& bundles);
+
 // Removes the stub of `program`, for a test that runs the real one against a
 // private instance (ffmpeg writing to a listener of the test's own, say).
 void useRealProgram(const QString& program);

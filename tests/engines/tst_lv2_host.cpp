@@ -1,0 +1,289 @@
+// The LV2 host against Debian's own plug-ins, each test with a private LV2_PATH:
+// scanning (checked against lv2info), playing, bypass and unloading, the note
+// sequence (through eg-fifths), buffers for the longest block, the rate change,
+// refusals, the DrumGizmo configuration file and loading while blocks render.
+
+#include "EngineTestSupport.h"
+#include "audio/AudioEngine.h"
+#include "engines/Lv2HostEngine.h"
+#include "support/OfflineRender.h"
+#include "support/TestEnvironment.h"
+
+#include <lv2/atom/util.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace tmb;
+using namespace tmb::test;
+
+namespace {
+
+const QString mda = QStringLiteral("http://drobilla.net/plugins/mda/");
+const QString fifths = QStringLiteral("http://lv2plug.in/plugins/eg-fifths");
+
+std::unique_ptr<Lv2HostEngine> hostWith(const QStringList& bundles) {
+    if (!useLv2Bundles(bundles)) qFatal("LV2 bundles missing: %s", qPrintable(bundles.join(u' ')));
+    return std::make_unique<Lv2HostEngine>();
+}
+
+struct Block {
+    std::vector<float> left = std::vector<float>(4096, 0.0f);
+    std::vector<float> right = std::vector<float>(4096, 0.0f);
+};
+
+// lv2info's own counts: {audio in, audio out, atom in} and the class label.
+struct Described {
+    int audioIn = 0, audioOut = 0, atomIn = 0;
+    QString category;
+};
+Described describe(const QString& uri) {
+    QProcess lv2info;
+    lv2info.start(QStringLiteral("lv2info"), {uri});
+    lv2info.waitForFinished(20000);
+    const QString text = QString::fromUtf8(lv2info.readAllStandardOutput());
+    Described d;
+    d.category = QRegularExpression(QStringLiteral("Class:\\s+([^\\n]+)")).match(text).captured(1).trimmed();
+    for (const QString& port : text.split(QRegularExpression(QStringLiteral("\\n\\tPort \\d+:"))).mid(1)) {
+        const QString types = port.left(port.indexOf(QLatin1String("Symbol:")));
+        const bool in = types.contains(QLatin1String("#InputPort"));
+        if (types.contains(QLatin1String("#AudioPort")))
+            (in ? d.audioIn : d.audioOut) += 1;
+        else if (types.contains(QLatin1String("#AtomPort")) && in)
+            ++d.atomIn;
+    }
+    return d;
+}
+
+} // namespace
+
+class Lv2HostTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { usePrivateHome(); }
+
+    void scanOrdersAndCountsAsLv2InfoDescribes() {
+        auto empty = hostWith({});
+        QVERIFY(empty->scanPlugins().isEmpty());
+        QString error;
+        QVERIFY(!empty->loadPlugin(QStringLiteral("urn:x"), &error));
+        QCOMPARE(error, QStringLiteral("LV2 plugin not found: urn:x"));
+
+        auto host = hostWith({QStringLiteral("eg-amp.lv2"), QStringLiteral("eg-fifths.lv2"),
+                              QStringLiteral("mda.lv2"), QStringLiteral("drumgizmo.lv2")});
+        const QList<Lv2PluginInfo> list = host->scanPlugins();
+        QVERIFY(list.size() > 30);
+        QCOMPARE(list.first().name, QStringLiteral("DrumGizmo"));
+        const auto group = [](const Lv2PluginInfo& p) {
+            return p.isDrumGizmo ? 0 : p.isInstrument ? 1 : 2;
+        };
+        for (int i = 1; i < list.size(); ++i) {
+            const bool sameGroup = group(list[i - 1]) == group(list[i]);
+            TMB_VERIFY(group(list[i - 1]) <= group(list[i]), list[i].name, "after", list[i - 1].name);
+            TMB_VERIFY(!sameGroup || list[i - 1].name.compare(list[i].name, Qt::CaseInsensitive) <= 0,
+                       list[i].name, "after", list[i - 1].name);
+        }
+        for (const QString& uri :
+             {QStringLiteral("http://drumgizmo.org/lv2"), fifths,
+              QStringLiteral("http://lv2plug.in/plugins/eg-amp"), mda + "EPiano", mda + "Delay"}) {
+            const auto found = std::find_if(list.begin(), list.end(), [&](auto& p) { return p.uri == uri; });
+            QVERIFY2(found != list.end(), qPrintable(uri));
+            const Described d = describe(uri);
+            TMB_VERIFY(found->audioInPorts == d.audioIn && found->audioOutPorts == d.audioOut &&
+                           found->midiInPorts == d.atomIn && found->category == d.category,
+                       uri, found->audioInPorts, found->audioOutPorts, found->midiInPorts, found->category);
+        }
+        QCOMPARE(host->pluginsAsVariantList().first().toMap().value("audioOutPorts").toInt(), 16);
+    }
+
+    // Stereo outputs at 0.65 each side, added to what the bus holds; bypass drops
+    // notes rather than delaying them; unloading silences and clears the meters.
+    void playsBypassesAndUnloads() {
+        auto host = hostWith({QStringLiteral("mda.lv2")});
+        QVERIFY(host->loadPlugin(mda + "EPiano"));
+        QCOMPARE(host->statusMessage(), QStringLiteral("Loaded MDA ePiano (2 audio outputs)"));
+        Block block;
+        std::fill(block.left.begin(), block.left.end(), 0.25f);
+        host->sendMidiNoteOn(0, 60, 110);
+        host->processAudio(block.left.data(), block.right.data(), 2048);
+        const float peakL = peak(block.left, 0, 2048), peakR = peak(block.right, 0, 2048);
+        TMB_VERIFY(host->busPeakLevel(0) > 0.01f && host->busPeakLevel(1) > 0.01f, host->busPeakLevel(0));
+        TMB_VERIFY(std::fabs(peakR - 0.65f * host->busPeakLevel(1)) < 1e-4f, peakR, host->busPeakLevel(1));
+        TMB_VERIFY(peakL <= 0.25f + 0.65f * host->busPeakLevel(0) + 1e-4f && peakL > 0.25f, peakL);
+        QCOMPARE(host->busPeakLevel(16), 0.0f);
+
+        host->sendMidiNoteOff(0, 60);
+        for (int i = 0; i < 200; ++i) // let the note fade out completely
+            host->processAudio(Block().left.data(), Block().right.data(), 2048);
+        host->setBypassed(true);
+        host->sendMidiNoteOn(0, 64, 120);
+        Block bypassed;
+        host->processAudio(bypassed.left.data(), bypassed.right.data(), 512);
+        QCOMPARE(peak(bypassed.left), 0.0f);
+        host->setBypassed(false);
+        host->processAudio(bypassed.left.data(), bypassed.right.data(), 2048);
+        TMB_VERIFY(peak(bypassed.left) < 1e-4f, "the bypassed note was delayed:", peak(bypassed.left));
+
+        host->unloadPlugin();
+        QCOMPARE(host->statusMessage(), QStringLiteral("Unloaded (Ready)"));
+        QCOMPARE(host->busPeakLevel(0), 0.0f);
+        host->sendMidiNoteOn(0, 60, 110);
+        Block after;
+        host->processAudio(after.left.data(), after.right.data(), 1024);
+        QCOMPARE(peak(after.left) + peak(after.right), 0.0f);
+    }
+
+    // Three notes in one block: a sequence of 8 + 3 x 24 bytes, and each note comes
+    // back from eg-fifths with its fifth in the output sequence.
+    void noteSequenceReachesEgFifths() {
+        auto host = hostWith({QStringLiteral("eg-fifths.lv2")});
+        QVERIFY(host->loadPlugin(fifths));
+        for (int note : {60, 64, 69})
+            host->sendMidiNoteOn(3, static_cast<std::uint8_t>(note), 90);
+        Block block;
+        host->processAudio(block.left.data(), block.right.data(), 256);
+        QCOMPARE(host->atomPortBuffer(0)->size, 8u + 72u);
+        const auto* out = reinterpret_cast<const LV2_Atom_Sequence*>(host->atomPortBuffer(1));
+        QList<int> notes;
+        LV2_ATOM_SEQUENCE_FOREACH(out, event) {
+            const auto* midi = reinterpret_cast<const std::uint8_t*>(event + 1);
+            QCOMPARE(midi[0], std::uint8_t{0x93});
+            QCOMPARE(midi[2], std::uint8_t{90});
+            notes.append(midi[1]);
+        }
+        QCOMPARE(notes, (QList<int>{60, 67, 64, 71, 69, 76}));
+        host->processAudio(block.left.data(), block.right.data(), 4096); // an empty block
+        QCOMPARE(host->atomPortBuffer(0)->size, 8u);
+    }
+
+    // A plug-in loaded before the engine prepares for 4096 frames renders long blocks
+    // exactly as one loaded after.
+    void loadedBeforePrepareRendersLongBlocks() {
+        auto early = hostWith({QStringLiteral("mda.lv2")});
+        QVERIFY(early->loadPlugin(mda + "EPiano"));
+        early->prepare(48000.0f, 4096);
+        auto late = hostWith({QStringLiteral("mda.lv2")});
+        late->prepare(48000.0f, 4096);
+        QVERIFY(late->loadPlugin(mda + "EPiano"));
+        for (std::uint32_t frames : {2048u, 4096u}) {
+            Block a, b;
+            early->sendMidiNoteOn(0, 57, 100);
+            late->sendMidiNoteOn(0, 57, 100);
+            early->processAudio(a.left.data(), a.right.data(), frames);
+            late->processAudio(b.left.data(), b.right.data(), frames);
+            TMB_VERIFY(peak(b.right) > 0.01f && a.left == b.left && a.right == b.right, frames);
+        }
+    }
+
+    // mda Piano's A4 stays at 440 Hz when the engine moves to another rate; bypass is kept.
+    void rateChangeKeepsPitch() {
+        useLv2Bundles({QStringLiteral("mda.lv2")});
+        AudioEngine engine;
+        QVERIFY(engine.lv2Host.loadPlugin(mda + "Piano"));
+        for (std::uint32_t rate : {48000u, 96000u, 44100u}) {
+            engine.lv2Host.setBypassed(rate == 96000);
+            engine.prepareOffline(rate, 256);
+            QCOMPARE(engine.lv2Host.isBypassed(), rate == 96000);
+            engine.lv2Host.setBypassed(false);
+            engine.lv2Host.sendMidiNoteOn(0, 69, 100);
+            const StereoSignal out = renderBlocks(engine, rate / 2, 256);
+            const double hz = dominantFrequency(out.left, rate, 300.0, 600.0, rate / 10);
+            TMB_VERIFY(std::fabs(hz - 440.0) < 4.4, rate, hz);
+            engine.lv2Host.sendMidiNoteOff(0, 69);
+        }
+    }
+
+    void refusalsLeaveTheHostUnloaded_data() {
+        QTest::addColumn<QString>("bundle");
+        QTest::addColumn<QString>("uri");
+        QTest::newRow("avldrums: worker") << "avldrums.lv2"
+                                          << "http://gareus.org/oss/lv2/avldrums#BlackPearl";
+        QTest::newRow("eg-sampler: worker") << "eg-sampler.lv2"
+                                            << "http://lv2plug.in/plugins/eg-sampler";
+    }
+    void refusalsLeaveTheHostUnloaded() {
+        QFETCH(QString, bundle);
+        QFETCH(QString, uri);
+        auto host = hostWith({bundle, QStringLiteral("mda.lv2")});
+        QVERIFY(host->loadPlugin(mda + "JX10"));
+        QString error;
+        QVERIFY(!host->loadPlugin(uri, &error));
+        QCOMPARE(error, QStringLiteral("Failed to instantiate LV2 plugin: %1").arg(uri));
+        QCOMPARE(host->statusMessage(), error);
+        QVERIFY(!host->isPluginActive());
+        QVERIFY(host->loadedUri().isEmpty());
+    }
+
+    void drumGizmoConfiguration() {
+        auto host = hostWith({});
+        const QString conf = Lv2HostEngine::drumGizmoConfigPath();
+        QVERIFY(conf.startsWith(QDir::homePath()));
+        const QString kit = QDir::homePath() + "/kit dir/drumkit.xml", map = QDir::homePath() + "/map.xml";
+        QDir().mkpath(QDir::homePath() + "/kit dir");
+        for (const QString& file : {kit, map}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const auto read = [&] {
+            QFile f(conf);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("absent");
+        };
+        QVERIFY(host->configureDrumGizmoKit(kit, map));
+        QCOMPARE(read(),
+                 "defaultKit = \"" + kit.toUtf8() + "\"\ndefaultMidimap = \"" + map.toUtf8() + "\"\n");
+        QCOMPARE(host->statusMessage(), QStringLiteral("Configured DrumGizmo kit: drumkit.xml"));
+        QVERIFY(host->configureDrumGizmoKit(kit, QString()));
+        QCOMPARE(read(), "defaultKit = \"" + kit.toUtf8() + "\"\ndefaultMidimap = \"\"\n");
+
+        QString error;
+        QVERIFY(!host->configureDrumGizmoKit(kit + "x", map, &error));
+        QCOMPARE(error, QStringLiteral("Missing DrumGizmo kit file: %1x").arg(kit));
+        QVERIFY(!host->configureDrumGizmoKit(kit, map + "x", &error));
+        QCOMPARE(error, QStringLiteral("Missing DrumGizmo midimap file: %1x").arg(map));
+        QCOMPARE(read(), "defaultKit = \"" + kit.toUtf8() + "\"\ndefaultMidimap = \"\"\n");
+
+        // A folder where the file should be: the write fails and says so (also as root).
+        QVERIFY(QFile::remove(conf) && QDir().mkpath(conf));
+        QVERIFY(!host->configureDrumGizmoKit(kit, map, &error));
+        QCOMPARE(error, QStringLiteral("Cannot write DrumGizmo configuration: %1").arg(conf));
+        QCOMPARE(host->statusMessage(), error);
+        QCOMPARE(host->drumMidimapPath(), QString());
+        QVERIFY(QDir(conf).removeRecursively());
+    }
+
+    // Loading and unloading while another thread renders: no block runs a freed instance.
+    void loadUnloadWhileRendering() {
+        auto host = hostWith({QStringLiteral("mda.lv2")});
+        std::atomic<bool> stop{false};
+        std::atomic<int> blocks{0};
+        std::thread audio([&] {
+            Block block;
+            while (!stop.load()) {
+                host->sendMidiNoteOn(0, static_cast<std::uint8_t>(48 + blocks % 24), 100);
+                host->processAudio(block.left.data(), block.right.data(), 64 + 64 * (blocks % 4));
+                blocks.fetch_add(1);
+            }
+        });
+        for (int cycle = 0; cycle < 200; ++cycle) {
+            QVERIFY(host->loadPlugin(mda + (cycle % 2 ? "EPiano" : "DX10")));
+            const int seen = blocks.load();
+            while (blocks.load() < seen + 2)
+                std::this_thread::yield();
+            host->unloadPlugin();
+        }
+        stop.store(true);
+        audio.join();
+        QVERIFY(!host->isPluginActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(Lv2HostTest)
+#include "tst_lv2_host.moc"
