@@ -1,8 +1,6 @@
-// Presets in the three keyboard slots through the real controller: the sampled
-// piano's first load on the GUI thread and later ones on the loader thread, the
-// latest choice winning over loads still running, start-up selection with and
-// without the General MIDI font, drum kits, the catalogue's operations and the
-// display texts. Instruments are written by the tests into a private catalogue.
+// Presets in the three keyboard slots through the real controller: sampled-piano loads
+// (the latest choice wins), start-up with and without the General MIDI font, drum kits,
+// the catalogue's operations and the display texts, in a private catalogue.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -36,6 +34,10 @@ AudioEngine& offline(WorkstationController& c) {
     return c.audioEngine();
 }
 
+bool sounds(AudioEngine& engine, std::uint64_t frames = 24000) {
+    return peak(renderBlocks(engine, frames, 256).left, 4800) > 0.01f;
+}
+
 void choose(WorkstationController& c, const char* id, int slot = 0) {
     c.selectPresetForSlot(slot, QString::fromLatin1(id));
 }
@@ -45,10 +47,9 @@ QString slotsText(WorkstationController& c) {
     const QString ids[] = {c.mainPresetId(), c.layer2PresetId(), c.splitPresetId()};
     QStringList parts;
     for (int slot = 0; slot < 3; ++slot)
-        parts << ids[slot] + QLatin1Char(':') +
-                     QLatin1String(
-                         std::array{"Sfz", "SoundFont", "Synth"}[int(c.audioEngine().slotEngineType(slot))]);
-    return parts.join(QLatin1Char(' '));
+        parts << ids[slot] + u':' +
+                     std::array{"Sfz", "SoundFont", "Synth"}[int(c.audioEngine().slotEngineType(slot))];
+    return parts.join(u' ');
 }
 
 // Main name, category and engine label, layer and split names.
@@ -69,8 +70,8 @@ class SlotPresetsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
-    // The first sampled piano loads before the call returns (later ones load on the
-    // loader thread, below). A failed load warns and keeps the playing one.
+    // The first sampled piano loads before the call returns, later ones on the loader
+    // thread. A failed load warns and keeps the playing one.
     void sampledPianoLoadsAtOnceFirstThenOnTheLoaderThread() {
         PresetWorld world(false);
         const QString a = world.writeInstrument(u"alpha"_s, 220.0);
@@ -86,11 +87,9 @@ private Q_SLOTS:
 
         choose(c, "auto_alpha");
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
-        QCOMPARE(loading.count(), 0);
         QCOMPARE(c.statusBanner(), loadedBanner("alpha"));
-        QCOMPARE(c.mainPresetId(), u"auto_alpha"_s);
-        QCOMPARE(engine.slotEngineType(0), SoundEngineType::Sfz);
-        QCOMPARE(presets.count(), 1);
+        QCOMPARE(slotsText(c).section(u' ', 0, 0), u"auto_alpha:Sfz"_s);
+        QCOMPARE(QList<int>({loading.count(), presets.count()}), QList<int>({0, 1}));
 
         // Chosen again, the loaded piano reloads nothing but takes its catalogue sound.
         c.setBrightness(0.9f);
@@ -98,8 +97,7 @@ private Q_SLOTS:
         c.setChorusAmount(0.9f);
         QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
         choose(c, "auto_alpha");
-        QCOMPARE(banner.count(), 0);
-        QCOMPARE(loading.count(), 0);
+        QCOMPARE(banner.count() + loading.count(), 0);
         QCOMPARE(props(c, "brightness reverbAmount chorusAmount"), u"0.55 0.28 0"_s);
 
         choose(c, "auto_broken");
@@ -113,12 +111,11 @@ private Q_SLOTS:
         QTRY_VERIFY(!c.loadingInstrument());
     }
 
-    // Three quick choices: whatever order the loads would finish in, the last
-    // choice is what plays, and the loading flag stays up until it does.
+    // Three quick choices, the first the slowest to load: the last one plays, and the
+    // loading flag stays up until it does. Stale loads report nothing.
     void rapidChoicesLeaveTheLastOneLoaded() {
         PresetWorld world(false);
         world.writeInstrument(u"start"_s, 262.0);
-        // The first choice is the slowest to load and the last the quickest.
         world.writeInstrument(u"slow"_s, 220.0, 12, 3.0);
         world.writeInstrument(u"medium"_s, 330.0, 6, 2.0);
         const QString fast = world.writeInstrument(u"fast"_s, 440.0);
@@ -135,12 +132,8 @@ private Q_SLOTS:
                 choose(c, "auto_fast");
                 QVERIFY(c.loadingInstrument());
                 QTRY_VERIFY_WITH_TIMEOUT(!c.loadingInstrument(), 30000);
-                // Stale loads report nothing: one change up, one down, one banner.
-                QCOMPARE(loading.count(), 2);
-                QCOMPARE(engine.sfzPiano.currentSfzPath(), fast);
                 QCOMPARE(c.statusBanner(), loadedBanner("fast"));
-                // Nothing late replaces it.
-                QTest::qWait(20);
+                QTest::qWait(20); // nothing late replaces it
                 QCOMPARE(engine.sfzPiano.currentSfzPath(), fast);
                 QCOMPARE(loading.count(), 2);
                 audio.stop();
@@ -149,10 +142,22 @@ private Q_SLOTS:
             QCOMPARE(c.mainPresetId(), u"auto_fast"_s);
             if (repetition == 0) QVERIFY(std::abs(mainSlotPitch(engine) - 440.0) < 4.0);
         }
+        // The controller may go while a piano loads; the loader's report never reaches
+        // the destroyed object (the sanitizers would see it).
+        for (int wait : {0, 5, 15}) {
+            auto c = std::make_unique<WorkstationController>();
+            offline(*c);
+            choose(*c, "auto_start");
+            choose(*c, "auto_slow");
+            QTest::qWait(wait);
+            QVERIFY(c->loadingInstrument());
+            c.reset();
+            QTest::qWait(10);
+        }
     }
 
-    // A load in progress is taken back by choosing the playing piano again (compared
-    // with the latest choice that is a new one, so it loads) or a SoundFont preset.
+    // A load in progress is taken back by choosing the playing piano again or a
+    // SoundFont preset.
     void aNewerChoiceTakesBackTheLoadInBetween() {
         PresetWorld world(true);
         const QString a = world.writeInstrument(u"alpha"_s, 220.0);
@@ -165,8 +170,6 @@ private Q_SLOTS:
         choose(c, "auto_alpha");
         QVERIFY(c.loadingInstrument());
         QTRY_VERIFY_WITH_TIMEOUT(!c.loadingInstrument(), 30000);
-        QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
-        QCOMPARE(c.mainPresetId(), u"auto_alpha"_s);
         QCOMPARE(c.statusBanner(), loadedBanner("alpha"));
         QTest::qWait(20);
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
@@ -175,13 +178,11 @@ private Q_SLOTS:
         QSignalSpy loading(&c, &WorkstationController::loadingInstrumentChanged);
         choose(c, "gm_bright_piano");
         QVERIFY(!c.loadingInstrument());
-        QCOMPARE(loading.count(), 1);
         QCOMPARE(engine.slotEngineType(0), SoundEngineType::SoundFont);
         QTest::qWait(1500); // longer than the slow load
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
         QCOMPARE(loading.count(), 1);
-        // Back to the sampled piano that still sits in the engine: nothing to load.
-        choose(c, "auto_alpha");
+        choose(c, "auto_alpha"); // still in the engine: nothing to load
         QVERIFY(!c.loadingInstrument());
         QCOMPARE(engine.slotEngineType(0), SoundEngineType::Sfz);
     }
@@ -194,23 +195,22 @@ private Q_SLOTS:
         c.setBrightness(0.9f);
         QSignalSpy params(&c, &WorkstationController::pianoParamsChanged);
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
-        // Layer and split take their engine, but never the sampled piano.
+        // Layer and split take their engine, never the sampled piano, and leave the
+        // piano's sound alone.
         choose(c, "auto_alpha", 1);
-        QCOMPARE(engine.slotEngineType(1), SoundEngineType::Sfz);
+        QCOMPARE(slotsText(c).section(u' ', 1, 1), u"auto_alpha:Sfz"_s);
         QVERIFY(engine.sfzPiano.currentSfzPath().isEmpty());
-        QCOMPARE(c.layer2PresetId(), u"auto_alpha"_s);
         choose(c, "synth_gospel_organ", 2);
-        QCOMPARE(engine.slotEngineType(2), SoundEngineType::Synth);
+        QCOMPARE(slotsText(c).section(u' ', 2, 2), u"synth_gospel_organ:Synth"_s);
         QCOMPARE(engine.synths[2].voiceModel(), 2u);
         choose(c, "gm_string_ensemble", 1);
         QCOMPARE(engine.slotEngineType(1), SoundEngineType::SoundFont);
-        // Layer and split presets leave the piano's sound alone.
         QCOMPARE(c.brightness(), 0.9f);
         QCOMPARE(params.count(), 0);
         // The layer plays the strings through the SoundFont engine (the main slot is silent).
         c.setLayer2Enabled(true);
         c.noteOn(60, 100);
-        QVERIFY(peak(renderBlocks(engine, 24000, 256).left, 4800) > 0.01f);
+        QVERIFY(sounds(engine));
         c.noteOff(60);
 
         // An unknown id changes nothing, but the main slot still resets the modifiers.
@@ -218,69 +218,18 @@ private Q_SLOTS:
         c.setSplitEnabled(true);
         presets.clear();
         choose(c, "no_such_preset");
-        QCOMPARE(presets.count(), 0);
-        QCOMPARE(c.mainPresetId(), u"gm_church_organ"_s);
         QVERIFY(!c.splitEnabled());
         choose(c, "no_such_preset", 1);
-        QCOMPARE(c.layer2PresetId(), u"gm_string_ensemble"_s);
         QCOMPARE(presets.count(), 0);
-        // Ids of earlier versions are still understood.
-        choose(c, "kwaya_organ", 1);
-        QCOMPARE(c.layer2PresetId(), u"gm_church_organ"_s);
-        QCOMPARE(presets.count(), 1);
+        choose(c, "kwaya_organ", 1); // an id of an earlier version
         choose(c, "gm_church_organ", 3);
         QCOMPARE(presets.count(), 1);
+        QCOMPARE(c.mainPresetId() + u' ' + c.layer2PresetId(), u"gm_church_organ gm_church_organ"_s);
         // Registrations and projects choose without resetting anything.
         c.setSplitEnabled(true);
         c.selectPresetForSlotInternal(0, u"gm_rhodes_ep"_s);
         QCOMPARE(c.mainPresetId(), u"gm_rhodes_ep"_s);
         QVERIFY(c.splitEnabled());
-    }
-
-    void theControllerGoesWhileAPianoLoads() {
-        PresetWorld world(false);
-        world.writeInstrument(u"alpha"_s, 220.0);
-        world.writeInstrument(u"slow"_s, 330.0, 12, 3.0);
-        for (int repetition = 0; repetition < 5; ++repetition) {
-            auto c = std::make_unique<WorkstationController>();
-            offline(*c);
-            choose(*c, "auto_alpha");
-            choose(*c, "auto_slow");
-            QTest::qWait(repetition * 5);
-            // The loader ends with the controller; its report never reaches the
-            // destroyed object (the sanitizers would see it).
-            c.reset();
-            QCoreApplication::processEvents();
-            QTest::qWait(10);
-        }
-    }
-
-    void theLoaderReportsOnlyTheLatestRequestAndNothingAfterShutdown() {
-        PresetWorld world(false);
-        const QString slow = world.writeInstrument(u"slow"_s, 330.0, 12, 3.0);
-        const QString fast = world.writeInstrument(u"fast"_s, 440.0);
-        SfzPianoEngine engine;
-        engine.prepare(48000.0f);
-        std::atomic<int> reports{0};
-        std::atomic<std::uint64_t> reported{0};
-        SfzInstrumentLoader loader(engine, [&](const SfzInstrumentLoader::Result& result) {
-            reported = result.requestId;
-            ++reports;
-        });
-        loader.request(slow);
-        const std::uint64_t last = loader.request(fast);
-        QTRY_COMPARE(reports.load(), 1);
-        QCOMPARE(reported.load(), last);
-        QCOMPARE(engine.currentSfzPath(), fast);
-
-        loader.request(slow);
-        loader.shutdown();
-        const int after = reports.load();
-        QTest::qWait(50);
-        QCOMPARE(reports.load(), after);
-        QCOMPARE(loader.request(fast), std::uint64_t{0});
-        // The load that shutdown waited for was dropped, not installed.
-        QCOMPARE(engine.currentSfzPath(), fast);
     }
 
     // ------------------------------------------------------------ start-up and drum kits
@@ -296,7 +245,6 @@ private Q_SLOTS:
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
         c.initialize();
         AudioEngine& engine = c.audioEngine();
-        // The first preset, the pad and the bass.
         QCOMPARE(slotsText(c),
                  u"gm_acoustic_grand:SoundFont synth_worship_pad:Synth gm_finger_bass:SoundFont"_s);
         QCOMPARE(
@@ -306,7 +254,6 @@ private Q_SLOTS:
                          "Electric Fingered Bass (Split Ready)"}));
         QCOMPARE(engine.synths[1].voiceModel(), 0u);
         QCOMPARE(presets.count(), 3);
-        QVERIFY(!c.autoPedalEnabled());
         QCOMPARE(c.brightness(), 0.55f); // the first preset's sound reached the piano parameters
 
         // Kits 0-3 come from the General MIDI font, the bundle's follow; 0 is selected.
@@ -318,40 +265,37 @@ private Q_SLOTS:
                         .arg(k[u"program"_s].toInt())
                         .arg(k[u"path"_s].toString().remove(world.fixture.root()));
         }
-        const QString gm = u"/soundfonts/FluidR3_GM.sf2"_s;
-        const QString avl = u"/home/.lv2/avldrums.lv2/"_s;
+        const QString gm = u" /soundfonts/FluidR3_GM.sf2"_s, avl = u" /home/.lv2/avldrums.lv2/"_s;
         QCOMPARE(
             kits,
-            QStringList({"FluidR3 Standard Acoustic Kit 128:0 " + gm, "FluidR3 Room Acoustic Kit 128:8 " + gm,
-                         "FluidR3 Power Rock Kit 128:16 " + gm, "FluidR3 Jazz Brush Kit 128:40 " + gm,
-                         "AVL Black Pearl Studio Kit (SF2) 0:0 " + avl + "Black_Pearl_4_LV2.sf2",
-                         "AVL Blonde Bop Jazz Kit (SF2) 0:0 " + avl + "Blonde_Bop_LV2.sf2"}));
-        QCOMPARE(c.currentDrumKitName(), u"FluidR3 Standard Acoustic Kit"_s);
-        QSignalSpy kit(&c, &WorkstationController::drumKitChanged);
-        c.selectDrumKitByIndex(4);
-        QCOMPARE(c.currentDrumKitName(), u"AVL Black Pearl Studio Kit (SF2)"_s);
-        QCOMPARE(kit.count(), 1);
+            QStringList({"FluidR3 Standard Acoustic Kit 128:0" + gm, "FluidR3 Room Acoustic Kit 128:8" + gm,
+                         "FluidR3 Power Rock Kit 128:16" + gm, "FluidR3 Jazz Brush Kit 128:40" + gm,
+                         "AVL Black Pearl Studio Kit (SF2) 0:0" + avl + "Black_Pearl_4_LV2.sf2",
+                         "AVL Blonde Bop Jazz Kit (SF2) 0:0" + avl + "Blonde_Bop_LV2.sf2"}));
         // A kit whose file is no SoundFont, or no kit at all, cannot be selected.
-        for (int index : {5, -1, 6})
+        QSignalSpy kit(&c, &WorkstationController::drumKitChanged);
+        QStringList chosen{c.currentDrumKitName()};
+        for (int index : {4, 5, -1, 6, 3}) {
             c.selectDrumKitByIndex(index);
-        QCOMPARE(kit.count(), 1);
-        QCOMPARE(c.currentDrumKitName(), u"AVL Black Pearl Studio Kit (SF2)"_s);
-        c.selectDrumKitByIndex(3);
-        QCOMPARE(c.currentDrumKitName(), u"FluidR3 Jazz Brush Kit"_s);
+            chosen << c.currentDrumKitName();
+        }
+        QCOMPARE(chosen.join(u'|'),
+                 u"FluidR3 Standard Acoustic Kit|AVL Black Pearl Studio Kit (SF2)|AVL Black "
+                 "Pearl Studio Kit (SF2)|AVL Black Pearl Studio Kit (SF2)|AVL Black Pearl "
+                 "Studio Kit (SF2)|FluidR3 Jazz Brush Kit"_s);
         QCOMPARE(kit.count(), 2);
 
         // The kit plays on channel 10; every slot sounds (split, then main and layer),
         // each struck once the sound before it has died away.
         engine.prepareOffline(48000, 256);
         c.triggerDrumPad(38);
-        QVERIFY(peak(renderBlocks(engine, 12000, 256).left) > 0.01f);
+        QVERIFY(sounds(engine, 12000));
         c.setSplitEnabled(true);
         c.setLayer2Enabled(true);
         for (int note : {40, 72}) {
             QTRY_VERIFY(peak(renderBlocks(engine, 4800, 256).left) < 1e-3f);
             c.noteOn(note, 100);
-            QVERIFY2(peak(renderBlocks(engine, 24000, 256).left, 4800) > 0.01f,
-                     qPrintable(QString::number(note)));
+            QVERIFY2(sounds(engine), qPrintable(QString::number(note)));
             c.noteOff(note);
         }
     }
@@ -360,20 +304,19 @@ private Q_SLOTS:
         PresetWorld world(false);
         WorkstationController c;
         // Before start-up the main slot holds no preset; the split's bass needs the
-        // General MIDI font, which this catalogue lacks.
+        // General MIDI font, which this catalogue lacks. After it, the first entry is
+        // the worship pad; the split keeps its bass and its engine.
         QCOMPARE(displayTexts(c),
                  QStringList({"Concert Grand Piano", "Pianos & Keyboards", "SFZ Engine",
                               "Montage Warm Worship Pad (Synth Engine)", "Electric Fingered Bass"}));
         QVERIFY(!c.loadingInstrument());
-        const QString splitBefore = slotsText(c).section(QLatin1Char(' '), 2);
+        const QString splitBefore = slotsText(c).section(u' ', 2);
+        QVERIFY(splitBefore.startsWith(u"gm_finger_bass:"_s));
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
         c.initialize();
-        // The first catalogue entry is now the first synth patch, the worship pad; the
-        // split keeps its bass and its engine.
         QCOMPARE(slotsText(c), u"synth_worship_pad:Synth synth_worship_pad:Synth "_s + splitBefore);
-        QVERIFY(splitBefore.startsWith(QLatin1String("gm_finger_bass:")));
-        QCOMPARE(c.mainPresetEngineLabel(), u"Native Physical / Hybrid Synth"_s);
-        QCOMPARE(c.splitPresetName(), u"Electric Fingered Bass"_s);
+        QCOMPARE(displayTexts(c).at(2) + u'|' + displayTexts(c).at(4),
+                 u"Native Physical / Hybrid Synth|Electric Fingered Bass"_s);
         QCOMPARE(presets.count(), 2);
         QVERIFY(c.availableDrumKits().isEmpty());
         QCOMPARE(c.currentDrumKitName(), u"AVL Red Zeppelin Studio Kit"_s);
@@ -389,8 +332,8 @@ private Q_SLOTS:
         WorkstationController c;
         QSignalSpy loading(&c, &WorkstationController::loadingInstrumentChanged);
         c.initialize();
-        QCOMPARE(c.mainPresetId(), u"sfz_salamander_c5"_s);
-        QCOMPARE(c.mainPresetEngineLabel(), u"16-Layer SFZ + Resonance"_s);
+        QCOMPARE(c.mainPresetId() + u' ' + c.mainPresetEngineLabel(),
+                 u"sfz_salamander_c5 16-Layer SFZ + Resonance"_s);
         QCOMPARE(c.audioEngine().sfzPiano.currentSfzPath(), grand.absoluteFilePath());
         QCOMPARE(loading.count(), 0);
         QCOMPARE(c.brightness(), 0.58f); // the grand's catalogue entry
@@ -406,34 +349,33 @@ private Q_SLOTS:
         const QString elsewhere = world.fixture.root() + u"/elsewhere"_s;
         QDir().mkpath(elsewhere);
         QVERIFY(writeTestFile(elsewhere + u"/My Organ.sfz"_s, "<region> sample=none.wav\n"));
-        QVERIFY(c.importInstrumentLibrary(QUrl::fromLocalFile(elsewhere + u"/My Organ.sfz"_s).toString()));
-        QCOMPARE(c.statusBanner(), u"Imported instrument: My Organ.sfz"_s);
-        QCOMPARE(catalog.count(), 1);
-        QCOMPARE(c.queryPresets(QString(), u"my organ"_s, false).size(), 1);
         QVERIFY(writeTestFile(elsewhere + u"/Strings.sf2"_s, "x"));
-        QVERIFY(c.importInstrumentLibrary(elsewhere + u"/Strings.sf2"_s));
-        QCOMPARE(catalog.count(), 2);
-
         const QString missing = world.fixture.root() + u"/missing.sfz"_s;
-        QVERIFY(!c.importInstrumentLibrary(missing));
-        QCOMPARE(c.statusBanner(), u"File does not exist: %1"_s.arg(missing));
-        QVERIFY(!c.importInstrumentLibrary(QUrl::fromLocalFile(world.fixture.database()).toString()));
-        QCOMPARE(c.statusBanner(), u"Unsupported format. Please select an .sf2 or .sfz instrument file."_s);
-        QCOMPARE(catalog.count(), 2);
-        QCOMPARE(banner.count(), 4);
+        // A URL or a plain path; a missing file, or one of no instrument format.
+        const std::pair<QString, QString> imports[] = {
+            {QUrl::fromLocalFile(elsewhere + u"/My Organ.sfz"_s).toString(),
+             u"Imported instrument: My Organ.sfz"_s},
+            {elsewhere + u"/Strings.sf2"_s, u"Imported instrument: Strings.sf2"_s},
+            {missing, u"File does not exist: "_s + missing},
+            {QUrl::fromLocalFile(world.fixture.database()).toString(),
+             u"Unsupported format. Please select an .sf2 or .sfz instrument file."_s}};
+        for (const auto& [file, text] : imports) {
+            QCOMPARE(c.importInstrumentLibrary(file), text.startsWith(u"Imported"_s));
+            QCOMPARE(c.statusBanner(), text);
+        }
+        QCOMPARE(QList<int>({int(catalog.count()), int(banner.count())}), QList<int>({2, 4}));
+        QCOMPARE(c.queryPresets(QString(), u"my organ"_s, false).size(), 1);
 
-        const QString pad = u"worship pad"_s;
-        QCOMPARE(c.queryPresets(u"All"_s, pad, true).size(), 0);
+        QCOMPARE(c.queryPresets(u"All"_s, u"worship pad"_s, true).size(), 0);
         c.toggleFavoritePreset(u"synth_worship_pad"_s);
         QCOMPARE(catalog.count(), 3);
-        const QVariantList favourites = c.queryPresets(u"All"_s, pad, true);
+        const QVariantList favourites = c.queryPresets(u"All"_s, u"worship pad"_s, true);
         QCOMPARE(favourites.size(), 1);
         QCOMPARE(favourites.at(0).toMap().value(u"id"_s).toString(), u"synth_worship_pad"_s);
     }
 
-    // ◀ and ▶ step the main voice through its own category in catalogue order and
-    // wrap, as the user's choice; the categories the SOUNDS view lists are the
-    // catalogue's, in its order.
+    // ◀ and ▶ step the main voice through its category in catalogue order and wrap, as
+    // the user's choice; SOUNDS lists the catalogue's categories in its order.
     void voiceSteppingStaysInItsCategoryAndWraps() {
         PresetWorld world(true);
         WorkstationController c;
@@ -480,7 +422,6 @@ private Q_SLOTS:
         QSignalSpy params(&c, &WorkstationController::pianoParamsChanged);
         QSignalSpy pedals(&c, &WorkstationController::pedalStateChanged);
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
-
         c.resetToDefaultPiano();
         QCOMPARE(
             props(c,
@@ -489,10 +430,10 @@ private Q_SLOTS:
             u"gm_acoustic_grand false 440 0 1 1 false false false false 0.72 0.55"_s);
         QVERIFY(params.count() >= 1 && pedals.count() >= 1);
         QCOMPARE(presets.count(), 1);
-        // The comparison record was left as it was: switching brings the organ back.
+        // The comparison record was left as it was: switching brings the organ back; the
+        // engine has what the controller shows.
         c.toggleAbCompare();
         QCOMPARE(props(c, "brightness reverbAmount"), u"0.65 0.55"_s);
-        // And the engine has what the controller shows.
         c.toggleAbCompare();
         c.audioEngine().processAudioCallback(std::vector<float>(512).data(), 256);
         QCOMPARE(c.audioEngine().renderingParameters().tuningHz, 440.0f);
