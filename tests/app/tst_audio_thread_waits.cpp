@@ -1,9 +1,8 @@
-// The audio thread never waits for a lock another thread holds. SoundFont notes on
-// the zones and band channels, controllers, bend and drum hits render while the GUI
-// thread moves the style band's volumes (controller 7 through the controller's
-// mixer) and the concert pitch, and selects programs and kits; then, paced like a sound card, while new
-// fonts are also handed to both synthesizers. The rendering thread counts its lock
-// waits and allocations; the ThreadSanitizer build of the same source looks for races.
+// The audio thread never waits for a lock another thread holds: SoundFont notes,
+// controllers, bend and drum hits render while the GUI thread moves the band's volumes
+// and the concert pitch and selects programs and kits; then, paced like a sound card,
+// while fonts are also handed over. The rendering thread counts its lock waits and
+// allocations; the ThreadSanitizer build of the same source looks for races.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -43,7 +42,7 @@ using Milliseconds = std::chrono::duration<double, std::milli>;
 
 struct Counts {
     std::size_t waits = 0, locks = 0, allocations = 0;
-    double worstMs = 0.0, worstCpuMs = 0.0; // wall clock (other processes included), own processor time
+    double worstMs = 0.0, worstCpuMs = 0.0; // wall clock, own processor time
     int blocks = 0;
 };
 
@@ -107,8 +106,8 @@ private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
 #ifdef TMB_COUNT_LOCKS
+    // Guards the guard: a lock another thread holds is a wait, a free one is not.
     void counterSeesAWait() {
-        // Guards the guard: a lock another thread holds is a wait, a free one is not.
         std::mutex mutex;
         std::atomic<bool> held{false};
         std::thread holder([&] {
@@ -163,9 +162,9 @@ private Q_SLOTS:
         renderBlocks(engine, 64, 64);
         QCOMPARE(fluid.controllerValue(4, 7), styleBandChannelVolume(0.5f, 0.9f, false));
 
-        // Paced like a sound card, each round also hands a font neither synthesizer
-        // has seen to both. A hand-over costs at most the block it meets; a load
-        // made under the gate would silence the SoundFonts for most of these blocks.
+        // Paced like a sound card, each round also hands a new font to both synthesizers.
+        // A hand-over costs at most the block it meets; a load made under the gate
+        // would silence the SoundFonts for most of these blocks.
         QStringList fonts;
         for (int i = 0; i < 6; ++i) {
             fonts << world.soundFonts() + u"/copy%1.sf2"_s.arg(i);

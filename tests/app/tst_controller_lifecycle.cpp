@@ -1,8 +1,6 @@
-// The controller's start-up, view mode, status banner, meter pacing and the report
-// of an audio backend that dies while playing; and the published surface the views
-// rely on: each property's type, whether the scene may write it, and the signal
-// that announces it. That table is written out here on purpose, from the interface
-// description, not generated from the header.
+// The controller's start-up, view mode, meter pacing and the report of an audio backend
+// that dies while playing; and the published surface the views rely on: each property's
+// type, writability and signal, written out here on purpose, not generated from the header.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -141,8 +139,8 @@ private Q_SLOTS:
         // The private runtime folder has no sound server and the machine no sequencer.
         const bool audio = controller.initialize();
         if (audio) QSKIP("an audio device plays on this machine without a sound server");
-        QCOMPARE(controller.activeAudioBackend(), u"None"_s);
-        QCOMPARE(controller.primaryControllerName(), noMidi);
+        QCOMPARE(controller.activeAudioBackend() + u'|' + controller.primaryControllerName(),
+                 u"None|"_s + noMidi);
         QCOMPARE(controller.statusBanner(), u"Zero-Setup Ready • %1 • No audio output"_s.arg(noMidi));
         QVERIFY(banner.count() >= 1);
 
@@ -185,8 +183,8 @@ private Q_SLOTS:
         test::useLv2Bundles({});
     }
 
-    // A mode is announced only when it changes. Entering the drums view (3) resets the
-    // performance modifiers before it is announced: the view reads them when it appears.
+    // A mode is announced only when it changes; entering the drums view (3) resets the
+    // performance modifiers first, as the view reads them when it appears.
     void currentModeChangesOnlyOnNewValues() {
         WorkstationController c;
         c.setLayer2Enabled(true);
@@ -213,12 +211,11 @@ private Q_SLOTS:
         QSignalSpy fullScreen(&c, &WorkstationController::fullScreenPerformanceChanged);
         c.setFullScreenPerformance(true);
         c.setFullScreenPerformance(true);
-        QCOMPARE(fullScreen.count(), 1);
-        QVERIFY(c.fullScreenPerformance());
+        QVERIFY(fullScreen.count() == 1 && c.fullScreenPerformance());
     }
 
-    // 600 ms after start-up one shell line unmutes the sound server and the mixer. The
-    // stubs on PATH record the line and each command it runs; none reaches the host.
+    // 600 ms after start-up one shell line unmutes the sound server and the mixer; the
+    // stubs on PATH record the line and each command it runs, none reaches the host.
     void deferredStartRunsTheUnmuteLine() {
         const QString line =
             u"if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user "
@@ -261,24 +258,20 @@ private Q_SLOTS:
         test::BackendThread backend(engine, std::chrono::microseconds(5333), false);
 
         QSignalSpy meters(&controller, &WorkstationController::metersUpdated);
-        QTest::qWait(3000);
-        const auto idleCount = meters.count(); // about 10 (every 300 ms)
-        QVERIFY2(idleCount >= 5 && idleCount <= 16, qPrintable(QString::number(idleCount)));
-
-        meters.clear();
-        controller.playTestTone();
-        QTest::qWait(700);                         // the tone sounds for 0.9 s
-        const auto soundingCount = meters.count(); // about 11 (every 60 ms)
-        QVERIFY2(soundingCount >= 6 && soundingCount <= 15, qPrintable(QString::number(soundingCount)));
-
-        // A playing beat moves the grid's step light every tick.
-        controller.setBeatPlaying(true);
+        const auto countOver = [&meters](int ms) {
+            meters.clear();
+            QTest::qWait(ms);
+            return meters.count();
+        };
+        const auto idle = countOver(3000);    // about 10 (every 300 ms)
+        controller.playTestTone();            // it sounds for 0.9 s
+        const auto sounding = countOver(700); // about 11 (every 60 ms)
+        controller.setBeatPlaying(true);      // the grid's step light moves every tick
         QTest::qWait(100);
-        meters.clear();
-        QTest::qWait(700);
-        const auto beatCount = meters.count(); // about 23 (every 30 ms)
+        const auto beat = countOver(700); // about 23 (every 30 ms)
         controller.setBeatPlaying(false);
-        QVERIFY2(beatCount >= 15, qPrintable(QString::number(beatCount)));
+        QVERIFY2(idle >= 5 && idle <= 16 && sounding >= 6 && sounding <= 15 && beat >= 15,
+                 qPrintable(u"%1 %2 %3"_s.arg(idle).arg(sounding).arg(beat)));
     }
 
     void aDyingAlsaOutputIsReported() {
@@ -316,10 +309,9 @@ private Q_SLOTS:
 
             QTRY_VERIFY_WITH_TIMEOUT(controller.statusBanner().startsWith(u"⚠ Audio output stopped"_s), 8000);
             QVERIFY(controller.statusBanner().endsWith(u"• No audio output"_s));
-            QCOMPARE(controller.activeAudioBackend(), u"None"_s);
-            QCOMPARE(controller.activeAudioDevice(), u"No audio output"_s);
-            QVERIFY(settings.count() >= 1);
-            QVERIFY(!engine.running);
+            QCOMPARE(controller.activeAudioBackend() + u'|' + controller.activeAudioDevice(),
+                     u"None|No audio output"_s);
+            QVERIFY(settings.count() >= 1 && !engine.running);
         }
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
         session.start(u"bash"_s, {script, u"stop"_s});

@@ -1,8 +1,6 @@
-// The hymn academy through the controller, rendered offline: a lesson in another
-// key lights the written keys and sounds in tune with the band, guided playback
-// keeps the sequencer's beat, the pitch pipe leaves the lesson alone, every change
-// of lesson, mode or transport silences the hymn without cutting the player's
-// keys, and the church presets.
+// The hymn academy through the controller, rendered offline: another key, guided
+// playback on the sequencer's beat, the pitch pipe, changes that silence the hymn but
+// not the player, and the church presets.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -51,7 +49,7 @@ struct Rig {
         render(seconds);
         return soundingVoices(engine());
     }
-    // The first lesson with a step written as `note` under `chord`, made current at that step.
+    // Makes current the first step written as `note` under `chord`.
     void goToStep(int note, const QString& chord) {
         const QList<HymnLesson>& lessons = c().hymnLessons().lessons();
         for (int i = 0; i < lessons.size(); ++i) {
@@ -92,16 +90,14 @@ private Q_SLOTS:
         rig.goToStep(67, u"G7 (V)"_s);
         QVERIFY(c.isGuideMelodyKey(67) && !c.isGuideMelodyKey(69));
         QVERIFY(c.isGuideChordKey(43) && c.isGuideChordKey(53) && !c.isGuideChordKey(45));
-        QCOMPARE(c.currentHymnTargetNoteName(), u"A4"_s);
-        QCOMPARE(c.currentHymnTargetChord(), u"A7 (V)"_s);
+        QCOMPARE(props(c, "currentHymnTargetNoteName currentHymnTargetChord"), u"A4 A7 (V)"_s);
         const int step = c.currentHymnStepIndex();
         QSignalSpy stepSpy(&c, &WorkstationController::hymnStepChanged);
         c.noteOn(67, 100);
         const StereoSignal out = rig.render(0.3);
         QVERIFY(std::abs(dominantFrequency(out.left, rate, 100, 2000) - 440.0) < 3.0);
-        QCOMPARE(c.hymnScoreHits(), 1);
-        QCOMPARE(c.currentHymnStepIndex(), (step + 1) % c.totalHymnSteps());
-        QCOMPARE(stepSpy.count(), 1);
+        QCOMPARE(QList<int>({c.hymnScoreHits(), c.currentHymnStepIndex(), int(stepSpy.count())}),
+                 QList<int>({1, (step + 1) % c.totalHymnSteps(), 1}));
         c.noteOff(67);
         c.setProArrangerEnabled(true);
         c.advanceProArrangerStep(0);
@@ -158,33 +154,21 @@ private Q_SLOTS:
         const double least = inner.nsecsElapsed() * 1e-9;
         c.advanceHymnPlaybackTick();
         const double most = outer.nsecsElapsed() * 1e-9;
-        const double beatsPerSecond = c.bpm() / 60.0;
-        QVERIFY2(c.hymnPlayheadBeats() >= least * beatsPerSecond &&
-                     c.hymnPlayheadBeats() <= most * beatsPerSecond,
-                 qPrintable(u"%1 %2 %3"_s.arg(c.hymnPlayheadBeats())
-                                .arg(least * beatsPerSecond)
-                                .arg(most * beatsPerSecond)));
+        const double beats = c.hymnPlayheadBeats() * 60.0 / c.bpm();
+        QVERIFY2(beats >= least && beats <= most,
+                 qPrintable(u"%1 s in %2-%3"_s.arg(beats).arg(least).arg(most)));
     }
 
     // The pipe sounds exactly its four notes in the key and changes nothing of the
     // lesson: not the score, the step, the band's degree, nor the auto-tune.
     void pitchPipeLeavesTheLessonAlone() {
-        const struct {
-            int transpose;
-            QList<int> sounding;
-            const char* banner;
-        } cases[] = {
-            {0,
-             {48, 55, 64, 72},
-             "(KEY OF C): Bass Do (C3) → Tenor Sol (G3) → Alto Mi (E4) → Soprano Do' (C5)"},
-            {-3,
-             {45, 52, 61, 69},
-             "(KEY OF A): Bass Do (A2) → Tenor Sol (E3) → Alto Mi (C#4) → Soprano Do' (A4)"},
-        };
-        for (const auto& k : cases) {
+        const std::pair<int, const char*> keys[] = {
+            {0, "(KEY OF C): Bass Do (C3) → Tenor Sol (G3) → Alto Mi (E4) → Soprano Do' (C5)"},
+            {-3, "(KEY OF A): Bass Do (A2) → Tenor Sol (E3) → Alto Mi (C#4) → Soprano Do' (A4)"}};
+        for (const auto& [transpose, banner] : keys) {
             Rig rig;
             WorkstationController& c = rig.c();
-            c.setTransposeSemitones(k.transpose);
+            c.setTransposeSemitones(transpose);
             c.setCurrentMode(8);
             c.setAutoTuneEnabled(true);
             c.setSmartChordEnabled(true);
@@ -194,17 +178,18 @@ private Q_SLOTS:
             const QString before =
                 props(c, "hymnScoreHits hymnStreak currentHymnStepIndex arrangerChordDegree");
             c.triggerChoirPitchPipe();
-            QVERIFY(c.statusBanner().endsWith(QString::fromUtf8(k.banner)));
+            QVERIFY(c.statusBanner().endsWith(QString::fromUtf8(banner)));
             QTest::qWait(900); // all four pressed
             QVERIFY(c.isKeyPressed(48) && c.isKeyPressed(55) && c.isKeyPressed(64) && c.isKeyPressed(72));
             const StereoSignal out = rig.render(0.4);
-            for (int note : k.sounding)
-                QVERIFY2(toneAmplitude(out.left, rate, hz(note)) > 0.01, qPrintable(QString::number(note)));
+            for (int note : {48, 55, 64, 72}) // sounding in the key
+                QVERIFY2(toneAmplitude(out.left, rate, hz(note + transpose)) > 0.01,
+                         qPrintable(QString::number(note)));
             QCOMPARE(props(c, "hymnScoreHits hymnStreak currentHymnStepIndex arrangerChordDegree"), before);
             QTRY_VERIFY_WITH_TIMEOUT(!c.isKeyPressed(55) && !c.isKeyPressed(72), 3000);
             // The player's key still sounds; its one-finger chord ended on its own.
             QCOMPARE(rig.voicesAfter(1.5), 1);
-            QCOMPARE(rig.engine().voiceOwnership().ownersOf(VoiceTarget::SynthMain, 48 + k.transpose), 1);
+            QCOMPARE(rig.engine().voiceOwnership().ownersOf(VoiceTarget::SynthMain, 48 + transpose), 1);
             c.noteOff(48);
             QCOMPARE(rig.voicesAfter(2.0), 0);
         }
@@ -213,32 +198,15 @@ private Q_SLOTS:
     // Whatever ends the hymn's notes leaves the chord the player holds sounding,
     // and nothing once the player lets go.
     void changesSilenceTheHymnButNotThePlayer() {
-        const struct {
-            const char* name;
-            std::function<void(WorkstationController&)> change;
-        } cases[] = {
-            {"lesson",
-             [](WorkstationController& c) {
-                 c.setCurrentHymnIndex(c.currentHymnIndex() + 1);
-             }},
-            {"mode",
-             [](WorkstationController& c) {
-                 c.setHymnLearnMode(0);
-             }},
-            {"stop",
-             [](WorkstationController& c) {
-                 c.setHymnPlaying(false);
-             }},
-            {"restart",
-             [](WorkstationController& c) {
-                 c.restartHymnLesson();
-             }},
-            {"step",
-             [](WorkstationController& c) {
-                 c.stepHymnBackward();
-             }},
+        const std::function<void(WorkstationController&)> changes[] = {
+            [](WorkstationController& c) { c.setCurrentHymnIndex(c.currentHymnIndex() + 1); },
+            [](WorkstationController& c) { c.setHymnLearnMode(0); },
+            [](WorkstationController& c) { c.setHymnPlaying(false); },
+            [](WorkstationController& c) { c.restartHymnLesson(); },
+            [](WorkstationController& c) { c.stepHymnBackward(); },
         };
-        for (const auto& k : cases) {
+        for (const auto& change : changes) {
+            const QByteArray name = QByteArray::number(&change - changes);
             Rig rig;
             WorkstationController& c = rig.c();
             c.setCurrentMode(8);
@@ -249,42 +217,36 @@ private Q_SLOTS:
                 c.noteOn(key, 90);
             const int held = rig.voicesAfter(0.05);
             c.advanceHymnPlayback(0.02); // the demo presses C4 over a C chord
-            QVERIFY2(rig.voicesAfter(0.05) > held, k.name);
-            k.change(c);
-            QVERIFY2(rig.voicesAfter(1.5) == held, k.name);
+            QVERIFY2(rig.voicesAfter(0.05) > held, name);
+            change(c);
+            QVERIFY2(rig.voicesAfter(1.5) == held, name);
             for (int key : {48, 52, 55})
                 c.noteOff(key);
-            QVERIFY2(rig.voicesAfter(2.0) == 0, k.name);
+            QVERIFY2(rig.voicesAfter(2.0) == 0, name);
         }
     }
 
+    // The row asked for (out of range: the nearest), and its style, sound and presets.
     void churchPresets() {
-        const struct {
-            int asked, row;
-            const char* state; // bpm style layer split splitKey brightness reverb chorus
-            const char* presets;
-        } cases[] = {
-            {42, 9, "128 8 true true 54 0.74 0.28 0.35", "gm_seben_guitar gm_brass_section gm_picked_bass"},
-            {-1, 0, "74 24 true false 54 0.58 0.36 0.22", "gm_acoustic_grand gm_warm_pad gm_finger_bass"},
-            {3, 3, "76 25 true false 54 0.52 0.44 0.2", "gm_acoustic_grand gm_choir_aahs gm_fretless_bass"},
-        };
-        for (const auto& k : cases) {
+        const std::tuple<int, int, const char*> cases[] = {
+            {42, 9, "128 8 true true 54 0.74 0.28 0.35 gm_seben_guitar gm_brass_section gm_picked_bass"},
+            {-1, 0, "74 24 true false 54 0.58 0.36 0.22 gm_acoustic_grand gm_warm_pad gm_finger_bass"}};
+        for (const auto& [asked, row, state] : cases) {
             Rig rig(true);
             WorkstationController& c = rig.c();
             c.setCurrentHymnIndex(5);
             QSignalSpy hymn(&c, &WorkstationController::hymnStateChanged);
             QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
-            c.selectChurchDenomination(k.asked);
-            const QVariantMap row = c.churchDenominations().at(k.row).toMap();
-            QCOMPARE(c.selectedChurchIndex(), k.row);
-            QCOMPARE(c.selectedChurchName(), row.value(u"name"_s).toString());
+            c.selectChurchDenomination(asked);
+            QCOMPARE(c.selectedChurchIndex(), row);
+            QCOMPARE(c.selectedChurchName(),
+                     c.churchDenominations().at(row).toMap().value(u"name"_s).toString());
             QCOMPARE(c.statusBanner(), u"⛪ CHURCH PRESET LOADED: %1 • %2"_s.arg(
                                            c.selectedChurchName(), c.selectedChurchPresetSummary()));
             QCOMPARE(props(c, "bpm currentBeatStyleIndex layer2Enabled splitEnabled splitKey brightness "
-                              "reverbAmount chorusAmount"),
-                     QString::fromUtf8(k.state));
+                              "reverbAmount chorusAmount mainPresetId layer2PresetId splitPresetId"),
+                     QString::fromUtf8(state));
             QVERIFY(hymn.count() >= 1 && presets.count() >= 1);
-            QCOMPARE(props(c, "mainPresetId layer2PresetId splitPresetId"), QString::fromUtf8(k.presets));
             QCOMPARE(c.currentHymnIndex(), 5); // the lesson stays
         }
     }
