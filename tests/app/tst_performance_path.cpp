@@ -151,7 +151,7 @@ private Q_SLOTS:
         c.setTransposeSemitones(20);
         c.setOctaveShift(-9);
         c.setTouchCurve(7);
-        QCOMPARE(QList<int>({hymn.count(), arranger.count()}), QList<int>({1, 1}));
+        QCOMPARE(QList<qsizetype>({hymn.count(), arranger.count()}), QList<qsizetype>({1, 1}));
         rig.block();
         const WorkstationState& state = rig.engine().renderingWorkstationState();
         const PianoParameters& p = rig.params();

@@ -89,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(engine.sfzPiano.currentSfzPath(), a);
         QCOMPARE(c.statusBanner(), loadedBanner("alpha"));
         QCOMPARE(slotsText(c).section(u' ', 0, 0), u"auto_alpha:Sfz"_s);
-        QCOMPARE(QList<int>({loading.count(), presets.count()}), QList<int>({0, 1}));
+        QCOMPARE(QList<qsizetype>({loading.count(), presets.count()}), QList<qsizetype>({0, 1}));
 
         // Chosen again, the loaded piano reloads nothing but takes its catalogue sound.
         c.setBrightness(0.9f);
