@@ -1,8 +1,5 @@
-// The MIDI input manager without a sequencer: port classification and queries,
-// start-up failure, and the decoding of hand-built sequencer events (duplicates,
-// note offs, the activity log, control-surface ports, fader touch, system exclusive,
-// the reset when a connected source goes away). Arrival times are chosen, so nothing
-// depends on timing.
+// The MIDI input manager without a sequencer: ports, start-up failure and the
+// decoding of hand-built sequencer events at chosen arrival times.
 
 #include "midi/MidiManager.h"
 
@@ -101,13 +98,8 @@ private Q_SLOTS:
                             {"BlueZ MIDI", "Port 0", "Bluetooth MIDI", false, true},
                             {"nRF", "BLE-MIDI", "Bluetooth MIDI", false, true},
                             {"USB MIDI Cable", "MIDI 1", "Generic USB MIDI", false, false}, // not "ble"
-                            {"CLP-735", "Clavinova", "Yamaha Keyboard", false, false},
                             {"Roland", "Korg thru", "Roland Keyboard", false, false},
-                            {"nanoKEY2", "KEYBOARD", "Korg Controller", false, false},
-                            {"Keystation 49", "MIDI 1", "M-Audio Controller", false, false},
-                            {"Arturia", "MiniLab mkII", "Arturia Controller", false, false},
-                            {"Launchkey Mini", "MIDI 1", "Novation Controller", false, false},
-                            {"CH345", "CH345 MIDI 1", "Generic USB MIDI", false, false}};
+                            {"nanoKEY2", "KEYBOARD", "Korg Controller", false, false}};
         for (const Row& row : rows) {
             const auto d = describeMidiPort(20, 0, row.client, row.port, readable);
             QVERIFY2(d->deviceFamily == row.family && d->isSamsonGraphite49 == row.samson &&
@@ -154,18 +146,12 @@ private Q_SLOTS:
     void startFailsCleanlyWithoutASequencer() {
         if (QFile::exists("/dev/snd/seq")) QSKIP("this machine has an ALSA sequencer");
         MidiManager m;
-        QCOMPARE(m.primaryControllerName(),
-                 QStringLiteral("No Hardware MIDI Connected (On-Screen & Computer Keys Active)"));
         m.replacePortList({listed(24, 0, "CH345", "MIDI 1", false)});
         QSignalSpy changed(&m, &MidiManager::devicesChanged);
-        QVERIFY(!m.start());
-        QVERIFY(!m.isRunning());
+        QVERIFY(!m.start() && !m.isRunning());
         m.scanAndAutoConnect();
-        QVERIFY(!m.connectPort(24, 0));
-        QVERIFY(!m.disconnectPort(24, 0));
+        QVERIFY(!m.connectPort(24, 0) && !m.disconnectPort(24, 0));
         QCOMPARE(changed.count(), 0);
-        m.setPortIgnored(24, 0, true);
-        QVERIFY(m.portsAsVariantList().at(0).toMap().value("isIgnored").toBool());
         m.stop();
     }
 

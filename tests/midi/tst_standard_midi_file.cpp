@@ -55,14 +55,13 @@ private Q_SLOTS:
         StandardMidiFile smf;
         QString error;
         QVERIFY2(smf.parse(header(0, 1, 480) + track(events), &error), qPrintable(error));
-        QCOMPARE(smf.format(), 0);
-        QCOMPARE(smf.ticksPerQuarter(), 480);
+        QVERIFY(smf.format() == 0 && smf.ticksPerQuarter() == 480);
         QCOMPARE(eventsOf(smf), (QStringList{"0:90 60 100", "0:90 64 90", "480:90 60 0", "480:b1 7 100",
                                              "480:c2 5 0", "490:c2 6 0", "490:e3 0 64", "490:e3 127 127",
                                              "490:e3 0 0", "490:d4 77 0", "490:a5 61 33", "730:8f 64 20"}));
-        QCOMPARE(smf.events()[6].pitchBend(), std::int16_t{0});
-        QCOMPARE(smf.events()[7].pitchBend(), std::int16_t{8191});
-        QCOMPARE(smf.events()[8].pitchBend(), std::int16_t{-8192});
+        QCOMPARE(QList<int>(
+                     {smf.events()[6].pitchBend(), smf.events()[7].pitchBend(), smf.events()[8].pitchBend()}),
+                 QList<int>({0, 8191, -8192}));
         const MidiEvent bend = smf.events()[7].toMidiEvent();
         QVERIFY(bend.status == MidiEvent::PitchBend && bend.channel == 3 && bend.pitchBend == 8191);
 
@@ -71,12 +70,9 @@ private Q_SLOTS:
         QCOMPARE(smf.events()[11].seconds, 730 / 960.0);
         QCOMPARE(smf.tracks().size(), std::size_t{1});
         const SmfTrackInfo& info = smf.tracks()[0];
-        QCOMPARE(info.name, QStringLiteral("Organ"));
-        QCOMPARE(info.channelEvents, 12u);
+        QVERIFY(info.name == "Organ" && info.channelEvents == 12u && info.endTick == 730 + 960);
         QVERIFY(info.endOfTrackSeen && !info.truncated && !smf.isTruncated());
-        QCOMPARE(info.endTick, std::uint64_t{730 + 960});
-        QCOMPARE(smf.durationSeconds(), 1690 / 960.0);
-        QCOMPARE(smf.metaEvents().size(), std::size_t{3});
+        QVERIFY(smf.durationSeconds() == 1690 / 960.0 && smf.metaEvents().size() == 3);
     }
 
     void formatOneMergesTracksAndMapsTempoChangesToSeconds() {
@@ -96,9 +92,7 @@ private Q_SLOTS:
                                track(bass),
                            &error),
                  qPrintable(error));
-        QCOMPARE(smf.format(), 1);
-        QCOMPARE(smf.tracks().size(), std::size_t{3});
-        QCOMPARE(smf.tracks()[2].channelEvents, 2u);
+        QVERIFY(smf.format() == 1 && smf.tracks().size() == 3 && smf.tracks()[2].channelEvents == 2u);
         // At one tick, the earlier track first.
         QCOMPARE(eventsOf(smf),
                  (QStringList{"0:90 60 100", "960:80 60 0", "1440:90 62 100", "1440:91 36 90", "1920:80 62 0",
@@ -117,10 +111,9 @@ private Q_SLOTS:
         QVERIFY(map[1].tick == 960 && map[1].seconds == 1.0);  // two quarters at 120
         QVERIFY(map[2].tick == 1440 && map[2].seconds == 2.0); // one quarter at 60
         QVERIFY(map[3].tick == 2400 && map[3].seconds == 2.5); // two quarters at 240
-        QCOMPARE(map[3].microsecondsPerQuarter, 200000u);      // of two at one tick, the last
-        QCOMPARE(map[3].bpm(), 300.0);
-        QCOMPARE(smf.secondsAtTick(1200), 1.5);
-        QCOMPARE(smf.durationSeconds(), 2.7);
+        QVERIFY(map[3].microsecondsPerQuarter == 200000u &&
+                map[3].bpm() == 300.0); // of two at one tick, the last
+        QVERIFY(smf.secondsAtTick(1200) == 1.5 && smf.durationSeconds() == 2.7);
     }
 
     void smpteDivisionCountsFrames() {
@@ -128,11 +121,9 @@ private Q_SLOTS:
         const QByteArray events = tempo(0, 1000000) + midiMessage(1500, 0x90, 60, 100) + endOfTrack(500);
         StandardMidiFile smf;
         QVERIFY(smf.parse(header(0, 1, 0xE728) + track(events)));
-        QCOMPARE(smf.ticksPerQuarter(), 0);
-        QCOMPARE(smf.smpteTicksPerSecond(), 1000.0);
-        QCOMPARE(smf.events().size(), std::size_t{1});
-        QCOMPARE(smf.events()[0].seconds, 1.5);
-        QCOMPARE(smf.durationSeconds(), 2.0);
+        QVERIFY(smf.ticksPerQuarter() == 0 && smf.smpteTicksPerSecond() == 1000.0 &&
+                smf.events().size() == 1);
+        QVERIFY(smf.events()[0].seconds == 1.5 && smf.durationSeconds() == 2.0);
     }
 
     void flagsTracksCutShort_data() {
@@ -174,12 +165,10 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(smf.parse(header(1, 3, 96) + track(good) + track(badTrack) + track(good), &error),
                  qPrintable(error));
-        QCOMPARE(smf.tracks().size(), std::size_t{3});
         QVERIFY(!smf.tracks()[0].truncated && smf.tracks()[1].truncated && !smf.tracks()[2].truncated);
         QVERIFY2(smf.tracks()[1].problem.contains(problem), qPrintable(smf.tracks()[1].problem));
         QCOMPARE(int(smf.tracks()[1].channelEvents), eventsKept);
-        QCOMPARE(int(smf.events().size()), 4 + eventsKept);
-        QVERIFY(smf.isTruncated());
+        QVERIFY(int(smf.events().size()) == 4 + eventsKept && smf.isTruncated());
         QVERIFY2(smf.truncationReason().startsWith(QStringLiteral("track 2: ")),
                  qPrintable(smf.truncationReason()));
     }
@@ -207,15 +196,13 @@ private Q_SLOTS:
         }
 
         // Three tracks declared, two present.
-        QVERIFY(smf.parse(header(1, 3, 96) + track(full) + track(full)));
-        QVERIFY(smf.isTruncated());
+        QVERIFY(smf.parse(header(1, 3, 96) + track(full) + track(full)) && smf.isTruncated());
         QCOMPARE(smf.truncationReason(), QStringLiteral("the file declares 3 tracks but holds 2"));
 
         // Bytes after the end-of-track event are not read; a track without one is complete
         // when its events end with the chunk.
         QVERIFY(smf.parse(header(0, 1, 96) + track(full + bytes({0x00, 0x90}))));
-        QVERIFY(!smf.isTruncated());
-        QCOMPARE(smf.events().size(), std::size_t{4});
+        QVERIFY(!smf.isTruncated() && smf.events().size() == 4);
         QVERIFY(smf.parse(header(0, 1, 96) + track(full.chopped(4))));
         QVERIFY(!smf.isTruncated() && !smf.tracks()[0].endOfTrackSeen);
     }
@@ -230,8 +217,7 @@ private Q_SLOTS:
         StandardMidiFile smf;
         QString error;
         QVERIFY2(smf.parse(file, &error), qPrintable(error));
-        QVERIFY(!smf.isTruncated());
-        QCOMPARE(smf.tracks()[0].sysExEvents, 2u);
+        QVERIFY(!smf.isTruncated() && smf.tracks()[0].sysExEvents == 2u);
         QCOMPARE(eventsOf(smf), (QStringList{"0:90 60 100", "10:90 60 0"}));
     }
 

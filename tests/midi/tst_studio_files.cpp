@@ -1,6 +1,5 @@
-// The studio's file exchange: the exported bytes, a take read back by mido and
-// imported again, hand-built files that the import must refuse or read with care,
-// and the WAV of a take.
+// The studio's files: exported bytes, a take through mido and back, hand-built files
+// the import refuses or reads with care, and the WAV of a take.
 
 #include "SmfBytes.h"
 #include "midi/MidiRecorder.h"
@@ -191,8 +190,7 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
         QFETCH(double, bpm);
         const QString path = m_dir.filePath(QStringLiteral("hand.mid"));
         QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(file);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(file) == file.size());
         out.close();
         MidiRecorder r;
         r.restoreNotes(untouched);
@@ -221,8 +219,7 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
         MidiRecorder r;
         const QString path = m_dir.filePath(QStringLiteral("take.wav"));
         QFile::remove(path);
-        QVERIFY(!r.exportRecordedAudioWav(path, rate)); // nothing recorded: no file
-        QVERIFY(!QFile::exists(path));
+        QVERIFY(!r.exportRecordedAudioWav(path, rate) && !QFile::exists(path)); // nothing recorded: no file
         std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
         for (int i = 0; i < frames; ++i) {
             left[i] = std::sin(i * 0.01f) * 1.2f; // past full scale: clipped, never wrapped
@@ -238,8 +235,7 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
         QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
         StereoSignal wav;
         int channels = 0;
-        QVERIFY(readWav(path, &wav, &channels));
-        QCOMPARE(channels, 2);
+        QVERIFY(readWav(path, &wav, &channels) && channels == 2);
         QCOMPARE(wav.sampleRate, static_cast<double>(std::max(rate, 8000)));
         QCOMPARE(wav.left.size(), static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i) {
