@@ -60,29 +60,10 @@ Item {
             compare(findChild(view, "activeChord").text, workstation.arrangerActiveChordText)
             click("chordPad_ii")
             compare(workstation.arrangerActiveChordText.indexOf("(ii)") > 0, true)
-            var fill = workstation.arrangerAutoFill
-            click("autoFill")
-            compare(workstation.arrangerAutoFill, !fill)
-            click("oneKeyChord")
-            verify(workstation.smartChordEnabled)
             click("proBand")
             verify(workstation.proArrangerEnabled)
             click("proBand")
             verify(!workstation.proArrangerEnabled)
-            click("bandMuted")
-            verify(workstation.styleMuted)
-            click("bandMuted")
-        }
-
-        function test_faders() {
-            var bass = findChild(view, "fader_BASS")
-            bass.value = 0.3
-            bass.moved()
-            fuzzyCompare(workstation.styleBassVolume, 0.3, 1e-6)
-            var band = findChild(view, "fader_BAND")
-            band.value = 0.6
-            band.moved()
-            fuzzyCompare(workstation.styleVolume, 0.6, 1e-6)
         }
     }
 }
