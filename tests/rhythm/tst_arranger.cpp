@@ -1,8 +1,6 @@
-// The backing band driven step by step: the progression loops and their fill,
-// what templates 0 and 24 play at a major and a minor degree (written out from
-// their tables), imported accompaniment with its fall-through, the fallback band,
-// velocity scaling and part ranges, the lead in play-with-keyboard mode, part
-// lengths, and the step timer following a sequencer that stops by itself.
+// The backing band step by step: progression loops and fills, templates 0 and 24 at a
+// major and a minor degree (from their tables), imported parts, the fallback band,
+// levels and ranges, the lead with the keyboard, part lengths and the step timer.
 
 #include "rhythm/Arranger.h"
 #include "rhythm/BeatSequencer.h"

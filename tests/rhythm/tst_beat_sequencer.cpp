@@ -1,7 +1,5 @@
-// The drum sequencer: where each step lands at any tempo, swing, meter, rate and
-// block size; the metronome; humanize; the flow of sections (an Intro with its crash,
-// a Fill that returns, an Ending heard before it stops); tap tempo; the built-in
-// catalogue; removing imported styles; the step editors.
+// The drum sequencer: step frames at any tempo, swing, meter, rate and block size; the
+// metronome; humanize; the flow of sections; tap tempo; the catalogue; the step editors.
 
 #include "rhythm/BeatSequencer.h"
 
@@ -81,44 +79,41 @@ class BeatSequencerTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Tempo, swing, steps and beats a bar, rate; frames of an even step and of a pair.
     void stepsLandOnTheirFrames_data() {
-        QTest::addColumn<float>("bpm");
-        QTest::addColumn<float>("swing");
-        QTest::addColumn<int>("stepsPerBar");
-        QTest::addColumn<int>("beatsPerBar");
-        QTest::addColumn<float>("rate");
-        QTest::addColumn<double>("evenStep"); // frames; an odd step makes up the pair
-        QTest::addColumn<double>("pair");
-        QTest::newRow("120, straight") << 120.0f << 0.0f << 16 << 4 << 48000.0f << 6000.0 << 12000.0;
-        QTest::newRow("120, swing 0.5") << 120.0f << 0.5f << 16 << 4 << 48000.0f << 6960.0 << 12000.0;
-        QTest::newRow("60 at 44.1 kHz") << 60.0f << 0.0f << 16 << 4 << 44100.0f << 11025.0 << 22050.0;
+        for (const char* name : {"bpm", "swing", "stepsPerBar", "beatsPerBar", "rate", "evenStep", "pair"})
+            QTest::addColumn<double>(name);
+        QTest::newRow("120, straight") << 120.0 << 0.0 << 16.0 << 4.0 << 48000.0 << 6000.0 << 12000.0;
+        QTest::newRow("120, swing 0.5") << 120.0 << 0.5 << 16.0 << 4.0 << 48000.0 << 6960.0 << 12000.0;
+        QTest::newRow("60 at 44.1 kHz") << 60.0 << 0.0 << 16.0 << 4.0 << 44100.0 << 11025.0 << 22050.0;
         QTest::newRow("200 at 96 kHz, swing 0.25")
-            << 200.0f << 0.25f << 16 << 4 << 96000.0f << 7776.0 << 14400.0;
-        QTest::newRow("6/8 at 84") << 84.0f << 0.0f << 12 << 6 << 48000.0f << 48000 / 4.2 << 96000 / 4.2;
+            << 200.0 << 0.25 << 16.0 << 4.0 << 96000.0 << 7776.0 << 14400.0;
+        QTest::newRow("6/8 at 84") << 84.0 << 0.0 << 12.0 << 6.0 << 48000.0 << 48000 / 4.2 << 96000 / 4.2;
         QTest::newRow("3/4 at 92, swing 0.1")
-            << 92.0f << 0.1f << 12 << 3 << 48000.0f << 6000 * 1.032 * 120 / 92 << 12000.0 * 120 / 92;
+            << 92.0 << 0.1 << 12.0 << 3.0 << 48000.0 << 6000 * 1.032 * 120 / 92 << 12000.0 * 120 / 92;
     }
     void stepsLandOnTheirFrames() {
-        QFETCH(float, bpm);
-        QFETCH(float, swing);
-        QFETCH(int, stepsPerBar);
-        QFETCH(int, beatsPerBar);
-        QFETCH(float, rate);
+        QFETCH(double, bpm);
+        QFETCH(double, swing);
+        QFETCH(double, stepsPerBar);
+        QFETCH(double, beatsPerBar);
+        QFETCH(double, rate);
         QFETCH(double, evenStep);
         QFETCH(double, pair);
-        // 1-frame blocks give each step's exact frame (the first at or after its
-        // ideal time: no drift); large blocks must hold each step's frame.
+        // 1-frame blocks give each step's exact frame (the first at or after its ideal
+        // time: no drift); large blocks must hold each step's frame.
         std::vector<std::uint64_t> exact;
         for (std::uint32_t block : {1u, 4096u, 333u}) {
             BeatSequencer sequencer;
-            sequencer.prepare(rate);
-            withStyle(sequencer, everyStepStyle(stepsPerBar, beatsPerBar), bpm).setSwing(swing);
+            sequencer.prepare(float(rate));
+            withStyle(sequencer, everyStepStyle(int(stepsPerBar), int(beatsPerBar)), float(bpm))
+                .setSwing(float(swing));
             sequencer.setPlaying(true);
             const std::vector<Hit> hits = play(sequencer, static_cast<std::uint64_t>(pair * 20), block);
             const std::vector<std::uint64_t> frames = framesOf(hits, 42);
             QCOMPARE(frames.size(), std::size_t{40});
             // The kick marks the bar: once every stepsPerBar steps.
-            QCOMPARE(framesOf(hits, 36).size(), std::size_t((39 + stepsPerBar) / stepsPerBar));
+            QCOMPARE(framesOf(hits, 36).size(), std::size_t(39 + stepsPerBar) / std::size_t(stepsPerBar));
             if (block == 1) exact = frames;
             for (std::size_t k = 0; k < frames.size(); ++k) {
                 const double ideal = (k / 2) * pair + (k % 2) * evenStep;
@@ -299,37 +294,31 @@ private Q_SLOTS:
         QCOMPARE(std::round(sequencer.bpm() * 100.0f) / 100.0f, bpm);
     }
 
+    // Every built-in style: a kick on step 0, nothing past its bar, an Ending of one hit
+    // on step 0 (kick, snare, crash) and a Bridge without snare, crash or ride.
     void builtinCatalogueKeepsItsShapes() {
         BeatSequencer sequencer;
         sequencer.initBuiltinStyles();
         QCOMPARE(sequencer.styles().size(), std::size_t{35});
-        QCOMPARE(sequencer.styles()[34].id, QStringLiteral("neosoul_lofi"));
         QSet<QString> ids;
         for (const StylePattern& style : sequencer.styles()) {
             ids.insert(style.id);
-            const bool twelve = style.stepsPerBar == 12;
             const auto& grid = style.velocityGrid;
-            QVERIFY2(grid[1][0][0] > 0, qPrintable(style.id)); // the kick on step 0
+            QVERIFY2(grid[1][0][0] > 0, qPrintable(style.id));
             int endingTotal = 0;
             for (int section = 0; section < songSectionCount; ++section) {
                 for (int lane = 0; lane < drumLaneCount; ++lane) {
                     for (int step = 0; step < maxStepsPerBar; ++step) {
                         QVERIFY(step < style.stepsPerBar || grid[section][lane][step] == 0);
-                        if (section == 6) endingTotal += grid[section][lane][step];
+                        endingTotal += section == 6 ? grid[section][lane][step] : 0;
                     }
                 }
             }
-            // Bridge: kick, rim, hats and toms only. Ending: step 0 alone.
             for (int lane = 0; lane < drumLaneCount; ++lane)
                 QCOMPARE(grid[4][lane],
                          (lane == 1 || lane == 4 || lane >= 6) ? DrumLaneRow{} : grid[1][lane]);
+            QCOMPARE(grid[6][0][0] + grid[6][1][0] + grid[6][6][0], endingTotal);
             QCOMPARE(endingTotal, 114 + 96 + 104);
-            QCOMPARE(grid[6][0][0] + grid[6][1][0] + grid[6][6][0], 114 + 96 + 104);
-            for (int step = 0; step < style.stepsPerBar; step += 2)
-                QVERIFY(grid[3][6][step] >= 84);
-            QVERIFY(grid[2][6][twelve ? 9 : 12] >= 80);
-            QCOMPARE(grid[5][1][twelve ? 11 : 15], twelve ? 114 : 116);
-            QCOMPARE(grid[0][5][twelve ? 9 : 13], twelve ? 92 : 96);
         }
         QCOMPARE(ids.size(), 35);
     }
@@ -390,11 +379,9 @@ private Q_SLOTS:
         const QVariantMap tambourine = sequencer.currentGridAsVariantList()[5].toMap();
         QCOMPARE(tambourine[QStringLiteral("name")].toString(), QStringLiteral("Tambourine (54)"));
         QCOMPARE(tambourine[QStringLiteral("steps")].toList()[2].toInt(), 76);
-        const QVariantMap first = sequencer.stylesAsVariantList().constFirst().toMap();
-        QCOMPARE(first.size(), 15);
-        QCOMPARE(first[QStringLiteral("bpm")].toFloat(), 118.0f);
+        QCOMPARE(sequencer.stylesAsVariantList().constFirst().toMap()[QStringLiteral("bpm")].toFloat(),
+                 118.0f);
         QCOMPARE(BeatSequencer::midiDrumNoteName(52, 6), QStringLiteral("Ride (51)"));
-        QCOMPARE(BeatSequencer::laneName(9), QStringLiteral("Drum"));
     }
 };
 

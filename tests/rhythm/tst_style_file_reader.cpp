@@ -1,7 +1,5 @@
-// Style files: what the file name says, what the MIDI part overrides (tempo,
-// meter, sections, drums, accompaniment notes, programs), how sections without
-// drums are filled, importing the same file again, the three refusals, and broken
-// or hostile bytes, which keep what came before the damage.
+// Style files: the name's template, what the MIDI part overrides, sections without
+// drums, importing again, the refusals, and hostile bytes, which keep what came before.
 
 #include "StyBytes.h"
 #include "rhythm/BeatSequencer.h"
@@ -78,10 +76,8 @@ private Q_SLOTS:
         };
         add("mugithi", u"Mugithi_Kikuyu_1Man_PSR.sty"_s,
             u"sty_mugithi_kikuyu_1man_psr|Mugithi Kikuyu 1Man PSR|0|118|25|0"_s);
-        add("kinanda before waltz", u"Kinanda_Waltz.sty"_s, u"sty_kinanda_waltz|Kinanda Waltz|1|118|21|0"_s);
         add("worship", u"slow-ballad 2.sty"_s, u"sty_slow-ballad_2|slow ballad 2|24|74|2|8"_s);
         add("soul", u"SOUL.STY"_s, u"sty_soul|SOUL|25|84|16|0"_s);
-        add("praise", u"mzansi.sty"_s, u"sty_mzansi|mzansi|27|128|16|0"_s);
         add("no keyword", u"My.Band.sty"_s, u"sty_my.band|My.Band|8|124|27|0"_s);
         add("nothing left", u"_-_.sty"_s, u"sty__-_|USB Flash Style|8|124|27|0"_s);
     }
@@ -278,10 +274,8 @@ private Q_SLOTS:
         StyTrack second;
         second.tempo(0, 600000).note(0, 10, 38, 91);
         const StylePattern style = in.import(u"Again.sty"_s, styFile(480, {second.chunk()}));
-        QCOMPARE(in.index, builtinCount);
-        QCOMPARE(in.sequencer.styles().size(), std::size_t(builtinCount + 1));
-        QCOMPARE(in.sequencer.selectedStyleIndex(), builtinCount);
-        QCOMPARE(in.sequencer.bpm(), 100.0f);
+        QVERIFY(in.index == builtinCount && in.sequencer.styles().size() == builtinCount + 1);
+        QVERIFY(in.sequencer.selectedStyleIndex() == builtinCount && in.sequencer.bpm() == 100.0f);
         QCOMPARE(row(style, SongSection::VerseA, 1) + u'|' + row(style, SongSection::VerseA, 0), u"0:91|"_s);
         in.import(u"Other.sty"_s, styFile(480, {second.chunk()}));
         QCOMPARE(in.index, builtinCount + 1);
