@@ -1,16 +1,10 @@
 #pragma once
 
-// Shared pieces of the controller tests in this folder.
-//
-// PresetWorld: a private world for tests of presets and the mixer: the catalogue's
-// folders (home, SoundFont folder, drum-kit bundle, data) inside one temporary
-// folder, the SoundFont name resolver pointed at the same SoundFont folder, and
-// optionally a General MIDI font there: a link, named as FluidR3, to the small
-// TimGM6mb font, so loads take a fraction of a second.
-//
-// BackendThread: renders blocks on a thread of its own, as a backend would.
-//
-// props: several properties of an object at once.
+// Shared pieces of the controller tests: PresetWorld, a private catalogue (home,
+// SoundFont folder, drum-kit bundle, data in one temporary folder) with the SoundFont
+// resolver pointed at it and optionally a General MIDI font (the small TimGM6mb linked
+// under FluidR3's name, so loads are quick); props, several properties at once; and
+// BackendThread, rendering blocks on a thread of its own as a backend would.
 
 #include "../storage/CatalogFixture.h"
 #include "audio/AudioEngine.h"
@@ -49,10 +43,9 @@ public:
     QString soundFonts() const { return fixture.soundFonts(); }
     QString drumKits() const { return fixture.home() + QStringLiteral("/.lv2/avldrums.lv2"); }
 
-    // Writes "<name>.sfz" into the Music folder (found by the catalogue as
-    // "auto_<name>"): `regions` velocity layers, each its own 24-bit sample of a
-    // `frequency` sine keyed at note 60. 24-bit samples are decoded when loaded, so
-    // more regions and longer samples make a slower load.
+    // Writes "<name>.sfz" into the Music folder (catalogued as "auto_<name>"): `regions`
+    // velocity layers, each its own 24-bit sine sample keyed at 60 (decoded when loaded:
+    // more regions and longer samples load more slowly).
     QString writeInstrument(const QString& name, double frequency, int regions = 1, double seconds = 1.0) {
         const QString folder = music() + QLatin1Char('/') + name;
         QDir().mkpath(folder);
@@ -77,12 +70,11 @@ public:
 };
 
 // The values of the space-separated properties `names` of `object`, space-separated
-// ("0.55 true 3"), to compare several at once.
+// ("0.55 true 3"; floats to 6 digits).
 inline QString props(const QObject& object, const char* names) {
     QStringList values;
     for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
         const QVariant value = object.property(name.toLatin1());
-        // Floats to 6 digits, as written in the tests ("0.55").
         values << (value.typeId() == QMetaType::Float ? QString::number(value.toFloat()) : value.toString());
     }
     return values.join(QLatin1Char(' '));

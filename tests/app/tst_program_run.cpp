@@ -1,7 +1,6 @@
-// Runs the real program against the private PipeWire session: its output node
-// appears with the right name, description and role, and SIGTERM or SIGINT end it
-// through the orderly teardown, taking the node with it. Every wait is generous: a
-// loaded machine makes it slow, never wrong.
+// Runs the real program in the private PipeWire session: its output node appears with
+// its name, description and role, and SIGTERM or SIGINT end it through the orderly
+// teardown, taking the node with it. Waits are generous: a loaded machine is slow.
 
 #include "support/TestEnvironment.h"
 
@@ -44,8 +43,8 @@ long long mainThreadTicks(qint64 pid) {
     return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
 }
 
-// Ready: the main thread has loaded the scene and waits in its event loop, using
-// almost no CPU for a second. Gives up after a minute (the signal still works then).
+// Ready: the main thread uses almost no CPU for a second (loaded, in its event loop).
+// Gives up after a minute (the signal still works then).
 void waitUntilIdle(qint64 pid) {
     QElapsedTimer clock;
     clock.start();
@@ -94,15 +93,13 @@ private Q_SLOTS:
             QTest::qWait(200);
             node = findNode(u"tembora"_s);
         }
-        QVERIFY2(!node.isEmpty(), "no node named tembora appeared");
-        QCOMPARE(node[u"node.description"_s].toString(), u"Tembora Master Output"_s);
-        QCOMPARE(node[u"media.role"_s].toString(), u"Music"_s);
+        QCOMPARE(node[u"node.description"_s].toString() + u'|' + node[u"media.role"_s].toString(),
+                 u"Tembora Master Output|Music"_s);
 
         waitUntilIdle(program.processId());
         ::kill(static_cast<pid_t>(program.processId()), signalNumber);
         QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(findNode(u"tembora"_s).isEmpty(), 30000);
     }
 
