@@ -271,7 +271,6 @@ void WorkstationController::clearMidiActivityLog() {
 // ---------------------------------------------------------------- later subsystems
 
 void WorkstationController::loadRegistration(int) {}
-void WorkstationController::handleMappedControllerAction(const QString&, float) {}
 void WorkstationController::startPhoneBridgeServer() {}
 void WorkstationController::stopLiveBroadcast() {}
 

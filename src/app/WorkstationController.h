@@ -108,6 +108,9 @@ class WorkstationController : public QObject {
     Q_PROPERTY(bool samsonGraphiteConnected READ samsonGraphiteConnected NOTIFY midiDevicesChanged)
     Q_PROPERTY(QString primaryControllerName READ primaryControllerName NOTIFY midiDevicesChanged)
     Q_PROPERTY(QVariantList midiActivityLog READ midiActivityLog NOTIFY midiActivityChanged)
+    Q_PROPERTY(QVariantList controllerMappings READ controllerMappings NOTIFY midiDevicesChanged)
+    Q_PROPERTY(bool midiLearnActive READ midiLearnActive NOTIFY midiDevicesChanged)
+    Q_PROPERTY(QString midiLearnTarget READ midiLearnTarget NOTIFY midiDevicesChanged)
 
     // ---- sound, transpose, touch and A/B comparison
     Q_PROPERTY(float brightness READ brightness WRITE setBrightness NOTIFY pianoParamsChanged)
@@ -373,6 +376,9 @@ public:
     bool samsonGraphiteConnected() const { return m_midiManager.isSamsonGraphite49Connected(); }
     QString primaryControllerName() const { return m_midiManager.primaryControllerName(); }
     QVariantList midiActivityLog() const { return m_midiManager.activityLogAsVariantList(); }
+    QVariantList controllerMappings() const { return m_midiManager.controllerMappingsAsVariantList(); }
+    bool midiLearnActive() const { return m_midiManager.isMidiLearnActive(); }
+    QString midiLearnTarget() const { return m_midiManager.midiLearnTarget(); }
 
     // --- Sound parameters (clamp, store in the active record, push, announce)
     float brightness() const { return m_params.brightness; }
@@ -600,6 +606,12 @@ public:
     Q_INVOKABLE bool disconnectMidiPort(int clientId, int portId);
     Q_INVOKABLE void ignoreMidiPort(int clientId, int portId, bool ignored);
     Q_INVOKABLE void clearMidiActivityLog();
+    // Controller mappings and MIDI learn (WorkstationControllerMappings.cpp).
+    Q_INVOKABLE void startMidiLearn(const QString& targetParam, const QString& friendlyName);
+    Q_INVOKABLE void cancelMidiLearn();
+    Q_INVOKABLE void resetSamsonProfile();
+    // GUI thread: applies one mapped controller action and reports it.
+    void handleMappedControllerAction(const QString& targetParameter, float value);
 
     // --- LV2 host (WorkstationControllerDevices.cpp)
     QVariantList lv2Plugins() const { return m_audioEngine.lv2Host.pluginsAsVariantList(); }
@@ -667,7 +679,6 @@ public:
     const HymnCatalog& hymnLessons() const { return m_hymnCatalog; }
 
     // Subsystems that arrive later keep these entry points.
-    void handleMappedControllerAction(const QString& targetParameter, float value);
     Q_INVOKABLE void startPhoneBridgeServer();
     Q_INVOKABLE void stopLiveBroadcast();
     Q_INVOKABLE void loadRegistration(int slotIndex);

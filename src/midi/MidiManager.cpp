@@ -260,10 +260,6 @@ int MidiManager::connectedInputCount() const {
     }));
 }
 
-void MidiManager::resetSamsonGraphite49DefaultProfile() {}
-
-void MidiManager::checkControllerMappings(const MidiEvent&) {}
-
 // ---- Input thread ----
 
 void MidiManager::midiInputThreadLoop() {

@@ -5,14 +5,17 @@
 //
 // Threads:
 // - GUI thread: construction, start/stop, scans, connect/disconnect/ignore, lists,
-//   learn and profile edits. Signals other than midiActivityReceived are emitted here.
+//   learn and profile edits. devicesChanged is emitted here, and also by a learn
+//   that completes on the input thread.
 // - MIDI input thread: handleAlsaEvent (decoding, duplicate and fader-touch state,
-//   the realtime and control-mapped callbacks, the mapping check, the activity log
-//   and midiActivityReceived). Rescans it asks for are queued to the GUI thread.
+//   the realtime and control-mapped callbacks, the mapping check, the activity log,
+//   midiActivityReceived, controllerMappedAction and midiLearnCompleted). Rescans it
+//   asks for are queued to the GUI thread.
 // One mutex guards the port list, mappings, activity log and learn strings; it is
 // never held while a callback runs or a signal is emitted. The callbacks are
 // installed before start and never change while the input thread runs.
 
+#include "midi/MidiControllerMapping.h"
 #include "midi/MidiEvent.h"
 #include "midi/MidiPortDescriptor.h"
 
@@ -71,10 +74,22 @@ public:
     QString primaryControllerName() const;
     int connectedInputCount() const;
 
-    // Controller mappings and MIDI learn arrive with their own feature; the
-    // default profile and the mapping check are in place so callers need not change.
-    // The check is virtual so tests can see exactly what reaches it.
+    // Controller mappings (GUI thread). The list starts as the Samson Graphite 49
+    // profile; setMappings replaces it whole (project load).
     void resetSamsonGraphite49DefaultProfile();
+    void setMappings(std::vector<MidiControllerMapping> mappings);
+    std::vector<MidiControllerMapping> mappings() const;
+    QVariantList controllerMappingsAsVariantList() const;
+
+    // MIDI learn (GUI thread): the next control moved is bound to targetParameter.
+    void startMidiLearn(const QString& targetParameter, const QString& friendlyName);
+    void cancelMidiLearn() { m_learnActive.store(false); }
+    bool isMidiLearnActive() const { return m_learnActive.load(); }
+    QString midiLearnTarget() const; // the friendly name
+
+    // Input thread: learn, the direct fader and channel actions, the mapping list and
+    // the fallback knobs; each action goes to the control-mapped callback and to
+    // controllerMappedAction. Virtual so tests can see exactly what reaches it.
     virtual void checkControllerMappings(const MidiEvent& event);
 
     // Decodes one sequencer event that arrived at arrivalUs (steady clock, µs) exactly
@@ -127,6 +142,11 @@ private:
     mutable std::mutex m_mutex;
     std::vector<MidiPortDescriptor> m_ports;
     QStringList m_activityLog;
+    std::vector<MidiControllerMapping> m_mappings;
+    QString m_learnTarget;
+    QString m_learnFriendlyName;
+    // Written by the GUI thread, read and cleared by the input thread.
+    std::atomic<bool> m_learnActive{false};
 
     // Input thread only.
     MidiEvent m_lastAccepted;

@@ -69,7 +69,9 @@ const Expected surface[] = {
     {"lv2StateChanged", QMetaType::Bool, false, "lv2Loaded"},
     {"lv2StateChanged", QMetaType::Bool, true, "lv2Bypassed"},
     {"lv2StateChanged", QMetaType::QString, false, "activeLv2Name lv2StatusMessage"},
-    {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName"},
+    {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName midiLearnTarget"},
+    {"midiDevicesChanged", QMetaType::QVariantList, false, "controllerMappings"},
+    {"midiDevicesChanged", QMetaType::Bool, false, "midiLearnActive"},
     {"midiActivityChanged", QMetaType::QVariantList, false, "midiActivityLog"},
     {"beatStateChanged", QMetaType::Bool, true, "beatPlaying metronomeEnabled"},
     {"beatStateChanged", QMetaType::Float, true, "bpm swing humanize"},
@@ -122,7 +124,8 @@ const char operations[] =
     "exportMidiFile/1 importMidiFile/1 exportWavFile/1 restartHymnLesson/0 stepHymnForward/0 "
     "stepHymnBackward/0 "
     "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1 "
-    "loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 configureDrumGizmo/2 lv2BusPeak/1";
+    "loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 configureDrumGizmo/2 lv2BusPeak/1 "
+    "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0";
 
 } // namespace
 

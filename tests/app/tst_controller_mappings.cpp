@@ -1,0 +1,259 @@
+// Controller mappings on synthetic MIDI events: the Samson Graphite 49 profile, the
+// actions each event yields (direct fader and channel actions, mappings, fallback
+// knobs), MIDI learn, and the controller applying and reporting each action after
+// the hop from the MIDI thread.
+
+#include "app/WorkstationController.h"
+#include "midi/MidiManager.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <thread>
+
+using namespace tmb;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// "cc 1 73 127", "note 0 36 100", "bend 2 -8192"; a trailing '*' on the kind marks
+// a control-surface port.
+MidiEvent ev(const char* text) {
+    const QStringList f = QString::fromLatin1(text).split(u' ');
+    const int channel = f[1].toInt(), a = f[2].toInt(), b = f.value(3).toInt();
+    MidiEvent e = f[0].startsWith(u"cc")     ? MidiEvent::controlChange(channel, a, b)
+                  : f[0].startsWith(u"note") ? MidiEvent::noteOn(channel, a, b)
+                                             : MidiEvent::pitchBendEvent(channel, a);
+    e.fromControllerPort = f[0].endsWith(u'*');
+    return e;
+}
+
+// Every action an event yields, as "target=value"; the signal must carry the same
+// actions as the callback.
+QString actionsOf(MidiManager& m, const char* event) {
+    QStringList fromCallback, fromSignal;
+    m.setControlMappedCallback(
+        [&](const QString& t, float v) { fromCallback << u"%1=%2"_s.arg(t).arg(v, 0, 'g', 3); });
+    QSignalSpy spy(&m, &MidiManager::controllerMappedAction);
+    m.checkControllerMappings(ev(event));
+    for (const QList<QVariant>& args : spy)
+        fromSignal << u"%1=%2"_s.arg(args[0].toString()).arg(args[1].toFloat(), 0, 'g', 3);
+    return fromSignal == fromCallback ? fromCallback.join(u' ') : u"signal differs"_s;
+}
+
+struct EventCase {
+    const char* event;
+    const char* actions;
+};
+// clang-format off
+const EventCase kEventCases[] = {
+    {"cc 1 73 127", "mixer.piano.volume=1"}, {"cc 0 70 0", "piano.lidPosition=0.1"},
+    {"cc 0 33 127", "piano.roomSize=0.98"}, {"cc 0 10 64", "piano.stereoWidth=0.855"},
+    {"cc 1 10 64", "piano.lidPosition=0.504 piano.stereoWidth=0.855"},
+    {"cc 9 10 127", "piano.delay=1 piano.stereoWidth=1.5"}, {"cc 0 7 127", "mixer.master.volume=1"},
+    {"cc 3 7 0", "mixer.beats.volume=0 mixer.master.volume=0"},
+    {"cc 15 7 127", "mixer.master.volume=1 mixer.master.volume=1"},
+    {"cc 0 64 127", ""}, // the sustain pedal turns no knob
+    {"cc 2 11 127", "mixer.piano.volume=1"}, {"cc 0 2 127", "piano.damperResonance=1"},
+    {"cc 5 48 0", "piano.brightness=0"}, {"cc 0 119 127", "piano.stereoWidth=1"},
+    {"cc 0 117 127", "transport.play=1"}, {"cc 0 117 0", "transport.play=0"},
+    {"note 0 36 127", "pad.kick=1"}, // a keyboard's lowest C fires the kick too
+    {"note* 0 36 127", ""}, {"note* 9 49 127", "pad.fill=1"}, {"note 0 36 0", ""},
+    {"note* 0 94 127", "transport.play=1"}, {"note 3 94 127", ""}, {"note 9 94 64", "transport.play=0.504"},
+    {"bend* 0 8191", "mixer.piano.volume=1"}, {"bend* 2 -8192", "mixer.split.volume=0"},
+    {"bend* 12 0", "mixer.master.volume=0.5"}, {"bend 0 8191", ""},
+};
+// clang-format on
+
+struct ActionCase {
+    const char* target;
+    float value;
+    const char* property; // "ch4": the LV2 strip
+    float expected;
+    const char* text;
+};
+const ActionCase kActionCases[] = {
+    {"mixer.master.volume", 0.5f, "masterVolume", 0.5f, "Master Fader S9 → 50%"},
+    {"mixer.split.volume", 0.25f, "splitBassVolume", 0.25f, "Fader S3 (Left Split) → 25%"},
+    {"mixer.lv2.volume", 0.75f, "ch4", 0.75f, "Fader S5 (DrumGizmo LV2) → 75%"},
+    {"mixer.audioin.volume", 0.3f, "micVolume", 0.3f, "Fader S6 (Mic / Vocal In) → 30%"},
+    {"piano.lidPosition", 0.0f, "lidPosition", 0.1f, "Knob E2 (Grand Lid) → 0%"},
+    {"piano.keyOffVolume", 0.2f, "keyOffVolume", 0.2f, "Knob (Key-Off Vol) → 20%"},
+    {"piano.reverb", 0.77f, "reverbAmount", 0.77f, "Knob E5 (Hall Reverb) → 77%"},
+    {"piano.roomSize", 1.0f, "reverbRoomSize", 0.98f, "Knob E6 (Room Size) → 100%"},
+    {"piano.stereoWidth", 1.5f, "stereoWidth", 1.5f, "Knob (Stereo Width) → 150%"},
+    {"pad.snare", 100 / 127.0f, "activePadIndex", 1.0f, "Pad P2 (Snare) • Vel 100"},
+    {"pad.hihat", 1 / 127.0f, "activePadIndex", 2.0f, "Pad P3 (Hi-Hat) • Vel 1"},
+    {"pad.fill", 1.0f, "", 0.0f, "Pad P4 (Drum Fill Triggered)"},
+};
+
+} // namespace
+
+class ControllerMappingsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { test::usePrivateHome(); }
+
+    void defaultProfileHasItsFiftyRowsInOrder() {
+        MidiManager m;
+        m.setMappings({});
+        m.resetSamsonGraphite49DefaultProfile();
+        QStringList numbers, targets, ranges;
+        for (const MidiControllerMapping& r : m.mappings()) {
+            // Every name ends with its own number: "(CC 7)", "(Note 36)".
+            QVERIFY2(r.controlName.endsWith(u"(%1 %2)"_s.arg(r.isNote ? "Note" : "CC").arg(r.ccOrNote)),
+                     qPrintable(r.controlName));
+            numbers << QString::number(r.ccOrNote) + (r.isNote ? (r.fromControllerPort ? "n*" : "n") : "");
+            targets << r.targetParameter.section(u'.', 1, 1);
+            if (r.minValue != 0.0f || r.maxValue != 1.0f)
+                ranges << u"%1:%2-%3"_s.arg(r.ccOrNote).arg(r.minValue, 0, 'g', 3).arg(r.maxValue, 0, 'g', 3);
+        }
+        QCOMPARE(numbers.join(u' '),
+                 u"7 73 75 72 76 77 78 79 12 13 14 15 20 21 22 23 24 25 26 27 74 71 91 93 94 "
+                 u"10 70 84 16 17 18 19 28 29 30 31 32 33 34 35 116 117 118 93n* 94n* 95n* "
+                 u"36n 38n 42n 49n"_s);
+        QCOMPARE(
+            targets.join(u' '),
+            u"master piano layer2 split beats lv2 aux master piano layer2 split beats piano layer2 split "
+            u"beats lv2 aux master master brightness damperResonance reverb chorus delay stereoWidth "
+            u"lidPosition drive brightness lidPosition damperResonance stringResonance brightness "
+            u"lidPosition damperResonance stringResonance reverb roomSize chorus delay stop play record "
+            u"stop play record kick snare hihat fill"_s);
+        QCOMPARE(ranges.join(u' '), u"10:0.2-1.5 70:0.1-1 17:0.1-1 29:0.1-1 33:0.1-0.98"_s);
+        const QVariantMap row = m.controllerMappingsAsVariantList().at(7).toMap();
+        QCOMPARE(row.size(), 7);
+        QCOMPARE(row.value(u"controlName"_s), u"Graphite Fader S7/8 (CC 79)"_s);
+    }
+
+    void eventsYieldActions() {
+        QStringList wrong;
+        for (const EventCase& c : kEventCases) {
+            MidiManager m;
+            const QString got = actionsOf(m, c.event);
+            if (got != QLatin1String(c.actions)) wrong << u"%1 gave '%2'"_s.arg(c.event, got);
+        }
+        // Bank select, modulation, the pedals and the mode messages never fall back.
+        MidiManager unmapped;
+        unmapped.setMappings({});
+        for (int cc : {0, 1, 32, 64, 66, 67, 120, 127})
+            if (!actionsOf(unmapped, qPrintable(u"cc %1 %2 90"_s.arg(cc % 3).arg(cc))).isEmpty())
+                wrong << QString::number(cc);
+        QCOMPARE(wrong.join(u'\n'), QString());
+    }
+
+    void learnRewritesOrAppendsAndConsumesItsEvent() {
+        MidiManager m;
+        QSignalSpy learned(&m, &MidiManager::midiLearnCompleted);
+        // A row that exists is rewritten in place: the CC row of transport.play.
+        m.startMidiLearn(u"transport.play"_s, u"Play Button"_s);
+        QCOMPARE(actionsOf(m, "bend* 0 100"), u"mixer.piano.volume=0.506"_s); // not learnable
+        QCOMPARE(actionsOf(m, "note 0 60 90"), QString());                    // nor is a keyboard note
+        QCOMPARE(actionsOf(m, "cc 4 117 127"), QString());
+        QVERIFY(!m.isMidiLearnActive());
+        QCOMPARE(learned.takeFirst(), (QList<QVariant>{u"Play Button (CC 117)"_s, u"transport.play"_s}));
+        QCOMPARE(m.mappings().size(), 50u);
+        QCOMPARE(m.mappings()[41].controlName, u"Play Button (CC 117)"_s);
+        QCOMPARE(actionsOf(m, "cc 0 117 127"), u"transport.play=1"_s);
+        // A new target is appended, here from a surface note, with the full range.
+        m.startMidiLearn(u"mixer.style.volume"_s, u"Style"_s);
+        QCOMPARE(actionsOf(m, "note* 2 60 100"), QString());
+        QVERIFY((m.mappings().back() ==
+                 MidiControllerMapping{60, true, true, u"Style (Note 60)"_s, u"mixer.style.volume"_s, 0, 1}));
+        // A pad row moved to a free controller no longer fires from the keyboard's note.
+        m.startMidiLearn(u"pad.kick"_s, u"Kick"_s);
+        QCOMPARE(actionsOf(m, "cc 0 102 5"), QString());
+        QCOMPARE(actionsOf(m, "note 0 36 127") + actionsOf(m, "cc 0 102 127"), u"pad.kick=1"_s);
+        QCOMPARE(m.mappings().size(), 51u);
+        // A cancelled learn leaves the next control to its mapping.
+        m.startMidiLearn(u"piano.drive"_s, u"Warmth"_s);
+        m.cancelMidiLearn();
+        QCOMPARE(actionsOf(m, "cc 0 73 127"), u"mixer.piano.volume=1"_s);
+        QCOMPARE(learned.size(), 2);
+    }
+
+    void controllerAppliesAndReportsActions() {
+        for (const ActionCase& a : kActionCases) {
+            WorkstationController c;
+            QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+            QSignalSpy activity(&c, &WorkstationController::midiActivityChanged);
+            c.handleMappedControllerAction(QString::fromLatin1(a.target), a.value);
+            QCOMPARE(c.lastMidiControlText(), QString::fromUtf8(a.text));
+            QCOMPARE(c.statusBanner(), QString::fromUtf8(a.text));
+            QVERIFY(banner.size() > 0 && activity.size() > 0);
+            const QString p = QString::fromLatin1(a.property);
+            if (!p.isEmpty())
+                QCOMPARE(p == u"ch4" ? c.channelVolume(4) : c.property(a.property).toFloat(), a.expected);
+        }
+    }
+
+    void transportActsOnlyWhenPressed() {
+        WorkstationController c;
+        QStringList seen;
+        for (const auto& [target, value] : {std::pair{"play", 0.5f},
+                                            {"play", 1.0f},
+                                            {"play", 0.9f},
+                                            {"play", 1.0f},
+                                            {"stop", 0.0f},
+                                            {"stop", 1.0f},
+                                            {"record", 1.0f},
+                                            {"record", 0.2f},
+                                            {"stop", 1.0f},
+                                            {"record", 1.0f},
+                                            {"record", 1.0f}}) {
+            c.handleMappedControllerAction(u"transport."_s + QLatin1String(target), value);
+            seen << u"%1 %2%3"_s.arg(c.lastMidiControlText().section(u' ', 1))
+                        .arg(c.beatPlaying())
+                        .arg(c.studioRecording());
+        }
+        QCOMPARE(seen.join(u" | "),
+                 u"• Manual Performance 00 | PLAY → PLAYING 10 | PLAY → PAUSED 00 | PLAY → PLAYING 10 | "
+                 u"PLAY → PLAYING 10 | STOP 00 | RECORD → REC ON 01 | RECORD → REC ON 01 | STOP 00 | "
+                 u"RECORD → REC ON 01 | RECORD → STOPPED 00"_s);
+        // Anything else changes nothing but still shows the last text.
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+        const float master = c.masterVolume();
+        c.handleMappedControllerAction(u"mixer.unknown"_s, 0.1f);
+        QCOMPARE(banner.size(), 1);
+        QCOMPARE(c.statusBanner(), u"Transport RECORD → STOPPED"_s);
+        QCOMPARE(c.masterVolume(), master);
+    }
+
+    // From the MIDI thread through the queued hop: the sustain pedal turns no knob,
+    // learn and reset report themselves.
+    void hardwareReachesTheControllerAfterTheHop() {
+        WorkstationController c;
+        auto fromMidiThread = [&](const char* event) {
+            std::thread midi([&] { c.midiManager().checkControllerMappings(ev(event)); });
+            midi.join();
+            QCoreApplication::processEvents();
+        };
+        c.setKeyOffVolume(0.35f);
+        fromMidiThread("cc 0 7 64");
+        for (const char* pedal : {"cc 0 64 127", "cc 0 64 0", "cc 1 64 90", "cc 1 64 0"})
+            fromMidiThread(pedal);
+        QCOMPARE(c.keyOffVolume(), 0.35f);
+        QCOMPARE(c.lastMidiControlText(), u"Master Fader S9 → 50%"_s);
+
+        c.startMidiLearn(u"transport.play"_s, u"Play Button"_s);
+        QCOMPARE(c.statusBanner(),
+                 u"MIDI Learn Active: Move a slider/knob/button on your controller for 'Play Button'..."_s);
+        QVERIFY(c.midiLearnActive());
+        QCOMPARE(c.midiLearnTarget(), u"Play Button"_s);
+        fromMidiThread("cc 0 117 127");
+        QCOMPARE(c.statusBanner(), u"MIDI Learn Mapped: Play Button (CC 117) -> transport.play"_s);
+        QVERIFY(!c.midiLearnActive() && !c.beatPlaying());
+        c.startMidiLearn(u"piano.drive"_s, u"Warmth"_s);
+        c.cancelMidiLearn();
+        QCOMPARE(c.statusBanner(), u"MIDI Learn Cancelled"_s);
+        QVERIFY(!c.midiLearnActive());
+        c.resetSamsonProfile();
+        QCOMPARE(c.statusBanner(), u"Restored Default Samson Graphite 49 Profile"_s);
+        QCOMPARE(c.controllerMappings().at(41).toMap().value(u"controlName"_s),
+                 u"Graphite Transport Play (CC 117)"_s);
+    }
+};
+
+QTEST_MAIN(ControllerMappingsTest)
+#include "tst_controller_mappings.moc"
