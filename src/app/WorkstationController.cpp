@@ -61,6 +61,8 @@ WorkstationController::WorkstationController(QObject* parent)
             Qt::QueuedConnection);
     });
 
+    initBroadcast();
+
     // A progression's chords are named as the pads name them.
     m_band.setDegreeSink([this](int degree) { triggerProChordDegree(degree); });
     m_arrangerStepTimer.setTimerType(Qt::PreciseTimer);
@@ -82,6 +84,10 @@ WorkstationController::~WorkstationController() {
     // A sampled piano still loading is dropped; its thread ends before the engine stops.
     m_sfzLoader.shutdown();
     m_audioEngine.stop();
+    // A take still joining is finished, never killed: its video is deleted only
+    // once its MP4 is complete.
+    for (VideoJoin* join : QList<VideoJoin*>(m_videoJoins))
+        join->waitUntilFinished();
     // Members are destroyed in reverse order of construction.
 }
 
@@ -195,6 +201,7 @@ void WorkstationController::onUiRefreshTick() {
     checkAudioBackendHealth();
     announceSequencerChanges();
     followStudioTake();
+    tickBroadcast();
     using Pace = MeterThrottle::Pace;
     const Pace pace = m_audioEngine.beatSequencer.isPlaying() ? Pace::BeatPlaying
                       : isIdle()                              ? Pace::Idle
@@ -272,6 +279,5 @@ void WorkstationController::clearMidiActivityLog() {
 
 void WorkstationController::loadRegistration(int) {}
 void WorkstationController::startPhoneBridgeServer() {}
-void WorkstationController::stopLiveBroadcast() {}
 
 } // namespace tmb

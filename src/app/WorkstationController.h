@@ -14,6 +14,9 @@
 #include "app/SfzInstrumentLoader.h"
 #include "app/StyleBandState.h"
 #include "audio/AudioEngine.h"
+#include "broadcast/BroadcastAudioPipe.h"
+#include "broadcast/BroadcastSettings.h"
+#include "broadcast/VideoJoin.h"
 #include "hymns/ChurchDenominations.h"
 #include "hymns/HymnCatalog.h"
 #include "hymns/HymnTutor.h"
@@ -254,6 +257,40 @@ class WorkstationController : public QObject {
     Q_PROPERTY(QString currentHymnFingerHint READ currentHymnFingerHint NOTIFY hymnStepChanged)
     Q_PROPERTY(int hymnScoreHits READ hymnScoreHits NOTIFY hymnStepChanged)
     Q_PROPERTY(int hymnStreak READ hymnStreak NOTIFY hymnStepChanged)
+
+    // ---- broadcast, camera and watermark
+    Q_PROPERTY(bool broadcastDrawerOpen READ broadcastDrawerOpen WRITE setBroadcastDrawerOpen NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(bool broadcastActive READ broadcastActive NOTIFY broadcastStateChanged)
+    Q_PROPERTY(QString broadcastStatusText READ broadcastStatusText NOTIFY broadcastStateChanged)
+    Q_PROPERTY(QString broadcastElapsedText READ broadcastElapsedText NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool streamYoutubeEnabled READ streamYoutubeEnabled WRITE setStreamYoutubeEnabled NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(
+        QString streamYoutubeKey READ streamYoutubeKey WRITE setStreamYoutubeKey NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool streamFacebookEnabled READ streamFacebookEnabled WRITE setStreamFacebookEnabled NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(QString streamFacebookKey READ streamFacebookKey WRITE setStreamFacebookKey NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(bool streamTiktokEnabled READ streamTiktokEnabled WRITE setStreamTiktokEnabled NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(
+        QString streamTiktokUrl READ streamTiktokUrl WRITE setStreamTiktokUrl NOTIFY broadcastStateChanged)
+    Q_PROPERTY(
+        QString streamTiktokKey READ streamTiktokKey WRITE setStreamTiktokKey NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool recordBroadcastMp4 READ recordBroadcastMp4 WRITE setRecordBroadcastMp4 NOTIFY
+                   broadcastStateChanged)
+    Q_PROPERTY(QString lastRecordedMp4Path READ lastRecordedMp4Path NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool cameraEnabled READ cameraEnabled WRITE setCameraEnabled NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool hardwareCameraAvailable READ hardwareCameraAvailable NOTIFY broadcastStateChanged)
+    Q_PROPERTY(QString cameraStatusMessage READ cameraStatusMessage NOTIFY broadcastStateChanged)
+    Q_PROPERTY(int cameraCorner READ cameraCorner WRITE setCameraCorner NOTIFY broadcastStateChanged)
+    Q_PROPERTY(bool cameraMirror READ cameraMirror WRITE setCameraMirror NOTIFY broadcastStateChanged)
+    Q_PROPERTY(
+        bool watermarkEnabled READ watermarkEnabled WRITE setWatermarkEnabled NOTIFY broadcastStateChanged)
+    Q_PROPERTY(QString watermarkText READ watermarkText WRITE setWatermarkText NOTIFY broadcastStateChanged)
+    Q_PROPERTY(
+        QString watermarkSubtext READ watermarkSubtext WRITE setWatermarkSubtext NOTIFY broadcastStateChanged)
 
 public:
     using HymnLesson = tmb::HymnLesson;
@@ -598,6 +635,71 @@ public:
     // A "file://" URL from a file dialog as a local path; other text as it is.
     static QString localPathFromUrl(const QString& fileUrl);
 
+    // --- Broadcast, studio video and camera (WorkstationControllerBroadcast.cpp)
+    bool broadcastDrawerOpen() const { return m_broadcastDrawerOpen; }
+    void setBroadcastDrawerOpen(bool open);
+    bool broadcastActive() const { return m_broadcastActive; }
+    QString broadcastStatusText() const { return m_broadcastStatusText; }
+    // "mm:ss" since the broadcast started; "00:00" when none runs.
+    QString broadcastElapsedText() const;
+    bool streamYoutubeEnabled() const { return m_broadcast.youtubeEnabled; }
+    void setStreamYoutubeEnabled(bool enabled);
+    QString streamYoutubeKey() const { return m_broadcast.youtubeKey; }
+    void setStreamYoutubeKey(const QString& key);
+    bool streamFacebookEnabled() const { return m_broadcast.facebookEnabled; }
+    void setStreamFacebookEnabled(bool enabled);
+    QString streamFacebookKey() const { return m_broadcast.facebookKey; }
+    void setStreamFacebookKey(const QString& key);
+    bool streamTiktokEnabled() const { return m_broadcast.tiktokEnabled; }
+    void setStreamTiktokEnabled(bool enabled);
+    QString streamTiktokUrl() const { return m_broadcast.tiktokUrl; }
+    void setStreamTiktokUrl(const QString& url);
+    QString streamTiktokKey() const { return m_broadcast.tiktokKey; }
+    void setStreamTiktokKey(const QString& key);
+    bool recordBroadcastMp4() const { return m_broadcast.recordMp4; }
+    void setRecordBroadcastMp4(bool enabled);
+    QString lastRecordedMp4Path() const { return m_lastRecordedMp4Path; }
+    bool cameraEnabled() const { return m_cameraEnabled; }
+    void setCameraEnabled(bool enabled);
+    bool hardwareCameraAvailable() const { return m_hardwareCameraAvailable; }
+    QString cameraStatusMessage() const { return m_cameraStatusMessage; }
+    int cameraCorner() const { return m_cameraCorner; }
+    // 0 bottom-right, 1 bottom-left, 2 top-right, 3 top-left.
+    void setCameraCorner(int corner);
+    bool cameraMirror() const { return m_cameraMirror; }
+    void setCameraMirror(bool mirrored);
+    bool watermarkEnabled() const { return m_broadcast.watermarkEnabled; }
+    void setWatermarkEnabled(bool enabled);
+    QString watermarkText() const { return m_broadcast.watermarkText; }
+    void setWatermarkText(const QString& text);
+    QString watermarkSubtext() const { return m_broadcast.watermarkSubtext; }
+    void setWatermarkSubtext(const QString& text);
+
+    // Starts streaming to every target with a key (and the local recording when
+    // asked for); while a broadcast runs, stops it.
+    Q_INVOKABLE void toggleLiveBroadcast();
+    Q_INVOKABLE void stopLiveBroadcast();
+    Q_INVOKABLE void pasteYoutubeKeyFromClipboard();
+    Q_INVOKABLE void pasteFacebookKeyFromClipboard();
+    Q_INVOKABLE void pasteTiktokKeyFromClipboard();
+    Q_INVOKABLE void cycleCameraCorner();
+    Q_INVOKABLE void requestCameraPermissionAndPower();
+    // "youtube", "facebook", "tiktok", anything else: a multi-platform studio page.
+    Q_INVOKABLE void openOneClickStreamPlatform(const QString& platform);
+    Q_INVOKABLE void openLastRecordedVideo();
+    void refreshCameraAvailability();
+    // One window frame to each encoder that keeps up (the frame timer's tick).
+    void captureAndPushWindowFrame();
+    struct FrameCaptureStats {
+        std::uint64_t grabbed = 0; // frames grabbed and written
+        std::uint64_t dropped = 0; // frames an encoder missed because it lagged
+        qint64 busyNs = 0;         // GUI-thread time spent grabbing and writing
+        qint64 slowestNs = 0;      // the slowest single frame
+    };
+    const FrameCaptureStats& frameCaptureStats() const { return m_frameStats; }
+    // Joins of studio takes still running (their MP4 is not written yet).
+    int runningVideoJoins() const { return static_cast<int>(m_videoJoins.size()); }
+
     Q_INVOKABLE void playTestTone();
     Q_INVOKABLE bool applyAudioSettings(const QString& backend, const QString& deviceId, int sampleRate,
                                         int bufferFrames);
@@ -680,7 +782,6 @@ public:
 
     // Subsystems that arrive later keep these entry points.
     Q_INVOKABLE void startPhoneBridgeServer();
-    Q_INVOKABLE void stopLiveBroadcast();
     Q_INVOKABLE void loadRegistration(int slotIndex);
 
     // Reached by tests and tools.
@@ -720,6 +821,7 @@ Q_SIGNALS:
     void beatGridChanged();
     void studioStateChanged();
     void recordedNotesChanged();
+    void broadcastStateChanged();
 
 private:
     void setStatusBanner(const QString& text);
@@ -800,6 +902,25 @@ private:
     void notifyRecordedNotes() { Q_EMIT recordedNotesChanged(); }
     // UI tick during a take: the piano roll follows the notes as they are played.
     void followStudioTake();
+
+    // Broadcast and studio video (WorkstationControllerBroadcast.cpp).
+    void initBroadcast();
+    void notifyBroadcastState() { Q_EMIT broadcastStateChanged(); }
+    // UI tick: the elapsed time follows, and an enabled camera is looked for.
+    void tickBroadcast();
+    void onBroadcastEncoderFinished(int exitCode, QProcess::ExitStatus status);
+    void onCameraPowerFinished();
+    // Starts the take's window video; false when there is no window or no encoder.
+    bool startLocalVideo();
+    // Ends the take's window video; its temporary file, or empty when none is usable.
+    QString finishLocalVideo();
+    // Joins the take's video with its WAV in the background.
+    void startVideoJoin(const QString& video, const QString& wav, const QString& stamp);
+    void onVideoJoined(const VideoJoin::Outcome& outcome);
+    static QString videosFolder();
+    static QString musicFolder();
+    static QString temporaryVideoPath();
+    bool broadcastEncoderRunning() const { return m_broadcastProcess.state() != QProcess::NotRunning; }
 
     // Hymn academy (WorkstationControllerHymns.cpp).
     static constexpr int hymnsViewMode = 8;
@@ -925,6 +1046,24 @@ private:
     QTimer m_pitchPipeTimer;
     std::array<int, 4> m_pitchPipeNotes{};
     int m_pitchPipePressed = 0; // notes pressed so far
+
+    // Broadcast, studio video and camera.
+    BroadcastSettings m_broadcast;
+    bool m_broadcastDrawerOpen = false;
+    bool m_broadcastActive = false;
+    QString m_broadcastStatusText = QStringLiteral("READY TO STREAM • YouTube / Facebook / TikTok / MP4");
+    qint64 m_broadcastStartSeconds = 0; // since the epoch
+    QByteArray m_broadcastErrorOutput;  // the encoder's latest messages
+    QString m_lastRecordedMp4Path;
+    bool m_cameraEnabled = false;
+    bool m_hardwareCameraAvailable = false;
+    bool m_cameraMirror = false;
+    int m_cameraCorner = 0;
+    QString m_cameraStatusMessage = QStringLiteral("Checking camera hardware...");
+    bool m_takeHasVideo = false; // the local video encoder was started for this take
+    FrameCaptureStats m_frameStats;
+    BroadcastAudioPipe m_audioPipe;
+    QList<VideoJoin*> m_videoJoins; // children of the controller
 
     // Capture, broadcast and phone processes.
     QTimer m_frameCaptureTimer;

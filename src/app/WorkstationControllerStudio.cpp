@@ -6,21 +6,19 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
 
 namespace tmb {
 
-namespace {
-
-QString musicFolder() {
+QString WorkstationController::musicFolder() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (folder.isEmpty()) folder = QDir::homePath() + QStringLiteral("/Music");
     QDir().mkpath(folder);
     return folder;
 }
-
-} // namespace
 
 QString WorkstationController::localPathFromUrl(const QString& fileUrl) {
     if (fileUrl.startsWith(QLatin1String("file:"))) return QUrl(fileUrl).toLocalFile();
@@ -46,8 +44,15 @@ void WorkstationController::startStudioRecord() {
     MidiRecorder& recorder = m_audioEngine.midiRecorder;
     if (!recorder.startRecording()) return;
     m_takeNoteCount = recorder.noteCount();
-    // The window video joins the take here once the broadcast encoder exists.
-    setStatusBanner(QStringLiteral("RECORDING AUDIO (.WAV) + MIDI"));
+    if (!startLocalVideo())
+        setStatusBanner(QStringLiteral("RECORDING AUDIO (.WAV) + MIDI"));
+    else if (m_cameraEnabled || m_audioEngine.micEnabled.load())
+        setStatusBanner(QStringLiteral(
+            "RECORDING VIDEO (.MP4) + AUDIO (.WAV) • Piano + Beats + Camera PiP + Live Microphone..."));
+    else
+        setStatusBanner(
+            QStringLiteral("RECORDING VIDEO (.MP4) + AUDIO (.WAV) • Piano + Beats + Screen (Click "
+                           "MIC/CAM to include voice & face)..."));
     notifyStudioState();
     notifyRecordedNotes();
 }
@@ -56,26 +61,49 @@ void WorkstationController::stopStudioTransport() {
     MidiRecorder& recorder = m_audioEngine.midiRecorder;
     const bool wasRecording = recorder.isRecording();
     recorder.stopPlayback();
-    // The window video is finished and joined with the WAV here once it exists.
+    const bool broadcastWasActive = m_broadcastActive;
+    if (!broadcastEncoderRunning()) {
+        if (m_broadcastActive) m_broadcastStatusText = QStringLiteral("BROADCAST STOPPED");
+        m_broadcastActive = false;
+        m_frameCaptureTimer.stop();
+    }
+    const QString video = finishLocalVideo();
 
     const int notes = recorder.noteCount();
-    if (wasRecording && recorder.recordedAudioFrames() > 0) {
-        // Only a take that just ended is saved: stopping playback writes no new file.
-        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
-        const QString wavPath = musicFolder() + QStringLiteral("/Sandorik_Studio_Rec_%1.wav").arg(stamp);
-        if (recorder.exportRecordedAudioWav(wavPath, static_cast<int>(m_audioEngine.sampleRate))) {
-            m_lastRecordedWavPath = wavPath;
-            setStatusBanner(QStringLiteral("SAVED RECORDING: %1 (%2 MIDI notes)").arg(wavPath).arg(notes));
-        } else {
-            setStatusBanner(QStringLiteral("⚠ Could not save the recording to %1 • %2 MIDI notes kept")
-                                .arg(wavPath)
-                                .arg(notes));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    // Only a take that just ended is saved: stopping playback writes no new file.
+    const bool audioRecorded = wasRecording && recorder.recordedAudioFrames() > 0;
+    const QString wavPath = musicFolder() + QStringLiteral("/Sandorik_Studio_Rec_%1.wav").arg(stamp);
+    const bool wavSaved =
+        audioRecorded && recorder.exportRecordedAudioWav(wavPath, static_cast<int>(m_audioEngine.sampleRate));
+    if (wavSaved) m_lastRecordedWavPath = wavPath;
+
+    if (wavSaved && !video.isEmpty()) {
+        startVideoJoin(video, wavPath, stamp);
+    } else if (!video.isEmpty()) {
+        // A picture without sound: the video is the recording.
+        const QString mp4 = videosFolder() + QStringLiteral("/Sandorik_Live_%1.mp4").arg(stamp);
+        if (QFile::rename(video, mp4)) {
+            m_lastRecordedMp4Path = mp4;
+            m_broadcastStatusText = QStringLiteral("SAVED .MP4 → %1").arg(QFileInfo(mp4).fileName());
         }
+        if (audioRecorded)
+            setStatusBanner(QStringLiteral("⚠ Could not save the recording to %1 • SAVED HD .MP4 VIDEO: %2")
+                                .arg(wavPath, m_lastRecordedMp4Path));
+        else
+            setStatusBanner(QStringLiteral("SAVED HD .MP4 VIDEO: %1").arg(m_lastRecordedMp4Path));
+    } else if (wavSaved) {
+        setStatusBanner(QStringLiteral("SAVED RECORDING: %1 (%2 MIDI notes)").arg(wavPath).arg(notes));
+    } else if (audioRecorded) {
+        setStatusBanner(QStringLiteral("⚠ Could not save the recording to %1 • %2 MIDI notes kept")
+                            .arg(wavPath)
+                            .arg(notes));
     } else {
         setStatusBanner(QStringLiteral("Stopped • %1 MIDI notes recorded").arg(notes));
     }
     notifyStudioState();
     if (wasRecording) notifyRecordedNotes();
+    if (broadcastWasActive || !video.isEmpty()) notifyBroadcastState();
 }
 
 void WorkstationController::toggleStudioPlayPause() {

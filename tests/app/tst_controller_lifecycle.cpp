@@ -107,6 +107,15 @@ const Expected surface[] = {
     {"hymnStepChanged", QMetaType::QString, false,
      "currentHymnLyric currentHymnSolfa currentHymnTargetNoteName currentHymnTargetChord "
      "currentHymnFingerHint"},
+    {"broadcastStateChanged", QMetaType::Bool, true,
+     "broadcastDrawerOpen streamYoutubeEnabled streamFacebookEnabled streamTiktokEnabled recordBroadcastMp4 "
+     "cameraEnabled cameraMirror watermarkEnabled"},
+    {"broadcastStateChanged", QMetaType::Bool, false, "broadcastActive hardwareCameraAvailable"},
+    {"broadcastStateChanged", QMetaType::QString, true,
+     "streamYoutubeKey streamFacebookKey streamTiktokUrl streamTiktokKey watermarkText watermarkSubtext"},
+    {"broadcastStateChanged", QMetaType::QString, false,
+     "broadcastStatusText broadcastElapsedText lastRecordedMp4Path cameraStatusMessage"},
+    {"broadcastStateChanged", QMetaType::Int, true, "cameraCorner"},
 };
 
 // Invokable operations the views call, with their argument counts.
@@ -125,7 +134,10 @@ const char operations[] =
     "stepHymnBackward/0 "
     "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1 "
     "loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 configureDrumGizmo/2 lv2BusPeak/1 "
-    "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0";
+    "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0 "
+    "cycleCameraCorner/0 requestCameraPermissionAndPower/0 "
+    "openOneClickStreamPlatform/1 toggleLiveBroadcast/0 stopLiveBroadcast/0 openLastRecordedVideo/0 "
+    "pasteYoutubeKeyFromClipboard/0 pasteFacebookKeyFromClipboard/0 pasteTiktokKeyFromClipboard/0";
 
 } // namespace
 

@@ -42,6 +42,12 @@ exit $(cat '%3/%1.status' 2>/dev/null || echo 0)
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+struct ProgramVariable {
+    const char* program;
+    const char* variable;
+};
+constexpr ProgramVariable programVariables[] = {{"ffmpeg", "TEMBORA_FFMPEG"}, {"pkexec", "TEMBORA_PKEXEC"}};
+
 } // namespace
 
 QString usePrivateHome(bool keepRuntimeDir) {
@@ -66,6 +72,9 @@ QString usePrivateHome(bool keepRuntimeDir) {
         // No plug-in of the machine's own: tests that want some name them.
         useLv2Bundles({});
         qputenv("PATH", (stubFolder() + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
+        // Programs the workstation starts by their full path reach the stubs through these.
+        for (const auto& [program, variable] : programVariables)
+            qputenv(variable, (stubFolder() + QLatin1Char('/') + QLatin1String(program)).toUtf8());
     }
     return g_home->path();
 }
@@ -89,6 +98,8 @@ bool useLv2Bundles(const QStringList& bundles) {
 void useRealProgram(const QString& program) {
     if (!g_home) qFatal("useRealProgram before usePrivateHome");
     QFile::remove(stubFolder() + QLatin1Char('/') + program);
+    for (const auto& [name, variable] : programVariables)
+        if (program == QLatin1String(name)) qunsetenv(variable);
 }
 
 void setStubReply(const QString& program, const QByteArray& standardOutput, int exitCode) {
