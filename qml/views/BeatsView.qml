@@ -5,7 +5,8 @@ import "../components"
 import ".."
 
 // DRUMS: the beat styles by family, the step grid of the current section, the
-// sections and fill, swing and humanize, the drum kits, pads and the beat faders.
+// sections and fill, swing and humanize, the drum kits, pads and the beat faders,
+// and the LV2 instrument (DrumGizmo) with its kit files and output peaks.
 Item {
     id: view
 
@@ -45,52 +46,63 @@ Item {
         anchors.margins: Theme.padding
         spacing: Theme.spacing
 
-        Panel {
-            title: "BEAT STYLES"
+        ColumnLayout {
             Layout.preferredWidth: 320
             Layout.fillHeight: true
-            ListView {
-                id: styleList
-                objectName: "beatStyleList"
-                anchors.fill: parent
-                clip: true
-                spacing: 2
-                model: view.styles
-                delegate: Column {
-                    id: styleEntry
-                    required property var modelData
-                    // A family heading above the first style of each family.
-                    readonly property bool firstOfGenre: modelData.index === 0
-                        || styleList.model[modelData.index - 1].genre !== modelData.genre
-                    width: styleList.width
+            spacing: Theme.spacing
+
+            Panel {
+                title: "BEAT STYLES"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                ListView {
+                    id: styleList
+                    objectName: "beatStyleList"
+                    anchors.fill: parent
+                    clip: true
                     spacing: 2
-                    Caption {
-                        visible: styleEntry.firstOfGenre
-                        topPadding: 6
-                        text: styleEntry.modelData.genre.toUpperCase()
-                    }
-                    Rectangle {
-                        objectName: "beatStyle_" + styleEntry.modelData.index
-                        width: parent.width
-                        height: 40
-                        radius: 4
-                        color: styleEntry.modelData.index === workstation.currentBeatStyleIndex ? Theme.accent : Theme.panelRaised
-                        Column {
-                            anchors.fill: parent
-                            anchors.leftMargin: 8
-                            anchors.topMargin: 3
-                            Text { width: parent.width - 8; elide: Text.ElideRight; text: styleEntry.modelData.name; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
-                            Text {
-                                width: parent.width - 8
-                                elide: Text.ElideRight
-                                text: Math.round(styleEntry.modelData.bpm) + " BPM • " + (styleEntry.modelData.stepsPerBar === 12 ? "12-step" : "16-step") + (styleEntry.modelData.isCustomSty ? " • imported" : "")
-                                font.pixelSize: Theme.fontSmall
-                                color: Theme.textSecondary
-                            }
+                    model: view.styles
+                    delegate: Column {
+                        id: styleEntry
+                        required property var modelData
+                        // A family heading above the first style of each family.
+                        readonly property bool firstOfGenre: modelData.index === 0
+                            || styleList.model[modelData.index - 1].genre !== modelData.genre
+                        width: styleList.width
+                        spacing: 2
+                        Caption {
+                            visible: styleEntry.firstOfGenre
+                            topPadding: 6
+                            text: styleEntry.modelData.genre.toUpperCase()
                         }
-                        MouseArea { anchors.fill: parent; onClicked: workstation.currentBeatStyleIndex = styleEntry.modelData.index }
+                        Rectangle {
+                            objectName: "beatStyle_" + styleEntry.modelData.index
+                            width: parent.width
+                            height: 40
+                            radius: 4
+                            color: styleEntry.modelData.index === workstation.currentBeatStyleIndex ? Theme.accent : Theme.panelRaised
+                            Column {
+                                anchors.fill: parent
+                                anchors.leftMargin: 8
+                                anchors.topMargin: 3
+                                Text { width: parent.width - 8; elide: Text.ElideRight; text: styleEntry.modelData.name; font.pixelSize: Theme.fontNormal; font.bold: true; color: Theme.textPrimary }
+                                Text {
+                                    width: parent.width - 8
+                                    elide: Text.ElideRight
+                                    text: Math.round(styleEntry.modelData.bpm) + " BPM • " + (styleEntry.modelData.stepsPerBar === 12 ? "12-step" : "16-step") + (styleEntry.modelData.isCustomSty ? " • imported" : "")
+                                    font.pixelSize: Theme.fontSmall
+                                    color: Theme.textSecondary
+                                }
+                            }
+                            MouseArea { anchors.fill: parent; onClicked: workstation.currentBeatStyleIndex = styleEntry.modelData.index }
+                        }
                     }
                 }
+            }
+
+            Lv2DrumPanel {
+                objectName: "lv2DrumPanel"
+                Layout.fillWidth: true
             }
         }
 

@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import "../components"
 import ".."
 
-// SYSTEM: the audio backend, sample rate and buffer size, the test tone, and
-// what the program is.
+// SYSTEM: the audio backend, output device, sample rate and buffer size, the
+// Bluetooth warning, the test tone, and what the program is.
 Item {
     id: view
     // The listed choices, with the running value among them even when it is not a
@@ -25,7 +25,7 @@ Item {
 
     Connections {
         target: workstation
-        function onAudioSettingsChanged() { view.chosenRate = 0; view.chosenBuffer = 0 }
+        function onAudioSettingsChanged() { view.chosenRate = 0; view.chosenBuffer = 0; outputBox.chosenId = "" }
         function onPresetsCatalogChanged() { view.catalogueRefresh++ }
     }
 
@@ -58,7 +58,23 @@ Item {
                         currentIndex: workstation.activeAudioBackend === "ALSA" ? 1 : 0
                     }
                     Caption { text: "OUTPUT DEVICE" }
-                    Text { text: "System default"; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                    ComboBox {
+                        id: outputBox
+                        objectName: "outputDeviceBox"
+                        Layout.preferredWidth: 380
+                        model: workstation.audioOutputs
+                        textRole: "name"
+                        // The running device until another is chosen.
+                        property string chosenId: ""
+                        readonly property int runningIndex: {
+                            var list = workstation.audioOutputs
+                            for (var i = 0; i < list.length; ++i)
+                                if (list[i].isDefault) return i
+                            return 0
+                        }
+                        currentIndex: runningIndex
+                        onActivated: index => chosenId = workstation.audioOutputs[index].id
+                    }
                     Caption { text: "SAMPLE RATE" }
                     ComboBox {
                         id: rateBox
@@ -82,7 +98,8 @@ Item {
                         objectName: "applyAudioButton"
                         text: "APPLY"
                         highlighted: true
-                        onClicked: workstation.applyAudioSettings(backendBox.currentText, "default",
+                        onClicked: workstation.applyAudioSettings(backendBox.currentText,
+                                                                  outputBox.chosenId.length > 0 ? outputBox.chosenId : "default",
                                                                   view.shownRate, view.shownBuffer)
                     }
                     Button {
@@ -90,6 +107,16 @@ Item {
                         text: "PLAY TEST TONE"
                         onClicked: workstation.playTestTone()
                     }
+                }
+                Text {
+                    objectName: "bluetoothWarning"
+                    visible: workstation.bluetoothAudioWarning
+                    Layout.preferredWidth: 520
+                    wrapMode: Text.WordWrap
+                    text: "⚠ The output is a Bluetooth device: it delays every note by a fifth of a second or more. Use a cable or a USB interface to play live."
+                    font.pixelSize: Theme.fontNormal
+                    font.bold: true
+                    color: Theme.danger
                 }
                 Rectangle {
                     Layout.preferredWidth: 520

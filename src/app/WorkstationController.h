@@ -98,6 +98,17 @@ class WorkstationController : public QObject {
     Q_PROPERTY(int audioBufferFrames READ audioBufferFrames NOTIFY audioSettingsChanged)
     Q_PROPERTY(float audioLatencyMs READ audioLatencyMs NOTIFY audioSettingsChanged)
     Q_PROPERTY(bool audioThreadRealtime READ audioThreadRealtime NOTIFY audioSettingsChanged)
+    Q_PROPERTY(bool bluetoothAudioWarning READ bluetoothAudioWarning NOTIFY audioSettingsChanged)
+    Q_PROPERTY(QVariantList audioOutputs READ audioOutputs NOTIFY audioSettingsChanged)
+    Q_PROPERTY(QVariantList audioInputs READ audioInputs NOTIFY audioSettingsChanged)
+    Q_PROPERTY(QString activeInputDeviceId READ activeInputDeviceId NOTIFY audioSettingsChanged)
+    Q_PROPERTY(QString activeInputDeviceName READ activeInputDeviceName NOTIFY audioSettingsChanged)
+
+    // ---- microphone and the phone drawer
+    Q_PROPERTY(bool micEnabled READ micEnabled WRITE setMicEnabled NOTIFY micStateChanged)
+    Q_PROPERTY(
+        bool micMonitorEnabled READ micMonitorEnabled WRITE setMicMonitorEnabled NOTIFY micStateChanged)
+    Q_PROPERTY(bool phoneDrawerOpen READ phoneDrawerOpen WRITE setPhoneDrawerOpen NOTIFY phoneBridgeChanged)
 
     // ---- LV2 host
     Q_PROPERTY(QVariantList lv2Plugins READ lv2Plugins NOTIFY lv2StateChanged)
@@ -715,6 +726,21 @@ public:
     // GUI thread: applies one mapped controller action and reports it.
     void handleMappedControllerAction(const QString& targetParameter, float value);
 
+    // --- Audio devices and microphone (WorkstationControllerDevices.cpp)
+    bool bluetoothAudioWarning() const { return m_audioEngine.bluetoothAudioWarning; }
+    QVariantList audioOutputs() const { return m_audioEngine.audioOutputsAsVariantList(); }
+    QVariantList audioInputs() const { return m_audioEngine.audioInputsAsVariantList(); }
+    QString activeInputDeviceId() const { return m_audioEngine.inputDeviceId; }
+    QString activeInputDeviceName() const { return m_audioEngine.inputDeviceLabel; }
+    bool micEnabled() const { return m_audioEngine.micEnabled.load(); }
+    void setMicEnabled(bool on);
+    bool micMonitorEnabled() const { return m_audioEngine.micMonitorEnabled.load(); }
+    void setMicMonitorEnabled(bool on);
+    bool phoneDrawerOpen() const { return m_phoneDrawerOpen; }
+    void setPhoneDrawerOpen(bool open);
+    Q_INVOKABLE bool selectAudioInputDevice(const QString& inputDeviceId);
+    Q_INVOKABLE void rescanAudioInputDevices();
+
     // --- LV2 host (WorkstationControllerDevices.cpp)
     QVariantList lv2Plugins() const { return m_audioEngine.lv2Host.pluginsAsVariantList(); }
     bool lv2Loaded() const { return m_audioEngine.lv2Host.isPluginActive(); }
@@ -807,6 +833,8 @@ Q_SIGNALS:
     void midiDevicesChanged();
     void midiActivityChanged();
     void lv2StateChanged();
+    void micStateChanged();
+    void phoneBridgeChanged();
     void pianoParamsChanged();
     void pedalStateChanged();
     void wheelsChanged();
@@ -839,6 +867,8 @@ private:
     void loadFirstDrumGizmo();
     void showLv2Result(bool ok, const QString& error);
     void notifyLv2State() { Q_EMIT lv2StateChanged(); }
+    void notifyMicState() { Q_EMIT micStateChanged(); }
+    void notifyPhoneBridge() { Q_EMIT phoneBridgeChanged(); }
 
     // Performance path (WorkstationControllerPerformance.cpp).
     void initPerformancePath();
@@ -1066,6 +1096,7 @@ private:
     QList<VideoJoin*> m_videoJoins; // children of the controller
 
     // Capture, broadcast and phone processes.
+    bool m_phoneDrawerOpen = false;
     QTimer m_frameCaptureTimer;
     QProcess m_localVideoProcess;
     QProcess m_broadcastProcess;

@@ -4,6 +4,53 @@
 
 namespace tmb {
 
+// ---------------------------------------------------------------- devices and microphone
+
+bool WorkstationController::selectAudioInputDevice(const QString& inputDeviceId) {
+    const bool ok = m_audioEngine.setAudioInputDevice(inputDeviceId);
+    if (m_audioEngine.inputDeviceId == QLatin1String("phone_wireless_mic")) {
+        startPhoneBridgeServer();
+        m_phoneDrawerOpen = true;
+        notifyPhoneBridge();
+    }
+    setStatusBanner(
+        QStringLiteral("🎙 MICROPHONE DEVICE SELECTED: %1").arg(m_audioEngine.inputDeviceLabel));
+    Q_EMIT audioSettingsChanged();
+    notifyMicState();
+    return ok;
+}
+
+void WorkstationController::rescanAudioInputDevices() {
+    m_audioEngine.enumerateAudioInputs();
+    Q_EMIT audioSettingsChanged();
+    setStatusBanner(QStringLiteral("Rescanned Microphone, USB & Phone Audio Input Devices"));
+}
+
+void WorkstationController::setMicEnabled(bool on) {
+    if (m_audioEngine.micEnabled.load() == on) return;
+    m_audioEngine.setMicEnabled(on);
+    setStatusBanner(
+        on ? QStringLiteral("MICROPHONE ACTIVE (%1) • Anti-Feedback Mode: Listening & Recording to "
+                            ".MP4/.WAV (No Speaker Howl)")
+                 .arg(m_audioEngine.inputDeviceLabel)
+           : QStringLiteral("MICROPHONE MUTED"));
+    notifyMicState();
+    // Switching on may unmute the Mic channel and raise its level.
+    notifyArrangerState();
+}
+
+void WorkstationController::setMicMonitorEnabled(bool on) {
+    if (m_audioEngine.micMonitorEnabled.load() == on) return;
+    m_audioEngine.micMonitorEnabled.store(on);
+    notifyMicState();
+}
+
+void WorkstationController::setPhoneDrawerOpen(bool open) {
+    if (m_phoneDrawerOpen == open) return;
+    m_phoneDrawerOpen = open;
+    notifyPhoneBridge();
+}
+
 // ---------------------------------------------------------------- LV2 host
 
 void WorkstationController::loadFirstDrumGizmo() {

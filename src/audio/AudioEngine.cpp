@@ -82,6 +82,9 @@ bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {
     stopBackends();
     prepareSources(rate, bufferFrames);
     m_backendFailed.store(false);
+    // Labels and the Bluetooth warning are current after every (re)start.
+    enumerateAudioOutputs();
+    enumerateAudioInputs();
 
     const bool alsaRequested = backendName == QLatin1String("ALSA");
     const auto startOnPipeWire = [this] {

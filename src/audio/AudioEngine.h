@@ -11,6 +11,7 @@
 // - Audio thread (PipeWire data thread or the ALSA fallback thread): processAudioCallback
 //   and everything it calls. It never allocates, locks, logs or calls the controller.
 
+#include "audio/AudioDevices.h"
 #include "audio/DspEffectsChain.h"
 #include "audio/MixerTypes.h"
 #include "audio/PianoParameters.h"
@@ -122,6 +123,25 @@ public:
     // interleaved stereo samples into the microphone ring; a full ring drops the rest.
     void writeMicSamples(const float* interleaved, std::size_t count) noexcept;
 
+    // --- Devices and microphone (AudioDevices.cpp) ---
+    // GUI thread: the sound server's devices, listed by wpctl and pactl (up to 1.2 s a tool).
+    QList<AudioDeviceEntry> enumerateAudioOutputs();
+    QList<AudioDeviceEntry> enumerateAudioInputs();
+    // The lists of the last enumeration; inputs flag the selected device.
+    QVariantList audioOutputsAsVariantList() const;
+    QVariantList audioInputsAsVariantList() const;
+    // GUI thread: makes `deviceId` the microphone (and the server's default source);
+    // a running PipeWire output restarts so the capture stream follows it.
+    bool setAudioInputDevice(const QString& deviceId);
+    void setMicEnabled(bool on);
+    // Any thread (capture, phone audio; they serialise): conditions interleaved
+    // stereo frames into the microphone ring. Nothing while the microphone is off.
+    void pushMicSamples(const float* samples, std::size_t frames) noexcept;
+    // The capture stream's data thread: one buffer's chunk, mono (stride 4) or stereo.
+    void handleCaptureChunk(const void* data, std::uint32_t maxSize, std::uint32_t offset, std::uint32_t size,
+                            std::int32_t stride) noexcept;
+    const MicConditioner& micConditioner() const { return m_micConditioner; }
+
     // Offline observation (tools and tests; set only while no backend runs): told of
     // every note event an engine receives, the dispatched queue and playback events
     // and the sequencer's drum hits; ChordTones are the queued tones a one-finger
@@ -165,6 +185,7 @@ public:
     bool running = false;
     std::atomic<float> cpuLoadPercent{1.2f};
 
+    bool bluetoothAudioWarning = false; // the default output looks like a Bluetooth device
     std::atomic<bool> micEnabled{false};
     std::atomic<bool> micMonitorEnabled{false};
     // Receives the program output while broadcasting (a non-blocking FIFO); -1 when unused.
@@ -239,6 +260,17 @@ private:
     std::vector<float> m_micRing;
     alignas(config::cacheLineBytes) std::atomic<std::size_t> m_micWrite{0};
     alignas(config::cacheLineBytes) std::atomic<std::size_t> m_micRead{0};
+
+    // Devices and microphone producers.
+    static constexpr std::size_t micChunkFrames = 256;
+    static constexpr std::size_t captureWidenFrames = 2048;
+    QList<AudioDeviceEntry> m_outputs;
+    QList<AudioDeviceEntry> m_inputs;
+    // Mirrors inputDeviceId == "phone_wireless_mic" for the capture thread.
+    std::atomic<bool> m_phoneMicSelected{false};
+    std::atomic_flag m_micProducerLock = ATOMIC_FLAG_INIT;
+    MicConditioner m_micConditioner;
+    std::array<float, 2 * captureWidenFrames> m_captureWiden{};
 
     // ALSA fallback.
     std::atomic<bool> alsaRunning{false};

@@ -71,12 +71,9 @@ void AudioEngine::onPipeWireCaptureProcess(void* data) {
     pw_buffer* buffer = pw_stream_dequeue_buffer(record->stream);
     if (buffer == nullptr) return;
     const spa_data& plane = buffer->buffer->datas[0];
-    if (plane.data != nullptr && plane.chunk != nullptr) {
-        const std::uint32_t offset = std::min(plane.chunk->offset, plane.maxsize);
-        const std::uint32_t size = std::min(plane.chunk->size, plane.maxsize - offset);
-        const auto* samples = reinterpret_cast<const float*>(static_cast<const char*>(plane.data) + offset);
-        record->engine->writeMicSamples(samples, size / sizeof(float));
-    }
+    if (plane.chunk != nullptr)
+        record->engine->handleCaptureChunk(plane.data, plane.maxsize, plane.chunk->offset, plane.chunk->size,
+                                           plane.chunk->stride);
     pw_stream_queue_buffer(record->stream, buffer);
 }
 

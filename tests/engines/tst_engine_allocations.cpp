@@ -134,6 +134,25 @@ private Q_SLOTS:
         QCOMPARE(scope.count(), std::size_t{0});
         QVERIFY(engine.lv2Host.busPeakLevel(1) > 0.0f);
     }
+
+    // The microphone's producers: conditioning into the ring, mono and stereo chunks.
+    void microphoneProducersAllocateNothing() {
+        AudioEngine engine;
+        engine.prepareOffline(48000, 256);
+        engine.setMicEnabled(true);
+        std::vector<float> samples(8192), out(2 * 256);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = 0.05f * static_cast<float>(i % 7) - 0.15f;
+        AllocationScope scope;
+        for (int block = 0; block < 200; ++block) {
+            engine.pushMicSamples(samples.data(), 1000 + block);
+            engine.handleCaptureChunk(samples.data(), 32768, 0, 8192, 4);
+            engine.handleCaptureChunk(samples.data(), 32768, 16, 4096, 8);
+            engine.processAudioCallback(out.data(), 256);
+        }
+        QCOMPARE(scope.count(), std::size_t{0});
+        QVERIFY(engine.channelPeakL(MixerChannelId::Mic) > 0.0f);
+    }
 };
 
 QTEST_GUILESS_MAIN(EngineAllocationTest)

@@ -1,0 +1,118 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import ".."
+
+// The LV2 instrument on the LV2 bus (DrumGizmo first): the plug-in list with load,
+// unload and bypass, DrumGizmo's kit and midimap files, and the output peaks.
+Panel {
+    id: panel
+    title: "LV2 • " + (workstation.lv2Loaded ? workstation.activeLv2Name : "NO PLUG-IN")
+    property string kitFile: ""
+    property string midimapFile: ""
+    // Peaks of the first outputs, read with the meters.
+    property var peaks: [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]
+    readonly property var plugins: workstation.lv2Plugins
+
+    Connections {
+        target: workstation
+        function onMetersUpdated() {
+            if (!workstation.lv2Loaded) return
+            var fresh = []
+            for (var i = 0; i < 16; ++i)
+                fresh.push(workstation.lv2BusPeak(i))
+            panel.peaks = fresh
+        }
+        function onLv2StateChanged() { if (!workstation.lv2Loaded) panel.peaks = panel.peaks.map(() => 0) }
+    }
+
+    FileDialog {
+        id: kitDialog
+        title: "DrumGizmo Kit"
+        nameFilters: ["Drum kits (*.xml)", "All files (*)"]
+        onAccepted: panel.kitFile = selectedFile.toString()
+    }
+    FileDialog {
+        id: midimapDialog
+        title: "DrumGizmo Midimap"
+        nameFilters: ["Midimaps (*.xml)", "All files (*)"]
+        onAccepted: panel.midimapFile = selectedFile.toString()
+    }
+
+    ColumnLayout {
+        width: parent.width
+        spacing: 6
+        ComboBox {
+            id: pluginBox
+            objectName: "lv2PluginBox"
+            Layout.fillWidth: true
+            model: panel.plugins
+            textRole: "name"
+            displayText: currentIndex >= 0 && panel.plugins.length > currentIndex
+                         ? panel.plugins[currentIndex].name + " • " + panel.plugins[currentIndex].category
+                         : "No LV2 plug-ins found"
+        }
+        RowLayout {
+            spacing: 6
+            Button {
+                objectName: "lv2LoadButton"
+                text: "LOAD"
+                enabled: pluginBox.currentIndex >= 0 && panel.plugins.length > 0
+                onClicked: workstation.loadLv2Plugin(panel.plugins[pluginBox.currentIndex].uri)
+            }
+            Button {
+                objectName: "lv2UnloadButton"
+                text: "UNLOAD"
+                enabled: workstation.lv2Loaded
+                onClicked: workstation.unloadLv2Plugin()
+            }
+            Button {
+                objectName: "lv2BypassButton"
+                text: "BYPASS"
+                checkable: true
+                checked: workstation.lv2Bypassed
+                onToggled: workstation.lv2Bypassed = checked
+            }
+            Button { text: "RESCAN"; onClicked: workstation.rescanLv2Plugins() }
+        }
+        RowLayout {
+            spacing: 6
+            Button { text: "KIT…"; onClicked: kitDialog.open() }
+            Button { text: "MIDIMAP…"; onClicked: midimapDialog.open() }
+            Button {
+                objectName: "drumGizmoConfigureButton"
+                text: "USE KIT"
+                enabled: panel.kitFile.length > 0
+                onClicked: workstation.configureDrumGizmo(panel.kitFile, panel.midimapFile)
+            }
+        }
+        Text {
+            Layout.fillWidth: true
+            elide: Text.ElideMiddle
+            text: panel.kitFile.length > 0 ? panel.kitFile.replace("file://", "") : "No kit chosen"
+            font.pixelSize: Theme.fontSmall
+            color: Theme.textSecondary
+        }
+        Text {
+            objectName: "lv2Status"
+            Layout.fillWidth: true
+            wrapMode: Text.WordWrap
+            text: workstation.lv2StatusMessage
+            font.pixelSize: Theme.fontSmall
+            color: Theme.textPrimary
+        }
+        Row {
+            spacing: 2
+            Repeater {
+                model: 16
+                delegate: LevelMeter {
+                    required property int index
+                    width: 8
+                    height: 36
+                    level: panel.peaks[index]
+                }
+            }
+        }
+    }
+}
