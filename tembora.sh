@@ -21,6 +21,8 @@ PACKAGES=(
   pipewire pipewire-bin wireplumber dbus pipewire-alsa alsa-utils
   # screenshots, the window played by hand (xdotool), encoders, independent MIDI writers used by the tests
   xvfb xauth imagemagick xdotool ffmpeg python3-mido abcmidi
+  # style archives (unpacked by the program, built by the tests) and the catalogue read by the tests
+  zip unzip sqlite3
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
   # LV2 plug-ins the host is tested with, and lv2info to check its scan against

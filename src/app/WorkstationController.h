@@ -21,6 +21,7 @@
 #include "hymns/HymnCatalog.h"
 #include "hymns/HymnTutor.h"
 #include "midi/MidiManager.h"
+#include "rhythm/StyleLibrary.h"
 #include "storage/ProjectManager.h"
 
 #include <QElapsedTimer>
@@ -200,6 +201,8 @@ class WorkstationController : public QObject {
     // Announced with the style library's changes: imported styles come and go.
     Q_PROPERTY(QVariantList beatStyles READ beatStyles NOTIFY beatStateChanged)
     Q_PROPERTY(QVariantList beatStepGrid READ beatStepGrid NOTIFY beatGridChanged)
+    Q_PROPERTY(QString styStatusText READ styStatusText NOTIFY beatStateChanged)
+    Q_PROPERTY(QString detectedFlashDiskPath READ detectedFlashDiskPath NOTIFY beatStateChanged)
 
     // ---- chords
     Q_PROPERTY(QString currentChordName READ currentChordName NOTIFY keyboardStateChanged)
@@ -558,8 +561,20 @@ public:
     // sends and part volumes (when the General MIDI font is there); with presets also
     // its layer and split instruments.
     void applyBeatStyleInternal(int index, bool withPresets);
-    // The built-in styles (imported ones join them with the style library).
+    // The built-in styles, then the style library's (WorkstationControllerStyles.cpp).
     void initBundledAndSavedStyBeats();
+
+    // --- Style library (WorkstationControllerStyles.cpp)
+    QString styStatusText() const { return m_styleLibrary.statusText(); }
+    QString detectedFlashDiskPath() const { return m_styleLibrary.detectedFlashDiskPath(); }
+    // Imports launch the last style imported with the current play mode.
+    Q_INVOKABLE bool importStyFile(const QString& fileUrlOrPath);
+    Q_INVOKABLE int importStyFiles(const QVariantList& fileUrls);
+    Q_INVOKABLE int importStyFolder(const QString& folderUrlOrPath);
+    Q_INVOKABLE int scanUsbFlashDiskForSty();
+    Q_INVOKABLE bool removeCustomStyStyle(int styleIndex);
+    Q_INVOKABLE void clearAllCustomStyStyles();
+    StyleLibrary& styleLibrary() { return m_styleLibrary; }
 
     // --- Chords (WorkstationControllerRhythm.cpp)
     QString currentChordName() const { return m_currentChordName; }
@@ -987,6 +1002,7 @@ private:
     void announceSequencerChanges();
     void notifyBeatState();
     void notifyBeatGrid();
+    void finishStyleImport(int imported, bool announceGrid);
 
     // Collaborators, constructed in this order and destroyed in reverse.
     AudioEngine m_audioEngine;
@@ -995,6 +1011,7 @@ private:
     SfzInstrumentLoader m_sfzLoader;
     MidiManager m_midiManager;
     ProjectManager m_projectManager;
+    StyleLibrary m_styleLibrary{m_audioEngine.beatSequencer, m_projectManager};
     QTimer m_uiRefreshTimer;
     QTimer m_arrangerStepTimer;
     QTimer m_autosaveTimer;

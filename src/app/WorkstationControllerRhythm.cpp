@@ -118,10 +118,6 @@ void WorkstationController::tapTempo() {
 
 // ---------------------------------------------------------------- styles
 
-void WorkstationController::initBundledAndSavedStyBeats() {
-    beatSequencer().initBuiltinStyles();
-}
-
 void WorkstationController::setCurrentBeatStyleIndex(int index) {
     resetPerformanceModifiersToDefaults(true);
     applyBeatStyleInternal(index, false);

@@ -10,7 +10,9 @@ namespace {
 
 // cleared_builtin_favorites holds the built-in presets whose favourite mark the
 // user removed: the built-in tables mark them again at every start otherwise.
-// Databases written before it existed gain it here, empty.
+// removed_sample_styles holds the sample style files the user removed, which
+// start-up would write again otherwise. Databases written before either existed
+// gain them here, empty.
 constexpr char schemaScript[] = R"sql(
 CREATE TABLE IF NOT EXISTS favorites (preset_id TEXT PRIMARY KEY);
 CREATE TABLE IF NOT EXISTS imported_files (file_path TEXT PRIMARY KEY, added_at TEXT);
@@ -35,6 +37,7 @@ CREATE TABLE IF NOT EXISTS sty_beats_catalog (
     added_at TEXT NOT NULL
 );
 CREATE TABLE IF NOT EXISTS cleared_builtin_favorites (preset_id TEXT PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS removed_sample_styles (file_name TEXT PRIMARY KEY);
 )sql";
 
 // Another instance of the program may hold a write lock for a moment.

@@ -3,6 +3,7 @@
 #include "storage/CatalogDatabase.h"
 #include "storage/CatalogLocations.h"
 #include "storage/InstrumentPreset.h"
+#include "storage/StyDatabaseRecord.h"
 
 #include <QHash>
 #include <QSet>
@@ -73,6 +74,20 @@ public:
     // status text, `imported` the catalogue entry of the file on success.
     bool importInstrumentFile(const QString& path, QString* message = nullptr,
                               InstrumentPreset* imported = nullptr);
+
+    // ---- style library table (ProjectManagerStyles.cpp); no-ops returning false
+    // or 0 while the database is closed.
+    // All records in one transaction; an empty genre family is stored as "💾 USB STY".
+    bool saveStyBeatsBatchToDatabase(const std::vector<StyDatabaseRecord>& records);
+    bool saveStyBeatToDatabase(const StyDatabaseRecord& record);
+    // Ordered by file name.
+    std::vector<StyDatabaseRecord> loadStyBeatsFromDatabase() const;
+    bool removeStyBeatFromDatabase(const QString& fileName);
+    bool clearAllStyBeatsFromDatabase();
+    int styBeatDatabaseCount() const;
+    // Sample style files the user removed: never written again.
+    QSet<QString> removedSampleStyles() const;
+    void rememberRemovedSampleStyles(const QStringList& fileNames);
 
 private:
     void appendLocalLibraries();

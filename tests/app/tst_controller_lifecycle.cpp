@@ -83,6 +83,7 @@ const Expected surface[] = {
     {"beatStateChanged", QMetaType::Int, true, "beatSection currentBeatStyleIndex"},
     {"beatStateChanged", QMetaType::Int, false, "userStyCount"},
     {"beatStateChanged", QMetaType::QVariantList, false, "beatStyles"},
+    {"beatStateChanged", QMetaType::QString, false, "styStatusText detectedFlashDiskPath"},
     {"beatGridChanged", QMetaType::QVariantList, false, "beatStepGrid"},
     {"keyboardStateChanged", QMetaType::QString, false, "currentChordName"},
     {"arrangerStateChanged", QMetaType::Bool, true, "smartChordEnabled"},
@@ -143,7 +144,9 @@ const char operations[] =
     "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0 "
     "cycleCameraCorner/0 requestCameraPermissionAndPower/0 "
     "openOneClickStreamPlatform/1 toggleLiveBroadcast/0 stopLiveBroadcast/0 openLastRecordedVideo/0 "
-    "pasteYoutubeKeyFromClipboard/0 pasteFacebookKeyFromClipboard/0 pasteTiktokKeyFromClipboard/0";
+    "pasteYoutubeKeyFromClipboard/0 pasteFacebookKeyFromClipboard/0 pasteTiktokKeyFromClipboard/0 "
+    "importStyFile/1 importStyFiles/1 importStyFolder/1 scanUsbFlashDiskForSty/0 removeCustomStyStyle/1 "
+    "clearAllCustomStyStyles/0";
 
 } // namespace
 

@@ -62,6 +62,8 @@ QString usePrivateHome(bool keepRuntimeDir) {
         qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
         qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
         qputenv("XDG_CACHE_HOME", (root + QStringLiteral("/cache")).toUtf8());
+        // Removable drives are looked for below this folder, never in the real /media.
+        qputenv("TEMBORA_MEDIA_ROOT", (root + QStringLiteral("/media")).toUtf8());
         if (!keepRuntimeDir) {
             qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toUtf8());
             qunsetenv("DBUS_SESSION_BUS_ADDRESS");

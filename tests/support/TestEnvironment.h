@@ -7,8 +7,9 @@
 
 namespace tmb::test {
 
-// Points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and (unless told to
-// keep it) XDG_RUNTIME_DIR at a fresh temporary folder that lives until the process
+// Points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, the removable-media
+// root TEMBORA_MEDIA_ROOT and (unless told to keep it) XDG_RUNTIME_DIR at a fresh
+// temporary folder that lives until the process
 // ends, and puts a logging stub for each of `externalPrograms` first on PATH. Every
 // test that builds the real controller or runs the program calls this first:
 // start-up creates the catalogue, scans the home folder and runs sound-server
