@@ -5,8 +5,9 @@ import "../components"
 import ".."
 
 // DRUMS: the beat styles by family, the step grid of the current section, the
-// sections and fill, swing and humanize, the drum kits, pads and the beat faders,
-// and the LV2 instrument (DrumGizmo) with its kit files and output peaks.
+// sections and fill, swing and humanize, the drum kits, pads, the beat faders, the
+// loader of style files from a flash disk, and the LV2 instrument (DrumGizmo) with
+// its kit files and output peaks.
 Item {
     id: view
 
@@ -245,6 +246,28 @@ Item {
                                     MouseArea { anchors.fill: parent; onPressed: workstation.triggerDrumPad(modelData.note) }
                                 }
                             }
+                        }
+                    }
+                }
+
+                Panel {
+                    title: "FLASH DISK"
+                    Layout.preferredWidth: 260
+                    Layout.fillHeight: true
+                    ColumnLayout {
+                        width: parent.width
+                        ElidedText {
+                            objectName: "flashDiskPath"
+                            Layout.fillWidth: true
+                            elide: Text.ElideMiddle
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                            text: workstation.detectedFlashDiskPath !== "" ? workstation.detectedFlashDiskPath : "No flash disk found"
+                        }
+                        Button {
+                            objectName: "loadFlashDisk"
+                            text: "🔌 LOAD .STY FROM FLASH DISK"
+                            onClicked: workstation.scanUsbFlashDiskForSty()
                         }
                     }
                 }

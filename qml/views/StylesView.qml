@@ -1,12 +1,13 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
 import QtQuick.Layouts
 import "../components"
 import ".."
 
 // PRESETS: launch a full band (as a loop that plays on its own, or backing the
 // player's keys), pick the chord progression loop or play the chords from pads,
-// and balance the band's parts.
+// balance the band's parts, and keep the directory of imported style files.
 Item {
     id: view
     readonly property var families: ["Mugithi", "Rhumba", "Lingala & Seben", "Country", "Reggae",
@@ -14,14 +15,28 @@ Item {
     readonly property var progressions: ["MANUAL CHORDS", "1–4–1–5 SEBEN", "1–4–5–4 MUGITHI", "1–6m–4–5 RHUMBA",
                                          "6m–4–5–6m REGGAE", "1–3m–4–5 SOUL", "1–4–5–1 COUNTRY"]
     readonly property var degrees: ["I", "ii", "iii", "IV", "V", "vi"]
-    // The catalogue grouped under its genres, in catalogue order.
+    // The built-in catalogue grouped under its genres, in catalogue order (imported
+    // styles are listed in the style-file directory).
     readonly property var genres: {
         var names = []
         var styles = workstation.beatStyles
         for (var i = 0; i < styles.length; ++i)
-            if (names.indexOf(styles[i].genre) < 0)
+            if (!styles[i].isCustomSty && names.indexOf(styles[i].genre) < 0)
                 names.push(styles[i].genre)
         return names
+    }
+
+    FileDialog {
+        id: styleFilesDialog
+        title: "Add style files"
+        fileMode: FileDialog.OpenFiles
+        nameFilters: ["Style files (*.sty *.STY *.prs *.PRS *.bcs *.BCS *.sst *.SST *.mid *.MID *.zip *.ZIP)"]
+        onAccepted: workstation.importStyFiles(selectedFiles)
+    }
+    FolderDialog {
+        id: styleFolderDialog
+        title: "Load a folder of style files"
+        onAccepted: workstation.importStyFolder(selectedFolder.toString())
     }
 
     component ChoiceButton: Button {
@@ -248,6 +263,57 @@ Item {
                             text: "MUTE BAND"
                             checked: workstation.styleMuted
                             onToggled: workstation.styleMuted = checked
+                        }
+                    }
+                }
+            }
+
+            Panel {
+                title: "STYLE FILE DIRECTORY • " + workstation.userStyCount + " IMPORTED"
+                Layout.fillWidth: true
+                ColumnLayout {
+                    width: parent.width
+                    spacing: 6
+                    RowLayout {
+                        spacing: 6
+                        Button { objectName: "addStyFiles"; text: "+ ADD .STY FILES"; onClicked: styleFilesDialog.open() }
+                        Button { objectName: "loadStyFolder"; text: "📁 LOAD FOLDER"; onClicked: styleFolderDialog.open() }
+                        Button { objectName: "scanUsb"; text: "🔌 SCAN USB"; onClicked: workstation.scanUsbFlashDiskForSty() }
+                        Button {
+                            objectName: "clearSty"
+                            text: "🗑 CLEAR ALL"
+                            enabled: workstation.userStyCount > 0
+                            onClicked: workstation.clearAllCustomStyStyles()
+                        }
+                        ElidedText {
+                            objectName: "styStatus"
+                            Layout.fillWidth: true
+                            text: workstation.styStatusText
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                        }
+                    }
+                    Flow {
+                        Layout.fillWidth: true
+                        spacing: 6
+                        Repeater {
+                            model: workstation.beatStyles.filter(s => s.isCustomSty)
+                            delegate: Row {
+                                required property var modelData
+                                spacing: 1
+                                ChoiceButton {
+                                    objectName: "style_" + modelData.index
+                                    text: modelData.name
+                                    selected: workstation.currentBeatStyleIndex === modelData.index
+                                    onClicked: workstation.launchStylePreset(modelData.index, workstation.arrangerPlayMode)
+                                }
+                                Button {
+                                    objectName: "removeSty_" + modelData.index
+                                    text: "✕"
+                                    font.pixelSize: Theme.fontSmall
+                                    onClicked: workstation.removeCustomStyStyle(modelData.index)
+                                }
+                            }
                         }
                     }
                 }

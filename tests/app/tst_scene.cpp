@@ -113,6 +113,24 @@ private Q_SLOTS:
         }
     }
 
+    // PRESETS lists the imported style files (the samples of the first start) with
+    // the library's status; a remove button takes its style away. DRUMS names the
+    // flash disk, here none.
+    void styleFileDirectoryShowsTheLibrary() {
+        m_controller->setCurrentMode(9);
+        QTRY_VERIFY(item(u"view_9"_s)->isVisible());
+        QCOMPARE(item(u"styStatus"_s)->property("text").toString(), m_controller->styStatusText());
+        const int before = m_controller->userStyCount();
+        QVERIFY(before > 0);
+        QQuickItem* remove = item(u"removeSty_%1"_s.arg(m_controller->beatStyles().size() - 1));
+        QVERIFY(remove);
+        QMetaObject::invokeMethod(remove, "clicked"); // the panel may lie scrolled away
+        QTRY_COMPARE(m_controller->userStyCount(), before - 1);
+        m_controller->setCurrentMode(3);
+        QTRY_COMPARE(item(u"flashDiskPath"_s)->property("text").toString(), u"No flash disk found"_s);
+        m_controller->setCurrentMode(0);
+    }
+
     // A favourite star rebuilds the list its row is in.
     void favouriteStarsToggleWithoutErrors() {
         m_controller->setCurrentMode(1);
