@@ -102,7 +102,7 @@ ApplicationWindow {
                 BeatsView { objectName: "view_3" }
                 StudioView { objectName: "view_4" }
                 MixerView { objectName: "view_5" }
-                PlaceholderView { objectName: "view_6"; title: "MIDI I/O" }
+                DevicesView { objectName: "view_6" }
                 SettingsView { objectName: "view_7" }
                 HymnsView { objectName: "view_8" }
                 StylesView { objectName: "view_9" }
