@@ -149,8 +149,8 @@ private Q_SLOTS:
             offline(*c);
             choose(*c, "auto_start");
             choose(*c, "auto_slow");
-            QTest::qWait(wait);
             QVERIFY(c->loadingInstrument());
+            QTest::qWait(wait); // goes early, mid-load or after it (a quiet machine loads fast)
             c.reset();
             QTest::qWait(10);
         }
