@@ -8,6 +8,7 @@
 #include <alsa/asoundlib.h>
 
 #include <QMetaObject>
+#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -74,6 +75,8 @@ WorkstationController::WorkstationController(QObject* parent)
 }
 
 WorkstationController::~WorkstationController() {
+    // The shutdown's own changes are announced to nobody: listeners may be gone already.
+    const QSignalBlocker quiet(this);
     stopLiveBroadcast();
     stopProcess(m_tunnelProcess, 300, 150);
     stopProcess(m_phoneBridgeProcess, 400, 200);
