@@ -31,6 +31,8 @@ PACKAGES=(
   pipewire-pulse pulseaudio-utils
   # node runs an independent chord detector (npm's tonal) in the chord-name test
   nodejs
+  # the phone bridge: its QR code, its certificate, and the browser that drives its page in the tests
+  python3-qrcode openssl chromium chromium-driver python3-selenium
 )
 # Some nodejs builds bring their own npm and conflict with Debian's package.
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
