@@ -281,6 +281,5 @@ void WorkstationController::clearMidiActivityLog() {
 // ---------------------------------------------------------------- later subsystems
 
 void WorkstationController::loadRegistration(int) {}
-void WorkstationController::startPhoneBridgeServer() {}
 
 } // namespace tmb

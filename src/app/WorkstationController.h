@@ -21,6 +21,8 @@
 #include "hymns/HymnCatalog.h"
 #include "hymns/HymnTutor.h"
 #include "midi/MidiManager.h"
+#include "phone/PhoneBridgeState.h"
+#include "phone/PhonePeers.h"
 #include "rhythm/StyleLibrary.h"
 #include "storage/ProjectManager.h"
 
@@ -110,6 +112,21 @@ class WorkstationController : public QObject {
     Q_PROPERTY(
         bool micMonitorEnabled READ micMonitorEnabled WRITE setMicMonitorEnabled NOTIFY micStateChanged)
     Q_PROPERTY(bool phoneDrawerOpen READ phoneDrawerOpen WRITE setPhoneDrawerOpen NOTIFY phoneBridgeChanged)
+
+    // ---- phone companion
+    Q_PROPERTY(bool phoneBridgeRunning READ phoneBridgeRunning NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(bool phoneConnected READ phoneConnected NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(bool phoneMicActive READ phoneMicActive NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(bool phoneCamActive READ phoneCamActive NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneBridgeUrl READ phoneBridgeUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneUsbUrl READ phoneUsbUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phonePublicIpUrl READ phonePublicIpUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneRemoteTunnelUrl READ phoneRemoteTunnelUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(
+        bool phoneUsePublicLink READ phoneUsePublicLink WRITE setPhoneUsePublicLink NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneQrCodeUrl READ phoneQrCodeUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneCameraFrameUrl READ phoneCameraFrameUrl NOTIFY phoneBridgeChanged)
+    Q_PROPERTY(QString phoneStatusText READ phoneStatusText NOTIFY phoneBridgeChanged)
 
     // ---- LV2 host
     Q_PROPERTY(QVariantList lv2Plugins READ lv2Plugins NOTIFY lv2StateChanged)
@@ -821,8 +838,49 @@ public:
     void advanceHymnPlayback(double seconds);
     const HymnCatalog& hymnLessons() const { return m_hymnCatalog; }
 
-    // Subsystems that arrive later keep these entry points.
+    // --- Phone companion (WorkstationControllerPhone.cpp; the commands in
+    // WorkstationControllerPhoneCommands.cpp)
+    bool phoneBridgeRunning() const { return m_phone.running; }
+    bool phoneConnected() const { return m_phone.connected; }
+    bool phoneMicActive() const { return m_phone.micActive; }
+    bool phoneCamActive() const { return m_phone.camActive; }
+    QString phoneBridgeUrl() const { return m_phone.bridgeUrl; }
+    QString phoneUsbUrl() const { return m_phone.usbUrl; }
+    QString phonePublicIpUrl() const { return m_phone.publicIpUrl; }
+    QString phoneRemoteTunnelUrl() const { return m_phone.remoteTunnelUrl; }
+    bool phoneUsePublicLink() const { return m_phone.usePublicLink; }
+    void setPhoneUsePublicLink(bool usePublic);
+    QString phoneQrCodeUrl() const { return m_phone.qrCodeUrl; }
+    QString phoneCameraFrameUrl() const { return m_phone.cameraFrameUrl; }
+    QString phoneStatusText() const { return m_phone.statusText; }
     Q_INVOKABLE void startPhoneBridgeServer();
+    Q_INVOKABLE void connectUsbAndroidPhoneAdb();
+    Q_INVOKABLE void startPublicPhoneLink();
+    Q_INVOKABLE void setCustomPublicHost(const QString& hostOrIp);
+    Q_INVOKABLE void copyPhoneBridgeUrl();
+    Q_INVOKABLE void copyPublicPhoneUrl();
+    // The change record and the peers, as the state file shows them.
+    const PhoneBridgeState& phoneState() const { return m_phone; }
+    const PhonePeers& phonePeers() const { return m_phonePeers; }
+    // Tests set the peers' clock (milliseconds since the epoch).
+    void setPhoneClock(PhonePeers::Clock clock) { m_phonePeers.setClock(std::move(clock)); }
+    // One complete line of the bridge's standard output.
+    void handlePhoneBridgeLine(const QString& line);
+    // Returns the phone's label.
+    QString registerOrTouchPhonePeer(const QString& id, const QString& ip);
+    // Touches the peer, names it the last actor with "📲 <label> → <summary>" and
+    // counts the change in stateSeq.
+    void recordPhoneAction(const QString& id, const QString& ip, const QString& summary);
+    // Applies one phone command; returns its summary, empty when it has none.
+    QString applyPhoneCommand(const QString& phoneId, const QString& ip, const QString& command);
+    // The compact state object the phones poll, keys in their fixed order.
+    QByteArray phoneStateJsonBytes() const;
+    // Replaces the state file the bridge serves (atomically).
+    void writePhoneStateJson();
+    // The per-run secret every phone link carries ("/?k=<token>").
+    QString phoneAccessToken() const { return m_phoneToken; }
+
+    // Subsystems that arrive later keep these entry points.
     Q_INVOKABLE void loadRegistration(int slotIndex);
 
     // Reached by tests and tools.
@@ -884,6 +942,15 @@ private:
     void notifyLv2State() { Q_EMIT lv2StateChanged(); }
     void notifyMicState() { Q_EMIT micStateChanged(); }
     void notifyPhoneBridge() { Q_EMIT phoneBridgeChanged(); }
+
+    // Phone companion (WorkstationControllerPhone.cpp).
+    // The text goes to phoneStatusText and the status banner; both are announced.
+    void setPhoneStatus(const QString& text);
+    // A phone takes the microphone: phone audio becomes the input, the microphone
+    // is switched on; announces micStateChanged, audioSettingsChanged, phoneBridgeChanged.
+    void activatePhoneMicrophone(const QString& phoneId);
+    // A phone takes the camera: the picture-in-picture camera is switched on.
+    void activatePhoneCamera(const QString& phoneId);
 
     // Performance path (WorkstationControllerPerformance.cpp).
     void initPerformancePath();
@@ -1120,6 +1187,11 @@ private:
     QProcess m_cameraPowerProcess;
     QProcess m_phoneBridgeProcess;
     QProcess m_tunnelProcess;
+
+    // Phone companion.
+    PhoneBridgeState m_phone;
+    PhonePeers m_phonePeers;
+    QString m_phoneToken;
 };
 
 } // namespace tmb

@@ -69,7 +69,12 @@ const Expected surface[] = {
     {"audioSettingsChanged", QMetaType::QVariantList, false, "audioOutputs audioInputs"},
     {"audioSettingsChanged", QMetaType::QString, false, "activeInputDeviceId activeInputDeviceName"},
     {"micStateChanged", QMetaType::Bool, true, "micEnabled micMonitorEnabled"},
-    {"phoneBridgeChanged", QMetaType::Bool, true, "phoneDrawerOpen"},
+    {"phoneBridgeChanged", QMetaType::Bool, true, "phoneDrawerOpen phoneUsePublicLink"},
+    {"phoneBridgeChanged", QMetaType::Bool, false,
+     "phoneBridgeRunning phoneConnected phoneMicActive phoneCamActive"},
+    {"phoneBridgeChanged", QMetaType::QString, false,
+     "phoneBridgeUrl phoneUsbUrl phonePublicIpUrl phoneRemoteTunnelUrl phoneQrCodeUrl phoneCameraFrameUrl "
+     "phoneStatusText"},
     {"lv2StateChanged", QMetaType::QVariantList, false, "lv2Plugins"},
     {"lv2StateChanged", QMetaType::Bool, false, "lv2Loaded"},
     {"lv2StateChanged", QMetaType::Bool, true, "lv2Bypassed"},
@@ -141,6 +146,8 @@ const char operations[] =
     "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1 "
     "selectAudioInputDevice/1 rescanAudioInputDevices/0 loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 "
     "configureDrumGizmo/2 lv2BusPeak/1 "
+    "startPhoneBridgeServer/0 connectUsbAndroidPhoneAdb/0 startPublicPhoneLink/0 setCustomPublicHost/1 "
+    "copyPhoneBridgeUrl/0 copyPublicPhoneUrl/0 "
     "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0 "
     "cycleCameraCorner/0 requestCameraPermissionAndPower/0 "
     "openOneClickStreamPlatform/1 toggleLiveBroadcast/0 stopLiveBroadcast/0 openLastRecordedVideo/0 "
