@@ -139,10 +139,6 @@ class BridgeHandler(BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def setup(self):
-        self.timeout = self.server.config.idle_timeout
-        super().setup()
-
     def parse(self):
         parts = urlsplit(self.path)
         try:
@@ -306,6 +302,7 @@ PAGE = r"""<!DOCTYPE html>
 <title>Sandorik — Live Stage Phone Controller</title>
 <style>
 *{box-sizing:border-box}
+[hidden]{display:none!important}
 body{margin:0;padding:8px;background:#0b1020;color:#e5e7eb;font:14px system-ui,sans-serif}
 .card{background:#151c30;border:1px solid #26304d;border-radius:12px;padding:10px;margin:0 0 10px}
 h2{margin:0 0 8px;font-size:12px;letter-spacing:.08em;color:#93c5fd;text-transform:uppercase}

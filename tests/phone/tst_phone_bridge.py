@@ -1,46 +1,9 @@
 #!/usr/bin/python3
 # The phone bridge script on its own: requests in, answers and printed lines out.
 # Runs the real script under /usr/bin/python3 with the real openssl, on 127.0.0.1.
-import base64, http.client, os, queue, socket, ssl, subprocess, sys, tempfile, threading, time, unittest
+import base64, http.client, os, socket, ssl, tempfile, time, unittest
 
-SCRIPT = sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(
-    os.path.dirname(__file__), "..", "..", "src", "phone", "phone_bridge.py")
-TOKEN = "a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6"
-
-
-class Bridge:
-    def __init__(self, folder, extra_env=None, args=("https://10.0.0.9:8443",)):
-        self.runtime, self.data = os.path.join(folder, "run"), os.path.join(folder, "data")
-        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
-        env = dict(os.environ, TMB_PHONE_TOKEN=TOKEN, TMB_PHONE_RUNTIME_DIR=self.runtime,
-                   TMB_PHONE_DATA_DIR=self.data, TMB_PHONE_HTTPS_BIND="127.0.0.1")
-        env.update(extra_env or {})
-        self.proc = subprocess.Popen(["/usr/bin/python3", "-u", SCRIPT, *args], env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.lines = queue.Queue()
-        threading.Thread(target=lambda: [self.lines.put(l.rstrip("\n")) for l in self.proc.stdout], daemon=True).start()
-
-    def until(self, predicate, timeout=60):
-        seen, end = [], time.time() + timeout
-        while time.time() < end:
-            try:
-                seen.append(self.lines.get(timeout=0.2))
-            except queue.Empty:
-                continue
-            if predicate(seen[-1]):
-                return seen
-        raise AssertionError(f"no matching line; saw {seen}")
-
-    def printed_by(self, method, path, body=None, headers=None):
-        """Answer and the lines one request printed: a marker request follows it."""
-        reply = request(method, path, body, headers)
-        request("GET", f"/?id=MARK&k={TOKEN}")
-        return reply, self.until(lambda l: l.startswith("CONN:MARK|"))[:-1]
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait()
-
+from bridge_fixture import TOKEN, Bridge
 
 def status_of_announced_body(path, length):
     """The answer to a POST whose body is announced but not sent: refusals come first."""
@@ -49,16 +12,23 @@ def status_of_announced_body(path, length):
         return int(raw.recv(100).split()[1])
 
 
-def request(method, path, body=None, headers=None, port=8088, tls=False):
+def request(method, path, body=None, port=8088, tls=False):
     if tls:
         conn = http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=ssl._create_unverified_context())
     else:
         conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-    conn.request(method, path, body, headers or {})
+    conn.request(method, path, body)
     reply = conn.getresponse()
     reply.data = reply.read()
     conn.close()
     return reply
+
+
+def printed_by(bridge, method, path, body=None):
+    """Answer and the lines one request printed: a marker request follows it."""
+    reply = request(method, path, body)
+    request("GET", f"/?id=MARK&k={TOKEN}")
+    return reply, bridge.until(lambda l: l.startswith("CONN:MARK|"))[:-1]
 
 
 class Running(unittest.TestCase):
@@ -87,7 +57,7 @@ class Running(unittest.TestCase):
                              ("GET", f"/api/cmd?id=X&c=PANIC&k={TOKEN}0"), ("GET", f"/api/cmd?id=X&c=PANIC&K={TOKEN}"),
                              ("POST", f"/api/mic?id=X&k={TOKEN.lower()}"), ("POST", "/api/cam?id=X")]:
             with self.subTest(path=path):
-                reply, lines = self.bridge.printed_by(method, path, b"\x01\x02" if method == "POST" else None)
+                reply, lines = printed_by(self.bridge, method, path, b"\x01\x02" if method == "POST" else None)
                 self.assertEqual((reply.status, lines), (403, []))
 
     def test_get_answers_and_lines(self):
@@ -108,7 +78,7 @@ class Running(unittest.TestCase):
                     open(state, "w", encoding="utf-8").write(state_text)
                 elif os.path.exists(state):
                     os.remove(state)
-                reply, printed = self.bridge.printed_by("GET", path + f"&k={TOKEN}")
+                reply, printed = printed_by(self.bridge, "GET", path + f"&k={TOKEN}")
                 self.assertEqual((reply.status, printed), (200, lines))
                 self.assertEqual((reply.getheader("Content-Type"), reply.getheader("Cache-Control"), reply.getheader("Pragma")), headers)
                 self.assertIn(body, reply.data)
@@ -129,7 +99,7 @@ class Running(unittest.TestCase):
             ("/api/x?id=C1", small_frame, 200, []),
         ]:
             with self.subTest(path=path, size=len(body)):
-                reply, printed = self.bridge.printed_by("POST", path + f"&k={TOKEN}", body)
+                reply, printed = printed_by(self.bridge, "POST", path + f"&k={TOKEN}", body)
                 self.assertEqual((reply.status, printed), (status, lines))
                 if lines and path.startswith("/api/cam"):
                     self.assertEqual(open(frame, "rb").read(), body)
@@ -141,50 +111,37 @@ class Running(unittest.TestCase):
             self.assertLess(time.time() - began, 4)
 
 
-class Failures(unittest.TestCase):
-    def run_bridge(self, env=None, args=("https://10.0.0.9:8443",), qrcode_module=None):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        env = dict(env or {})
-        if qrcode_module is not None:
-            os.makedirs(os.path.join(folder.name, "py"))
-            open(os.path.join(folder.name, "py", "qrcode.py"), "w").write(qrcode_module)
-            env["PYTHONPATH"] = os.path.join(folder.name, "py")
-        bridge = Bridge(folder.name, env, args)
-        self.addCleanup(bridge.stop)
-        return bridge, bridge.until(lambda l: l.startswith(("READY:", "ERR_HTTPS:")))
-
-    def test_start_failures(self):
-        for env, taken, expected, code in [({"TMB_PHONE_TOKEN": "short"}, None, "ERR_HTTPS:no access token", 2),
-                                           ({"TMB_PHONE_DATA_DIR": ""}, None, "ERR_HTTPS:no runtime or data folder", 2),
-                                           ({}, 8443, "ERR_HTTPS:", 1), ({}, 8088, "READY:8443", None)]:
-            with self.subTest(env=env, taken=taken):
-                blocker = socket.socket()
-                self.addCleanup(blocker.close)
+class Starting(unittest.TestCase):
+    def test_failures_and_qr_code(self):
+        recorder = "class _I:\n  def __init__(s, t): s.t = t\n  def save(s, p): open(p, 'w').write(s.t)\ndef make(t): return _I(t)\n"
+        absent = "raise ImportError('absent')\n"
+        for env, taken, args, module, last, code, link in [
+            ({"TMB_PHONE_TOKEN": TOKEN[:31]}, None, (), recorder, "ERR_HTTPS:no access token", 2, None),
+            ({"TMB_PHONE_DATA_DIR": ""}, None, (), recorder, "ERR_HTTPS:no runtime or data folder", 2, None),
+            ({}, 8443, ("https://10.0.0.9:8443",), recorder, "ERR_HTTPS:", 1, f"https://10.0.0.9:8443/?k={TOKEN}"),
+            ({}, 8088, ("https://relay.example/",), recorder, "READY:8443", None, f"https://relay.example/?k={TOKEN}"),
+            ({}, None, (), recorder, "READY:8443", None, f"https://127.0.0.1:8443/?k={TOKEN}"),
+            ({}, None, ("https://10.0.0.9:8443",), absent, "READY:8443", None, None)]:
+            with self.subTest(env=env, taken=taken, args=args), tempfile.TemporaryDirectory() as folder, socket.socket() as blocker:
                 if taken:
                     blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
                     blocker.bind(("127.0.0.1", taken))
                     blocker.listen()
-                bridge, lines = self.run_bridge(env)
-                self.assertTrue(lines[-1].startswith(expected), lines)
-                self.assertEqual(any(l.startswith("ERR_HTTP:") for l in lines), taken == 8088)
-                if code is not None:
-                    self.assertEqual(bridge.proc.wait(timeout=10), code)
-                bridge.stop()
-                blocker.close()
-
-    def test_qr_code_carries_the_token(self):
-        recorder = "class _I:\n  def __init__(s, t): s.t = t\n  def save(s, p): open(p, 'w').write(s.t)\ndef make(t): return _I(t)\n"
-        for args, module, link in [(("https://10.0.0.9:8443",), recorder, f"https://10.0.0.9:8443/?k={TOKEN}"),
-                                   (("https://relay.example/",), recorder, f"https://relay.example/?k={TOKEN}"),
-                                   ((), recorder, f"https://127.0.0.1:8443/?k={TOKEN}"),
-                                   (("https://10.0.0.9:8443",), "raise ImportError('absent')\n", None)]:
-            with self.subTest(args=args, link=link):
-                bridge, lines = self.run_bridge(args=args, qrcode_module=module)
-                qr = os.path.join(bridge.runtime, "tmb_phone_qr.png")
-                self.assertEqual([l for l in lines if l.startswith("QR_READY:")], ["QR_READY:" + qr] if link else [])
-                self.assertEqual(open(qr).read() if link else os.path.exists(qr), link or False)
-                bridge.stop()
+                os.makedirs(os.path.join(folder, "py"))
+                with open(os.path.join(folder, "py", "qrcode.py"), "w") as stand_in:
+                    stand_in.write(module)
+                bridge = Bridge(folder, dict(env, PYTHONPATH=os.path.join(folder, "py")), args)
+                try:
+                    lines = bridge.until(lambda l: l.startswith(("READY:", "ERR_HTTPS:")))
+                    self.assertTrue(lines[-1].startswith(last), lines)
+                    self.assertEqual(any(l.startswith("ERR_HTTP:") for l in lines), taken == 8088)
+                    if code is not None:
+                        self.assertEqual(bridge.proc.wait(timeout=10), code)
+                    qr = os.path.join(bridge.runtime, "tmb_phone_qr.png")
+                    self.assertEqual([l for l in lines if l.startswith("QR_READY:")], ["QR_READY:" + qr] if link else [])
+                    self.assertEqual(open(qr).read() if link else os.path.exists(qr), link or False)
+                finally:
+                    bridge.stop()
 
 
 if __name__ == "__main__":

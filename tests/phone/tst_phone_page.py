@@ -1,0 +1,203 @@
+#!/usr/bin/python3
+# The phone page in headless Chromium (fake camera and microphone) against the real
+# bridge script. A small stand-in plays the workstation's side of the line protocol:
+# it records every line and publishes a state file the test controls.
+import base64, json, os, struct, tempfile, threading, time, unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+from bridge_fixture import TOKEN, Bridge
+
+PAGE = f"http://127.0.0.1:8088/?k={TOKEN}"
+HOSTILE = '<img src=x onerror="window.pwned=1">'
+
+
+class StandInWorkstation:
+    def __init__(self, bridge):
+        self.bridge, self.lines, self.lock = bridge, [], threading.Lock()
+        self.state = {"bpm": 100, "styleName": "Worship", "chord": "C (I)", "metronome": False, "volPiano": 80,
+                      "activeCamPhoneId": "", "activeMicPhoneId": "", "lastChangeSummary": "", "stateSeq": 0}
+        self.publish()
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def publish(self, **changes):
+        with self.lock:
+            self.state.update(changes)
+            path = os.path.join(self.bridge.runtime, "tmb_phone_state.json")
+            with open(path + ".new", "w") as f:
+                json.dump(self.state, f)
+            os.replace(path + ".new", path)
+
+    def read(self):
+        while True:
+            line = self.bridge.lines.get()
+            with self.lock:
+                self.lines.append(line)
+            if line.startswith("CMD:"):
+                phone, _, command = line[4:].split("|", 2)
+                owner = {"CAM_START": "activeCamPhoneId", "MIC_START": "activeMicPhoneId"}.get(command)
+                if command != "HELLO":
+                    self.publish(stateSeq=self.state["stateSeq"] + 1, **({owner: phone} if owner else {}))
+
+    def wait_for(self, predicate, timeout=10):
+        end = time.time() + timeout
+        while time.time() < end:
+            with self.lock:
+                found = [l for l in self.lines if predicate(l)]
+            if found:
+                return found
+            time.sleep(0.05)
+        raise AssertionError("no such line")
+
+    def count(self, prefix):
+        with self.lock:
+            return sum(l.startswith(prefix) for l in self.lines)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def phone_browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
+                 "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream"]:
+        options.add_argument(flag)
+    options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 412, "height": 915, "pixelRatio": 1.0}})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class Page(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.bridge = Bridge(cls.folder.name, args=("http://127.0.0.1:8088",))
+        cls.bridge.until(lambda l: l.startswith("READY:"))
+        cls.station = StandInWorkstation(cls.bridge)
+        cls.phone = phone_browser()
+        cls.phone.get(PAGE)
+        cls.phone_id = cls.phone.execute_script("return PHONE_ID")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.phone.quit()
+        cls.bridge.stop()
+        cls.folder.cleanup()
+
+    def js(self, script, *args):
+        return self.phone.execute_script(script, *args)
+
+    def text_of(self, key):
+        return self.js("return document.querySelector(arguments[0]).textContent", f'[data-t="{key}"]')
+
+    def settle(self, check, timeout=5):
+        end = time.time() + timeout
+        while not check():
+            self.assertLess(time.time(), end, "page did not settle")
+            time.sleep(0.05)
+
+    def test_hello_then_polls_about_every_450_ms(self):
+        self.station.wait_for(lambda l: l == f"CMD:{self.phone_id}|127.0.0.1|HELLO")
+        before = self.station.count(f"CONN:{self.phone_id}|")
+        time.sleep(2.25)
+        self.assertIn(self.station.count(f"CONN:{self.phone_id}|") - before, range(3, 7))
+        self.station.publish(bpm=133, styleName="Seben Praise")
+        self.settle(lambda: (self.text_of("bpm"), self.text_of("styleName")) == ("133", "Seben Praise"), 2)
+
+    def test_controls_send_their_commands(self):
+        for action, command in [
+            ('button[data-c="BPM:ADD:5"]', "BPM:ADD:5"), ('button[data-c="BEAT_SELECT:31"]', "BEAT_SELECT:31"),
+            ('button[data-c="CHORD:3"]', "CHORD:3"), ('button[data-c="MIX_PRESET:5"]', "MIX_PRESET:5"),
+            ("kit=3", "KIT:3"), ("key=fb:abcd-EFGH 1&2", "STREAM:KEY:fb:abcd-EFGH 1&2"),
+        ]:
+            with self.subTest(command=command):
+                if action.startswith("kit="):
+                    self.js("const s = document.getElementById('kit'); s.value = arguments[0]; s.dispatchEvent(new Event('change'))", action[4:])
+                elif action.startswith("key="):
+                    platform, key = action[4:].split(":", 1)
+                    self.js("document.getElementById('platform').value = arguments[0]; document.getElementById('streamKey').value = arguments[1];"
+                            "document.getElementById('saveKey').click()", platform, key)
+                else:
+                    self.phone.find_element("css selector", action).click()
+                self.station.wait_for(lambda l: l == f"CMD:{self.phone_id}|127.0.0.1|{command}")
+        # An empty stream key is refused on the phone.
+        self.js("window.alert = (t) => { window.alerted = t }; document.getElementById('streamKey').value = ' ';"
+                "document.getElementById('saveKey').click()")
+        self.assertTrue(self.js("return window.alerted"))
+        # State lights the matching buttons.
+        self.station.publish(metronome=True, styleIdx=31)
+        self.settle(lambda: self.js("return [...document.querySelectorAll('button.on')].map(b => b.dataset.c)")
+                    == ["METRO:TOGGLE", "BEAT_SELECT:31"], 2)
+
+    def test_moved_slider_keeps_its_value_until_let_go(self):
+        slide = ("const s = document.querySelector('input[data-cmd=\"VOL:PIANO:\"]'); s.value = arguments[0];"
+                 "s.dispatchEvent(new Event('input')); s.dispatchEvent(new Event('change')); s.blur()")
+        value = "return document.querySelector('input[data-cmd=\"VOL:PIANO:\"]').value"
+        self.js(slide, 30)
+        self.station.wait_for(lambda l: l.endswith("|VOL:PIANO:30"))
+        time.sleep(0.7)  # polls answered with 80 arrived meanwhile
+        self.assertEqual(self.js(value), "30")
+        self.settle(lambda: self.js(value) == "80", 2)
+
+    def test_tap_tempo(self):
+        for gaps, shown in [([500, 500, 500], "120"), ([500, 3000, 400, 400, 400, 500], "138"),
+                            ([250, 250, 250], "220"), ([2000, 2000], "40")]:
+            with self.subTest(gaps=gaps):
+                taps = self.station.count(f"CMD:{self.phone_id}|127.0.0.1|TAP_TEMPO")
+                self.js("let t = (window.clock || 0) + 10000; window.clock = t; performance.now = () => window.clock;"
+                        "const tap = document.getElementById('tap'); tap.click();"
+                        "for (const g of arguments[0]) { window.clock += g; tap.click(); }", gaps)
+                self.assertEqual(self.js("return document.getElementById('tapBpm').textContent"), shown)
+                self.settle(lambda: self.station.count(f"CMD:{self.phone_id}|127.0.0.1|TAP_TEMPO") == taps + len(gaps) + 1)
+        self.js("delete performance.now")
+
+    def test_other_phones_texts_stay_text(self):
+        self.station.publish(connectedPhonesText=HOSTILE, lastChangeSummary=HOSTILE, styleName=HOSTILE)
+        self.settle(lambda: self.text_of("connectedPhonesText") == HOSTILE)
+        self.assertEqual((self.text_of("lastChangeSummary"), self.text_of("styleName")), (HOSTILE, HOSTILE))
+        self.assertEqual(self.js("return [window.pwned, document.querySelectorAll('img').length]"), [None, 0])
+        self.station.publish(styleName="Worship")
+
+    def test_microphone_then_camera_hand_over(self):
+        self.phone.find_element("id", "micBtn").click()
+        self.station.wait_for(lambda l: l.endswith("|MIC_START"))
+        self.settle(lambda: self.station.count(f"MIC:{self.phone_id}|") >= 30)  # over a second of blocks
+        blocks = [base64.b64decode(l.split("|")[1]) for l in self.station.wait_for(lambda l: l.startswith("MIC:"))]
+        self.assertEqual({len(b) for b in blocks}, {2048})  # 1024 samples of 16 bits
+        self.assertGreater(max(max(map(abs, struct.unpack("<1024h", b))) for b in blocks), 1000)  # the fake beep
+
+        self.phone.find_element("id", "camBtn").click()
+        self.station.wait_for(lambda l: l.startswith(f"CAM:{self.phone_id}|"))
+        self.assertEqual(read(os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg"))[:2], b"\xff\xd8")
+        second = phone_browser()
+        try:
+            second.get(PAGE)
+            second_id = second.execute_script("return PHONE_ID")
+            self.assertNotEqual(second_id, self.phone_id)
+            second.find_element("id", "camBtn").click()
+            self.station.wait_for(lambda l: l.startswith(f"CAM:{second_id}|"))
+            self.settle(lambda: self.js("return document.getElementById('camBtn').textContent") == f"CAMERA IN USE ON {second_id}")
+            time.sleep(0.3)
+            mine, theirs = self.station.count(f"CAM:{self.phone_id}|"), self.station.count(f"CAM:{second_id}|")
+            time.sleep(1)
+            self.assertEqual(self.station.count(f"CAM:{self.phone_id}|"), mine)
+            self.assertGreater(self.station.count(f"CAM:{second_id}|"), theirs + 3)
+            self.assertEqual(self.station.count(f"CMD:{self.phone_id}|127.0.0.1|CAM_STOP"), 0)
+        finally:
+            second.quit()
+        self.phone.find_element("id", "micBtn").click()
+        self.station.wait_for(lambda l: l.endswith("|MIC_STOP"))
+
+    def test_fits_a_phone_screen(self):
+        self.assertLessEqual(self.js("return document.documentElement.scrollWidth"), 412)
+        shot = os.path.join(os.environ.get("TMB_BINARY_DIR", tempfile.gettempdir()), "phone_page_412x915.png")
+        self.js("window.scrollTo(0, 0)")
+        self.phone.save_screenshot(shot)
+        self.assertEqual(struct.unpack(">II", read(shot)[16:24]), (412, 915))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
