@@ -4,11 +4,13 @@
 #include "rhythm/StyleFileWriter.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -36,6 +38,9 @@ const QStringList folderPatterns =
 // unzip's exit codes for "unpacked": 1 is a warning, 11 a pattern that matched nothing.
 constexpr int unzipUnpackedCodes[] = {0, 1, 11};
 constexpr int copyNameAttempts = 1000;
+// Member names given to one unzip run, well inside the argument-list limit.
+constexpr qsizetype archiveMembersPerRun = 500;
+constexpr qsizetype refusedNamesShown = 3;
 
 QString localPath(const QString& urlOrPath) {
     return urlOrPath.startsWith(QLatin1String("file://")) ? QUrl(urlOrPath).toLocalFile() : urlOrPath;
@@ -92,6 +97,16 @@ void walk(const QString& folder, const QStringList& suffixes, qsizetype limit, Q
     }
     found.sort();
     out += found.mid(0, std::max<qsizetype>(0, limit - out.size()));
+}
+
+// An archive member that unpacks inside a folder: not absolute, no drive letter,
+// no ".." part (either slash counts as a separator).
+bool safeArchiveMember(const QString& name) {
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
+        (name.size() > 1 && name[1] == QLatin1Char(':')))
+        return false;
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    return !name.split(separators).contains(QStringLiteral(".."));
 }
 
 QString canonicalFolder(const QString& path) {
@@ -175,26 +190,55 @@ void StyleLibrary::collect(const QString& entry, QStringList& files, Taken& take
     }
 }
 
-// Unpacks into a private folder of its own, so that only what the archive holds
-// is taken; links it recreates are left behind.
+// One run of `unzip`, stopped when `deadline` passes; its standard output when
+// asked for. True when it ran to the end with a code meaning "unpacked".
+bool StyleLibrary::runUnzip(const QStringList& arguments, const QDeadlineTimer& deadline,
+                            QByteArray* output) const {
+    QProcess unzip;
+    if (!output) unzip.setStandardOutputFile(QProcess::nullDevice());
+    unzip.setStandardErrorFile(QProcess::nullDevice());
+    unzip.start(m_options.unzipProgram, arguments);
+    if (!unzip.waitForFinished(std::max<int>(1, int(deadline.remainingTime())))) {
+        unzip.kill();
+        unzip.waitForFinished(1000);
+        return false;
+    }
+    if (output) *output = unzip.readAllStandardOutput();
+    return unzip.exitStatus() == QProcess::NormalExit &&
+           std::find(std::begin(unzipUnpackedCodes), std::end(unzipUnpackedCodes), unzip.exitCode()) !=
+               std::end(unzipUnpackedCodes);
+}
+
+// Lists the archive's members and unpacks, by name, only the style files whose
+// names stay inside a folder (no ".." part, not absolute), into a private folder
+// of its own, so that only what the archive holds is taken; links it recreates
+// are left behind. The refused names are kept for the status line.
 bool StyleLibrary::unpackArchive(const QString& archive, QStringList& files, Taken& taken) {
     auto folder = std::make_unique<QTemporaryDir>();
-    QProcess unzip;
-    unzip.setProcessChannelMode(QProcess::MergedChannels);
-    unzip.setStandardOutputFile(QProcess::nullDevice());
-    bool unpacked = false;
-    if (folder->isValid()) {
-        unzip.start(m_options.unzipProgram, QStringList{QStringLiteral("-o"), QStringLiteral("-j"), archive} +
-                                                archivePatterns +
-                                                QStringList{QStringLiteral("-d"), folder->path()});
-        if (!unzip.waitForFinished(m_options.unzipTimeoutMs)) {
-            unzip.kill();
-            unzip.waitForFinished(1000);
-        } else if (unzip.exitStatus() == QProcess::NormalExit) {
-            unpacked = std::find(std::begin(unzipUnpackedCodes), std::end(unzipUnpackedCodes),
-                                 unzip.exitCode()) != std::end(unzipUnpackedCodes);
+    const QDeadlineTimer deadline(m_options.unzipTimeoutMs);
+    QByteArray listing;
+    bool unpacked = folder->isValid() && runUnzip({QStringLiteral("-Z1"), archive}, deadline, &listing);
+    QStringList members;
+    for (const QByteArray& line : listing.split('\n')) {
+        const QString name = QString::fromUtf8(line);
+        if (!archivePatterns.contains(QStringLiteral("*.") + QFileInfo(name).suffix())) continue;
+        if (!safeArchiveMember(name)) {
+            m_refusedMembers << name;
+            continue;
         }
+        // unzip reads member names as wildcard patterns: match this one literally.
+        QString literal;
+        for (const QChar c : name) {
+            if (QStringLiteral("\\*?[]").contains(c)) literal += QLatin1Char('\\');
+            literal += c;
+        }
+        members << literal;
     }
+    for (qsizetype from = 0; unpacked && from < members.size(); from += archiveMembersPerRun)
+        unpacked = runUnzip(QStringList{QStringLiteral("-o"), QStringLiteral("-j"), archive} +
+                                members.mid(from, archiveMembersPerRun) +
+                                QStringList{QStringLiteral("-d"), folder->path()},
+                            deadline, nullptr);
     if (!unpacked) {
         m_unpackFailure = QFileInfo(archive).fileName();
         return false;
@@ -277,6 +321,7 @@ int StyleLibrary::importCollected(const QStringList& files) {
 
 int StyleLibrary::importFiles(const QStringList& urlsOrPaths) {
     m_unpackFailure.clear();
+    m_refusedMembers.clear();
     m_lastImported = -1;
     Taken taken;
     QStringList files;
@@ -287,11 +332,19 @@ int StyleLibrary::importFiles(const QStringList& urlsOrPaths) {
         QStringLiteral("💾 Saved %1 .STY Beat(s) to Solution DB (catalog.db) • Total in DB: %2")
             .arg(count)
             .arg(m_projects.styBeatDatabaseCount());
-    const QString failure = QStringLiteral("⚠️ Could not unpack %1").arg(m_unpackFailure);
-    if (m_unpackFailure.isEmpty())
-        m_statusText = saved;
-    else
-        m_statusText = count > 0 ? saved + QStringLiteral(" • ") + failure : failure;
+    QStringList problems;
+    if (!m_unpackFailure.isEmpty())
+        problems << QStringLiteral("⚠️ Could not unpack %1").arg(m_unpackFailure);
+    if (!m_refusedMembers.isEmpty()) {
+        QString names = m_refusedMembers.mid(0, refusedNamesShown).join(QStringLiteral(", "));
+        if (m_refusedMembers.size() > refusedNamesShown) names += QStringLiteral(", …");
+        problems << QStringLiteral("⚠️ Refused %1 unsafe archive entr%2: %3")
+                        .arg(m_refusedMembers.size())
+                        .arg(m_refusedMembers.size() == 1 ? QStringLiteral("y") : QStringLiteral("ies"))
+                        .arg(names);
+    }
+    if (count > 0 || problems.isEmpty()) problems.prepend(saved);
+    m_statusText = problems.join(QStringLiteral(" • "));
     return count;
 }
 

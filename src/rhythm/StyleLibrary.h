@@ -18,6 +18,7 @@
 #include "rhythm/BeatSequencer.h"
 #include "storage/ProjectManager.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -73,6 +74,7 @@ private:
     struct Taken;
     QStringList mediaRoots(bool withMnt) const;
     void collect(const QString& path, QStringList& files, Taken& taken);
+    bool runUnzip(const QStringList& arguments, const QDeadlineTimer& deadline, QByteArray* output) const;
     bool unpackArchive(const QString& archive, QStringList& files, Taken& taken);
     QString storeCopy(const QString& source, const QByteArray& bytes);
     int importCollected(const QStringList& files);
@@ -84,7 +86,8 @@ private:
     ProjectManager& m_projects;
     StyleLibraryOptions m_options;
     QString m_statusText;
-    QString m_unpackFailure; // the archive that could not be unpacked in this import
+    QString m_unpackFailure;      // the archive that could not be unpacked in this import
+    QStringList m_refusedMembers; // archive members of this import that would leave their folder
     int m_lastImported = -1;
 };
 

@@ -174,8 +174,9 @@ private Q_SLOTS:
         QCOMPARE(world.sequencer->customStyleCount() + world.rows().size() + world.folder().size(), 0);
     }
 
-    // 4,500 files in nested folders become 4,500 rows; a missing folder and one
-    // without style files say so.
+    // 4,500 files in nested folders become 4,500 rows, saved in batches of 2,000
+    // (the status line is the last batch's); a missing folder and one without
+    // style files say so.
     void folderImport() {
         World world;
         world.start();
@@ -185,6 +186,8 @@ private Q_SLOTS:
         put(world.path(u"big/readme.txt"_s), "not a style at all, long enough");
         QCOMPARE(world.library->importFolder(world.path(u"big"_s)), 4500);
         QCOMPARE(world.rows().size(), 4512);
+        QCOMPARE(world.library->statusText(),
+                 u"💾 Saved 500 .STY Beat(s) to Solution DB (catalog.db) • Total in DB: 4512"_s);
         QCOMPARE(world.library->importFolder(world.path(u"nowhere"_s)), 0);
         QCOMPARE(world.library->statusText(), u"⚠️ Folder not found: %1"_s.arg(world.path(u"nowhere"_s)));
         QDir().mkpath(world.path(u"empty"_s));
@@ -216,18 +219,22 @@ private Q_SLOTS:
         QCOMPARE(sources.filter(u"link"_s).size() + sources.filter(b).size(), 0);
     }
 
-    // The argument list and private folder unzip gets (a logging stub here).
+    // unzip lists the members first, then unpacks the safe style files by literal
+    // name into a private folder; the others are named in the status line.
     void unzipGetsAPrivateFolder() {
         World world;
         world.start();
         const QString archive = put(world.path(u"in/My Styles.zip"_s), "PK not really");
+        setStubReply(u"unzip"_s, "Pop.sty\n../x.sty\nd/[a]*?.STY\nnotes.txt\ndir.sty/\n");
         QCOMPARE(world.library->importFiles({archive}), 0);
-        const QStringList args = stubCalls().constLast().arguments;
-        QCOMPARE(args.mid(0, 12).join(u' '),
-                 u"unzip -o -j %1 *.sty *.STY *.prs *.PRS *.bcs *.BCS *.sst *.SST"_s.arg(archive));
-        QCOMPARE(args.value(12), u"-d"_s);
-        QVERIFY(!args.value(13).isEmpty() && args.value(13) != world.options.userFolder &&
-                !QFile::exists(args.value(13)));
+        const QList<StubCall> calls = stubCalls();
+        QCOMPARE(calls.value(calls.size() - 2).arguments, (QStringList{u"unzip"_s, u"-Z1"_s, archive}));
+        const QStringList args = calls.constLast().arguments;
+        QCOMPARE(args.mid(0, 6).join(u' '), u"unzip -o -j %1 Pop.sty d/\\[a\\]\\*\\?.STY"_s.arg(archive));
+        QCOMPARE(args.value(6), u"-d"_s);
+        QVERIFY(args.size() == 8 && args[7] != world.options.userFolder && !QFile::exists(args[7]));
+        QCOMPARE(world.library->statusText(), u"⚠️ Refused 1 unsafe archive entry: ../x.sty"_s);
+        setStubReply(u"unzip"_s, {});
     }
 
     // Real archives give their style files only, inside the folder, without links
@@ -249,18 +256,28 @@ private Q_SLOTS:
         zip.start(u"zip"_s, {u"-q"_s, u"-y"_s, u"../styles.zip"_s, u"One.sty"_s, u"Two.STY"_s, u"notes.txt"_s,
                              u"Mugithi_Classic.sty"_s, u"Linked.sty"_s, u"Dangling.sty"_s});
         QVERIFY(zip.waitForFinished(10000) && zip.exitCode() == 0);
-        QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s,
-                                                  u"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'a')"
-                                                  ".writestr('../../evil.sty', 'twenty bytes of evil')"_s,
-                                                  world.path(u"styles.zip"_s)});
+        put(world.path(u"Song [1].sty"_s), styleBytes(4));
+        QProcess::execute(u"/usr/bin/python3"_s,
+                          {u"-c"_s,
+                           u"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'a');"
+                           "z.writestr('../../evil.sty', 'twenty bytes of evil');"
+                           "z.writestr('/tmp/abs.STY', 'twenty bytes of evil');"
+                           "z.writestr('a\\\\..\\\\..\\\\back.sty', 'twenty bytes of evil');"
+                           "z.write(sys.argv[2], 'deep/Song [1].sty')"_s,
+                           world.path(u"styles.zip"_s), world.path(u"Song [1].sty"_s)});
         QCOMPARE(world.library->importFiles({world.path(u"styles.zip"_s)}), 4);
+        QCOMPARE(
+            world.library->statusText(),
+            u"💾 Saved 4 .STY Beat(s) to Solution DB (catalog.db) • Total in DB: 16 • ⚠️ Refused 3 "
+            "unsafe archive entries: ../../evil.sty, /tmp/abs.STY, a\\..\\..\\back.sty"_s);
         QStringList expected = sampleNames() + QStringList{u"Mugithi_Classic (2).sty"_s, u"One.sty"_s,
-                                                           u"Two.STY"_s, u"evil.sty"_s};
+                                                           u"Song [1].sty"_s, u"Two.STY"_s};
         expected.sort();
         QCOMPARE(world.folder(), expected);
         QCOMPARE(world.rows(), expected);
         QCOMPARE(read(world.user(u"Mugithi_Classic.sty"_s)), styleBytes(0));
-        QVERIFY(!QFile::exists(world.path(u"evil.sty"_s)) && !QFile::exists(world.path(u"gone"_s)));
+        QVERIFY(!QFile::exists(world.path(u"evil.sty"_s)) && !QFile::exists(world.path(u"gone"_s)) &&
+                !QFile::exists(u"/tmp/abs.STY"_s));
         QCOMPARE(world.rows("hex(sty_blob)")
                      .filter(QString::fromLatin1(QByteArray("secret").toHex().toUpper()))
                      .size(),
