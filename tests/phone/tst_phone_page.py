@@ -60,11 +60,11 @@ def read(path):
         return f.read()
 
 
-def phone_browser():
+def phone_browser(*extra_flags):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
-                 "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream"]:
+                 "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream", *extra_flags]:
         options.add_argument(flag)
     options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 412, "height": 915, "pixelRatio": 1.0}})
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
@@ -106,6 +106,14 @@ class Page(unittest.TestCase):
         self.assertIn(self.station.count(f"CONN:{self.phone_id}|") - before, range(3, 7))
         self.station.publish(bpm=133, styleName="Seben Praise")
         self.settle(lambda: (self.text_of("bpm"), self.text_of("styleName")) == ("133", "Seben Praise"), 2)
+
+    def test_page_over_https(self):
+        secure = phone_browser("--ignore-certificate-errors")
+        try:
+            secure.get(f"https://127.0.0.1:8443/?k={TOKEN}")
+            self.station.wait_for(lambda l: l == f"CMD:{secure.execute_script('return PHONE_ID')}|127.0.0.1|HELLO")
+        finally:
+            secure.quit()
 
     def test_controls_send_their_commands(self):
         for action, command in [
