@@ -436,12 +436,16 @@ for (const [label, channel, key] of [["Piano", "PIANO", "volPiano"], ["Layer", "
 
 function note(text) { $("note").textContent = text; }
 
-let lastState = {};
-async function send(command) {
-  try {
-    const reply = await fetch(api("/api/cmd", "&c=" + encodeURIComponent(command)), {cache: "no-store"});
-    if (reply.ok) apply(await reply.json());
-  } catch (e) { note("Connection lost"); }
+// Commands go one after another, in the order they were pressed.
+let lastState = {}, commands = Promise.resolve();
+function send(command) {
+  commands = commands.then(async () => {
+    try {
+      const reply = await fetch(api("/api/cmd", "&c=" + encodeURIComponent(command)), {cache: "no-store", signal: AbortSignal.timeout && AbortSignal.timeout(3000)});
+      if (reply.ok) apply(await reply.json());
+    } catch (e) { note("Connection lost"); }
+  });
+  return commands;
 }
 let polling = false;
 async function poll() {
