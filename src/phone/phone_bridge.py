@@ -198,6 +198,8 @@ class BridgeHandler(BaseHTTPRequestHandler):
         path, first, allowed = self.parse()
         if not allowed:
             return self.refuse(403, "Forbidden")
+        if "Transfer-Encoding" in self.headers:
+            return self.refuse(411, "Length Required")  # bodies come with their length
         limit = CAM_BODY_LIMIT if path.startswith("/api/cam") else MIC_BODY_LIMIT
         try:
             length = int(self.headers.get("Content-Length", "0"))

@@ -7,8 +7,9 @@ from bridge_fixture import TOKEN, Bridge
 
 def status_of_announced_body(path, length):
     """The answer to a POST whose body is announced but not sent: refusals come first."""
+    header = f"Content-Length: {length}" if length != "chunked" else "Transfer-Encoding: chunked"
     with socket.create_connection(("127.0.0.1", 8088), timeout=10) as raw:
-        raw.sendall(f"POST {path} HTTP/1.1\r\nContent-Length: {length}\r\n\r\n".encode())
+        raw.sendall(f"POST {path} HTTP/1.1\r\n{header}\r\n\r\n".encode())
         return int(raw.recv(100).split()[1])
 
 
@@ -88,7 +89,7 @@ class Running(unittest.TestCase):
         frame = os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg")
         mic_block, small_frame, big_frame = os.urandom(16384), b"\xff\xd8jpeg", os.urandom(4 << 20)
         for path, length, status in [("/api/mic", 16385, 413), ("/api/cam", (4 << 20) + 1, 413), ("/api/x", 16385, 413),
-                                     ("/api/mic", "12x", 400), ("/api/cam", -1, 400)]:
+                                     ("/api/mic", "12x", 400), ("/api/cam", -1, 400), ("/api/cam", "chunked", 411)]:
             with self.subTest(path=path, length=length):
                 self.assertEqual(status_of_announced_body(f"{path}?id=M1&k={TOKEN}", length), status)
         for path, body, status, lines in [
