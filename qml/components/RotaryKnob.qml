@@ -4,7 +4,8 @@ import ".."
 // A knob for one sound parameter. Drag up/down to change it; the owner writes
 // `value` back to the controller in onMoved. The wheel turns it only once it has
 // been clicked, or the pointer has rested on it for a moment without scrolling,
-// so a page scrolled past it never turns it.
+// so a page scrolled past it never turns it. A learnable knob asks for MIDI learn
+// on a right-click; while `learning` it is marked until a control is moved.
 Item {
     id: knob
     objectName: "knob_" + label
@@ -17,6 +18,9 @@ Item {
     property string unit: ""
     property string valueText: (value).toFixed(decimals) + unit
     signal moved(real newValue)
+    property bool learnable: false
+    property bool learning: false
+    signal learnRequested()
 
     readonly property real position: to > from ? (value - from) / (to - from) : 0
     // How long the pointer must rest on the knob before the wheel turns it.
@@ -39,8 +43,8 @@ Item {
         anchors.horizontalCenter: parent.horizontalCenter
         y: 2
         color: Theme.panelRaised
-        border.color: knob.wheelArmed ? Theme.accent : Theme.panelBorder
-        border.width: 2
+        border.color: knob.learning ? Theme.danger : knob.wheelArmed ? Theme.accent : Theme.panelBorder
+        border.width: knob.learning ? 3 : 2
 
         Canvas {
             id: arc
@@ -85,7 +89,7 @@ Item {
             anchors.fill: parent
             property real pressY: 0
             property real pressPosition: 0
-            acceptedButtons: Qt.LeftButton
+            acceptedButtons: knob.learnable ? Qt.LeftButton | Qt.RightButton : Qt.LeftButton
             hoverEnabled: true
             // A drag turns the knob, never the page around it.
             preventStealing: true
@@ -95,15 +99,22 @@ Item {
                 knob.wheelArmed = false
             }
             onPressed: function (mouse) {
+                if (mouse.button === Qt.RightButton) {
+                    knob.learnRequested()
+                    return
+                }
                 knob.wheelArmed = true
                 pressY = mouse.y
                 pressPosition = knob.position
             }
             onPositionChanged: function (mouse) {
-                if (pressed)
+                if (pressedButtons & Qt.LeftButton)
                     knob.setFromPosition(pressPosition + (pressY - mouse.y) / 150)
             }
-            onDoubleClicked: knob.moved(knob.defaultValue)
+            onDoubleClicked: function (mouse) {
+                if (mouse.button === Qt.LeftButton)
+                    knob.moved(knob.defaultValue)
+            }
             onWheel: function (wheel) {
                 if (!knob.wheelArmed) {
                     // The page is scrolling past: let it, and wait for a rest again.
@@ -120,10 +131,11 @@ Item {
         anchors.top: dial.bottom
         anchors.topMargin: 3
         anchors.horizontalCenter: parent.horizontalCenter
-        text: knob.valueText
+        text: knob.learning ? "LEARNING…" : knob.valueText
         font.family: Theme.fontFamily
         font.pixelSize: Theme.fontSmall
-        color: Theme.textPrimary
+        font.bold: knob.learning
+        color: knob.learning ? Theme.danger : Theme.textPrimary
     }
     Text {
         anchors.top: valueLabel.bottom

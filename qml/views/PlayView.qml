@@ -11,8 +11,15 @@ Item {
     // Below this width the knob banks and the lower panels wrap onto more rows.
     readonly property bool wide: width >= 1230
 
+    // A right-click binds the next hardware control moved to the knob's target;
+    // another right-click while it waits cancels.
     component PercentKnob: RotaryKnob {
+        property string learnTarget: ""
+        property string learnName: ""
         valueText: Math.round(value * 100) + "%"
+        learnable: learnTarget !== ""
+        learning: learnable && workstation.midiLearnActive && workstation.midiLearnTarget === learnName
+        onLearnRequested: learning ? workstation.cancelMidiLearn() : workstation.startMidiLearn(learnTarget, learnName)
     }
     component ChoiceButton: Button {
         property bool selected: false
@@ -140,12 +147,12 @@ Item {
                     Layout.preferredHeight: 150
                     Row {
                         spacing: 4
-                        PercentKnob { label: "BRIGHT"; value: workstation.brightness; defaultValue: 0.55; onMoved: v => workstation.brightness = v }
-                        PercentKnob { label: "DAMPER"; value: workstation.damperResonance; defaultValue: 0.35; onMoved: v => workstation.damperResonance = v }
-                        PercentKnob { label: "STRINGS"; value: workstation.stringResonance; defaultValue: 0.30; onMoved: v => workstation.stringResonance = v }
-                        PercentKnob { label: "KEY-OFF"; value: workstation.keyOffVolume; defaultValue: 0.50; onMoved: v => workstation.keyOffVolume = v }
-                        PercentKnob { label: "PEDAL"; value: workstation.pedalNoiseVolume; defaultValue: 0.40; onMoved: v => workstation.pedalNoiseVolume = v }
-                        PercentKnob { label: "LID"; value: workstation.lidPosition; from: 0.1; defaultValue: 1.0; onMoved: v => workstation.lidPosition = v }
+                        PercentKnob { label: "BRIGHT"; learnTarget: "piano.brightness"; learnName: "Brightness"; value: workstation.brightness; defaultValue: 0.55; onMoved: v => workstation.brightness = v }
+                        PercentKnob { label: "DAMPER"; learnTarget: "piano.damperResonance"; learnName: "Damper Resonance"; value: workstation.damperResonance; defaultValue: 0.35; onMoved: v => workstation.damperResonance = v }
+                        PercentKnob { label: "STRINGS"; learnTarget: "piano.stringResonance"; learnName: "String Resonance"; value: workstation.stringResonance; defaultValue: 0.30; onMoved: v => workstation.stringResonance = v }
+                        PercentKnob { label: "KEY-OFF"; learnTarget: "piano.keyOffVolume"; learnName: "Key-Off Volume"; value: workstation.keyOffVolume; defaultValue: 0.50; onMoved: v => workstation.keyOffVolume = v }
+                        PercentKnob { label: "PEDAL"; learnTarget: "piano.pedalNoiseVolume"; learnName: "Pedal Noise"; value: workstation.pedalNoiseVolume; defaultValue: 0.40; onMoved: v => workstation.pedalNoiseVolume = v }
+                        PercentKnob { label: "LID"; learnTarget: "piano.lidPosition"; learnName: "Grand Lid"; value: workstation.lidPosition; from: 0.1; defaultValue: 1.0; onMoved: v => workstation.lidPosition = v }
                     }
                 }
 
@@ -155,13 +162,13 @@ Item {
                     Layout.preferredHeight: 150
                     Row {
                         spacing: 4
-                        PercentKnob { label: "REVERB"; value: workstation.reverbAmount; defaultValue: 0.28; onMoved: v => workstation.reverbAmount = v }
-                        PercentKnob { label: "ROOM"; value: workstation.reverbRoomSize; from: 0.1; to: 0.98; defaultValue: 0.72; onMoved: v => workstation.reverbRoomSize = v }
-                        PercentKnob { label: "CHORUS"; value: workstation.chorusAmount; onMoved: v => workstation.chorusAmount = v }
-                        PercentKnob { label: "DELAY"; value: workstation.delayAmount; onMoved: v => workstation.delayAmount = v }
-                        PercentKnob { label: "DRIVE"; value: workstation.driveAmount; onMoved: v => workstation.driveAmount = v }
+                        PercentKnob { label: "REVERB"; learnTarget: "piano.reverb"; learnName: "Hall Reverb"; value: workstation.reverbAmount; defaultValue: 0.28; onMoved: v => workstation.reverbAmount = v }
+                        PercentKnob { label: "ROOM"; learnTarget: "piano.roomSize"; learnName: "Room Size"; value: workstation.reverbRoomSize; from: 0.1; to: 0.98; defaultValue: 0.72; onMoved: v => workstation.reverbRoomSize = v }
+                        PercentKnob { label: "CHORUS"; learnTarget: "piano.chorus"; learnName: "Chorus"; value: workstation.chorusAmount; onMoved: v => workstation.chorusAmount = v }
+                        PercentKnob { label: "DELAY"; learnTarget: "piano.delay"; learnName: "Delay"; value: workstation.delayAmount; onMoved: v => workstation.delayAmount = v }
+                        PercentKnob { label: "DRIVE"; learnTarget: "piano.drive"; learnName: "Warmth/Drive"; value: workstation.driveAmount; onMoved: v => workstation.driveAmount = v }
                         PercentKnob { label: "COMP"; value: workstation.compressorAmount; defaultValue: 0.20; onMoved: v => workstation.compressorAmount = v }
-                        PercentKnob { label: "WIDTH"; value: workstation.stereoWidth; to: 1.6; defaultValue: 1.0; onMoved: v => workstation.stereoWidth = v }
+                        PercentKnob { label: "WIDTH"; learnTarget: "piano.stereoWidth"; learnName: "Stereo Width"; value: workstation.stereoWidth; to: 1.6; defaultValue: 1.0; onMoved: v => workstation.stereoWidth = v }
                         RotaryKnob { label: "TUNING"; value: workstation.tuningHz; from: 415; to: 466; defaultValue: 440; decimals: 1; unit: " Hz"; onMoved: v => workstation.tuningHz = v }
                     }
                 }

@@ -72,5 +72,33 @@ Item {
             compare(page.contentY, scrolled)
             workstation.stereoWidth = 1.0
         }
+
+        // A right-click arms learn for that knob; the next control moved drives it.
+        function test_rightClickLearnsAControlForTheKnob() {
+            var knobs = ["BRIGHT", "DAMPER", "STRINGS", "KEY-OFF", "PEDAL", "LID",
+                         "REVERB", "ROOM", "CHORUS", "DELAY", "DRIVE", "WIDTH"]
+            for (var i = 0; i < knobs.length; ++i) {
+                var knob = findChild(play, "knob_" + knobs[i])
+                var before = knob.value
+                mouseClick(knob, knob.width / 2, 28, Qt.RightButton)
+                verify(workstation.midiLearnActive && knob.learning, knobs[i])
+                compare(knob.value, before, "a right-click turns nothing")
+                controllerInput.controlChange(102 + i, 64) // learned, fires nothing else
+                verify(!workstation.midiLearnActive)
+                controllerInput.controlChange(102 + i, 0)
+                tryVerify(function () { return knob.position < 0.15 }, 1000, knobs[i] + " down")
+                controllerInput.controlChange(102 + i, 127)
+                tryVerify(function () { return knob.position > 0.9 }, 1000, knobs[i] + " up")
+            }
+            var bright = findChild(play, "knob_BRIGHT")
+            mouseClick(bright, bright.width / 2, 28, Qt.RightButton)
+            mouseClick(bright, bright.width / 2, 28, Qt.RightButton)
+            verify(!workstation.midiLearnActive, "a second right-click cancels")
+            var tuning = findChild(play, "knob_TUNING")
+            mouseClick(tuning, tuning.width / 2, 28, Qt.RightButton)
+            verify(!workstation.midiLearnActive, "no target: nothing to learn")
+            workstation.resetSamsonProfile()
+            workstation.resetToDefaultPiano()
+        }
     }
 }
