@@ -4,6 +4,7 @@
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
+#include "engines/EngineTestSupport.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -310,26 +311,21 @@ private Q_SLOTS:
     void metersRefreshSlowlyWhenIdleFasterWhenSoundingFastestWithTheBeat() {
         WorkstationController controller;
         controller.initialize();
-        AudioEngine& engine = controller.audioEngine();
-        engine.prepareOffline(48000, 256);
-        // Blocks in real time, as a backend renders them, without any device.
-        test::BackendThread backend(engine, std::chrono::microseconds(5333), false);
-
+        controller.audioEngine().prepareOffline(48000, 256);
+        test::BackendThread backend(controller.audioEngine(), std::chrono::microseconds(5333), false);
         QSignalSpy meters(&controller, &WorkstationController::metersUpdated);
         const auto countOver = [&meters](int ms) {
-            meters.clear();
-            QTest::qWait(ms);
-            return meters.count();
+            return meters.clear(), QTest::qWait(ms), meters.count();
         };
-        const auto idle = countOver(3000);    // about 10 (every 300 ms)
-        controller.playTestTone();            // it sounds for 0.9 s
-        const auto sounding = countOver(700); // about 11 (every 60 ms)
-        controller.setBeatPlaying(true);      // the grid's step light moves every tick
+        const auto idle = countOver(3000); // every 300 ms
+        controller.playTestTone();         // sounds 0.9 s: every 60 ms
+        const auto sounding = countOver(700);
+        controller.setBeatPlaying(true); // the step light moves: every 30 ms
         QTest::qWait(100);
-        const auto beat = countOver(700); // about 23 (every 30 ms)
+        const auto beat = countOver(700);
         controller.setBeatPlaying(false);
-        QVERIFY2(idle >= 5 && idle <= 16 && sounding >= 6 && sounding <= 15 && beat >= 15,
-                 qPrintable(u"%1 %2 %3"_s.arg(idle).arg(sounding).arg(beat)));
+        TMB_VERIFY(idle >= 5 && idle <= 16 && sounding >= 6 && sounding <= 15 && beat >= 15, idle, sounding,
+                   beat);
     }
 
     void aDyingAlsaOutputIsReported() {

@@ -162,60 +162,6 @@ private Q_SLOTS:
         // (The lead's 0 while playing with the keyboard: tst_arranger_controls.)
     }
 
-    void silencedPartsReleaseTheirSoundingNotes() {
-        Rig rig(true);
-        WorkstationController& c = rig.c();
-        AudioEngine& engine = rig.engine();
-        ArrangerState& band = c.arrangerState();
-        // Organs on the band's channels hold their notes until released.
-        for (int channel : {3, 4, 5, 6})
-            QVERIFY(engine.fluidSynth.selectProgram(channel, rig.world.soundFonts() + u"/FluidR3_GM.sf2"_s, 0,
-                                                    19));
-        auto voicesAfter = [&](double seconds) {
-            rig.render(seconds);
-            return engine.fluidSynth.activeVoiceCount();
-        };
-        auto sound = [&](ArrangerState::Part part, int note) {
-            engine.submitMidiEvent(MidiEvent::noteOn(band.parts[part].channel, note, 100));
-            band.parts[part].soundingNotes.append(note);
-            band.parts[part].remainingSteps = 4;
-        };
-        // A note nobody lists keeps playing throughout.
-        engine.submitMidiEvent(MidiEvent::noteOn(4, 70, 100));
-        const int unlisted = voicesAfter(0.2);
-        QVERIFY(unlisted > 0);
-
-        // The part's own notes end ("-": none left, the step count cleared).
-        auto left = [&] {
-            QStringList parts;
-            for (const StyleBandPart& part : band.parts)
-                parts << (part.soundingNotes.isEmpty() && part.remainingSteps == 0
-                              ? u"-"_s
-                              : QString::number(part.soundingNotes.value(0)));
-            return parts.join(u' ');
-        };
-        sound(ArrangerState::Bass, 40);
-        sound(ArrangerState::Bass, 43);
-        QVERIFY(voicesAfter(0.2) > unlisted);
-        c.setStyleBassVolume(0.005f);
-        QCOMPARE(left(), u"- - - -"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
-        sound(ArrangerState::Rhythm, 60);
-        sound(ArrangerState::Harmony, 64);
-        sound(ArrangerState::Lead, 72);
-        c.setStyleChordVolume(0.0f);
-        QCOMPARE(left(), u"- - - 72"_s);
-
-        // The whole band at 0: every part and the hymn demo let go at once.
-        sound(ArrangerState::Bass, 41);
-        c.hymnPlayback().harmonyNotes = {55};
-        engine.submitMidiEvent(MidiEvent::noteOn(0, 55, 100));
-        c.setStyleVolume(0.0f);
-        QCOMPARE(left(), u"- - - -"_s);
-        QVERIFY(c.hymnPlayback().harmonyNotes.isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(voicesAfter(0.1), unlisted, 10000);
-    }
-
     // ------------------------------------------------------------ balance presets
 
     void balancePresetsSetTheirValuesUnmuteAndAnnounce() {

@@ -150,26 +150,6 @@ private Q_SLOTS:
         }
     }
 
-    // HYMNS lists the church's category, and its buttons drive the lesson.
-    void hymnsViewDrivesTheLesson() {
-        m_controller->setCurrentMode(8);
-        QTRY_VERIFY(item(u"view_8"_s)->isVisible());
-        m_controller->selectChurchDenomination(5); // starts from the hymnal
-        QTRY_VERIFY(item(u"hymnLesson_120"_s) && !item(u"hymnLesson_0"_s));
-        click(item(u"hymnLesson_121"_s));
-        QTRY_COMPARE(m_controller->currentHymnIndex(), 121);
-        QCOMPARE(item(u"hymnTitle"_s)->property("text").toString(), m_controller->currentHymnTitle());
-        click(item(u"hymnMode_1"_s));
-        QCOMPARE(m_controller->hymnLearnMode(), 1);
-        click(item(u"hymnForward"_s));
-        QCOMPARE(m_controller->currentHymnStepIndex(), 1);
-        click(item(u"pitchPipe"_s));
-        QVERIFY(m_controller->statusBanner().contains(u"PITCH PIPE"_s));
-        m_controller->setHymnLearnMode(0);
-        m_controller->selectChurchDenomination(0);
-        m_controller->setCurrentMode(0);
-    }
-
     // SYSTEM counts the catalogue after an import, and its boxes show and keep a
     // running rate and buffer they do not list.
     void systemShowsTheCatalogueAndTheRunningFormat() {

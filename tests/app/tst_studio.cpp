@@ -149,35 +149,6 @@ private Q_SLOTS:
         QCOMPARE(state.count(), 1);
     }
 
-    void fileWrappersReportInTheBanner() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        WorkstationController c;
-        c.audioEngine().beatSequencer.setBpm(90);
-        c.addPianoRollNote(60, 0, 1, 64);
-        const QString path = dir.filePath(u"My Song.mid"_s);
-        QVERIFY(c.exportMidiFile(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)));
-        QCOMPARE(c.statusBanner(), u"Exported MIDI to %1"_s.arg(path));
-        QVERIFY(!c.exportMidiFile(dir.filePath(u"missing/x.mid"_s)));
-        QCOMPARE(c.statusBanner(), u"Failed to export MIDI file"_s);
-
-        c.audioEngine().beatSequencer.setBpm(200);
-        c.addPianoRollNote(70, 4, 1);
-        QSignalSpy beat(&c, &WorkstationController::beatStateChanged);
-        QVERIFY(c.importMidiFile(path)); // a plain path is taken as it is
-        QCOMPARE(c.statusBanner(), u"Imported MIDI (1 notes)"_s);
-        QCOMPARE(c.audioEngine().beatSequencer.bpm(), 90.0f);
-        QCOMPARE(beat.count(), 1);
-        QVERIFY(writeTestFile(dir.filePath(u"x.mid"_s), QByteArray("MThd\0\0\0\6\0\0\0\1\xE7\x28", 14)));
-        QVERIFY(!c.importMidiFile(dir.filePath(u"x.mid"_s)));
-        QCOMPARE(c.statusBanner(), u"Failed to import MIDI file"_s);
-        QCOMPARE(c.property("recordedNoteCount").toInt(), 1);
-
-        QVERIFY(!c.exportWavFile(dir.filePath(u"take.wav"_s)));
-        QCOMPARE(c.statusBanner(), u"No recorded audio frames to export (Record first)"_s);
-        QVERIFY(!QFile::exists(dir.filePath(u"take.wav"_s)));
-    }
-
     // 15 s of the test tone through the real PipeWire backend: the WAV holds every block
     // the engine rendered during the take and never more than the time that passed (how
     // much of it the graph ran the engine depends on the machine's load: printed).

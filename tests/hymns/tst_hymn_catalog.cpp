@@ -150,27 +150,6 @@ private Q_SLOTS:
             QCOMPARE(hymnSolfa(it.key()), it.value());
     }
 
-    void lyricsViewText() {
-        HymnLesson lesson;
-        lesson.title = u"Test"_s;
-        lesson.category = u"Classic Church Hymns"_s;
-        lesson.progression = u"I – V7"_s;
-        lesson.tip = u"Slowly."_s;
-        const int melody[] = {60, 59, 64, 65, 67, 69, 70};
-        QList<HymnCompactNote> notes;
-        for (int i = 0; i < 7; ++i)
-            notes.append({melody[i], i == 1 ? 5 : 1, i == 1 ? u"la"_s : u"w%1"_s.arg(i), 1.0});
-        lesson.steps = buildHymnSteps(notes);
-        QCOMPARE(hymnFullLyricsText(lesson),
-                 u"Test\nCategory: Classic Church Hymns  |  Progression: I – V7\nCoaching Tip: Slowly.\n\n"
-                 "STEP-BY-STEP LYRICS, CHORDS & TONIC SOL-FA:\n"
-                 "  Lyrics: w0 [C]  la [G7]  w2 [C]  w3 [C]  w4 [C]  w5 [C]\n"
-                 "  Sol-fa: d  t₁  m  f  s  l\n\n"
-                 "  Lyrics: w6 [C]\n  Sol-fa: ta"_s);
-        lesson.fullLyrics = u"  Verse one\nline two\n"_s;
-        QCOMPARE(hymnFullLyricsText(lesson), lesson.fullLyrics);
-    }
-
     // The step cards show the notes and chords in the keyboard's key.
     void stepsInAnotherKey() {
         HymnLesson lesson;

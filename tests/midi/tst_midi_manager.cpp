@@ -127,22 +127,6 @@ private Q_SLOTS:
         QVERIFY(!isHiddenMidiClient("Midi Through Box") && !isHiddenMidiClient("My PipeWire-Keys"));
     }
 
-    void queriesFollowThePortList() {
-        MidiManager m;
-        QSignalSpy changed(&m, &MidiManager::devicesChanged);
-        m.replacePortList(
-            {listed(24, 0, "CH345", "MIDI 1", true), listed(28, 0, "SAMSON", "Graphite 49", false)});
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(m.primaryControllerName(), QStringLiteral("CH345"));
-        QVERIFY(!m.isSamsonGraphite49Connected());
-        m.replacePortList(
-            {listed(24, 0, "CH345", "MIDI 1", true), listed(28, 0, "SAMSON", "Graphite 49", true)});
-        QCOMPARE(m.primaryControllerName(), QStringLiteral("SAMSON Graphite 49 (Active Profile)"));
-        QCOMPARE(m.connectedInputCount(), 2);
-        QCOMPARE(m.portsAsVariantList().at(0).toMap().value("displayName").toString(),
-                 QStringLiteral("CH345 \u2014 MIDI 1 [24:0]"));
-    }
-
     void startFailsCleanlyWithoutASequencer() {
         if (QFile::exists("/dev/snd/seq")) QSKIP("this machine has an ALSA sequencer");
         MidiManager m;

@@ -1,5 +1,5 @@
 // tembora-render run as a user runs it: the WAV and its one line of output, bad
-// input and options, the General MIDI mode, styles, the event log, chords.
+// input and options, styles, the event log, chords. (Its General MIDI module: tst_fluidsynth.)
 
 #include "../midi/SmfBytes.h"
 #include "../rhythm/StyBytes.h"
@@ -37,14 +37,6 @@ Run runRender(const QStringList& arguments) {
     return run;
 }
 
-// Renders `in` into `wav` and reads it back; false (printing the program's
-// complaint) when either fails.
-bool render(const QString& in, const QString& wav, const QStringList& options, StereoSignal* signal) {
-    const Run run = runRender(QStringList{in, "-o", wav} + options);
-    if (run.exitCode != 0) qWarning("%s", qPrintable(run.err));
-    return run.exitCode == 0 && readWav(wav, signal);
-}
-
 // Runs a mido script writing the MIDI file `arguments` names first.
 bool runMido(const char* script, const QStringList& arguments) {
     QProcess python;
@@ -59,28 +51,11 @@ bool writeFile(const QString& path, const QByteArray& data) {
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-std::size_t at(double seconds) {
-    return static_cast<std::size_t>(seconds * 48000.0);
-}
-
 // Two notes a second apart at 120 BPM, then the end of the track at 2.5 s.
 QByteArray twoNoteSong() {
     return header(0, 1, 480) +
            track(midiMessage(0, 0x90, 69, 100) + midiMessage(480, 0x80, 69, 0) +
                  midiMessage(480, 0x90, 72, 100) + midiMessage(480, 0x80, 72, 0) + endOfTrack(960));
-}
-
-// At 120 BPM and 480 ticks a beat, 960 ticks a second. Channel 1 switches to the
-// flute and holds A4 for a second; channel 2 asks for a variation bank the font
-// lacks (falling back to its piano) and plays A3; channel 10 plays a kick and a
-// snare at 1.5 and 2.0 s; the file ends at 2.5 s.
-QByteArray generalMidiSong() {
-    const QByteArray events =
-        midiMessage(0, 0xC0, 73) + midiMessage(0, 0xB1, 0, 8) + midiMessage(0, 0xC1, 0) +
-        midiMessage(0, 0x90, 69, 100) + midiMessage(0, 0x91, 57, 90) + midiMessage(960, 0x80, 69, 0) +
-        midiMessage(0, 0x81, 57, 0) + midiMessage(480, 0x99, 36, 120) + midiMessage(240, 0x89, 36, 0) +
-        midiMessage(240, 0x99, 38, 120) + midiMessage(240, 0x89, 38, 0) + endOfTrack(240);
-    return header(0, 1, 480) + track(events);
 }
 
 // One line of an --events file.
@@ -235,35 +210,6 @@ private Q_SLOTS:
         QFile previous(wav);
         QVERIFY(previous.open(QIODevice::ReadOnly));
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
-    }
-
-    // General MIDI player mode: every channel through the SoundFont with its own
-    // program changes, channel 10 on the drums; the master effects on and off.
-    void playsEveryChannelThroughTheSoundFont() {
-        if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
-        QTemporaryDir dir;
-        const QString midi = dir.filePath("gm.mid");
-        QVERIFY(writeFile(midi, generalMidiSong()));
-        StereoSignal s, wet;
-        QVERIFY(
-            render(midi, dir.filePath("dry.wav"), {"--sf2", timidityFont, "--fx", "off", "--tail", "1"}, &s));
-        QVERIFY(render(midi, dir.filePath("wet.wav"), {"--sf2", timidityFont, "--fx", "on", "--tail", "1"},
-                       &wet));
-        QCOMPARE(s.left.size(), at(3.5));
-        QCOMPARE(wet.left.size(), s.left.size());
-        // The flute's A4 and the piano's A3 from the file's own program changes.
-        QVERIFY(std::fabs(dominantFrequency(s.left, 48000, 300, 600, at(0.2), at(0.9)) - 440.0) < 4.4);
-        QVERIFY(std::fabs(dominantFrequency(s.left, 48000, 100, 300, at(0.2), at(0.9)) - 220.0) < 2.2);
-        // Only the drums sound after the notes have died away, from 1.5 s on.
-        QVERIFY(rms(s.left, at(1.5), at(1.6)) > 5.0f * rms(s.left, at(1.3), at(1.5)));
-        // The lift and the reverb: louder while playing, and a tail after the snare.
-        QVERIFY(rms(wet.left, at(0.2), at(0.9)) > 1.1f * rms(s.left, at(0.2), at(0.9)));
-        const float dryTail = rms(s.left, at(3.0), at(3.5));
-        const float wetTail = rms(wet.left, at(3.0), at(3.5));
-        QVERIFY2(wetTail > 1e-4f && wetTail > 10.0f * dryTail,
-                 qPrintable(QStringLiteral("%1 %2").arg(wetTail).arg(dryTail)));
-        // The soft clip keeps every sample inside full scale.
-        QVERIFY(peak(wet.left) < 1.0f && peak(wet.right) < 1.0f);
     }
 
     // A built-in style from its Intro: the Intro bar with its crash, the Verse A bars,
