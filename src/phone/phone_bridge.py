@@ -422,7 +422,8 @@ buttons("families", [["Mugithi", 0], ["Rhumba", 4], ["Seben", 8], ["Country", 12
   .map(([label, n]) => [label, "FAMILY:" + n]));
 buttons("progs", [["1-4-1-5", 1], ["1-4-5-4", 2], ["1-6m-4-5", 3], ["6m-4-5", 4], ["1-4-5-1", 6], ["MANUAL", 0]]
   .map(([label, n]) => [label, "PROG:" + n, "progIdx", n]));
-buttons("chords", ["I", "IV", "V7", "vi", "ii", "iii"].map((label, i) => [label, "CHORD:" + (i + 1), "chordDeg", i + 1]));
+// The workstation numbers chord degrees up the scale: 1 I, 2 ii, 3 iii, 4 IV, 5 V, 6 vi.
+buttons("chords", [["I", 1], ["IV", 4], ["V7", 5], ["vi", 6], ["ii", 2], ["iii", 3]].map(([label, n]) => [label, "CHORD:" + n, "chordDeg", n]));
 buttons("pads", [["KICK", 36], ["SNARE", 38], ["HAT", 42], ["CRASH", 49]].map(([label, n]) => [label, "PAD:" + n]));
 buttons("regs", [0, 1, 2, 3, 4, 5, 6, 7].map((n) => ["M" + (n + 1), "REG:" + n, "regSlot", n]));
 for (const [label, channel, key] of [["Piano", "PIANO", "volPiano"], ["Layer", "LAYER", "volLayer"], ["Beats", "BEATS", "volBeats"],
