@@ -1,7 +1,5 @@
-// The computer keyboard through the window's key filter and the real controller: a
-// held key is one note-on and one note-off whatever the platform's auto-repeat sends,
-// Space likewise for the pedal; keys sharing a note; a lost focus lets go of all.
-// Focus between controls and text fields: tests/qml/tst_computer_keys.qml.
+// The computer keys through the key filter: one note per hold whatever auto-repeat sends.
+// (Focus: tests/qml/tst_computer_keys.qml.)
 
 #include "app/ComputerKeyboard.h"
 #include "app/WorkstationController.h"

@@ -1,6 +1,4 @@
-// The hymn academy through the controller, rendered offline: another key, guided
-// playback on the sequencer's beat, the pitch pipe, changes that silence the hymn but
-// not the player, and the church presets.
+// The hymn academy through the controller, rendered offline.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -78,8 +76,7 @@ class HymnControlsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
-    // In D (+2) the lit key of a written G4 is 67, it sounds A4, names itself A4,
-    // and the band plays on D.
+    // In D (+2) a written G4 lights 67, sounds and names A4; the band plays on D.
     void anotherKeyLightsTheWrittenKeys() {
         Rig rig;
         WorkstationController& c = rig.c();
@@ -104,8 +101,7 @@ private Q_SLOTS:
         QCOMPARE(c.arrangerState().parts[ArrangerState::Bass].soundingNotes.value(0, -1) % 12, 2);
     }
 
-    // Mode 2: over a minute the lesson stays with the sequencer's bars; the playhead
-    // moves by the time measured between ticks, whatever the timer's period.
+    // Mode 2 keeps to the sequencer's bars for a minute; the playhead moves by measured time.
     void playbackKeepsTheSequencersBeat() {
         Rig rig;
         WorkstationController& c = rig.c();
@@ -159,8 +155,7 @@ private Q_SLOTS:
                  qPrintable(u"%1 s in %2-%3"_s.arg(beats).arg(least).arg(most)));
     }
 
-    // The pipe sounds exactly its four notes in the key and changes nothing of the
-    // lesson: not the score, the step, the band's degree, nor the auto-tune.
+    // The pipe sounds its four notes in the key and changes nothing of the lesson.
     void pitchPipeLeavesTheLessonAlone() {
         const std::pair<int, const char*> keys[] = {
             {0, "(KEY OF C): Bass Do (C3) → Tenor Sol (G3) → Alto Mi (E4) → Soprano Do' (C5)"},
@@ -195,8 +190,7 @@ private Q_SLOTS:
         }
     }
 
-    // Whatever ends the hymn's notes leaves the chord the player holds sounding,
-    // and nothing once the player lets go.
+    // Whatever ends the hymn's notes leaves the player's chord sounding until let go.
     void changesSilenceTheHymnButNotThePlayer() {
         const std::function<void(WorkstationController&)> changes[] = {
             [](WorkstationController& c) { c.setCurrentHymnIndex(c.currentHymnIndex() + 1); },

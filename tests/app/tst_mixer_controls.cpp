@@ -1,6 +1,4 @@
-// The mixer through the real controller: channel operations as the engine's strips
-// receive them, the style band's volumes as the SoundFont channels receive them, the
-// balance presets, and the reset of performance modifiers.
+// The mixer through the real controller: strips, style band volumes, balance presets, resets.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -63,8 +61,7 @@ private Q_SLOTS:
             for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' ')))
                 QVERIFY(c.setProperty(name.toLatin1(), value));
         };
-        // Volume and mute of the strips 0, 1, 2, 3, 5 and 6, as the controller has them.
-        // The generic setter lets a channel go to 1.2; the named properties stop at 1.
+        // Volume and mute of strips 0-3, 5, 6; the named properties stop at 1.
         auto strips = [&] {
             QStringList values;
             for (int channel : {0, 1, 2, 3, 5, 6})
@@ -102,8 +99,7 @@ private Q_SLOTS:
         c.setChannelVolume(7, 0.1f);
         for (int ch = 0; ch < 7; ++ch)
             QVERIFY(c.channelVolume(ch) != 0.1f);
-        // Pan and solo reach the engine's strips (their arithmetic is the mixer's
-        // own test), and the strip meters read back.
+        // Pan and solo reach the engine's strips, and the strip meters read back.
         c.setChannelPan(2, -0.5f);
         c.setChannelSoloed(2, true);
         QCOMPARE(rig.engine().channelPan(MixerChannelId::SplitBass), -0.5f);
@@ -219,8 +215,7 @@ private Q_SLOTS:
         c.applyMixBalancePreset(0);
         QVERIFY(!c.styleMuted());
         QCOMPARE(rig.sentVolume(3), 92);
-        // An unknown preset only unmutes (not the master strip) and announces the
-        // unchanged banner.
+        // An unknown preset only unmutes (not the master) and announces the same banner.
         for (const char* name : {"pianoMuted", "micMuted", "styleMuted"})
             c.setProperty(name, true);
         c.setChannelMuted(6, true);

@@ -1,6 +1,4 @@
-// No stuck notes: keys held from the screen and from hardware while everything that
-// shapes a note changes underneath them; once all are released and the tails have
-// passed, every engine's own voice count is zero and the output is silent.
+// Keys held while everything that shapes a note changes: after release, silence.
 
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"

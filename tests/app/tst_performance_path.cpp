@@ -1,7 +1,5 @@
-// The keyboard path through the real controller, its engine rendered offline block by
-// block: on-screen keys and pads, hardware input on the MIDI thread, pedals, wheels,
-// sound and zone setters, A/B, panic; then the auto-tune harmonizer on its own, also
-// from several threads at once (this test runs under ThreadSanitizer too).
+// The keyboard path through the real controller rendered offline: keys, pads, hardware,
+// pedals, setters, A/B, panic; the harmonizer alone and from several threads (TSan).
 
 #include "app/Harmonizer.h"
 #include "app/WorkstationController.h"
@@ -36,8 +34,7 @@ public:
     const PianoParameters& params() { return engine().renderingParameters(); }
     void block() { engine().processAudioCallback(m_out.data(), 256); }
 
-    // Delivers an event as the MIDI input thread does, runs what it posted and renders
-    // a block; returns the status line.
+    // An event as the MIDI thread delivers it, then a block; returns the status line.
     QString fromHardware(MidiEvent event, bool fromPort = true) {
         if (fromPort) event.sourceClient = 28, event.sourcePort = 0;
         std::thread([&] { controller->handleRealtimeMidiEvent(event); }).join();
@@ -106,8 +103,7 @@ class PerformancePathTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { test::usePrivateHome(); }
 
-    // Every sound setter clamps, announces even an unchanged value and reaches the
-    // engine at the next block; so do the zone and keyboard setters.
+    // Every sound, zone and keyboard setter clamps, announces and reaches the next block.
     void soundAndZoneSettersClampPushAndAnnounce() {
         Rig rig;
         WorkstationController& c = rig.c;
@@ -225,8 +221,7 @@ private Q_SLOTS:
         QCOMPARE(c.autoTuneStatusText(), u"Yamaha P.A.T. + Duet • F#4 (2v)"_s);
         QCOMPARE(c.autoTuneCorrectedCount(), 1);
 
-        // Releasing E4 must not cut engine key 60, struck by C#4's lead (untransposed)
-        // and by E4's duet voice (transposed by 2).
+        // Releasing E4 keeps engine key 60, struck by C#4's lead and E4's duet voice.
         c.noteOff(64);
         QCoreApplication::processEvents();
         rig.block();
@@ -239,8 +234,7 @@ private Q_SLOTS:
         QVERIFY(!c.isKeyPressed(60)); // cleared by the released voice
     }
 
-    // Whatever releases every harmonizer voice puts out their lights: after it, the
-    // key-offs of C#4 (lit 60, 57) and of a hardware key on channel 2 leave nothing lit.
+    // Whatever releases every harmonizer voice puts out their lights.
     void releasingEveryVoicePutsOutItsLights() {
         const std::function<void(WorkstationController&)> releases[] = {
             [](WorkstationController& c) { c.setAutoTuneMode(3); },
@@ -423,8 +417,7 @@ private Q_SLOTS:
         }
     }
 
-    // Panic, and a hardware reset (the keyboard went away with E4 held), release
-    // every key, voice and harmonizer voice.
+    // Panic and a hardware reset release every key, voice and harmonizer voice.
     void panicAndResetReleaseEverything() {
         Rig rig;
         WorkstationController& c = rig.c;
@@ -561,8 +554,7 @@ private Q_SLOTS:
         QCOMPARE(h.mode(), mode);
     }
 
-    // Threads play overlapping keys while another switches modes and guide targets;
-    // releasing every key leaves nothing sounding.
+    // Threads play keys while another switches modes; after release nothing sounds.
     void concurrentKeysLeaveNothingSounding() {
         VoiceLog rig(true);
         Harmonizer& h = rig.harmonizer;

@@ -1,6 +1,4 @@
-// Presets in the three keyboard slots through the real controller: sampled-piano loads
-// (the latest choice wins), start-up with and without the General MIDI font, drum kits,
-// the catalogue's operations and the display texts, in a private catalogue.
+// Presets in the three slots through the real controller: piano loads, start-up, kits, texts.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -70,8 +68,7 @@ class SlotPresetsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
-    // The first sampled piano loads before the call returns, later ones on the loader
-    // thread. A failed load warns and keeps the playing one.
+    // The first piano loads at once, later ones on the loader; a failed load keeps the last.
     void sampledPianoLoadsAtOnceFirstThenOnTheLoaderThread() {
         PresetWorld world(false);
         const QString a = world.writeInstrument(u"alpha"_s, 220.0);
@@ -111,8 +108,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!c.loadingInstrument());
     }
 
-    // Three quick choices, the first the slowest to load: the last one plays, and the
-    // loading flag stays up until it does. Stale loads report nothing.
+    // Quick choices, the first the slowest: the last plays, the flag stays up until it does.
     void rapidChoicesLeaveTheLastOneLoaded() {
         PresetWorld world(false);
         world.writeInstrument(u"start"_s, 262.0);
@@ -151,8 +147,7 @@ private Q_SLOTS:
             QTest::qWait(20);
             QCOMPARE(engine.sfzPiano.currentSfzPath() + c.statusBanner(), fast + loadedBanner("fast"));
         }
-        // The controller may go while a piano loads; the loader's report never reaches
-        // the destroyed object (the sanitizers would see it).
+        // The controller may go mid-load; the loader never reports to it (sanitizers).
         for (int wait : {0, 5, 15}) {
             auto c = std::make_unique<WorkstationController>();
             offline(*c);
@@ -173,8 +168,7 @@ private Q_SLOTS:
         c.setBrightness(0.9f);
         QSignalSpy params(&c, &WorkstationController::pianoParamsChanged);
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
-        // Layer and split take their engine, never the sampled piano, and leave the
-        // piano's sound alone.
+        // Layer and split never take the sampled piano and leave its sound alone.
         choose(c, "auto_alpha", 1);
         QCOMPARE(slotsText(c).section(u' ', 1, 1), u"auto_alpha:Sfz"_s);
         QVERIFY(engine.sfzPiano.currentSfzPath().isEmpty());
@@ -263,8 +257,7 @@ private Q_SLOTS:
                  "Studio Kit (SF2)|FluidR3 Jazz Brush Kit"_s);
         QCOMPARE(kit.count(), 2);
 
-        // The kit plays on channel 10; every slot sounds (split, then main and layer),
-        // each struck once the sound before it has died away.
+        // The kit plays on channel 10; every slot sounds, each after the last died away.
         engine.prepareOffline(48000, 256);
         c.triggerDrumPad(38);
         QVERIFY(sounds(engine, 12000));
@@ -281,9 +274,7 @@ private Q_SLOTS:
     void withoutTheGeneralMidiFontTheSplitStaysEmpty() {
         PresetWorld world(false);
         WorkstationController c;
-        // Before start-up the main slot holds no preset; the split's bass needs the
-        // General MIDI font, which this catalogue lacks. After it, the first entry is
-        // the worship pad; the split keeps its bass and its engine.
+        // Without the GM font: no main preset before start-up, the worship pad after it.
         QCOMPARE(displayTexts(c),
                  QStringList({"Concert Grand Piano", "Pianos & Keyboards", "SFZ Engine",
                               "Montage Warm Worship Pad (Synth Engine)", "Electric Fingered Bass"}));
@@ -352,8 +343,7 @@ private Q_SLOTS:
         QCOMPARE(favourites.at(0).toMap().value(u"id"_s).toString(), u"synth_worship_pad"_s);
     }
 
-    // ◀ and ▶ step the main voice through its category in catalogue order and wrap, as
-    // the user's choice; SOUNDS lists the catalogue's categories in its order.
+    // ◀ and ▶ step the main voice through its category and wrap; SOUNDS lists categories.
     void voiceSteppingStaysInItsCategoryAndWraps() {
         PresetWorld world(true);
         WorkstationController c;

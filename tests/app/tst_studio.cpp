@@ -1,6 +1,4 @@
-// The studio through the controller: the transport and the WAV it saves, piano-roll
-// operations and their announcements, the file wrappers' banners, and a real-time take
-// under a private PipeWire session.
+// The studio through the controller: the take and its WAV, piano-roll announcements, a real-time take.
 
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
@@ -83,8 +81,7 @@ private Q_SLOTS:
         QCOMPARE(music.entryList({u"*.wav"_s}).size(), 1);
     }
 
-    // An organ holds every note until its note-off: after the interruption and the
-    // release tails, the output is silent.
+    // An organ holds its notes until their note-offs: after each interruption, silence.
     void playbackLeavesNothingSounding_data() {
         QTest::addColumn<QString>("interruption");
         for (const char* row : {"pause", "stop", "loop wrap", "edit"})
@@ -149,9 +146,7 @@ private Q_SLOTS:
         QCOMPARE(state.count(), 1);
     }
 
-    // 15 s of the test tone through the real PipeWire backend: the WAV holds every block
-    // the engine rendered during the take and never more than the time that passed (how
-    // much of it the graph ran the engine depends on the machine's load: printed).
+    // 15 s through the real PipeWire backend: the WAV holds every block rendered, no more.
     void realTimeTakeKeepsEveryRenderedBlock() {
         if (!m_haveSession) QSKIP(qPrintable(m_reason));
         WorkstationController c;

@@ -1,7 +1,5 @@
-// Realtime event dispatch, read from the engine's own record of the voices each key
-// holds (queue, zones, touch curves, chord memory, pedals, the arpeggiator, release of
-// exactly what a key started), then heard through the block callback (latency, pitch,
-// bend, transpose, dampers), and the offline MIDI file renderer.
+// Realtime event dispatch, read from the engine's voice record and heard through the block
+// callback, and the offline MIDI file renderer.
 
 #include "../midi/SmfBytes.h"
 #include "audio/AudioEngine.h"
@@ -26,8 +24,7 @@ namespace {
 
 const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
 
-// Engines are built on memory that is not zero, as a reused heap hands it out: a read
-// of bytes no member owns then shows.
+// Engines built on non-zero memory, as a reused heap gives: reads of unowned bytes show.
 struct EngineDelete {
     void operator()(AudioEngine* engine) const {
         engine->~AudioEngine();
@@ -36,8 +33,7 @@ struct EngineDelete {
 };
 using EnginePtr = std::unique_ptr<AudioEngine, EngineDelete>;
 
-// Dry (the reverb tail has its own tests), every slot a synth of `voiceModel`
-// (3: a sine with two soft partials, the fundamental dominates).
+// Dry; every slot a synth of `voiceModel` (3: a sine with two soft partials).
 EnginePtr synthEngine(std::uint32_t rate, std::uint32_t blockFrames, int voiceModel = 3) {
     void* memory = ::operator new (sizeof(AudioEngine), std::align_val_t{alignof(AudioEngine)});
     std::memset(memory, 0xA5, sizeof(AudioEngine));
@@ -87,8 +83,7 @@ struct RecordingTarget {
     }
 };
 
-// An offline synth engine driven block by block on the test thread; the arpeggiator
-// steps in eighths of the sequencer's tempo.
+// An offline synth engine driven block by block; the arpeggiator steps in eighths.
 class Rig {
 public:
     explicit Rig(std::uint32_t blockFrames = 256, std::uint32_t rate = 48000, float bpm = 120.0f)
@@ -206,8 +201,7 @@ private Q_SLOTS:
             QCOMPARE(AudioEngine::mapTouchVelocity(row[0], row[1]), row[2]);
     }
 
-    // Zones, slot types, the split point (compared after transposing), the keyboard's
-    // ends and the velocity switch choose the voices.
+    // Zones, slot types, split point (after transposing), key range, velocity switch.
     void zonesSlotTypesAndTransposeChooseTheVoices() {
         const int v = mapped(100);
         Rig rig;
@@ -262,8 +256,7 @@ private Q_SLOTS:
         QCOMPARE(rig.play(125), QStringLiteral("Main:125@%1 Main:127@%2").arg(mapped(100)).arg(mapped(85)));
     }
 
-    // Whatever changes while keys are held, a release stops exactly what its key
-    // started; a voice two keys started sounds until the last of them is released.
+    // A release stops exactly what its key started; a shared voice waits for the last.
     void noteOffReleasesWhatTheNoteOnStarted() {
         const int v = mapped(100);
         Rig rig;
@@ -304,8 +297,7 @@ private Q_SLOTS:
         QCOMPARE(shared.held(), 0);
     }
 
-    // A key struck again under new settings while held keeps sounding every strike
-    // until its record is full, then each new strike takes the oldest voices' place.
+    // A held key re-struck keeps every strike until its record is full, then the oldest go.
     void reStruckKeyAlwaysSounds() {
         Rig rig;
         rig.push(WorkstationState{.layer2Enabled = true, .chordMemoryEnabled = true});
@@ -397,8 +389,7 @@ private Q_SLOTS:
         rig.push(WorkstationState{.arpeggiatorEnabled = true, .arpMode = mode, .arpOctaves = octaves});
         for (int note : {60, 64, 67})
             rig.engine().submitMidiEvent(MidiEvent::noteOn(0, note, 100));
-        // The keys are drained in block 0, the first step follows one eighth later; each
-        // step must start in the block that holds its ideal time: no drift.
+        // Keys drained in block 0, then each step in the block of its ideal time: no drift.
         const double eighth = 30.0 / static_cast<double>(bpm) * rate;
         int step = 0;
         QString last;
@@ -436,8 +427,7 @@ private Q_SLOTS:
         rig.keyOff(60);
         rig.keyOff(64);
         QCOMPARE(rig.arp(), QString());
-        // A new chord steps one full step after its first key, at its second note: the
-        // step counter was not reset.
+        // A new chord steps one full step after its first key, at its second note.
         rig.keyOn(62);
         rig.keyOn(65);
         rig.block(44); // 46 blocks since the first key: 11776 frames
@@ -525,9 +515,7 @@ private Q_SLOTS:
         }
     }
 
-    // Concert pitch reaches the SoundFont channels (the main zone and an arranger part)
-    // as it reaches the synth layer; a kit keeps the font's own tuning. The bend moves
-    // the SoundFont's keyboard channels, not the arranger's.
+    // Concert pitch on SoundFont channels and synths, not kits; bend on keyboard channels only.
     void concertPitchAndBendOnTheSoundFontChannels() {
         const auto engineFor = [&](std::uint32_t rate, float tuning, int source) {
             auto engine = synthEngine(rate, 256);
@@ -575,8 +563,7 @@ private Q_SLOTS:
         }
     }
 
-    // The automatic damper holds a released note until it is switched off. (The foot's
-    // damper against pushed records: tst_realtime.)
+    // The automatic damper holds a released note until it is switched off.
     void autoDamperHoldsUntilSwitchedOff() {
         auto engine = synthEngine(48000, 256, 4); // short release
         engine->updatePianoParameters({.autoPedalEnabled = true});

@@ -1,5 +1,4 @@
-// The mixer, the master stage and the effects chain, measured on blocks rendered
-// through the engine's callback or the chain alone.
+// The mixer, the master stage and the effects chain, measured on rendered blocks.
 
 #include "audio/AudioEngine.h"
 #include "audio/BiquadState.h"
@@ -36,8 +35,7 @@ StereoSignal process(DspEffectsChain& chain, StereoSignal signal, bool sustainDo
     return signal;
 }
 
-// A fresh chain with every effect dry (no reverb, chorus, delay, drive or
-// compressor), then `setup`, run over `signal`.
+// A fresh chain with every effect dry, then `setup`, run over `signal`.
 StereoSignal processDry(const Setup& setup, const StereoSignal& signal, float rate = sr,
                         bool sustainDown = false) {
     auto chain = std::make_unique<DspEffectsChain>();
@@ -148,8 +146,7 @@ private Q_SLOTS:
     void init() {
         m_engine = std::make_unique<AudioEngine>();
         m_engine->prepareOffline(48000, 256);
-        // These measure the strips and the master stage; the effects between them
-        // (reverb tail, output lift) have their own tests.
+        // The strips and the master stage; the effects between have their own tests.
         m_engine->effects.setEnabled(false);
     }
     void cleanup() { m_engine.reset(); }
@@ -160,8 +157,7 @@ private Q_SLOTS:
         const float centreL = rms(centre.left), centreR = rms(centre.right);
         QVERIFY(centreL > 0.05f);
         QCOMPARE(centreL, centreR);
-        // Hard right and left keep the near side at full level and silence the far one;
-        // half right fades the far side linearly to half.
+        // Hard pan keeps the near side whole and silences the far; half right halves it.
         for (const auto& [pan, left, right] :
              {std::tuple{1.0f, 0.0f, 1.0f}, {-1.0f, 1.0f, 0.0f}, {0.5f, 0.5f, 1.0f}}) {
             engine.setChannelPan(MixerChannelId::Piano, pan);
@@ -212,8 +208,7 @@ private Q_SLOTS:
         QCOMPARE(engine.channelPeakL(MixerChannelId::Master), 0.0f);
     }
 
-    // A microphone that delivers more than the ring holds loses whole frames only:
-    // left stays left and right stays right, at any block size.
+    // An overfull microphone ring loses whole frames only, at any block size.
     void fullMicRingKeepsLeftAndRight() {
         for (const auto& [rate, block] : {std::pair{44100u, 64u}, {96000u, 1000u}}) {
             AudioEngine engine;
@@ -247,8 +242,7 @@ private Q_SLOTS:
         engine.setChannelVolume(MixerChannelId::Mic, 1.0f);
         ProgramTap tap(engine);
 
-        // A loud microphone with monitoring off: the recording reaches full scale,
-        // the speakers stay silent and the clip light stays off.
+        // Loud, unmonitored microphone: full scale recorded, speakers silent, no clip light.
         const StereoSignal speaker = renderMic(engine, 1.5f, 2048);
         const StereoSignal program = tap.read();
         QCOMPARE(peak(speaker.left), 0.0f);
@@ -326,8 +320,7 @@ private Q_SLOTS:
     }
 
     void filterSectionsMeetTheirDesignPoints() {
-        // Shelves reach half their gain at the corner and the full gain far past it;
-        // a peak reaches its gain at the centre; a Q 0.707 low-pass is 3 dB down.
+        // Shelves: half gain at the corner; a peak: its gain at the centre; low-pass -3 dB.
         BiquadState lowShelf, peak, highShelf, lowPass, tooLow;
         lowShelf.setLowShelf(sr, 200.0f, 6.0f);
         peak.setPeaking(sr, 1000.0f, 0.9f, -9.0f);
@@ -346,8 +339,7 @@ private Q_SLOTS:
     }
 
     void toneCurveBrightnessAndLid() {
-        // Below the shelves and the low-pass the default curve is flat, so what
-        // remains is the fixed output lift; the default curve rolls off above 11.2 kHz.
+        // The default curve: flat (the output lift) in the middle, rolling off above 11.2 kHz.
         QVERIFY(near(gainDb({}, 300.0), lift, 0.02));
         QVERIFY(gainDb({}, 16000.0) < lift - 8.0);
         // Brightness 1, lid 1: the high shelf at +4.5 dB, the low-pass out at 19.3 kHz.
@@ -389,8 +381,7 @@ private Q_SLOTS:
             QCOMPARE(firstDifference(a.left, b.left), c.taps);
             QCOMPARE(firstDifference(a.right, b.right), c.taps);
         }
-        // Ping-pong: an impulse on the left echoes left after one delay time, then
-        // crosses to the right after two.
+        // Ping-pong: an impulse echoes left after one delay time, right after two.
         StereoSignal input = impulse(6000);
         input.right[0] = 0.0f;
         const StereoSignal out =
@@ -477,8 +468,7 @@ private Q_SLOTS:
         };
         QVERIFY(thirdHarmonic(0.0f) < 1e-4 && thirdHarmonic(1.0f) > 0.02);
 
-        // A loud burst lifts the compressor's envelope; the quieter passage after it
-        // is held back while the envelope decays. A quiet signal alone passes unchanged.
+        // A burst holds back the quieter passage after it; a quiet signal passes unchanged.
         const auto passageRms = [](float compressor, bool burst) {
             StereoSignal input = sine(200.0, 0.3f, 24000);
             for (std::size_t i = 0; burst && i < 4800; ++i) {
@@ -494,8 +484,7 @@ private Q_SLOTS:
     }
 
     void softClipIsContinuousMonotonicAndBelowFullScale() {
-        // Identical up to the knee, continuous there (a step of 1e-4 moves the output by no
-        // more), then monotonic, odd and below 1.0 all the way up.
+        // Identical to the knee, continuous there, then monotonic, odd and below 1.0.
         for (float x : {0.0f, 0.3f, -0.5f, 0.95f, 0.96f, -0.96f})
             QCOMPARE(DspEffectsChain::softClip(x), x);
         QVERIFY(std::fabs(DspEffectsChain::softClip(0.9601f) - 0.9601f) < 1e-4f);
@@ -543,8 +532,7 @@ private Q_SLOTS:
     }
 
     void engineAppliesPublishedSettingsFromTheNextBlock() {
-        // The mix passes through the chain (and its lift) between the strips and the
-        // master; a pushed record reaches it whole, at the start of the next block.
+        // The chain sits between strips and master; a pushed record arrives at a block start.
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
         engine.updatePianoParameters({.reverbAmount = 0.0f, .compressorAmount = 0.0f});

@@ -1,7 +1,5 @@
-// The audio thread loaded from another thread as the GUI loads it. One source, two
-// binaries: with the allocation counter the rendering thread allocates nothing; under
-// ThreadSanitizer the same runs show no race. Blocks see whole parameter records in
-// order, a push never moves a held pedal, the output stays finite.
+// The audio thread loaded as the GUI loads it: no allocation (counter build), no race (TSan),
+// whole records in order, pedals kept, finite output.
 
 #include "app/Harmonizer.h"
 #include "audio/AudioEngine.h"
@@ -38,9 +36,7 @@ constexpr int dispatchBlocks = 2000;
 constexpr int dispatchBlocks = 20000;
 #endif
 
-// Renders `blocks` blocks on a thread of its own (`beforeBlock` picks each block's
-// size, `afterBlock` sees what it wrote) while `gui` runs over and over on this
-// one; returns the allocations the rendering thread made.
+// Renders `blocks` blocks on a thread while `gui` loops here; the render thread's allocations.
 std::size_t renderWhile(AudioEngine& engine, int blocks, const std::function<std::uint32_t(int)>& beforeBlock,
                         const std::function<void()>& gui,
                         const std::function<void(const float*, std::uint32_t)>& afterBlock = {}) {
@@ -64,8 +60,7 @@ std::size_t renderWhile(AudioEngine& engine, int blocks, const std::function<std
     return allocations;
 }
 
-// Records whose every field carries the number k, so a block can tell whether it saw
-// one whole record; every pedal up, as a stale A/B record would carry.
+// Records whose every field carries k (a torn one shows), every pedal up.
 PianoParameters paramsNumbered(int k) {
     const auto f = static_cast<float>(k);
     PianoParameters p;
@@ -128,10 +123,8 @@ private Q_SLOTS:
     }
 #endif
 
-    // The test tone, notes through every zone and slot type, harmonizer voices in
-    // every mode, chord memory, the arpeggiator, pedals, wheels, resets and a stream
-    // of parameter pushes (some beyond their ranges), with the meters read, all while
-    // blocks render; every sample stays finite.
+    // Tone, every zone, slot type and harmonizer mode, arpeggiator, pedals, wheels, resets
+    // and pushes beyond range while blocks render: finite samples, no allocation.
     void dispatchArpeggiatorAndPublicationAllocateNothing() {
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
@@ -194,8 +187,7 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
-    // The drum sequencer and its click through the whole callback while the GUI
-    // changes tempo, swing, humanize, sections, fills, styles and steps.
+    // The drum sequencer and click while the GUI changes everything it can.
     void sequencerAndClickAllocateNothing() {
         const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
         if (!QFile::exists(font)) QSKIP("timgm6mb-soundfont is not installed");
@@ -236,8 +228,7 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
-    // The studio recorder on the audio thread: playing edited notes in a loop, then
-    // capturing a take while the GUI records, edits, reads the lists and drains.
+    // The studio recorder playing edited notes in a loop, then capturing a take.
     void studioPlaybackAndCaptureAllocateNothing() {
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
@@ -282,8 +273,7 @@ private Q_SLOTS:
         auto engine = std::make_unique<AudioEngine>();
         engine->prepareOffline(48000, 64);
         std::vector<float> out(2 * 64);
-        // The foot (a hardware port) holds every pedal and sets expression; the pushed
-        // records carry every pedal up and expression 1.
+        // The foot holds every pedal and sets expression; pushed records carry them up.
         for (auto [controller, value] : {std::pair{64, 127}, {66, 127}, {67, 127}, {11, 64}}) {
             MidiEvent pedal = MidiEvent::controlChange(0, controller, value);
             pedal.sourceClient = 20;

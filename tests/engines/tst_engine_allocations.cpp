@@ -1,7 +1,4 @@
-// Every call the audio thread makes into the drawbar synth and the SFZ piano allocates
-// nothing (notes, stealing, release and pedal samples, pedals, bend, wheels, models,
-// resonance, oversized blocks, instruments handed over meanwhile). This binary
-// replaces the global allocator to count.
+// Every audio-thread call into the drawbar synth and SFZ piano allocates nothing (counted).
 
 #include "audio/AudioEngine.h"
 #include "support/AllocationCounter.h"
@@ -21,8 +18,7 @@ using namespace tmb::test;
 
 namespace {
 
-// Notes, pedal, bend, wheels and model changes in a fixed pseudo-random order; 64 keys
-// over 32 voices keep the stealing busy.
+// Notes, pedal, bend, wheels and models in a fixed random order; 64 keys over 32 voices.
 void playSynth(SynthEngine& synth, std::minstd_rand& random, int block) {
     for (int i = 0; i < 6; ++i) {
         const int note = 30 + static_cast<int>(random() % 64);
@@ -114,8 +110,7 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
-    // The engine's blocks with an LV2 instrument playing. (DrumGizmo is left out: its
-    // own run allocates about once a block, even idle.)
+    // The engine's blocks with an LV2 instrument (not DrumGizmo: it allocates itself).
     void lv2BlocksAllocateNothing() {
         usePrivateHome();
         QVERIFY(useLv2Bundles({u"mda.lv2"_qs}));

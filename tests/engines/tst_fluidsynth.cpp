@@ -1,7 +1,4 @@
-// The SoundFont engine rendered and measured: pitch at every rate, drums on channel 10,
-// program, bank and kit changes, bend, releases, where the General MIDI font is found,
-// and the General MIDI module behind `tembora-render --sf2`. (Font hand-overs while
-// blocks render: tst_audio_thread_waits.)
+// The SoundFont engine rendered and measured, the General MIDI font lookup and module.
 
 #include "EngineTestSupport.h"
 #include "engines/FluidSynthEngine.h"
@@ -68,8 +65,7 @@ bool near(double value, double target, double fraction) {
     return std::fabs(value - target) <= target * fraction;
 }
 
-// Level still present 1.5-2 s into a held note against its first half second:
-// sustained instruments (flute) keep it, struck ones (piano, kit) lose it.
+// Level 1.5-2 s into a held note against its first half second (flute keeps it).
 float sustainRatio(const StereoSignal& s) {
     const auto rate = static_cast<std::size_t>(s.sampleRate);
     return test::rms(s.left, 3 * rate / 2, 2 * rate) /
@@ -106,8 +102,7 @@ private Q_SLOTS:
         if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
     }
 
-    // Built at 48 kHz, later rates come through prepare, as an audio restart does (the
-    // library ignores a changed rate setting on a synth that exists: 406 and 883 Hz).
+    // Built at 48 kHz, later rates come through prepare, as an audio restart does.
     void fluteSitsAt440HzAtEveryRateAndBends() {
         FluidSynthEngine engine;
         QVERIFY(engine.selectProgram(0, timidityFont, 0, flute));
@@ -133,8 +128,7 @@ private Q_SLOTS:
         QVERIFY(near(pitchOf(playDrum(engine, 69, 1.0)), 440.0, 0.01));
     }
 
-    // A kit at bank 128 makes channel 10 a drum channel (key 69 a cabasa, no 440 Hz);
-    // a kit from another bank makes it melodic; a kit that fails keeps the last one.
+    // A bank-128 kit makes channel 10 drums (no 440 Hz), another bank melodic; failures keep.
     void drumNotesSoundOnChannelTen() {
         FluidSynthEngine engine;
         QVERIFY(engine.selectDrumKit(timidityFont, 128, 0));
@@ -153,8 +147,7 @@ private Q_SLOTS:
         QVERIFY(!near(pitchOf(playDrum(engine, 69)), 440.0, 0.02));
     }
 
-    // Piano decays, flute holds its level; bank 128 on a melodic channel is the kit; a
-    // missing file or preset fails and keeps the sound; channels are independent.
+    // Piano decays, flute holds; bank 128 is the kit; failures keep the sound, per channel.
     void programAndBankChangesTakeEffect() {
         FluidSynthEngine engine;
         QVERIFY(engine.selectProgram(0, timidityFont, 0, flute));
@@ -195,8 +188,7 @@ private Q_SLOTS:
         QVERIFY(drumsOnly.enumeratePresets(timidityFont).isEmpty());
     }
 
-    // All notes off on every channel or on one (the other keeps sounding) lifts the
-    // pedal; blocks beyond the largest the engine prepares for render nothing.
+    // All notes off (all or one channel) lifts the pedal; oversized blocks render nothing.
     void allNotesOffLiftsThePedalAndHugeBlocksRenderNothing() {
         FluidSynthEngine engine;
         for (int channel : {0, 5})
@@ -259,8 +251,7 @@ private Q_SLOTS:
         if (QFile::exists(fluidFont) && !QFile::exists(gm)) QCOMPARE(resolveSoundFontPath(gm), fluidFont);
     }
 
-    // The module behind the offline renderer's General MIDI mode (whose own tests play
-    // program changes and drums from a file and check its refusals).
+    // The module behind the offline renderer's General MIDI mode.
     void generalMidiPlayerFollowsTheMessages() {
         FluidSynthEngine engine;
         GeneralMidiPlayer player(engine);
@@ -280,8 +271,7 @@ private Q_SLOTS:
         // Channel 10 plays the kit on the drum synthesizer, never the melodic one.
         player.handle(MidiEvent::noteOn(9, 36, 120));
         QCOMPARE(test::peak(render(engine, 0.5).left), 0.0f);
-        // A variation bank this font lacks falls back to bank 0 of the program; channels
-        // keep their own programs.
+        // A missing variation bank falls back to bank 0; channels keep their own programs.
         player.handle(programChange(3, flute));
         player.handle(MidiEvent::controlChange(3, 0, 8));
         player.handle(MidiEvent::controlChange(3, 32, 0));

@@ -1,6 +1,4 @@
-// The SFZ piano: the text and sample readers (hostile files included) and load
-// messages; playing (pitch, levels, layers, round-robin, release samples, pedals,
-// stealing, resonance); instruments replaced while the audio thread plays (ASan, TSan).
+// The SFZ piano: readers (hostile files too), load messages, playing, hand-overs (ASan, TSan).
 
 #include "EngineTestSupport.h"
 #include "audio/AudioEngine.h"
@@ -131,9 +129,7 @@ SfzWavLayout layoutOf(const QByteArray& bytes) {
     return inspectWav(reinterpret_cast<const std::uint8_t*>(bytes.constData()), quint64(bytes.size()));
 }
 
-// Stands in for the audio callback: renders blocks at about real time, plays a changing
-// note on whatever instrument is current and keeps its left output. `run` calls the
-// engine between two blocks.
+// The audio callback at about real time: a changing note, the left output kept.
 class AudioThread {
 public:
     explicit AudioThread(SfzPianoEngine& engine)
@@ -237,8 +233,7 @@ private Q_SLOTS:
                      {"k1000", 1000.0, 5.0}, {"short", 220.0, 0.05}};
         for (const auto& tone : tones)
             sample(QString::fromLatin1(tone.name) + u".wav"_qs, tone.hz, tone.seconds);
-        // A long low string in both sample paths (mapped 16-bit and decoded float), at a
-        // low file rate to keep the files small; short notes in both paths.
+        // Long low strings and short notes, mapped (16-bit) and decoded (float, 24-bit).
         sample(u"low16.wav"_qs, 110.0, 40.0, WavEncoding::Pcm16, 8000);
         sample(u"lowf.wav"_qs, 110.0, 40.0, WavEncoding::Float32, 8000);
         sample(u"s880.wav"_qs, 880.0, 0.3);
@@ -297,8 +292,7 @@ private Q_SLOTS:
         QCOMPARE(keys(regions[2].region), std::tuple(0, 127, 1, 127, 60, 100, 127));
         QCOMPARE(levels(regions[2].region), std::tuple(0.0f, 0.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.5f, 1.0f));
         QVERIFY(regions[2].region.trigger == SfzTrigger::Pedal);
-        // The unknown header ends the region before it; a new global resets the group
-        // and adds to the global state.
+        // An unknown header ends the region; a new global resets the group, adds to global.
         QCOMPARE(keys(regions[3].region), std::tuple(0, 127, 1, 127, 60, -1, -1));
         QCOMPARE(levels(regions[3].region), std::tuple(100.0f, 5.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.0f, 1.0f));
     }
@@ -332,8 +326,7 @@ private Q_SLOTS:
             const SfzWavLayout wrapped = layoutOf(riff(chunk("junk", "ab", size) + format + data));
             QVERIFY(wrapped.chunkOverrun && !wrapped.usableInPlace());
         }
-        // Not played in place: format after data, no format, 24-bit, float, extensible,
-        // zero channels, zero rate, a short format chunk, an empty or sub-frame data chunk.
+        // Not played in place: odd formats, order, sizes or empty data.
         const QByteArray notInPlace[] = {riff(data + format),
                                          riff(data),
                                          riff(chunk("fmt ", fmt(1, 1, 48000, 24)) + data),
@@ -446,9 +439,7 @@ private Q_SLOTS:
         QVERIFY(std::fabs(pitchOf(other->strike(61, 0.5)) / 261.63 - 1) < 0.005);
     }
 
-    // Louder with velocity, where a second velocity layer adds to the first (72 plays
-    // both, 85 the wide one only); low keys lean left and high keys right; the soft
-    // pedal plays softer. Sines at 110 Hz, where the tone filter is transparent.
+    // Velocity (72 plays both layers, 85 one), key pan and soft pedal, at 110 Hz.
     void levelsFollowVelocityKeyAndPan() {
         auto engine =
             engineWith("<region> sample=a110.wav lokey=0 hikey=127 pitch_keytrack=0\n"
@@ -526,8 +517,7 @@ private Q_SLOTS:
         QVERIFY(releaseAfter(12.0) < tenSeconds - 30);
         QVERIFY(releaseAfter(14.0, 62) > oneSecond - 20);
         QVERIFY(releaseAfter(16.0, 62) < oneSecond - 80);
-        // Unpitched release noise (no key tracking) fades at a quarter of the rate and
-        // plays louder: 9.5 instead of 1.65.
+        // Unpitched release noise fades at a quarter of the rate and plays 9.5 / 1.65 louder.
         const double unpitched =
             releaseAfter(8.0, 60,
                          "<region> sample=long110.wav pitch_keycenter=60\n"
@@ -582,8 +572,7 @@ private Q_SLOTS:
         out = engine->play(1.0);
         QVERIFY(amplitudeDb(out.left, 220, 0.8, 1.0) < -70);
         QCOMPARE(engine->activeVoiceCount(), 0);
-        // Lifting sostenuto while the sustain pedal is down hands the string to the
-        // sustain pedal; lifting that then releases it (it must not ring on).
+        // Sostenuto lifted under the sustain pedal hands the string over; lifting that ends it.
         engine->noteOn(60, 100, 440.0f);
         engine->setSostenutoPedal(true);
         engine->noteOff(60, 0.5f);
@@ -607,8 +596,7 @@ private Q_SLOTS:
                 if (note != 20) engine->noteOn(note, 100, 440.0f);
             return engine;
         };
-        // The 110 Hz crowd leaks a little into the 1000 Hz measure; the key-20 voice
-        // stands 50 dB above that. With all held, the oldest (key 20) goes.
+        // With all held the oldest (key 20, 50 dB above the 110 Hz crowd's leak) goes.
         auto engine = filled();
         const double present = amplitudeDb(engine->play(0.1).left, 1000, 0.02, 0.1);
         QCOMPARE(engine->activeVoiceCount(), 128);
@@ -626,9 +614,7 @@ private Q_SLOTS:
         QCOMPARE(engine->activeVoiceCount(), 128);
     }
 
-    // A re-strike damps the released string within milliseconds; a sample that runs out
-    // ends its voice; all notes off silences everything and lifts the pedal; strings
-    // resonate only with resonance and the pedal down.
+    // Re-strike, a sample's end, all notes off; resonance only with it and the pedal down.
     void voicesEndWhenTheyShould() {
         auto engine = engineWith("<region> sample=a220.wav pitch_keycenter=60 hikey=71 ampeg_release=2\n"
                                  "<region> sample=short.wav key=72\n");
@@ -661,9 +647,7 @@ private Q_SLOTS:
         }
     }
 
-    // A replaced instrument stays alive exactly as long as a voice still reads its
-    // samples: a freed or unmapped sample read by a ringing note, or an unsynchronised
-    // hand-over, fails here under ASan or TSan.
+    // A replaced instrument lives exactly as long as a voice reads it (ASan, TSan).
     void fiveSwitchesWhileAPedalledNoteFromTheFirstRings() {
         SfzPianoEngine engine;
         QVERIFY(engine.loadSfzFile(instrument("<group> key=33 pitch_keytrack=0\n"
@@ -685,8 +669,7 @@ private Q_SLOTS:
             QCOMPARE(engine.loadedRegionCount(), 2);
             std::this_thread::sleep_for(30ms); // notes play on each new instrument
         }
-        // The in-between instruments go as soon as their notes end; the first stays
-        // while its string rings under the pedal, and its samples are still read.
+        // The in-between ones go; the first stays while its string rings under the pedal.
         QTRY_COMPARE_WITH_TIMEOUT(engine.retiredBankCount(), 1, 20000);
         const double ringing = toneAmplitude(audio.capture(12000), 48000, 110);
         TMB_VERIFY(ringing > 0.001, ringing);

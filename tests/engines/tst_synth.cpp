@@ -1,6 +1,4 @@
-// The drawbar synth rendered and measured: each model's partials, pitch at every rate,
-// bend, vibrato, the rotary motion, no offset; stealing, pedal, velocity, envelope
-// times, rendering that does not depend on the block size.
+// The drawbar synth rendered and measured.
 
 #include "EngineTestSupport.h"
 #include "engines/SynthEngine.h"
@@ -18,8 +16,7 @@ using test::StereoSignal;
 
 namespace {
 
-// A synth rendered on the calling thread, block by block, keeping everything it produced,
-// so a test can interleave notes and rendering at known times.
+// A synth rendered block by block on the calling thread, keeping all it produced.
 struct Synth : SynthEngine {
     explicit Synth(int model = 0, double rate = 48000.0, std::uint32_t block = 256)
         : m_block(block) {
@@ -79,8 +76,7 @@ double db(double ratio) {
     return 20.0 * std::log10(std::max(ratio, 1e-15));
 }
 
-// Frequencies of successive cycles from upward zero crossings (linear interpolation),
-// for signals with one crossing per period.
+// Frequencies of successive cycles from upward zero crossings (one a period).
 std::vector<double> cycleFrequencies(const std::vector<float>& s, double rate, std::size_t begin,
                                      std::size_t end) {
     std::vector<double> crossings, freqs;
@@ -102,9 +98,7 @@ class SynthTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Every drawbar sounds at the partial it names, sub-octave and fifth included, at its
-    // level; nothing sounds between the partials; the rotary motion swings the level of
-    // each side in turn.
+    // Every drawbar at its partial and level, nothing between; the rotary swings each side.
     void organDrawbarsSoundTheirPartials() {
         Synth s(2);
         s.play(69, 1.5);
@@ -121,8 +115,7 @@ private Q_SLOTS:
         QVERIFY(std::fabs(db(s.amp(660, 0.25, 1.25) / fundamental / (0.45 / 0.9))) < 1.0);
         for (double hz : {110.0, 330.0, 550.0, 770.0, 990.0, 1210.0, 1540.0, 3080.0})
             TMB_VERIFY(db(s.amp(hz, 0.25, 1.25) / fundamental) < -60.0, hz);
-        // The rotary motion: loudness over 10 ms windows swings between 0.5 and 1.0 of
-        // full on each side, the sides a quarter of the 185 ms cycle apart.
+        // 10 ms loudness swings 0.5-1.0 on each side, a quarter of the 185 ms cycle apart.
         double loudest[2] = {0, 0}, quietest[2] = {1e9, 1e9}, at[2] = {0, 0};
         for (std::size_t w = s.at(0.3); w + 480 <= s.at(0.3 + 1 / 5.4); w += 120) {
             for (int side = 0; side < 2; ++side) {
@@ -157,9 +150,7 @@ private Q_SLOTS:
     }
 
     void additiveBellAndFmModelsShowTheirPartials() {
-        // Additive: fundamental, a second partial on the left from the sharp oscillator and
-        // a third on the right from the flat one, scaled by the envelope (from 3 s on at
-        // its sustain level, 0.12).
+        // Additive: 2nd partial left (sharp), 3rd right (flat), scaled by the sustain level 0.12.
         Synth add(3);
         add.play(57, 4.2);
         const double level = 0.12, second = 2 * 1.0045 * 220, third = 3 * 0.9955 * 220;
@@ -179,8 +170,7 @@ private Q_SLOTS:
         for (double hz : {5.0 * 220, 6.0 * 220, 7.0 * 220})
             TMB_VERIFY(db(bell.amp(hz, 0.0, 0.25) / line) < -12.0, hz);
 
-        // FM piano: the modulation index follows the envelope (a brighter attack); the 7x
-        // modulator adds sidebands at 6x and 8x, nothing between the harmonics.
+        // FM piano: a brighter attack; the 7x modulator adds 6x and 8x, nothing between.
         Synth ep(1);
         ep.play(57, 4.0, 110);
         const auto upper = [&](double from, double to) {
@@ -196,8 +186,7 @@ private Q_SLOTS:
             QVERIFY(db(ep.amp(hz, 3.0, 4.0) / ep.amp(220, 3.0, 4.0)) < -50.0);
     }
 
-    // Concert pitch and the same tone colour (a saw's 16th harmonic against its
-    // fundamental: the filter) at every supported rate.
+    // Concert pitch and the same filter (saw's 16th harmonic vs fundamental) at every rate.
     void concertPitchAndToneAtEveryRate() {
         double brightness48 = 0.0;
         for (double rate : {48000.0, 44100.0, 96000.0}) {
@@ -234,8 +223,7 @@ private Q_SLOTS:
         for (const auto& [wheel, pressure, depth] :
              {std::tuple{0.0f, 0.0f, 0.0}, std::tuple{1.0f, 0.0f, 0.012}, std::tuple{0.0f, 1.0f, 0.008},
               std::tuple{0.5f, 0.5f, 0.010}}) {
-            // The organ with only its fundamental drawbar is a pure sine, one zero crossing
-            // a cycle; its rotary motion changes the level, not the crossings.
+            // The organ's fundamental drawbar alone: a sine, one zero crossing a cycle.
             Synth s(2);
             s.solo(2);
             s.modWheel = wheel;
@@ -270,8 +258,7 @@ private Q_SLOTS:
             const double meanR = test::toneAmplitude(s.signal.right, 48000, 0.0, from, to) / 2;
             const double level = test::rms(s.signal.left, from, to);
             QVERIFY(level > 0.1);
-            // -40 dB: what remains are the electric piano's sub-audio beats (its modulator is
-            // 0.45 % sharp), not an offset; a half-wave term would sit near the level itself.
+            // -40 dB leaves room for the electric piano's sub-audio beats, not an offset.
             TMB_VERIFY(meanL < 0.01 * level && meanR < 0.01 * level, "model", model, "means", meanL, meanR,
                        "level", level);
         }
@@ -300,8 +287,7 @@ private Q_SLOTS:
                  std::tuple(32, 1, 1));
     }
 
-    // The same key reuses its voice: struck again during its release it returns to its
-    // attack without a jump. Velocity zero releases; velocity scales the level.
+    // Re-struck in its release a key reuses its voice without a jump; velocity 0 releases.
     void sameKeyReusesItsVoiceAndVelocityScales() {
         Synth s(4);
         s.noteOn(60, 90, 440.0f);
@@ -327,9 +313,7 @@ private Q_SLOTS:
         QVERIFY(test::peak(play(1)) > 0.01f && test::rms(play(127)) > 2.0f * test::rms(play(1)));
     }
 
-    // Under the pedal a released note sounds exactly like a twin whose key stays down;
-    // a key held again when the pedal lifts goes on; let go and lifted, it releases. The
-    // pedal affects only voices released while it was down.
+    // Under the pedal a released note sounds like a held twin; lifting releases only those.
     void sustainPedalHoldsUntilLifted() {
         Synth s(4), twin(4);
         for (Synth* x : {&s, &twin}) {
@@ -365,8 +349,7 @@ private Q_SLOTS:
         QVERIFY(organ.secondsUntilSilent(0.5) > 0.0);
     }
 
-    // All notes off releases every voice from where it was (no cut: a twin without it
-    // carries on) and lifts the pedal.
+    // All notes off releases every voice from where it was (no cut) and lifts the pedal.
     void allNotesOffFadesEverythingAndLiftsThePedal() {
         Synth s(4), twin(4);
         for (Synth* x : {&s, &twin}) {
@@ -387,9 +370,7 @@ private Q_SLOTS:
         QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
     }
 
-    // Each model rises over its attack time, and after the key is let go it falls silent
-    // in about its release time (the release reaches -60 dB at that time); the bell
-    // model ends by itself while the key is held.
+    // Each model's attack and release (-60 dB) times; the bell ends by itself while held.
     void envelopeTimesOfEveryModel() {
         const struct {
             int model;
@@ -470,8 +451,7 @@ private Q_SLOTS:
         QCOMPARE(s.activeVoiceCount(), 0);
         s.run(0.1);
         QCOMPARE(test::peak(s.signal.left), 0.0f);
-        // A broken tuning falls back to 440 Hz; velocities above 127 play at full gain;
-        // the highest note at the lowest rate still renders finite samples.
+        // A broken tuning plays 440 Hz; the highest notes at the lowest rate stay finite.
         s.setVoiceModel(3);
         s.noteOn(69, 300, std::nanf(""));
         s.run(1.0);

@@ -1,5 +1,4 @@
-// The built-in lessons against the catalogue's rows (catalogue_rows.tsv), the content
-// rules every lesson keeps, the lyrics text, step cards in another key, bad lesson files.
+// The built-in lessons against catalogue_rows.tsv, their content rules, keys, bad files.
 
 #include "hymns/HymnCatalog.h"
 #include "support/TestEnvironment.h"

@@ -1,6 +1,4 @@
-// The hymn tutor on a lesson of its own: the wait-for-you check with its harmony,
-// hits and streak, the guide keys and the harmonizer's target, the transport and
-// step operations, and guided playback timed by the elapsed time.
+// The hymn tutor on a lesson of its own.
 
 #include "hymns/HymnTutor.h"
 
@@ -49,8 +47,7 @@ class HymnTutorTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Target G4 (67): any G is right; a wrong note from G3 up breaks the streak,
-    // one below G3 is the left hand's and is ignored.
+    // Target G4: any G is right; a wrong note from G3 up breaks the streak, lower is ignored.
     void checksNotesAgainstTheTarget() {
         const struct {
             int note, velocity;
@@ -69,8 +66,7 @@ private Q_SLOTS:
         };
         for (const auto& c : cases) {
             Rig rig;
-            // One right note first, on step 7 (C), so the streak is 1 and the step
-            // wraps to the target G4 of step 0.
+            // One right note on step 7 (C) first: streak 1, and the step wraps to G4.
             for (int i = 0; i < 7; ++i)
                 rig.tutor.stepForward();
             QCOMPARE(rig.tutor.checkNote(72, 80), HymnTutor::Check::Right);
@@ -137,8 +133,7 @@ private Q_SLOTS:
         QCOMPARE(rig.tutor.hits() + rig.tutor.streak() + rig.tutor.stepIndex(), 0);
     }
 
-    // 120 BPM for 10 s in uneven ticks is 20 beats; the lesson (16 beats) loops,
-    // entering each step in the tick that crosses its start.
+    // 10 s at 120 BPM in uneven ticks: the 16-beat lesson loops, each step in its tick.
     void playbackFollowsTheElapsedTime() {
         for (int mode : {HymnTutor::autoPlayDemo, HymnTutor::playAlongBand}) {
             Rig rig;

@@ -1,5 +1,4 @@
-// The MIDI input manager without a sequencer: ports, start-up failure and the
-// decoding of hand-built sequencer events at chosen arrival times.
+// The MIDI input manager without a sequencer: ports, start-up failure, event decoding.
 
 #include "midi/MidiManager.h"
 
@@ -153,8 +152,7 @@ private Q_SLOTS:
         QCOMPARE(m.played.size(), 4u);
         QCOMPARE(m.played.back().timestampUs, t0 + 5000);
 
-        // A note on with velocity 0 is a note off; note ons are offered to the
-        // mappings, note offs are not, and lose their release velocity.
+        // Velocity 0 is a note off; only note ons go to the mappings; offs lose their velocity.
         m.played.clear();
         m.offered.clear();
         m.feed(note(20, 0, true, 61, 0, 2), t0 + 20'000);
@@ -194,8 +192,7 @@ private Q_SLOTS:
     }
 
     void controlSurfacePortsAndFaderTouch() {
-        // Notes from the controller's DAW port never sound; they, the bend and the CC
-        // are offered to the mappings, and only the CC plays.
+        // The DAW port's notes, bend and CC go to the mappings; only the CC plays.
         ProbedManager m;
         m.feed(note(24, 1, true, 36, 100), t0);
         m.feed(note(24, 1, false, 36, 0), t0 + 10'000);

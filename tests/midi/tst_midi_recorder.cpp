@@ -1,5 +1,4 @@
-// The studio recorder without the engine: edits and undo, recording on the transport
-// clock, playback and loops, and a note-off for every note-on whatever interrupts it.
+// The studio recorder without the engine.
 
 #include "midi/MidiRecorder.h"
 
@@ -36,8 +35,7 @@ void blocks(MidiRecorder& r, int count, std::uint32_t frames, float bpm, Sink& s
         r.processPlaybackBlock(frames, bpm, sink);
 }
 
-// Frame n of a numbered take: the pair is unique for 2^31 frames and exact in float
-// and in 16 bits.
+// Frame n of a numbered take: unique for 2^31 frames, exact in float and 16 bits.
 float leftOf(std::uint64_t n) {
     return static_cast<float>(static_cast<double>(n % 65536) / 32768.0 - 1.0);
 }
@@ -204,9 +202,8 @@ private Q_SLOTS:
         QVERIFY(r.loopStartBeats() == 0.0 && r.loopEndBeats() == 1.0);
     }
 
-    // Random notes through interruptions at several rates and block sizes: each off comes
-    // in the block its end falls in (or at the interruption), nothing sounds after stop.
-    // Another thread takes the note lock over and over, as the piano roll does.
+    // Random notes through interruptions at several rates and blocks: each off in its block
+    // (or at the interruption), nothing after stop, the note lock taken meanwhile.
     void everyNoteOnGetsItsNoteOff_data() {
         QTest::addColumn<float>("rate");
         QTest::addColumn<int>("frames");
@@ -286,8 +283,7 @@ private Q_SLOTS:
         QVERIFY(sink.events.size() > 40);
     }
 
-    // A long take pushed at 20 times real time in blocks of varying size while the
-    // recorder's own drain runs: every frame is kept, in order, and reaches the WAV.
+    // A long take at 20x real time in varying blocks: every frame kept, in order, in the WAV.
     void longTakeKeepsEveryFrame() {
 #ifdef TMB_SANITIZER_BUILD
         constexpr std::uint64_t minutes = 1;

@@ -1,5 +1,4 @@
-// The Standard MIDI File reader: channel events with their channels and times, the
-// tempo map, cut-short tracks and hostile input.
+// The Standard MIDI File reader, hostile input included.
 
 #include "SmfBytes.h"
 #include "midi/StandardMidiFile.h"
@@ -181,8 +180,7 @@ private Q_SLOTS:
         QVERIFY(smf.parse(file));
         QVERIFY(!smf.isTruncated() && smf.truncationReason().isEmpty());
 
-        // Cut anywhere inside the track data: what came before survives and the
-        // track is flagged, whether the cut falls between events or inside one.
+        // Cut anywhere in the track: what came before survives and the track is flagged.
         for (qsizetype cut = 22 + 1; cut < file.size(); ++cut) {
             QString error;
             QVERIFY2(smf.parse(file.left(cut), &error), qPrintable(error));
@@ -199,8 +197,7 @@ private Q_SLOTS:
         QVERIFY(smf.parse(header(1, 3, 96) + track(full) + track(full)) && smf.isTruncated());
         QCOMPARE(smf.truncationReason(), QStringLiteral("the file declares 3 tracks but holds 2"));
 
-        // Bytes after the end-of-track event are not read; a track without one is complete
-        // when its events end with the chunk.
+        // Bytes after end-of-track are not read; without one, the chunk's end completes it.
         QVERIFY(smf.parse(header(0, 1, 96) + track(full + bytes({0x00, 0x90}))));
         QVERIFY(!smf.isTruncated() && smf.events().size() == 4);
         QVERIFY(smf.parse(header(0, 1, 96) + track(full.chopped(4))));

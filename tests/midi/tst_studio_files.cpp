@@ -1,5 +1,4 @@
-// The studio's files: exported bytes, a take through mido and back, hand-built files
-// the import refuses or reads with care, and the WAV of a take.
+// The studio's files: exported bytes, a take through mido and back, imports, the WAV.
 
 #include "SmfBytes.h"
 #include "midi/MidiRecorder.h"
@@ -84,9 +83,7 @@ private Q_SLOTS:
         QVERIFY(!r.exportStandardMidiFile(m_dir.filePath(QStringLiteral("no/such/folder.mid")), bpm));
     }
 
-    // A recorded and edited take goes out through the export, is read back by mido
-    // (an independent reader) and comes in again through the import: the same
-    // pitches, velocities and ticks each way.
+    // An edited take exported, read by mido, imported again: the same notes each way.
     void editedTakeRoundTripsThroughMido() {
         MidiRecorder r;
         r.prepare(44100);

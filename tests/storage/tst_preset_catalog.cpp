@@ -1,5 +1,4 @@
-// The instrument catalogue: what it lists, finds and keeps, and how it fares with an
-// unwritable data folder, a damaged "catalog.db" or things that look like instruments.
+// The instrument catalogue: what it lists, finds and keeps, and damaged or fake inputs.
 
 #include "CatalogFixture.h"
 #include "app/WorkstationController.h"
@@ -19,8 +18,7 @@ using tmb::test::CatalogFixture;
 
 namespace {
 
-// Runs `script` on the database file: the first value it yields (null when none),
-// or "error" when the file cannot be opened or the script fails.
+// The first value `script` yields on the database (null: none; "error": failed).
 QString runSql(const QString& databasePath, const QByteArray& script, bool create = false) {
     sqlite3* db = nullptr;
     QString first;
@@ -62,8 +60,7 @@ QStringList browse(const ProjectManager& manager, const QString& category, const
     return ids;
 }
 
-// Where a preset comes from and what it plays, to compare in one go: name,
-// subcategory, engine, program, file, size and whether the file is missing.
+// What a preset plays and where from, to compare in one go.
 QStringList describe(const InstrumentPreset& p) {
     return QStringList{p.name, p.subcategory, QString::number(p.engineType), QString::number(p.program)} +
            QStringList{p.filePath, QString::number(p.sizeBytes), p.missingFile ? "missing" : "present"};
@@ -154,10 +151,7 @@ private Q_SLOTS:
                  QStringLiteral("DSP Synth/Model"));
     }
 
-    // Where the General MIDI programs point, by what the SoundFont folders hold; and
-    // the lookup of ids: legacy ids are translated, a missing sampled grand falls
-    // back to the GM grand, anything else unknown (ids are case-sensitive) to the
-    // first preset, which is the only answer without the GM programs.
+    // Where the GM programs point; legacy ids, a missing grand and unknown ids by lookup.
     void findsTheGeneralMidiFont_data() {
         QTest::addColumn<QStringList>("files"); // relative to the fixture root
         QTest::addColumn<QString>("expected");  // empty: no GM programs
@@ -211,10 +205,7 @@ private Q_SLOTS:
         }
     }
 
-    // Marks set and cleared, on built-in, found and imported presets, survive the
-    // next start; a built-in favourite that was cleared stays cleared. The database
-    // was written by an earlier version, before cleared built-in marks were stored:
-    // its contents stay and it gains the new table.
+    // Marks set and cleared survive the next start, on a database of an earlier version.
     void favouritesPersistAcrossInstances() {
         CatalogFixture world;
         world.file("soundfonts/FluidR3_GM.sf2");
@@ -265,9 +256,7 @@ private Q_SLOTS:
         QCOMPARE(idsIn(world.database(), "cleared_builtin_favorites"), QStringLiteral("gm_church_organ"));
     }
 
-    // Imports: refusals, an import listed once however often it is made, a file
-    // gone marked. Same-named files in different folders (found or imported) each
-    // get an id of their own, the first the plain one, and keep it from run to run.
+    // Imports: refusals, listed once, a file gone marked; same-named files keep own ids.
     void importsInstrumentFilesWithUniqueStableIds() {
         CatalogFixture world;
         const QString organ = world.file("lib/Organ.sf2", 3000);
@@ -327,8 +316,7 @@ private Q_SLOTS:
             idOfImportedB = users.at(1);
             QVERIFY(manager.toggleFavorite(idOfB) && manager.toggleFavorite(idOfImportedB));
         }
-        // A file that is gone stays listed and is marked; a new same-named file
-        // elsewhere changes nobody's id.
+        // A gone file stays listed and marked; a new same-named file changes no id.
         QVERIFY(QFile::remove(organ));
         world.file("home/Music/C/Piano.sfz");
         ProjectManager later(world.locations());
@@ -349,8 +337,7 @@ private Q_SLOTS:
         QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
     }
 
-    // A data folder that cannot be written or a damaged database: the database is
-    // left alone, and favourites and imports live in memory for the session.
+    // Unwritable folder or damaged database: left alone; the session keeps marks in memory.
     void brokenDatabaseFallsBackToMemory_data() {
         QTest::addColumn<QByteArray>("contents"); // of "catalog.db"
         QByteArray garbage(8192, '\0');
@@ -397,10 +384,7 @@ private Q_SLOTS:
         }
     }
 
-    // The program starts on a database cut short (a disk that filled up, a bad
-    // copy) and on folders of things that only look like instruments, with the
-    // built-in instruments in its catalogue; the whole controller too, on the
-    // standard locations, which follow HOME and can be replaced for it.
+    // A database cut short and folders of fake instruments: the built-ins still list.
     void startsOnTruncatedDatabaseAndGarbageFolders() {
         CatalogFixture world;
         world.file("soundfonts/FluidR3_GM.sf2");
@@ -435,10 +419,7 @@ private Q_SLOTS:
             verifyBuiltinsPresent(manager, true);
             QStringList autos = idsStartingWith(manager, "auto_");
             autos.sort();
-            // Regular files with an instrument suffix are listed (they fail when
-            // played, not when listed); the pipe, the folder, the broken link, the
-            // second name of one file and a name that cannot be opened again are not;
-            // the walk does not follow the loop.
+            // Regular instrument files list; pipe, folder, broken or second links, loops do not.
             QCOMPARE(autos,
                      QStringList({"auto_Deep", "auto_alias", "auto_empty", "auto_junk", "auto_noise"}));
             QCOMPARE(int(std::count_if(manager.presets().begin(), manager.presets().end(),
