@@ -1,8 +1,5 @@
-// The audio thread never waits for a lock another thread holds: SoundFont notes,
-// controllers, bend and drum hits render while the GUI thread moves the band's volumes
-// and the concert pitch and selects programs and kits; then, paced like a sound card,
-// while fonts are also handed over. The rendering thread counts its lock waits and
-// allocations; the ThreadSanitizer build of the same source looks for races.
+// The audio thread never waits for a lock the GUI holds, nor allocates, while the GUI moves
+// volumes, pitch, programs and kits and hands over fonts; the TSan build looks for races.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -52,9 +49,8 @@ double threadCpuMs() {
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// Renders at least `blocks` blocks (more while `more` holds) on a thread of its own,
-// playing before each as a MIDI thread would; `gui` runs on this thread meanwhile.
-// With `paced`, blocks follow the clock of a 48 kHz device.
+// Renders `blocks` blocks or more on a thread, playing as a MIDI thread would, while `gui`
+// runs here; `paced` follows a 48 kHz device's clock.
 Counts renderWhile(AudioEngine& engine, int blocks, bool paced, const std::function<bool()>& more,
                    const std::function<void(int round)>& gui) {
     Counts counts;
@@ -162,9 +158,9 @@ private Q_SLOTS:
         renderBlocks(engine, 64, 64);
         QCOMPARE(fluid.controllerValue(4, 7), styleBandChannelVolume(0.5f, 0.9f, false));
 
-        // Paced like a sound card, each round also hands a new font to both synthesizers.
-        // A hand-over costs at most the block it meets; a load made under the gate
-        // would silence the SoundFonts for most of these blocks.
+        // Paced, each round also hands a new font to both synths: a hand-over costs at most
+        // the block it meets (a load under the gate would silence most of them).
+
         QStringList fonts;
         for (int i = 0; i < 6; ++i) {
             fonts << world.soundFonts() + u"/copy%1.sf2"_s.arg(i);

@@ -1,6 +1,4 @@
-// Broadcasting through the controller, with the outside programs stubbed: the stored
-// keys and watermark, the encoder's texts and end rules, frames for a lagging
-// encoder, the camera rights request and the platform pages.
+// Broadcasting through the controller with the outside programs stubbed.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"

@@ -1,6 +1,4 @@
-// Broadcasting with the real ffmpeg to RTMP listeners of the test's own on the
-// loopback, the audio thread running in the private PipeWire session: what the
-// platforms receive, a refused connection, and a take's MP4 however long its join.
+// Broadcasting with the real ffmpeg to RTMP listeners of the test's own on the loopback.
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"

@@ -1,6 +1,5 @@
-// The controller's start-up, view mode, meter pacing and the report of an audio backend
-// that dies while playing; and the published surface the views rely on: each property's
-// type, writability and signal, written out here on purpose, not generated from the header.
+// The controller's start-up, modes, meter pacing, a dying backend, and the published surface
+// (each property's type, writability and signal, written out on purpose, not generated).
 
 #include "AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -180,8 +179,7 @@ private Q_SLOTS:
         QCOMPARE(controller.statusBanner(), u"Playing Stereo Piano Chord Test Tone..."_s);
     }
 
-    // Start-up loads the first DrumGizmo before audio starts; it then takes the
-    // longest blocks. The LV2 controls answer on the banner.
+    // Start-up loads the first DrumGizmo, which takes the longest blocks; LV2 banners.
     void startUpLoadsTheFirstDrumGizmo() {
         QVERIFY(test::useLv2Bundles({u"mda.lv2"_s, u"drumgizmo.lv2"_s}));
         WorkstationController controller;
@@ -239,8 +237,7 @@ private Q_SLOTS:
         QCOMPARE(c.audioInputs().last().toMap().value(u"isDefault"_s), QVariant(true));
     }
 
-    // A mode is announced only when it changes; entering the drums view (3) resets the
-    // performance modifiers first, as the view reads them when it appears.
+    // A mode is announced only when it changes; entering DRUMS (3) first resets the modifiers.
     void currentModeChangesOnlyOnNewValues() {
         WorkstationController c;
         c.setLayer2Enabled(true);
@@ -270,8 +267,7 @@ private Q_SLOTS:
         QVERIFY(fullScreen.count() == 1 && c.fullScreenPerformance());
     }
 
-    // 600 ms after start-up one shell line unmutes the sound server and the mixer; the
-    // stubs on PATH record the line and each command it runs, none reaches the host.
+    // 600 ms after start-up one shell line unmutes the sound server and mixer (stubs only).
     void deferredStartRunsTheUnmuteLine() {
         const QString line =
             u"if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user "

@@ -1,6 +1,4 @@
-// Runs the real program in the private PipeWire session: its output node appears with
-// its name, description and role, and SIGTERM or SIGINT end it through the orderly
-// teardown, taking the node with it. Waits are generous: a loaded machine is slow.
+// The real program in the private PipeWire session: its output node, and an orderly end on a signal.
 
 #include "support/TestEnvironment.h"
 

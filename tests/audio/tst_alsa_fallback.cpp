@@ -84,9 +84,7 @@ class AlsaFallbackTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // An underrun or a resume is recovered and written again at once; only unrecovered
-    // errors, or recovered ones that never let a write through, back off; ten in a row
-    // end the thread with a failure.
+    // Recovered errors write again at once; only unrecoverable ones back off; ten end it.
     void backsOffOnlyOnErrorsThatDoNotRecover_data() {
         QTest::addColumn<std::vector<Step>>("script");
         QTest::addColumn<int>("pauses");

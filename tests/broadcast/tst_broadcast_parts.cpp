@@ -1,6 +1,4 @@
-// The pieces of broadcasting that need no controller: stream keys as users paste
-// them, the targets they make, the private folder and the audio pipe inside it,
-// and the camera probe.
+// The pieces of broadcasting that need no controller: keys, targets, folder, audio pipe, camera.
 
 #include "../app/AppTestWorld.h"
 #include "broadcast/BroadcastAudioPipe.h"

@@ -1,6 +1,4 @@
-// Declared lengths in a MIDI file are never trusted for allocation: a file of a few
-// bytes that claims gigabytes costs a few bytes. This binary replaces the allocator
-// to see the largest single allocation the reader makes.
+// A MIDI file's declared lengths never size an allocation (this binary replaces the allocator).
 
 #include "SmfBytes.h"
 #include "midi/StandardMidiFile.h"

@@ -1,6 +1,4 @@
-// The backing band step by step: progression loops and fills, templates 0 and 24 at a
-// major and a minor degree (from their tables), imported parts, the fallback band,
-// levels and ranges, the lead with the keyboard, part lengths and the step timer.
+// The backing band step by step: progressions, fills, templates, imported parts, levels, the timer.
 
 #include "rhythm/Arranger.h"
 #include "rhythm/BeatSequencer.h"

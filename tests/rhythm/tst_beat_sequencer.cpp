@@ -213,9 +213,7 @@ private Q_SLOTS:
         }
     }
 
-    // Built-in styles at 120 BPM with 1-frame blocks: hits at chosen frames, then
-    // whether it still plays, its section and its last hit. Actions: a section
-    // number, or 7 for a fill, at a frame.
+    // Built-in styles at 120 BPM, 1-frame blocks; actions (a section, 7 a fill) at frames.
     void sectionsFlow_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("start");

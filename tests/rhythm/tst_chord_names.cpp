@@ -1,7 +1,5 @@
-// Chord names: the recognition rules with their tie-breaks (every chord shape on
-// some root), note and symbol spelling, the one-finger degrees, and a cross-check of
-// every template chord in every inversion against an independent chord detector
-// (npm's tonal, installed into the build tree on first use; skipped without it).
+// Chord names: the rules and tie-breaks, spelling, one-finger degrees, and every template
+// chord in every inversion against npm's tonal (installed on first use; skipped without it).
 
 #include "rhythm/ChordNames.h"
 

@@ -143,10 +143,8 @@ private Q_SLOTS:
                                      "1.000000 file 0 on 72 100", "1.500000 file 0 off 72 0"}));
     }
 
-    // Every refusal: one line on stderr (never a crash), nothing on stdout, exit
-    // code 2 for bad input and 1 for an output that cannot be written, and an
-    // existing output file left as it was. DIR is the test's folder. The reader's
-    // verdicts on each kind of damage are checked with the reader itself.
+    // Every refusal: one stderr line, no stdout, exit 2 (input) or 1 (output), the old
+    // output file kept. DIR is the test's folder.
     void refusesBadInputWithOneLine_data() {
         QTest::addColumn<QByteArray>("input"); // empty: no input file at all
         QTest::addColumn<QStringList>("arguments");
@@ -212,9 +210,8 @@ private Q_SLOTS:
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
     }
 
-    // A built-in style from its Intro: the Intro bar with its crash, the Verse A bars,
-    // then the Ending bar, heard in full (kick, snare, ride and its crash) before the
-    // sequencer stops and the tail follows; hits land in the blocks of their bars.
+    // A built-in style from its Intro through Verse A to a whole Ending, then the tail;
+    // hits land in the blocks of their bars.
     void playsAStyleFromIntroToAnAudibleEnding_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<double>("barSeconds");
@@ -277,9 +274,8 @@ private Q_SLOTS:
         QVERIFY(rms(s.left, s.left.size() - frame(0.3)) < 0.002f);
     }
 
-    // Chords of a file from an independent writer, named as the keyboard names
-    // them: events of one tick act together, drums and notes at or above --below
-    // are left out, a note-on of velocity 0 ends a note, times follow the tempo map.
+    // Chords of a mido-written file: one tick acts together, drums and notes at or above
+    // --below are left out, velocity 0 ends a note, times follow the tempo map.
     void namesTheChordsOfAFile_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("expected");
@@ -330,10 +326,8 @@ mid.save(sys.argv[1])
         QCOMPARE(run.out, expected);
     }
 
-    // The band of --arranger through --events: each bar's first bass note is on the
-    // root of that bar's chord (from the style's progression, --progression, or a
-    // mido-written left hand), the lead sounds only in the full-band loop, one-finger
-    // chord tones come with --smart-chord, and every band note ends.
+    // The --arranger band through --events: each bar's bass on its chord's root, the lead
+    // only in the full-band loop, --smart-chord tones, every band note ended.
     void arrangerBandFollowsTheChords_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("leftHand"); // keys of a left hand, one a bar at 100 BPM
