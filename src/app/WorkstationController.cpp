@@ -220,10 +220,6 @@ void WorkstationController::checkAudioBackendHealth() {
     Q_EMIT audioSettingsChanged();
 }
 
-void WorkstationController::onAutosaveTick() {
-    // Projects and the autosave file arrive with the project store.
-}
-
 // ---------------------------------------------------------------- forwarders
 
 void WorkstationController::playTestTone() {
@@ -277,9 +273,5 @@ void WorkstationController::clearMidiActivityLog() {
     m_midiManager.clearActivityLog();
     Q_EMIT midiActivityChanged();
 }
-
-// ---------------------------------------------------------------- later subsystems
-
-void WorkstationController::loadRegistration(int) {}
 
 } // namespace tmb

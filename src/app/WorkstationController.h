@@ -205,6 +205,10 @@ class WorkstationController : public QObject {
     Q_PROPERTY(
         int splitOctaveOffset READ splitOctaveOffset WRITE setSplitOctaveOffset NOTIFY workstationChanged)
 
+    // ---- registrations
+    Q_PROPERTY(QVariantList registrations READ registrations NOTIFY registrationsChanged)
+    Q_PROPERTY(int activeRegistrationSlot READ activeRegistrationSlot NOTIFY registrationsChanged)
+
     // ---- beat sequencer and styles
     Q_PROPERTY(bool beatPlaying READ beatPlaying WRITE setBeatPlaying NOTIFY beatStateChanged)
     Q_PROPERTY(float bpm READ bpm WRITE setBpm NOTIFY beatStateChanged)
@@ -880,8 +884,18 @@ public:
     // The per-run secret every phone link carries ("/?k=<token>").
     QString phoneAccessToken() const { return m_phoneToken; }
 
-    // Subsystems that arrive later keep these entry points.
+    // --- Registrations and projects (WorkstationControllerProjects.cpp)
+    QVariantList registrations() const { return m_projectManager.registrationsAsVariantList(); }
+    int activeRegistrationSlot() const { return m_activeRegistrationSlot; }
+    // Slots 0-7; other indices are ignored.
     Q_INVOKABLE void loadRegistration(int slotIndex);
+    // A blank name keeps the slot's name.
+    Q_INVOKABLE void saveCurrentToRegistration(int slotIndex, const QString& customName);
+    // Either path may be a "file://" URL; a path ending in ".vks" is a bundle folder.
+    Q_INVOKABLE bool saveProjectToFile(const QString& filePath, const QString& projectName);
+    Q_INVOKABLE bool loadProjectFromFile(const QString& filePath);
+    // The setup as a project would store it.
+    ProjectContent currentProjectContent(const QString& projectName) const;
 
     // Reached by tests and tools.
     AudioEngine& audioEngine() { return m_audioEngine; }
@@ -923,6 +937,7 @@ Q_SIGNALS:
     void studioStateChanged();
     void recordedNotesChanged();
     void broadcastStateChanged();
+    void registrationsChanged();
 
 private:
     void setStatusBanner(const QString& text);
@@ -1014,6 +1029,9 @@ private:
     void notifyRecordedNotes() { Q_EMIT recordedNotesChanged(); }
     // UI tick during a take: the piano roll follows the notes as they are played.
     void followStudioTake();
+
+    // Registrations and projects (WorkstationControllerProjects.cpp).
+    void notifyRegistrations() { Q_EMIT registrationsChanged(); }
 
     // Broadcast and studio video (WorkstationControllerBroadcast.cpp).
     void initBroadcast();
@@ -1119,6 +1137,7 @@ private:
     QString m_requestedSfzName; // its preset's name, for the banner
     QString m_currentDrumKitName = QStringLiteral("AVL Red Zeppelin Studio Kit");
     QVariantList m_availableDrumKits;
+    int m_activeRegistrationSlot = 0;
 
     // Style band levels, and the arranger and hymn demo state they act on.
     float m_styleVolume = 0.85f;

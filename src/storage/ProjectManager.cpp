@@ -23,6 +23,7 @@ ProjectManager::ProjectManager(const CatalogLocations& locations)
 
     initializeCatalogDatabase();
     discoverAndIndexPresets();
+    initDefaultRegistrations();
 }
 
 QString ProjectManager::autosavePath() const {

@@ -3,6 +3,8 @@
 #include "storage/CatalogDatabase.h"
 #include "storage/CatalogLocations.h"
 #include "storage/InstrumentPreset.h"
+#include "storage/ProjectDocument.h"
+#include "storage/RegistrationPreset.h"
 #include "storage/StyDatabaseRecord.h"
 
 #include <QHash>
@@ -89,6 +91,28 @@ public:
     QSet<QString> removedSampleStyles() const;
     void rememberRemovedSampleStyles(const QStringList& fileNames);
 
+    // ---- projects and the autosave file (ProjectManagerProjects.cpp)
+    // Adds what the catalogue knows of the main preset (its instrument file).
+    void completeForSave(ProjectContent& content) const;
+    // Saves `content` (completed as above) to `path`; see ProjectDocument::save.
+    bool saveProject(const QString& path, ProjectContent content, QString* error) const;
+    // Reads a project into `content` (which holds the caller's values) and lists
+    // what the catalogue misses: a sample file gone, a preset not installed.
+    bool loadProject(const QString& path, ProjectContent& content, QStringList& warnings,
+                     QString* error) const;
+    bool hasRecoverableAutosave() const;
+    void clearRecoverableAutosave() const;
+
+    // ---- registrations: eight memories, rebuilt from the factory table at every
+    // start and never stored.
+    void initDefaultRegistrations();
+    int registrationCount() const { return static_cast<int>(m_registrations.size()); }
+    // Null for an index out of range.
+    const RegistrationPreset* registration(int index) const;
+    // Ignored for an index out of range; the stored record takes the index as its slot.
+    void saveRegistration(int index, const RegistrationPreset& record);
+    QVariantList registrationsAsVariantList() const;
+
 private:
     void appendLocalLibraries();
     void appendGeneralMidiPresets();
@@ -115,6 +139,8 @@ private:
     QSet<QString> m_clearedBuiltinFavorites;
     QStringList m_importedFiles; // in import order
     QSet<QString> m_importedFileSet;
+
+    std::vector<RegistrationPreset> m_registrations;
 };
 
 } // namespace tmb

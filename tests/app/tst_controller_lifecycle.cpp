@@ -90,6 +90,8 @@ const Expected surface[] = {
     {"beatStateChanged", QMetaType::QVariantList, false, "beatStyles"},
     {"beatStateChanged", QMetaType::QString, false, "styStatusText detectedFlashDiskPath"},
     {"beatGridChanged", QMetaType::QVariantList, false, "beatStepGrid"},
+    {"registrationsChanged", QMetaType::QVariantList, false, "registrations"},
+    {"registrationsChanged", QMetaType::Int, false, "activeRegistrationSlot"},
     {"keyboardStateChanged", QMetaType::QString, false, "currentChordName"},
     {"arrangerStateChanged", QMetaType::Bool, true, "smartChordEnabled"},
     {"arrangerStateChanged", QMetaType::Int, true, "arrangerChordDegree"},

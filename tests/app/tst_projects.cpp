@@ -1,0 +1,183 @@
+// Projects and registrations through the controller: a saved setup loads back as it
+// was, missing instruments warn and keep the slot, the eight memories recall and store
+// whole setups, a program change recalls one.
+
+#include "AppTestWorld.h"
+#include "app/WorkstationController.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+using namespace tmb;
+using namespace tmb::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const char* const soundKeys =
+    "brightness damperResonance stringResonance keyOffVolume pedalNoiseVolume lidPosition reverbAmount "
+    "reverbRoomSize chorusAmount delayAmount driveAmount compressorAmount stereoWidth tuningHz "
+    "transposeSemitones octaveShift touchCurve";
+const char* const zoneKeys = "layer2Enabled splitEnabled splitKey velocitySwitchEnabled velocityThreshold "
+                             "arpeggiatorEnabled arpMode arpOctaves chordMemoryEnabled layer2OctaveOffset "
+                             "splitOctaveOffset";
+const char* const slotKeys = "mainPresetId layer2PresetId splitPresetId bpm";
+
+// Every stored key set away from its default, each to a value of its own.
+void setCustomSetup(WorkstationController& c) {
+    c.selectPresetForSlot(0, u"gm_seben_guitar"_s);
+    c.selectPresetForSlot(1, u"gm_brass_section"_s);
+    c.selectPresetForSlot(2, u"synth_sub_bass"_s);
+    const QStringList sound = QString::fromLatin1(soundKeys).split(u' ');
+    const QVariantList soundValues{0.91, 0.12, 0.23, 0.34, 0.45, 0.56, 0.67, 0.78, 0.19,
+                                   0.29, 0.39, 0.49, 1.4,  452,  -5,   2,    3};
+    const QStringList zones = QString::fromLatin1(zoneKeys).split(u' ');
+    const QVariantList zoneValues{true, true, 60, true, 70, true, 2, 3, true, -1, 2};
+    for (int i = 0; i < sound.size(); ++i)
+        c.setProperty(sound[i].toLatin1(), soundValues[i]);
+    for (int i = 0; i < zones.size(); ++i)
+        c.setProperty(zones[i].toLatin1(), zoneValues[i]);
+    c.setBpm(133.0f);
+    c.addPianoRollNote(64, 1.5, 0.75, 90);
+    c.addPianoRollNote(40, 0.0, 2.0, 30);
+    c.midiManager().setMappings({{7, false, false, u"Knob"_s, u"piano.brightness"_s, 0.2f, 0.8f},
+                                 {36, true, true, u"Pad"_s, u"pad.kick"_s, 0.0f, 1.0f}});
+}
+
+QString setupText(const WorkstationController& c) {
+    return props(c, soundKeys) + u" | "_s + props(c, zoneKeys) + u" | "_s + props(c, slotKeys);
+}
+
+} // namespace
+
+class ProjectsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { usePrivateHome(); }
+
+    // Saved as a file and as a bundle, then changed, the setup loads back equal;
+    // the main preset's reset and its own sound do not undo the file's values.
+    void savedSetupLoadsBackEqual_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("file") << u"set.json"_s;
+        QTest::newRow("bundle, URL") << u"Sunday.VKS"_s;
+    }
+    void savedSetupLoadsBackEqual() {
+        QFETCH(QString, name);
+        PresetWorld world(true);
+        WorkstationController c;
+        setCustomSetup(c);
+        const QString saved = setupText(c);
+        const auto notes = c.audioEngine().midiRecorder.snapshotNotes();
+        const auto mappings = c.midiManager().mappings();
+        const QString path = world.fixture.path(name);
+        const QString given = name.endsWith(u"VKS"_s) ? QUrl::fromLocalFile(path).toString() : path;
+        QVERIFY(c.saveProjectToFile(given, u"Sunday"_s));
+        QCOMPARE(c.statusBanner(), u"Saved Project: "_s + path);
+
+        c.resetToDefaultPiano();
+        c.selectPresetForSlot(1, u"synth_worship_pad"_s);
+        c.setSplitEnabled(false);
+        c.setBpm(90.0f);
+        c.clearRecordedNotes();
+        c.resetSamsonProfile();
+        c.setSustainPedal(true);
+        QVERIFY(setupText(c) != saved);
+
+        QSignalSpy notesSignal(&c, &WorkstationController::recordedNotesChanged);
+        QVERIFY(c.loadProjectFromFile(given));
+        QCOMPARE(c.statusBanner(), u"Loaded Project: Sunday"_s);
+        QCOMPARE(setupText(c), saved);
+        QCOMPARE(c.audioEngine().midiRecorder.snapshotNotes(), notes);
+        QCOMPARE(c.midiManager().mappings(), mappings);
+        QVERIFY(!c.sustainPedal()); // released by the reset, not pressed again
+        QCOMPARE(notesSignal.count(), 1);
+    }
+
+    // A main preset that is not installed warns and leaves slot 0; the others load.
+    // A failed load changes nothing and says why.
+    void missingPresetWarnsAndFailuresChangeNothing() {
+        PresetWorld world(true);
+        WorkstationController c;
+        c.selectPresetForSlot(0, u"gm_bright_piano"_s);
+        const QString path = world.fixture.path(u"p.json"_s);
+        QVERIFY(writeTestFile(path, R"({"projectName":"Gone","mainPresetId":"sfz_nowhere",
+            "splitPresetId":"synth_sub_bass","pianoParameters":{"transposeSemitones":99}})"));
+        QVERIFY(c.loadProjectFromFile(path));
+        QCOMPARE(
+            c.statusBanner(),
+            u"Loaded 'Gone' with warnings: Referenced instrument preset 'sfz_nowhere' is not installed."_s);
+        QCOMPARE(props(c, "mainPresetId splitPresetId transposeSemitones brightness"),
+                 u"gm_bright_piano synth_sub_bass 12 0.55"_s);
+
+        c.setBpm(101.0f);
+        const QString before = setupText(c);
+        QVERIFY(writeTestFile(path, "{"));
+        QVERIFY(!c.loadProjectFromFile(path));
+        QVERIFY(c.statusBanner().startsWith(u"Invalid project JSON: "_s));
+        QVERIFY(!c.loadProjectFromFile(world.fixture.path(u"absent.json"_s)));
+        QCOMPARE(c.statusBanner(), u"Cannot open project file: "_s + world.fixture.path(u"absent.json"_s));
+        QVERIFY(!c.saveProjectToFile(path + u"/below"_s, u"x"_s));
+        QCOMPARE(c.statusBanner(), u"Cannot write project file: "_s + path + u"/below"_s);
+        QCOMPARE(setupText(c), before);
+    }
+
+    // Each factory memory recalls its presets, zones, sound, style and tempo; a
+    // program change picks memory (program mod 8). Stored setups come back whole.
+    void registrationsRecallAndStore() {
+        PresetWorld world(true);
+        WorkstationController c;
+        c.initBundledAndSavedStyBeats();
+        const struct {
+            int slot;
+            const char* expected;
+        } rows[] = {
+            {2, "gm_seben_guitar gm_brass_section gm_finger_bass false true 0.74 0.24 0.3 128 8"},
+            {5, "gm_brass_section synth_gospel_organ synth_sub_bass true false 0.66 0.32 0.35 78 16"},
+            {7, "gm_country_steel gm_bright_piano gm_acoustic_bass false false 0.7 0.26 0.15 116 12"},
+        };
+        const char* keys = "mainPresetId layer2PresetId splitPresetId layer2Enabled splitEnabled brightness "
+                           "reverbAmount chorusAmount bpm currentBeatStyleIndex";
+        for (const auto& row : rows) {
+            c.setArpeggiatorEnabled(true);
+            c.loadRegistration(row.slot);
+            QCOMPARE(props(c, keys), QString::fromLatin1(row.expected));
+            QCOMPARE(c.activeRegistrationSlot(), row.slot);
+            QVERIFY(!c.arpeggiatorEnabled());
+        }
+        QCOMPARE(c.statusBanner(), u"Loaded Registration: 8. Country Dunmere Train Beat"_s);
+
+        c.handleRealtimeMidiEvent(MidiEvent{.status = MidiEvent::ProgramChange, .data1 = 8});
+        QTRY_COMPARE(c.activeRegistrationSlot(), 0);
+        QCOMPARE(props(c, "mainPresetId bpm"), u"gm_acoustic_grand 74"_s);
+
+        setCustomSetup(c);
+        const QString custom = setupText(c);
+        QSignalSpy changed(&c, &WorkstationController::registrationsChanged);
+        c.saveCurrentToRegistration(3, u"  Offertory \t"_s);
+        c.saveCurrentToRegistration(6, u"   "_s);
+        c.saveCurrentToRegistration(8, u"x"_s);
+        c.saveCurrentToRegistration(-1, u"x"_s);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(c.statusBanner(), u"Saved Registration Slot 7: 7. Kenyan Classic Twist (60s)"_s);
+        const QVariantMap stored = c.registrations().at(3).toMap();
+        QCOMPARE(stored.value(u"name"_s).toString(), u"Offertory"_s);
+        QCOMPARE(stored.value(u"setListCategory"_s).toString(), u"Kenyan Mugithi"_s);
+        c.loadRegistration(0);
+        c.loadRegistration(3);
+        // Everything but the switches a recall resets first comes back.
+        QCOMPARE(setupText(c), custom);
+        c.loadRegistration(8);
+        QCOMPARE(c.activeRegistrationSlot(), 3);
+        // A fresh start has the factory rows again.
+        WorkstationController fresh;
+        QCOMPARE(fresh.registrations().at(3).toMap().value(u"name"_s).toString(),
+                 u"4. Mugithi Folk-Praise Groove"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(ProjectsTest)
+#include "tst_projects.moc"
