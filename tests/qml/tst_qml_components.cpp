@@ -2,12 +2,16 @@
 
 #include "app/ComputerKeyboard.h"
 #include "app/WorkstationController.h"
+#include "rhythm/StyleFileWriter.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QUrl>
 #include <QtQuickTest>
 
 #include <memory>
@@ -27,8 +31,17 @@ class Setup : public QObject {
     Q_OBJECT
 public:
     Setup() {
-        tmb::test::usePrivateHome();
+        const QString home = tmb::test::usePrivateHome();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
+        // Style files to add by hand, and a flash disk of three.
+        const std::vector<tmb::StylePattern> styles = tmb::builtinStyles();
+        for (int i = 0; i < 2; ++i)
+            m_styleFiles << QUrl::fromLocalFile(
+                writeStyle(home + QStringLiteral("/Downloads/Added %1.sty").arg(i), styles[size_t(i + 2)]));
+        m_flashDisk = qEnvironmentVariable("TEMBORA_MEDIA_ROOT") + QStringLiteral("/media/") +
+                      qEnvironmentVariable("USER", QStringLiteral("musician")) + QStringLiteral("/STICK");
+        for (int i = 0; i < 3; ++i)
+            writeStyle(m_flashDisk + QStringLiteral("/Stick %1.sty").arg(i), styles[size_t(i + 6)]);
     }
 
 public Q_SLOTS:
@@ -41,6 +54,8 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("workstation"), m_controller.get());
         m_input.controller = m_controller.get();
         engine->rootContext()->setContextProperty(QStringLiteral("controllerInput"), &m_input);
+        engine->rootContext()->setContextProperty(QStringLiteral("testStyleFiles"), m_styleFiles);
+        engine->rootContext()->setContextProperty(QStringLiteral("testFlashDisk"), m_flashDisk);
         // The computer keys reach the controller as in the program.
         m_computerKeys = std::make_unique<tmb::ComputerKeyboard>(*m_controller);
         QCoreApplication::instance()->installEventFilter(m_computerKeys.get());
@@ -51,6 +66,17 @@ public Q_SLOTS:
     }
 
 private:
+    static QString writeStyle(const QString& path, const tmb::StylePattern& style) {
+        QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
+        QFile file(path);
+        const QByteArray bytes = tmb::buildYamahaSff1StyBytes(style);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    QVariantList m_styleFiles;
+    QString m_flashDisk;
     std::unique_ptr<tmb::WorkstationController> m_controller;
     std::unique_ptr<tmb::ComputerKeyboard> m_computerKeys;
     ControllerInput m_input;
