@@ -1,5 +1,7 @@
 #include "phone/PhoneCommandText.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -25,11 +27,14 @@ int parseInteger(QStringView text) {
 }
 
 std::optional<double> parseNumber(QStringView text) {
+    text = text.trimmed();
     bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok) return 0.0;
-    if (!std::isfinite(value)) return std::nullopt;
-    return value;
+    const double value = text.toDouble(&ok);
+    if (ok) return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+    // A well-formed number Qt refuses lies beyond double ("1e400"): as good as infinite.
+    static const QRegularExpression wellFormed(
+        QStringLiteral("^[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][+-]?[0-9]+)?$"));
+    return wellFormed.match(text).hasMatch() ? std::nullopt : std::optional<double>(0.0);
 }
 
 long long roundedPercent(double percent) {

@@ -16,8 +16,9 @@ namespace tmb::phone {
 // text is 0; values beyond int saturate at its limits.
 int parseInteger(QStringView text);
 
-// A floating-point number ("75", "-2.5", "1e2"). Unparsable text is 0; nan and inf
-// (which Qt's toDouble accepts) give no value: such a command changes nothing.
+// A floating-point number ("75", "-2.5", "1e2"). Unparsable text is 0; nan, inf
+// (which Qt's toDouble accepts) and numbers beyond double ("1e400") give no value:
+// such a command changes nothing.
 std::optional<double> parseNumber(QStringView text);
 
 // A percentage rounded half away from zero, bounded to +-1000000 first so that huge

@@ -86,6 +86,7 @@ VOL:STYLE:61 | Band Vol 61% | styleVolume | 0.61
 VOL:LEAD:12.4 | Lead Vol 12% | styleLeadVolume | 0.12
 VOL:MASTER:88 | Master Vol 88% | masterVolume | 0.88
 VOL:MASTER:nan | | masterVolume | 0.88
+VOL:MASTER:1e400 | | masterVolume | 0.88
 VOL:MASTER:1e300 | Master Vol 1000000% | masterVolume | 1
 VOL:MASTER: | Master Vol 0% | masterVolume | 0
 VOL:BASS:50 | | pianoVolume layer2Volume | 1 0.34
