@@ -472,8 +472,7 @@ QByteArray WorkstationController::phoneStateJsonBytes() const {
     state.add("transpose", transposeSemitones());
     state.add("keyLabel", phone::keyLabel(transposeSemitones()));
     state.add("octave", octaveShift());
-    // FIXME: activeRegistrationSlot() once the registration memories publish it.
-    state.add("regSlot", 0);
+    state.add("regSlot", activeRegistrationSlot());
     state.add("autoTune", autoTuneEnabled());
     state.add("autoTuneMode", autoTuneModeName());
     state.add("layer2", layer2Enabled());

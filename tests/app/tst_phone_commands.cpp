@@ -111,7 +111,8 @@ PROG:-3 | Prog #-2 | arrangerProgressionIndex | 0
 SEC:3 | Section #4 | beatSection | 3
 SEC:2147483647 | Section #2147483648 | beatSection | 6
 KIT:9999 | Kit #10000 | currentDrumKitName | AVL Red Zeppelin Studio Kit
-REG:2 | Voice M3 | octaveShift | -1
+REG:2 | Voice M3 | activeRegistrationSlot | 2
+REG:99 | Voice M100 | activeRegistrationSlot | 2
 BEAT:TOGGLE | Beat START | beatPlaying | true
 BEAT:TOGGLE | Beat STOP | beatPlaying | false
 BEAT_SELECT:30 | Beat: @30 | currentBeatStyleIndex beatPlaying layer2Enabled sustainLatched | 30 true false false
@@ -232,6 +233,7 @@ private Q_SLOTS:
     void stateValuesFollowTheWorkstation() {
         Rig rig;
         WorkstationController& c = rig.c();
+        c.loadRegistration(3);
         // Every channel its own level; halves round away from zero.
         c.setMicVolume(0.125f);
         c.setBeatsVolume(0.625f);
@@ -254,8 +256,8 @@ private Q_SLOTS:
         };
         QCOMPARE(shown("volMic volBeats volStyle volLead volPiano volLayer volMaster"),
                  u"13 63 31 42 53 64 88"_s);
-        QCOMPARE(shown("bpm sustain keyLabel pipCorner pipCornerLabel hasYtKey hasFbKey"),
-                 u"96.5 true Bb (-2) 2 TR false true"_s);
+        QCOMPARE(shown("bpm sustain keyLabel pipCorner pipCornerLabel hasYtKey hasFbKey regSlot"),
+                 u"96.5 true Bb (-2) 2 TR false true 3"_s);
         c.setTransposeSemitones(0);
         c.setCameraCorner(3);
         c.setSustainPedal(false);
