@@ -1,10 +1,7 @@
 #pragma once
 
-// Shared pieces of the controller tests: PresetWorld, a private catalogue (home,
-// SoundFont folder, drum-kit bundle, data in one temporary folder) with the SoundFont
-// resolver pointed at it and optionally a General MIDI font (the small TimGM6mb linked
-// under FluidR3's name, so loads are quick); props, several properties at once; and
-// BackendThread, rendering blocks on a thread of its own as a backend would.
+// Shared by the controller tests: PresetWorld (a private catalogue, optionally with TimGM6mb
+// linked as the GM font), props (several properties at once) and BackendThread.
 
 #include "../storage/CatalogFixture.h"
 #include "audio/AudioEngine.h"
@@ -43,9 +40,8 @@ public:
     QString soundFonts() const { return fixture.soundFonts(); }
     QString drumKits() const { return fixture.home() + QStringLiteral("/.lv2/avldrums.lv2"); }
 
-    // Writes "<name>.sfz" into the Music folder (catalogued as "auto_<name>"): `regions`
-    // velocity layers, each its own 24-bit sine sample keyed at 60 (decoded when loaded:
-    // more regions and longer samples load more slowly).
+    // Writes Music/<name>/<name>.sfz ("auto_<name>"): `regions` velocity layers of 24-bit sines
+    // keyed at 60 (more and longer samples load more slowly).
     QString writeInstrument(const QString& name, double frequency, int regions = 1, double seconds = 1.0) {
         const QString folder = music() + QLatin1Char('/') + name;
         QDir().mkpath(folder);
@@ -69,8 +65,7 @@ public:
     CatalogFixture fixture;
 };
 
-// The values of the space-separated properties `names` of `object`, space-separated
-// ("0.55 true 3"; floats to 6 digits).
+// The space-separated properties `names` of `object`, space-separated ("0.55 true 3").
 inline QString props(const QObject& object, const char* names) {
     QStringList values;
     for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
@@ -82,8 +77,7 @@ inline QString props(const QObject& object, const char* names) {
 
 class BackendThread {
 public:
-    // One 256-frame block every `period`; with `holdKey`, key 60 is struck every
-    // 40 blocks, so voices keep holding the instrument that is playing.
+    // A 256-frame block every `period`; with `holdKey`, key 60 struck every 40 blocks.
     BackendThread(AudioEngine& engine, std::chrono::microseconds period, bool holdKey)
         : m_thread([this, &engine, period, holdKey] {
             std::vector<float> out(512);

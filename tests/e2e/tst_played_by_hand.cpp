@@ -1,9 +1,5 @@
-// The real program played as a musician would: under a virtual X server of its
-// own, in the private PipeWire session, its controls clicked and its computer keys
-// pressed with xdotool (scripts/window-driver.sh), and what the sink plays recorded
-// and measured. Every check is about what is heard. Nothing waits a fixed time for
-// the program: each step waits for what the window shows (the object map the
-// program writes) or for what the sink plays, so a slow machine only takes longer.
+// The real program played as a musician would (Xvfb, the private PipeWire session, xdotool via
+// scripts/window-driver.sh), judged by what the sink plays; every wait is for a shown state or a sound.
 
 #include "support/AudioAnalysis.h"
 #include "support/TestEnvironment.h"
@@ -47,8 +43,7 @@ double median(std::vector<double> values) {
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
-// The first 5 ms after the driver began to play whose level clearly rises above
-// what sounded before it (a reverb tail, noise); -1 if nothing does.
+// The first 5 ms after the driver began to play clearly above what sounded before; -1: none.
 long long onset(const Heard& h) {
     const auto& x = h.signal.left;
     const std::size_t window = 240, before = std::min<std::size_t>(h.playedFrom, 4800);
@@ -59,9 +54,7 @@ long long onset(const Heard& h) {
     return -1;
 }
 
-// RMS of the left channel in 50 ms windows over [from, to) seconds after `start`,
-// each the median of itself and its four neighbours: a dropout of a loaded machine
-// is not a change of the note.
+// Left RMS in 50 ms windows over [from, to) s after `start`, each a median of five (dropouts).
 std::vector<double> envelope(const StereoSignal& s, long long start, double from, double to) {
     std::vector<double> raw;
     for (double t = from - 0.1; t + 0.05 <= to + 0.1 + 1e-9; t += 0.05) {
@@ -75,11 +68,8 @@ std::vector<double> envelope(const StereoSignal& s, long long start, double from
     return smooth;
 }
 
-// The pitch in a band over 1.2 s from 0.1 s after the onset. A loaded machine may
-// drop or repeat a block of the stream, which shifts an FFT peak, so the coarse
-// peak is refined by the phase of the signal demodulated there (averaged over one
-// period): the median of its rates of change in 20 ms steps, where such a block
-// is one outlying step.
+// The pitch over 1.2 s from 0.1 s after the onset: the FFT peak refined by the median phase
+// rate of the signal demodulated there in 20 ms steps (a dropped block is one outlier).
 double pitch(const Heard& h, double lowHz, double highHz) {
     const long long start = onset(h);
     if (start < 0) return 0.0;
@@ -174,9 +164,7 @@ private Q_SLOTS:
         qInfo("held key: %.3f at 0.3 s, %.3f at 2.8 s", early, late);
     }
 
-    // The concert pitch moves every melodic sound: the SoundFont voice and the synth
-    // pad layered on it (the pad's sub-octave sine is its alone). The chorus, which
-    // bends every pitch a little, is turned off first.
+    // The concert pitch moves the SoundFont voice and the synth pad layered on it (chorus off).
     void concertPitchMovesTheSoundFontAndTheSynthLayer() {
         const QStringList heldKey{u"hold"_s, u"q"_s, u"1.5"_s};
         QVERIFY(doubleClickObject(u"knob_CHORUS"_s) && waitForState(u"knob_CHORUS"_s, u"0"_s));
@@ -300,9 +288,7 @@ private:
         return frames;
     }
 
-    // What the sink plays while the driver runs `play`. The driver starts once the
-    // recorder is hearing the sink and the previous notes have faded, and the
-    // recording runs on until 0.4 s after it finishes.
+    // What the sink plays while the driver runs `play` (from silence to 0.4 s after it).
     Heard record(const QStringList& play) {
         const QString wav = m_state.filePath(u"heard-%1.wav"_s.arg(++m_recordings));
         QProcess recorder;
