@@ -79,20 +79,29 @@ Lv2HostEngine::~Lv2HostEngine() {
 
 // ---------------------------------------------------------------- URID map
 
+// Plug-ins may map URIs inside run() (DrumGizmo does, every block), so a URI
+// already known is found without a lock or an allocation: entries are appended
+// under the mutex and published by the count, and never change afterwards.
 std::uint32_t Lv2HostEngine::mapUri(const char* uri) {
     if (uri == nullptr) return 0;
+    const auto find = [&](std::uint32_t from, std::uint32_t to) -> std::uint32_t {
+        for (std::uint32_t i = from; i < to; ++i)
+            if (m_uridUris[i] == uri) return i + 1;
+        return 0;
+    };
+    const std::uint32_t published = m_uridCount.load(std::memory_order_acquire);
+    if (const std::uint32_t id = find(0, published)) return id;
     const std::lock_guard lock(m_uridMutex);
-    const auto found = m_uridIds.find(uri);
-    if (found != m_uridIds.end()) return found->second;
-    m_uridUris.emplace_back(uri);
-    const auto id = static_cast<std::uint32_t>(m_uridUris.size());
-    m_uridIds.emplace(uri, id);
-    return id;
+    const std::uint32_t count = m_uridCount.load(std::memory_order_relaxed);
+    if (const std::uint32_t id = find(published, count)) return id;
+    if (count == maxUrids) return 0; // "cannot map", which LV2 allows
+    m_uridUris[count] = uri;
+    m_uridCount.store(count + 1, std::memory_order_release);
+    return count + 1;
 }
 
 const char* Lv2HostEngine::unmapUri(std::uint32_t id) {
-    const std::lock_guard lock(m_uridMutex);
-    if (id == 0 || id > m_uridUris.size()) return nullptr;
+    if (id == 0 || id > m_uridCount.load(std::memory_order_acquire)) return nullptr;
     return m_uridUris[id - 1].c_str();
 }
 
@@ -274,8 +283,20 @@ bool Lv2HostEngine::loadPlugin(const QString& uri, QString* error) {
         sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
         sequence->atom.type = m_sequenceUrid;
     }
+    // Notes sent while nothing was loaded are not for this plug-in. The audio thread
+    // does not read the queue until m_loaded is set.
+    m_noteRead.store(m_noteWrite.load());
     writeNoteSequence(); // the note port holds a valid, empty sequence from the start
     lilv_instance_activate(instance);
+    // One silent block of the largest size here, off the audio thread: plug-ins
+    // that size their buffers on first sight of a block length (DrumGizmo's cache)
+    // do it now rather than in a realtime block.
+    for (AtomBuffer& buffer : m_atomOutputs) {
+        auto* atom = reinterpret_cast<LV2_Atom*>(buffer.data());
+        atom->size = static_cast<std::uint32_t>(atomBufferBytes - sizeof(LV2_Atom));
+        atom->type = m_chunkUrid;
+    }
+    lilv_instance_run(instance, m_bufferFrames);
 
     m_instance = instance;
     m_instanceRate = m_sampleRate;
@@ -284,9 +305,7 @@ bool Lv2HostEngine::loadPlugin(const QString& uri, QString* error) {
     m_loadedUri = uri;
     m_statusMessage =
         QStringLiteral("Loaded %1 (%2 audio outputs)").arg(m_loadedName).arg(m_audioOutPorts.size());
-    // Notes sent while nothing was loaded are not for this plug-in. The audio thread
-    // does not read the queue until m_loaded is set.
-    m_noteRead.store(m_noteWrite.load());
+    m_noteRead.store(m_noteWrite.load()); // and none sent meanwhile
     m_bypassed.store(false);
     m_loaded.store(true);
     return true;

@@ -6,7 +6,7 @@
 // - GUI thread: construction, prepare, scanPlugins, loadPlugin, unloadPlugin,
 //   configureDrumGizmoKit, setBypassed and every reader of names and messages.
 // - Any thread: sendMidiNoteOn/Off (producers serialise on a spin flag) and the URID
-//   map (a mutex: plug-ins map URIs from threads of their own).
+//   map (known URIs without a lock; new ones under a mutex).
 // - Audio thread: processAudio, the single consumer of the note queue.
 // `m_loaded` is set only once an instance is complete and cleared before it is torn
 // down; teardown then waits until the audio thread is out of processAudio, so no
@@ -23,10 +23,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 struct LilvWorldImpl;
@@ -122,10 +121,12 @@ private:
     QString m_kitPath;
     QString m_midimapPath;
 
-    // URID table: id n is entry n - 1.
+    // URID table: id n is entry n - 1 of the first `m_uridCount`; the mutex
+    // serialises new entries only.
+    static constexpr std::uint32_t maxUrids = 4096;
     std::mutex m_uridMutex;
-    std::unordered_map<std::string, std::uint32_t> m_uridIds;
-    std::deque<std::string> m_uridUris;
+    std::unique_ptr<std::string[]> m_uridUris = std::make_unique<std::string[]>(maxUrids);
+    std::atomic<std::uint32_t> m_uridCount{0};
     LV2_URID_Map m_mapData{};
     LV2_URID_Unmap m_unmapData{};
     LV2_Feature m_mapFeature{};

@@ -110,24 +110,43 @@ private Q_SLOTS:
         QCOMPARE(allocations, std::size_t{0});
     }
 
-    // The engine's blocks with an LV2 instrument (not DrumGizmo: it allocates itself).
+    // The engine's blocks with an LV2 instrument from the first: loading has run the
+    // plug-in once at the largest block size, and URI lookups in run() allocate
+    // nothing. DrumGizmo itself allocates inside its run() for every
+    // MIDI event it receives (operator new and a std::vector<char> grown there, on
+    // no path of ours): that row is an expected failure, and idle it allocates nothing.
+    void lv2BlocksAllocateNothing_data() {
+        QTest::addColumn<QString>("bundle");
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<int>("noteEvery"); // blocks; 0: no notes
+        QTest::addColumn<int>("peakBus");
+        QTest::newRow("EPiano") << u"mda.lv2"_qs << u"http://drobilla.net/plugins/mda/EPiano"_qs << 1 << 1;
+        QTest::newRow("DrumGizmo idle") << u"drumgizmo.lv2"_qs << u"http://drumgizmo.org/lv2"_qs << 0 << -1;
+        QTest::newRow("DrumGizmo notes") << u"drumgizmo.lv2"_qs << u"http://drumgizmo.org/lv2"_qs << 4 << -1;
+    }
     void lv2BlocksAllocateNothing() {
+        QFETCH(QString, bundle);
+        QFETCH(QString, uri);
+        QFETCH(int, noteEvery);
+        QFETCH(int, peakBus);
         usePrivateHome();
-        QVERIFY(useLv2Bundles({u"mda.lv2"_qs}));
+        QVERIFY(useLv2Bundles({bundle}));
         AudioEngine engine;
         engine.prepareOffline(48000, 256);
-        QVERIFY(engine.lv2Host.loadPlugin(u"http://drobilla.net/plugins/mda/EPiano"_qs));
+        QVERIFY(engine.lv2Host.loadPlugin(uri));
         std::vector<float> out(2 * 4096);
-        engine.processAudioCallback(out.data(), 256);
         AllocationScope scope;
         for (int block = 0; block < 400; ++block) {
             const auto note = static_cast<std::uint8_t>(36 + block % 40);
-            engine.lv2Host.sendMidiNoteOn(9, note, 100);
-            if (block % 3 == 0) engine.lv2Host.sendMidiNoteOff(9, note);
+            if (noteEvery > 0 && block % noteEvery == 0) engine.lv2Host.sendMidiNoteOn(9, note, 100);
+            if (noteEvery > 0 && block % 3 == 0) engine.lv2Host.sendMidiNoteOff(9, note);
             engine.processAudioCallback(out.data(), block % 50 == 0 ? 4096 : 256);
         }
-        QCOMPARE(scope.count(), std::size_t{0});
-        QVERIFY(engine.lv2Host.busPeakLevel(1) > 0.0f);
+        const std::size_t allocations = scope.count();
+        if (peakBus >= 0) QVERIFY(engine.lv2Host.busPeakLevel(peakBus) > 0.0f);
+        if (QByteArray(QTest::currentDataTag()) == "DrumGizmo notes")
+            QEXPECT_FAIL("", "DrumGizmo allocates inside its run() for each MIDI event", Continue);
+        QCOMPARE(allocations, std::size_t{0});
     }
 
     // The microphone's producers: conditioning into the ring, mono and stereo chunks.
