@@ -24,6 +24,7 @@
 #include "phone/PhoneBridgeState.h"
 #include "phone/PhonePeers.h"
 #include "rhythm/StyleLibrary.h"
+#include "storage/BackgroundProjectWriter.h"
 #include "storage/ProjectManager.h"
 
 #include <QElapsedTimer>
@@ -896,6 +897,10 @@ public:
     Q_INVOKABLE bool loadProjectFromFile(const QString& filePath);
     // The setup as a project would store it.
     ProjectContent currentProjectContent(const QString& projectName) const;
+    // The 30 s timer's tick: a snapshot here, the save on a worker; skipped while
+    // the previous one still runs. Never reports anything.
+    void onAutosaveTick();
+    BackgroundProjectWriter& autosaveWriter() { return m_autosaveWriter; }
 
     // Reached by tests and tools.
     AudioEngine& audioEngine() { return m_audioEngine; }
@@ -943,7 +948,6 @@ private:
     void setStatusBanner(const QString& text);
     void onArrangerStepTick();
     void onUiRefreshTick();
-    void onAutosaveTick();
     void runDeferredStart();
     void checkAudioBackendHealth();
     // One console line after each audio start, for logs and the soak benchmark.
@@ -1100,6 +1104,7 @@ private:
     QTimer m_uiRefreshTimer;
     QTimer m_arrangerStepTimer;
     QTimer m_autosaveTimer;
+    BackgroundProjectWriter m_autosaveWriter;
 
     // View and status.
     int m_currentMode = 0;

@@ -152,9 +152,9 @@ bool WorkstationController::loadProjectFromFile(const QString& filePath) {
 // ---------------------------------------------------------------- autosave
 
 void WorkstationController::onAutosaveTick() {
-    // Silent: a failed autosave must not disturb the performance.
-    m_projectManager.saveProject(m_projectManager.autosavePath(),
-                                 currentProjectContent(QStringLiteral("Autosave Session")), nullptr);
+    if (m_autosaveWriter.isBusy()) return;
+    m_autosaveWriter.start(m_projectManager.autosavePath(),
+                           currentProjectContent(QStringLiteral("Autosave Session")));
 }
 
 } // namespace tmb

@@ -274,8 +274,10 @@ bool save(const QString& path, const ProjectContent& content, QString* error) {
     }
     const QByteArray bytes = toJson(content, QDateTime::currentDateTimeUtc());
     // The old file is replaced only once the new one is complete and on disk.
+    // Unbuffered: a short write (a full disk) shows in write()'s count, where a
+    // buffered flush inside commit() can lose it and rename a truncated file.
     QSaveFile file(document);
-    if (!file.open(QIODevice::WriteOnly)) return fail();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return fail();

@@ -125,6 +125,31 @@ private Q_SLOTS:
         QCOMPARE(setupText(c), before);
     }
 
+    // The autosave writes the session on a worker, one save at a time, and a new
+    // start reads nothing back.
+    void autosaveWritesTheSessionAndIsNeverReadBack() {
+        PresetWorld world(false);
+        WorkstationController c;
+        c.setBpm(150.0f);
+        std::vector<PianoRollNote> notes(20000, PianoRollNote{0, 0, 70, 100, 0.0, 1.0});
+        c.audioEngine().midiRecorder.restoreNotes(notes);
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+        c.onAutosaveTick();
+        c.onAutosaveTick(); // the first is still writing: skipped
+        c.autosaveWriter().waitForIdle();
+        QCOMPARE(c.autosaveWriter().finishedSaves(), 1);
+        QCOMPARE(banner.count(), 0);
+        ProjectContent saved;
+        QVERIFY(ProjectDocument::load(c.projectManager().autosavePath(), saved, nullptr));
+        QCOMPARE(saved.projectName + u' ' + QString::number(saved.bpm), u"Autosave Session 150"_s);
+        QCOMPARE(saved.notes.size(), notes.size());
+        WorkstationController next;
+        QVERIFY(next.projectManager().hasRecoverableAutosave());
+        QVERIFY(next.bpm() != 150.0f);
+        next.projectManager().clearRecoverableAutosave();
+        QVERIFY(!c.projectManager().hasRecoverableAutosave());
+    }
+
     // Each factory memory recalls its presets, zones, sound, style and tempo; a
     // program change picks memory (program mod 8). Stored setups come back whole.
     void registrationsRecallAndStore() {
