@@ -63,6 +63,7 @@ WorkstationController::WorkstationController(QObject* parent)
     });
 
     initBroadcast();
+    initPhoneBridge();
 
     // A progression's chords are named as the pads name them.
     m_band.setDegreeSink([this](int degree) { triggerProChordDegree(degree); });
@@ -78,6 +79,9 @@ WorkstationController::~WorkstationController() {
     // The shutdown's own changes are announced to nobody: listeners may be gone already.
     const QSignalBlocker quiet(this);
     stopLiveBroadcast();
+    // Their ends are expected now, not failures to report.
+    QObject::disconnect(&m_tunnelProcess, nullptr, this, nullptr);
+    QObject::disconnect(&m_phoneBridgeProcess, nullptr, this, nullptr);
     stopProcess(m_tunnelProcess, 300, 150);
     stopProcess(m_phoneBridgeProcess, 400, 200);
     m_arrangerStepTimer.stop();
@@ -205,6 +209,7 @@ void WorkstationController::onUiRefreshTick() {
     announceSequencerChanges();
     followStudioTake();
     tickBroadcast();
+    tickPhoneState();
     using Pace = MeterThrottle::Pace;
     const Pace pace = m_audioEngine.beatSequencer.isPlaying() ? Pace::BeatPlaying
                       : isIdle()                              ? Pace::Idle

@@ -21,7 +21,10 @@
 #include "hymns/HymnCatalog.h"
 #include "hymns/HymnTutor.h"
 #include "midi/MidiManager.h"
+#include "phone/PhoneBridgeLines.h"
 #include "phone/PhoneBridgeState.h"
+#include "phone/PhoneLinks.h"
+#include "phone/PhoneMicResampler.h"
 #include "phone/PhonePeers.h"
 #include "rhythm/StyleLibrary.h"
 #include "storage/BackgroundProjectWriter.h"
@@ -970,6 +973,23 @@ private:
     void activatePhoneMicrophone(const QString& phoneId);
     // A phone takes the camera: the picture-in-picture camera is switched on.
     void activatePhoneCamera(const QString& phoneId);
+    void initPhoneBridge();
+    void onPhoneBridgeOutput();
+    void onPhoneBridgeFinished();
+    // The hub is down (or its HTTPS side never came up): says why.
+    void failPhoneHub(const QString& reason);
+    void handlePhoneMicLine(const QString& phoneId, const QString& base64);
+    void handlePhoneCameraLine(const QString& phoneId);
+    void handlePhoneConnectLine(const QString& phoneId, const QString& ip);
+    void onTunnelOutput();
+    // Renders the QR code of `url` (with the access token) into the runtime folder.
+    void regeneratePhoneQrCode(const QString& url);
+    // UI tick: the state file every tenth tick while the bridge runs.
+    void tickPhoneState();
+    // A file of the bridge in the private runtime folder; empty without one.
+    static QString phoneRuntimePath(const QString& name);
+    // "file://<path>?t=<now>": the query makes the scene reload the picture.
+    QString phoneFileUrlNow(const QString& name) const;
 
     // Performance path (WorkstationControllerPerformance.cpp).
     void initPerformancePath();
@@ -1215,7 +1235,13 @@ private:
     // Phone companion.
     PhoneBridgeState m_phone;
     PhonePeers m_phonePeers;
-    QString m_phoneToken;
+    QString m_phoneToken = newPhoneAccessToken();
+    PhoneLineSplitter m_phoneLines;
+    PhoneMicResampler m_phoneMic;
+    bool m_phoneHubFailed = false; // this run's failure is already reported
+    int m_phoneStateTicks = 0;
+    QString m_phoneLanAddress = QStringLiteral("127.0.0.1");
+    QByteArray m_tunnelOutput; // the tunnel's latest output, for a link split across reads
 };
 
 } // namespace tmb

@@ -33,6 +33,14 @@ QString PhonePeers::registerOrTouch(const QString& id, const QString& ip) {
     return found->label;
 }
 
+void PhonePeers::touch(const QString& id) {
+    const auto found = m_peers.find(id.trimmed());
+    if (found == m_peers.end())
+        registerOrTouch(id, QString());
+    else
+        found->lastSeenMs = nowMs();
+}
+
 void PhonePeers::makeRoom(qint64 now) {
     m_peers.removeIf([now](const auto& entry) { return now - entry.value().lastSeenMs >= forgetAfterMs; });
     while (m_peers.size() >= maxPeers) {

@@ -40,6 +40,9 @@ public:
     // A new phone first makes room (see forgetAfterMs and maxPeers).
     QString registerOrTouch(const QString& id, const QString& ip);
 
+    // A phone heard from again without its address (its audio or camera): seen now.
+    void touch(const QString& id);
+
     int count() const { return static_cast<int>(m_peers.size()); }
     // The peers heard from within the connected window, in key order.
     QList<PhonePeerInfo> recent() const;

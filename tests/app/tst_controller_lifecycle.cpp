@@ -222,7 +222,7 @@ private Q_SLOTS:
         QSignalSpy mic(&c, &WorkstationController::micStateChanged);
         QVERIFY(c.selectAudioInputDevice(u"phone_wireless_mic"_s));
         QVERIFY(c.phoneDrawerOpen());
-        QCOMPARE(phone.count(), 1);
+        QVERIFY(phone.count() >= 1 && !c.phoneBridgeUrl().isEmpty()); // the bridge starts
         QCOMPARE(c.activeInputDeviceId(), u"phone_wireless_mic"_s);
         QCOMPARE(
             c.statusBanner(),
@@ -289,6 +289,8 @@ private Q_SLOTS:
                 const QString args = call.arguments.join(QLatin1Char(' '));
                 if (args == u"wpctl status"_s || args == u"pactl list sources"_s)
                     continue; // audio start's lists
+                if (args == u"hostname -I"_s || args.startsWith(u"python3 -u "_s))
+                    continue; // the phone bridge, started with the line
                 run << args;
                 if (call.parentArguments != QStringList({u"/bin/sh"_s, u"-c"_s, line}))
                     run << u"started by: "_s + call.parentArguments.join(QLatin1Char(' '));

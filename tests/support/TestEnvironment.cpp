@@ -33,9 +33,15 @@ for arg do record="$record$arg$us"; done
 parent=$(tr '\000' '\037' < /proc/$PPID/cmdline 2>/dev/null)
 printf '%s\035%s\036\n' "$record" "$parent" >> '%2'
 [ -f '%3/%1.stdout' ] && cat '%3/%1.stdout'
-exit $(cat '%3/%1.status' 2>/dev/null || echo 0)
+%4exit $(cat '%3/%1.status' 2>/dev/null || echo 0)
 )")
-                               .arg(program, stubLog(), dir);
+                               .arg(program, stubLog(), dir,
+                                    // The phone bridge ("python3 -u <script>") serves until
+                                    // the workstation stops it or goes, as the real one does.
+                                    program == QLatin1String("python3")
+                                        ? QStringLiteral("[ \"$1\" = -u ] && while kill -0 $PPID "
+                                                         "2>/dev/null; do sleep 0.2; done\n")
+                                        : QString());
     QFile file(dir + QLatin1Char('/') + program);
     if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) < 0)
         qFatal("cannot write the stub of %s", qPrintable(program));
@@ -46,7 +52,10 @@ struct ProgramVariable {
     const char* program;
     const char* variable;
 };
-constexpr ProgramVariable programVariables[] = {{"ffmpeg", "TEMBORA_FFMPEG"}, {"pkexec", "TEMBORA_PKEXEC"}};
+constexpr ProgramVariable programVariables[] = {{"ffmpeg", "TEMBORA_FFMPEG"},
+                                                {"pkexec", "TEMBORA_PKEXEC"},
+                                                {"python3", "TEMBORA_PYTHON"},
+                                                {"ssh", "TEMBORA_SSH"}};
 
 } // namespace
 

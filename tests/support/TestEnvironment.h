@@ -19,13 +19,15 @@ QString usePrivateHome(bool keepRuntimeDir = false);
 
 // Every external program the workstation can start. Each stub records its argument
 // vector and its parent's (the shell line of a "/bin/sh -c" call) and runs nothing.
-// Add a program here when the workstation learns to start it.
+// Add a program here when the workstation learns to start it. python3 is the phone
+// bridge's interpreter: its stub, started as the bridge, stays until stopped; a test
+// that runs the real bridge asks for the real interpreter.
 inline const QStringList externalPrograms = {
-    QStringLiteral("pactl"),   QStringLiteral("amixer"),  QStringLiteral("systemctl"),
-    QStringLiteral("wpctl"),   QStringLiteral("adb"),     QStringLiteral("ssh"),
-    QStringLiteral("upnpc"),   QStringLiteral("curl"),    QStringLiteral("hostname"),
-    QStringLiteral("openssl"), QStringLiteral("pkexec"),  QStringLiteral("unzip"),
-    QStringLiteral("ffmpeg"),  QStringLiteral("xdg-open")};
+    QStringLiteral("pactl"),   QStringLiteral("amixer"),   QStringLiteral("systemctl"),
+    QStringLiteral("wpctl"),   QStringLiteral("adb"),      QStringLiteral("ssh"),
+    QStringLiteral("upnpc"),   QStringLiteral("curl"),     QStringLiteral("hostname"),
+    QStringLiteral("openssl"), QStringLiteral("pkexec"),   QStringLiteral("unzip"),
+    QStringLiteral("ffmpeg"),  QStringLiteral("xdg-open"), QStringLiteral("python3")};
 
 // Points LV2_PATH at a fresh folder of links to Debian's LV2 bundles `bundles`
 // (e.g. "mda.lv2") plus the core, atom, midi and urid descriptions; usePrivateHome

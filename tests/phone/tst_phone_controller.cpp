@@ -1,0 +1,331 @@
+// The controller's side of the phone bridge: the line protocol with a clock of the
+// test's own, the microphone at two engine rates, the camera, the bridge process
+// failing in its ways, and the USB, public and custom links, with every outside
+// program a stub. Last, the real script under the system's interpreter: started,
+// READY, polled with and without the token, and a second bridge refused its ports.
+
+#include "app/WorkstationController.h"
+#include "support/AudioAnalysis.h"
+#include "support/TestEnvironment.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+
+using namespace tmb;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString runtimeFile(const QString& name) {
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/tembora/"_s + name;
+}
+
+// A phone's microphone packet: a sine of `hz` at 24000 Hz, from sample `first` on.
+QString micPacket(int first, int count, double hz) {
+    QByteArray bytes(2 * count, Qt::Uninitialized);
+    for (int i = 0; i < count; ++i)
+        qToLittleEndian<qint16>(qint16(12000 * std::sin(2 * M_PI * hz * (first + i) / 24000)),
+                                bytes.data() + 2 * i);
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+// The calls of stubbed `program` since the log had `skip` records, arguments joined by spaces.
+QStringList callsOf(const QString& program, qsizetype skip = 0) {
+    QStringList calls;
+    const QList<test::StubCall> all = test::stubCalls();
+    for (qsizetype i = skip; i < all.size(); ++i)
+        if (all[i].arguments.value(0).endsWith(program)) calls.append(all[i].arguments.mid(1).join(u' '));
+    return calls;
+}
+
+// A stand-in interpreter: records its token, prints `output` and stays until
+// stopped, or ends with `exitCode`.
+void useBridgeStandIn(const QByteArray& output, int exitCode = -1) {
+    const QString path = test::usePrivateHome() + u"/bridge-stand-in.sh"_s;
+    QFile script(path);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(
+        "#!/bin/sh\nprintf '%s' \"$TMB_PHONE_TOKEN\" > \"$HOME/token\"\necho $$ > \"$HOME/pid\"\nprintf '" +
+        output + "'\n" + (exitCode < 0 ? "exec sleep 30\n" : "exit " + QByteArray::number(exitCode) + "\n"));
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("TEMBORA_PYTHON", path.toUtf8());
+}
+
+} // namespace
+
+class PhoneControllerTest : public QObject {
+    Q_OBJECT
+
+    qint64 m_now = 1'700'000'000'000;
+
+private Q_SLOTS:
+    void initTestCase() {
+        test::usePrivateHome();
+        test::setStubReply(u"hostname"_s, "127.0.0.1 169.254.3.4\n");
+    }
+
+    void init() { qputenv("TEMBORA_PYTHON", (test::usePrivateHome() + u"/stub-bin/python3"_s).toUtf8()); }
+
+    void connectionsBannersAndFailureLines() {
+        WorkstationController c;
+        c.setPhoneClock([this] { return m_now; });
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
+        c.handlePhoneBridgeLine(u"CONN:P-A|10.0.0.5"_s);
+        QVERIFY(c.phoneConnected());
+        QCOMPARE(c.statusBanner(),
+                 u"● PHONE CONNECTED (10.0.0.5) • Live Stage Remote, Stream, Mic & Camera Active!"_s);
+        QCOMPARE(c.phoneStatusText(), c.statusBanner());
+        QVERIFY(QFile::exists(runtimeFile(u"tmb_phone_state.json"_s)));
+        c.handlePhoneBridgeLine(u"CONN:P-A|10.0.0.5"_s);
+        QCOMPARE(banner.count(), 1); // a known phone again: no new banner
+        c.handlePhoneBridgeLine(u"CONN:P-B|10.0.0.8"_s);
+        QCOMPARE(c.statusBanner(), u"● 2 PHONES CONNECTED • Smart Multi-Phone Live Sync Active!"_s);
+
+        m_now += 5;
+        c.handlePhoneBridgeLine(u"QR_READY:/elsewhere/qr.png"_s);
+        QCOMPARE(c.phoneQrCodeUrl(), u"file://"_s + runtimeFile(u"tmb_phone_qr.png?t=%1"_s.arg(m_now)));
+
+        c.handlePhoneBridgeLine(u"READY:8443"_s);
+        QVERIFY(c.phoneBridgeRunning());
+        QVERIFY(c.phoneStatusText().startsWith(u"Phone Hub Active • Scan QR or open "_s));
+        c.handlePhoneBridgeLine(u"ERR_HTTP:[Errno 98] Address already in use"_s);
+        QVERIFY(c.phoneBridgeRunning());
+        QCOMPARE(c.statusBanner(), u"⚠ Phone Hub failed: [Errno 98] Address already in use"_s);
+        c.handlePhoneBridgeLine(u"ERR_HTTPS:no certificate"_s);
+        QVERIFY(!c.phoneBridgeRunning());
+        QCOMPARE(c.statusBanner(), u"⚠ Phone Hub failed: no certificate"_s);
+
+        // A command without a summary changes no record; a recorded one names the phone.
+        QSignalSpy bridge(&c, &WorkstationController::phoneBridgeChanged);
+        c.handlePhoneBridgeLine(u"CMD:P-B|10.0.0.8|HELLO"_s);
+        QCOMPARE(bridge.count(), 1);
+        QCOMPARE(c.phoneState().stateSeq, 0);
+        c.recordPhoneAction(u"P-B"_s, u"10.0.0.8"_s, u"Mic ON"_s);
+        c.recordPhoneAction(u"P-C"_s, u"10.0.0.9"_s, u"GO LIVE"_s);
+        QCOMPARE(c.phoneState().lastChangeSummary + u'|' + c.phoneState().lastActorId,
+                 u"📲 Phone #3 → GO LIVE|P-C"_s);
+        QCOMPARE(c.phoneState().stateSeq, 2);
+    }
+
+    // 1 kHz from the phone stays 1 kHz at the engine's rate, with the rate's number
+    // of frames; a second phone is not heard over the first.
+    void microphoneAtTheEngineRate_data() {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("48000") << 48000;
+        QTest::newRow("44100") << 44100;
+    }
+    void microphoneAtTheEngineRate() {
+        QFETCH(int, rate);
+        WorkstationController c;
+        AudioEngine& engine = c.audioEngine();
+        engine.prepareOffline(rate, 512);
+        c.setMicMonitorEnabled(true);
+        QSignalSpy mic(&c, &WorkstationController::micStateChanged);
+        for (int first = 0; first < 4800; first += 1200)
+            c.handlePhoneBridgeLine(u"MIC:P-A|"_s + micPacket(first, 1200, 1000.0));
+        QCOMPARE(mic.count(), 1);
+        QVERIFY(c.phoneMicActive() && c.micEnabled());
+        QCOMPARE(c.phoneState().activeMicPhoneId, u"P-A"_s);
+        QCOMPARE(c.activeInputDeviceId(), u"phone_wireless_mic"_s);
+
+        std::vector<float> out(2 * 512 * 24);
+        for (int block = 0; block < 24; ++block)
+            engine.processAudioCallback(out.data() + 2 * 512 * block, 512);
+        const test::StereoSignal signal = test::deinterleave(out, rate);
+        QVERIFY(std::abs(test::dominantFrequency(signal.left, rate, 200, 4000) - 1000.0) < 20.0);
+        const long long heard = test::lastAbove(signal.left, 0.02f);
+        QVERIFY2(std::abs(heard - 0.2 * rate) < 0.01 * rate, qPrintable(QString::number(heard)));
+
+        c.handlePhoneBridgeLine(u"MIC:P-B|"_s + micPacket(0, 1200, 1000.0));
+        engine.processAudioCallback(out.data(), 512);
+        QVERIFY(
+            test::peak(test::deinterleave(std::vector<float>(out.begin(), out.begin() + 1024), rate).left) <
+            0.02f);
+    }
+
+    void cameraFramesFromItsOwnerOnly() {
+        WorkstationController c;
+        c.setPhoneClock([this] { return m_now; });
+        c.handlePhoneBridgeLine(u"CAM:P-A|1"_s);
+        QVERIFY(c.phoneCamActive() && c.cameraEnabled());
+        QCOMPARE(c.phoneCameraFrameUrl(), u"file://"_s + runtimeFile(u"tmb_phone_cam.jpg?t=%1"_s.arg(m_now)));
+        const QString first = c.phoneCameraFrameUrl();
+        m_now += 65;
+        c.handlePhoneBridgeLine(u"CAM:P-B|1"_s);
+        QCOMPARE(c.phoneCameraFrameUrl(), first);
+        QCOMPARE(c.phoneState().activeCamPhoneId, u"P-A"_s);
+        c.handlePhoneBridgeLine(u"CAM:P-A|2"_s);
+        QVERIFY(c.phoneCameraFrameUrl() != first);
+    }
+
+    // The interpreter gets the script from our private folder and the token in its
+    // environment only; whatever ends the bridge is reported, and only READY is success.
+    void bridgeStartAndItsEnds() {
+        const qsizetype before = test::stubCalls().size();
+        {
+            WorkstationController c;
+            c.startPhoneBridgeServer();
+            QCOMPARE(c.phoneBridgeUrl(), u"https://127.0.0.1:8443"_s);
+            QCOMPARE(c.phoneUsbUrl(), u"http://localhost:8088"_s);
+            const QString script = runtimeFile(u"tmb_phone_bridge.py"_s);
+            QTRY_COMPARE(callsOf(u"python3"_s, before),
+                         QStringList{u"-u %1 https://127.0.0.1:8443"_s.arg(script)});
+            QCOMPARE(QFile::permissions(script), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadUser | QFileDevice::WriteUser);
+            QFile resource(u":/phone/phone_bridge.py"_s), written(script);
+            QVERIFY(resource.open(QIODevice::ReadOnly) && written.open(QIODevice::ReadOnly));
+            QCOMPARE(written.readAll(), resource.readAll());
+            QVERIFY(!c.phoneBridgeRunning()); // until it says READY
+        }
+        {
+            test::setStubReply(u"hostname"_s, "127.0.0.1 169.254.3.4 10.1.2.3\n");
+            useBridgeStandIn("QR_READY:x\\nREADY:8443\\n");
+            WorkstationController c;
+            c.startPhoneBridgeServer();
+            QTRY_VERIFY(c.phoneBridgeRunning());
+            QCOMPARE(c.phoneStatusText(),
+                     u"Phone Hub Active • Scan QR or open https://10.1.2.3:8443 on your phone"_s);
+            QFile token(test::usePrivateHome() + u"/token"_s), pid(test::usePrivateHome() + u"/pid"_s);
+            QVERIFY(token.open(QIODevice::ReadOnly) && pid.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromLatin1(token.readAll()), c.phoneAccessToken());
+            QVERIFY(QProcess::execute(u"kill"_s,
+                                      {u"-KILL"_s, QString::fromLatin1(pid.readAll().trimmed())}) == 0);
+            QTRY_COMPARE(c.phoneStatusText(), u"⚠ Phone Hub failed: the bridge was killed"_s);
+            QVERIFY(!c.phoneBridgeRunning());
+            test::setStubReply(u"hostname"_s, "127.0.0.1 169.254.3.4\n");
+        }
+        const std::pair<QByteArray, QString> ends[] = {
+            {"ERR_HTTPS:[Errno 98] Address already in use\\n", u"[Errno 98] Address already in use"_s},
+            {"Traceback\\n", u"the bridge stopped (exit code 3)"_s}};
+        for (const auto& [output, reason] : ends) {
+            useBridgeStandIn(output, 3);
+            WorkstationController c;
+            c.startPhoneBridgeServer();
+            QTRY_COMPARE(c.statusBanner(), u"⚠ Phone Hub failed: "_s + reason);
+            QVERIFY(!c.phoneBridgeRunning());
+        }
+        qputenv("TEMBORA_PYTHON", "/nonexistent/python3");
+        WorkstationController c;
+        c.startPhoneBridgeServer();
+        QTRY_VERIFY(c.phoneStatusText().startsWith(u"⚠ Phone Hub failed: "_s));
+        QVERIFY(!c.phoneBridgeRunning());
+    }
+
+    void usbPhoneThroughAdb() {
+        struct Case {
+            QByteArray devices;
+            QStringList calls;
+            QString banner;
+        };
+        const QString link = u"http://localhost:8088/?k=%1"_s;
+        const Case cases[] = {
+            {"List of devices attached\n\n",
+             {u"devices"_s},
+             u"⚠ No USB Android Phone detected via ADB • Enable USB Debugging or scan the Wi-Fi QR Code!"_s},
+            {"List of devices attached\nR58M\tdevice\n",
+             {u"devices"_s, u"reverse tcp:8088 tcp:8088"_s, u"reverse tcp:8443 tcp:8443"_s,
+              u"shell am start -a android.intent.action.VIEW -d "_s + link},
+             u"✓ USB Phone Tunneled (http://localhost:8088) • Opened Studio Mic/Cam/Pad on Phone!"_s},
+        };
+        for (const Case& k : cases) {
+            test::setStubReply(u"adb"_s, k.devices);
+            const qsizetype before = test::stubCalls().size();
+            WorkstationController c;
+            c.connectUsbAndroidPhoneAdb();
+            QCOMPARE(c.statusBanner(), k.banner);
+            QStringList expected = k.calls;
+            expected.replaceInStrings(u"%1"_s, c.phoneAccessToken());
+            QTRY_COMPARE(callsOf(u"adb"_s, before), expected);
+        }
+    }
+
+    // The public address is checked before it goes into a link; the tunnel's link is
+    // read from its output; the QR child gets its link (with the token) on stdin.
+    void publicAndCustomLinks() {
+        test::setStubReply(u"curl"_s, "<html>rate limited</html>");
+        {
+            WorkstationController c;
+            c.startPublicPhoneLink();
+            QCOMPARE(c.phonePublicIpUrl(), c.phoneBridgeUrl());
+        }
+        test::setStubReply(u"curl"_s, "203.0.113.7\n");
+        test::setStubReply(u"ssh"_s, "Connect to http://x.lhr.life or https://ab-12.lhr.life ok\n");
+        const qsizetype before = test::stubCalls().size();
+        WorkstationController c;
+        c.startPublicPhoneLink();
+        QCOMPARE(c.phonePublicIpUrl(), u"https://203.0.113.7:8443"_s);
+        QTRY_COMPARE(c.phoneRemoteTunnelUrl(), u"https://ab-12.lhr.life"_s);
+        QCOMPARE(c.statusBanner(),
+                 u"🌐 GLOBAL PUBLIC LINK LIVE: https://ab-12.lhr.life (Works on Any Network / 4G / "
+                 u"Remote Location!)"_s);
+        QCOMPARE(callsOf(u"upnpc"_s, before), QStringList{u"-e Tembora -a 127.0.0.1 8443 8443 TCP"_s});
+        QVERIFY(callsOf(u"ssh"_s, before).value(0).endsWith(u"-R 80:localhost:8088 nokey@localhost.run"_s));
+        const QStringList qr = callsOf(u"python3"_s, before).filter(u"-c "_s);
+        QVERIFY(!qr.isEmpty());
+        QVERIFY(!test::stubCalls().isEmpty() && !qr.join(u' ').contains(c.phoneAccessToken()));
+
+        c.setCustomPublicHost(u" https://stage.example.org:9443/ "_s);
+        QCOMPARE(c.phonePublicIpUrl(), u"https://stage.example.org:9443"_s);
+        QVERIFY(c.phoneUsePublicLink());
+        QCOMPARE(c.statusBanner(),
+                 u"🌐 Custom Public IP / Host Set: https://stage.example.org:9443 • QR Code Updated!"_s);
+        c.setCustomPublicHost(u"   "_s);
+        QCOMPARE(c.phonePublicIpUrl(), u"https://stage.example.org:9443"_s);
+
+        c.copyPublicPhoneUrl();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"https://ab-12.lhr.life/?k="_s + c.phoneAccessToken());
+        QCOMPARE(c.statusBanner(),
+                 u"Copied Public / Remote Phone Link to Clipboard: https://ab-12.lhr.life"_s);
+        c.copyPhoneBridgeUrl();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"https://127.0.0.1:8443/?k="_s + c.phoneAccessToken());
+        QCOMPARE(c.statusBanner(), u"Copied Local Phone Link to Clipboard: https://127.0.0.1:8443"_s);
+    }
+
+    // The real script and openssl: READY, the state for the token only, and a
+    // second bridge that finds the ports taken fails visibly.
+    void realBridgeStartsAndGuardsItsPorts() {
+        test::useRealProgram(u"python3"_s);
+        test::useRealProgram(u"openssl"_s);
+        qputenv("TMB_PHONE_HTTPS_BIND", "127.0.0.1");
+        WorkstationController c;
+        c.startPhoneBridgeServer();
+        QTRY_VERIFY_WITH_TIMEOUT(c.phoneBridgeRunning(), 30000);
+        QTRY_VERIFY(!c.phoneQrCodeUrl().isEmpty());
+        QVERIFY(QFile::exists(runtimeFile(u"tmb_phone_qr.png"_s)));
+
+        QNetworkAccessManager net;
+        const auto get = [&net](const QString& query) -> int {
+            QNetworkReply* reply =
+                net.get(QNetworkRequest(QUrl(u"http://127.0.0.1:8088/api/state?"_s + query)));
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            if (!reply->isFinished()) done.wait(10000);
+            reply->deleteLater();
+            return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        };
+        QCOMPARE(get(u"id=P-Z"_s), 403);
+        QCOMPARE(get(u"id=P-Z&k=x"_s + c.phoneAccessToken().mid(1)), 403);
+        QVERIFY(!c.phoneConnected());
+        QCOMPARE(get(u"id=P-Z&k="_s + c.phoneAccessToken()), 200);
+        QTRY_VERIFY(c.phoneConnected());
+        QCOMPARE(c.phonePeers().all().value(u"P-Z"_s).ip, u"127.0.0.1"_s);
+
+        WorkstationController second;
+        second.startPhoneBridgeServer();
+        QTRY_VERIFY_WITH_TIMEOUT(second.phoneStatusText().startsWith(u"⚠ Phone Hub failed: "_s), 20000);
+        QVERIFY(!second.phoneBridgeRunning() && c.phoneBridgeRunning());
+    }
+};
+
+QTEST_MAIN(PhoneControllerTest)
+#include "tst_phone_controller.moc"

@@ -1,0 +1,194 @@
+// The phone bridge's parts on their own: the output line splitter and reader, the
+// peer table with its clock, the microphone's rate conversion and the links.
+
+#include "phone/PhoneBridgeLines.h"
+#include "phone/PhoneLinks.h"
+#include "phone/PhoneMicResampler.h"
+#include "phone/PhonePeers.h"
+
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+
+using namespace tmb;
+using namespace Qt::StringLiterals;
+using Kind = PhoneBridgeLine::Kind;
+
+namespace {
+
+QByteArray pcm(const std::vector<qint16>& samples) {
+    QByteArray bytes(2 * qsizetype(samples.size()), Qt::Uninitialized);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        qToLittleEndian<qint16>(samples[i], bytes.data() + 2 * i);
+    return bytes;
+}
+
+} // namespace
+
+class PhonePartsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void linesAreReadByPrefix() {
+        struct Case {
+            QString line;
+            Kind kind;
+            QString id, ip, payload;
+        };
+        const Case cases[] = {
+            {u"QR_READY:/run/q.png"_s, Kind::QrReady, {}, {}, u"/run/q.png"_s},
+            {u"READY:8443"_s, Kind::Ready, {}, {}, u"8443"_s},
+            {u"ERR_HTTP:[Errno 98] in use"_s, Kind::HttpFailed, {}, {}, u"[Errno 98] in use"_s},
+            {u"ERR_HTTPS:no access token"_s, Kind::HttpsFailed, {}, {}, u"no access token"_s},
+            {u"CONN: P-AB12 | 10.0.0.5"_s, Kind::Connected, u"P-AB12"_s, u"10.0.0.5"_s, {}},
+            {u"CONN:|10.0.0.6"_s, Kind::Connected, {}, u"10.0.0.6"_s, {}},
+            {u"CONN:|"_s, Kind::Ignored, {}, {}, {}},
+            {u"CONN:P-1"_s, Kind::Ignored, {}, {}, {}},
+            {u"MIC:P-1|AAEC"_s, Kind::Mic, u"P-1"_s, {}, u"AAEC"_s},
+            {u"MIC:P-1|"_s, Kind::Ignored, {}, {}, {}},
+            {u"MIC:|AAEC"_s, Kind::Ignored, {}, {}, {}},
+            {u"CAM:P-2|17"_s, Kind::Camera, u"P-2"_s, {}, u"17"_s},
+            // The command keeps its own bars.
+            {u"CMD:P-3|10.0.0.7|STREAM:KEY:yt:a|b"_s, Kind::Command, u"P-3"_s, u"10.0.0.7"_s,
+             u"STREAM:KEY:yt:a|b"_s},
+            {u"CMD:P-3|10.0.0.7"_s, Kind::Ignored, {}, {}, {}},
+            {u"CMD:P-3|10.0.0.7|"_s, Kind::Ignored, {}, {}, {}},
+            {u"conn:P-1|1.2.3.4"_s, Kind::Ignored, {}, {}, {}},
+            {u"Traceback (most recent call last):"_s, Kind::Ignored, {}, {}, {}},
+        };
+        for (const Case& c : cases) {
+            const PhoneBridgeLine parsed = parsePhoneBridgeLine(c.line);
+            QVERIFY2(parsed.kind == c.kind, qPrintable(c.line));
+            if (c.kind == Kind::Ignored) continue;
+            QCOMPARE(parsed.id + u'/' + parsed.ip + u'/' + parsed.payload,
+                     c.id + u'/' + c.ip + u'/' + c.payload);
+        }
+    }
+
+    // Lines arrive in pieces; one longer than 64 KiB goes whole, whichever way it came.
+    void splitterBoundsItsLines() {
+        const QByteArray longLine(PhoneLineSplitter::maxLineBytes + 1, 'x');
+        const QByteArray justFits(PhoneLineSplitter::maxLineBytes, 'y');
+        struct Case {
+            QList<QByteArray> chunks;
+            QList<QByteArray> lines;
+        };
+        const Case cases[] = {
+            {{"REA", "DY:8443\nCONN:a|b\r\n\n  \n"}, {"READY:8443", "CONN:a|b"}},
+            {{"CONN:a|b"}, {}},
+            {{longLine + "\nREADY:1\n"}, {"READY:1"}},
+            {{longLine.left(40000), longLine.mid(40000), "\nREADY:2\n"}, {"READY:2"}},
+            {{justFits.left(10), justFits.mid(10) + "\n"}, {justFits}},
+        };
+        for (const Case& c : cases) {
+            PhoneLineSplitter splitter;
+            QList<QByteArray> lines;
+            for (const QByteArray& chunk : c.chunks)
+                lines += splitter.feed(chunk);
+            QCOMPARE(lines, c.lines);
+            QVERIFY(splitter.pendingBytes() <= PhoneLineSplitter::maxLineBytes);
+        }
+    }
+
+    void peersAreLabelledAndCountedWhileRecent() {
+        qint64 now = 1'000'000;
+        PhonePeers peers([&now] { return now; });
+        QCOMPARE(peers.registerOrTouch(u" P-A "_s, u"10.0.0.5"_s), u"Phone #1"_s);
+        QCOMPARE(peers.registerOrTouch({}, u"10.0.0.9"_s), u"Phone #2"_s); // known by its address
+        QCOMPARE(peers.registerOrTouch({}, {}), u"Phone #1"_s);            // nothing to know it by
+        QCOMPARE(peers.count(), 2);
+        now += 10'000;
+        QCOMPARE(peers.registerOrTouch(u"P-A"_s, u"10.0.0.6"_s), u"Phone #1"_s);
+        QCOMPARE(peers.registerOrTouch(u"P-B"_s, u"10.0.0.7"_s), u"Phone #3"_s);
+        now += PhonePeers::connectedWindowMs - 1; // P-A and P-B heard 24.999 s ago
+        QCOMPARE(peers.recentText(), u"Phone #1 (10.0.0.6) • Phone #3 (10.0.0.7)"_s);
+        peers.touch(u"P-B"_s);
+        now += 1;
+        QCOMPARE(peers.recent().size(), 1);
+        QCOMPARE(peers.recent().first().ip, u"10.0.0.7"_s); // touched without an address
+        now += PhonePeers::connectedWindowMs;
+        QCOMPARE(peers.recentText(), u"1 Phone Connected"_s);
+
+        // Made-up ids: the table forgets the silent and holds at most maxPeers.
+        now += PhonePeers::forgetAfterMs;
+        for (int i = 0; i < 2 * PhonePeers::maxPeers; ++i) {
+            ++now;
+            peers.registerOrTouch(u"X-%1"_s.arg(i), u"10.1.0.1"_s);
+        }
+        QCOMPARE(peers.count(), PhonePeers::maxPeers);
+        QVERIFY(peers.all().contains(u"X-%1"_s.arg(2 * PhonePeers::maxPeers - 1)));
+        QVERIFY(!peers.all().contains(u"X-0"_s) && !peers.all().contains(u"P-A"_s));
+        QCOMPARE(peers.registerOrTouch(u"P-A"_s, {}), u"Phone #%1"_s.arg(4 + 2 * PhonePeers::maxPeers));
+    }
+
+    // At 48 kHz each sample gives the mean with the one before, then itself; the
+    // last sample carries into the next packet. Other rates interpolate at their own
+    // spacing, so a ramp stays a ramp with the rate's number of frames.
+    void microphoneFollowsTheEngineRate() {
+        PhoneMicResampler mic;
+        mic.setOutputRate(48000);
+        QCOMPARE(mic.convert(pcm({16384, -16384})), std::size_t(4));
+        const float* f = mic.frames();
+        const float expected48[] = {0.25f, 0.5f, 0.0f, -0.5f};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(f[2 * i], expected48[i]);
+            QCOMPARE(f[2 * i + 1], expected48[i]);
+        }
+        QCOMPARE(mic.convert(pcm({0}) + QByteArray(1, '\x7f')), std::size_t(2)); // odd byte ignored
+        QCOMPARE(mic.frames()[0], -0.25f);
+
+        for (const int rate : {44100, 96000, 22050}) {
+            mic.setOutputRate(rate);
+            std::vector<qint16> ramp(2400);
+            for (std::size_t i = 0; i < ramp.size(); ++i)
+                ramp[i] = qint16(10 * i);
+            std::size_t frames = 0;
+            std::vector<float> out;
+            for (int packet = 0; packet < 3; ++packet) { // 0.3 s in three packets
+                const std::vector<qint16> part(ramp.begin() + 800 * packet,
+                                               ramp.begin() + 800 * (packet + 1));
+                const std::size_t n = mic.convert(pcm(part));
+                out.insert(out.end(), mic.frames(), mic.frames() + 2 * n);
+                frames += n;
+            }
+            QVERIFY2(std::abs(double(frames) - 0.1 * rate) <= 1.0, qPrintable(QString::number(rate)));
+            const double step = 10.0 / 32768 * 24000 / rate; // the ramp's rise per output frame
+            for (std::size_t i = 8; i + 1 < frames; ++i)
+                QVERIFY(std::abs(out[2 * i + 2] - out[2 * i] - step) < 1e-5 && out[2 * i] == out[2 * i + 1]);
+        }
+    }
+
+    void linksAndAddresses() {
+        QCOMPARE(lanAddressFrom(u"127.0.0.1 169.254.3.4 \n"_s), u"127.0.0.1"_s);
+        QCOMPARE(lanAddressFrom(u"169.254.3.4 fe80::1 192.168.1.20 10.0.0.2\n"_s), u"192.168.1.20"_s);
+        QCOMPARE(lanAddressFrom({}), u"127.0.0.1"_s);
+
+        const QStringList domains = {u"lhr.life"_s, u"trycloudflare.com"_s};
+        QCOMPARE(tunnelUrlIn(u"see https://evil.com/x then https://a1-b.lhr.life ok"_s, domains),
+                 u"https://a1-b.lhr.life"_s);
+        QCOMPARE(tunnelUrlIn(u"https://lhr.life.evil.com https://xlhr.life"_s, domains), QString());
+        QCOMPARE(tunnelUrlIn(u"tunnel at HTTPS://Q.TryCloudflare.com\n"_s, domains), QString());
+        QCOMPARE(tunnelUrlIn(u"https://q.TryCloudflare.com"_s, domains), u"https://q.TryCloudflare.com"_s);
+
+        const std::pair<QString, QString> hosts[] = {
+            {u"  stage.example.org "_s, u"https://stage.example.org:8443"_s},
+            {u"http://203.0.113.9/"_s, u"https://203.0.113.9:8443"_s},
+            {u"HTTPS://203.0.113.9:9443"_s, u"https://203.0.113.9:9443"_s},
+            {u"[2001:db8::1]"_s, u"https://[2001:db8::1]:8443"_s},
+            {u"a.b/c?d=<script>"_s, {}},
+            {u"host name"_s, {}},
+            {{}, {}},
+        };
+        for (const auto& [input, url] : hosts)
+            QCOMPARE(customPublicHostUrl(input), url);
+
+        const QString token = newPhoneAccessToken();
+        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(token).hasMatch());
+        QVERIFY(token != newPhoneAccessToken());
+        QCOMPARE(phoneLinkWithToken(u"https://x:8443/"_s, u"t1"_s), u"https://x:8443/?k=t1"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(PhonePartsTest)
+#include "tst_phone_parts.moc"
