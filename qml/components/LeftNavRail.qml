@@ -3,23 +3,22 @@ import QtQuick.Layouts
 import ".."
 
 // "MODE SELECT": ten buttons; each sets workstation.currentMode to its view.
-// A button whose view is not built yet is disabled.
 Rectangle {
     id: rail
     property int currentMode: workstation.currentMode
 
     // The rail's order is not the mode order: M2 "HYMNS" is mode 8.
     readonly property var buttons: [
-        { code: "M1", title: "PLAY", mode: 0, built: true },
-        { code: "M2", title: "HYMNS", mode: 8, built: true },
-        { code: "M3", title: "SOUNDS", mode: 1, built: true },
-        { code: "M4", title: "ZONES", mode: 2, built: true },
-        { code: "M5", title: "DRUMS", mode: 3, built: true },
-        { code: "M6", title: "PRESETS", mode: 9, built: true },
-        { code: "M7", title: "STUDIO", mode: 4, built: true },
-        { code: "M8", title: "CONSOLE", mode: 5, built: true },
-        { code: "M9", title: "MIDI I/O", mode: 6, built: false },
-        { code: "M10", title: "SYSTEM", mode: 7, built: true }
+        { code: "M1", title: "PLAY", mode: 0 },
+        { code: "M2", title: "HYMNS", mode: 8 },
+        { code: "M3", title: "SOUNDS", mode: 1 },
+        { code: "M4", title: "ZONES", mode: 2 },
+        { code: "M5", title: "DRUMS", mode: 3 },
+        { code: "M6", title: "PRESETS", mode: 9 },
+        { code: "M7", title: "STUDIO", mode: 4 },
+        { code: "M8", title: "CONSOLE", mode: 5 },
+        { code: "M9", title: "MIDI I/O", mode: 6 },
+        { code: "M10", title: "SYSTEM", mode: 7 }
     ]
 
     implicitWidth: Theme.railWidth
@@ -48,14 +47,12 @@ Rectangle {
                 objectName: "railButton_" + modelData.code
                 required property var modelData
                 readonly property bool active: rail.currentMode === modelData.mode
-                readonly property bool enabledButton: modelData.built
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 Layout.maximumHeight: 64
                 Layout.minimumHeight: 36
                 radius: Theme.radius
-                color: active ? Theme.railButtonActive : (hover.containsMouse && enabledButton ? Qt.lighter(Theme.railButton, 1.2) : Theme.railButton)
-                opacity: enabledButton ? 1.0 : 0.45
+                color: active ? Theme.railButtonActive : (hover.containsMouse ? Qt.lighter(Theme.railButton, 1.2) : Theme.railButton)
 
                 Column {
                     anchors.centerIn: parent
@@ -80,7 +77,6 @@ Rectangle {
                     id: hover
                     anchors.fill: parent
                     hoverEnabled: true
-                    enabled: button.enabledButton
                     onClicked: workstation.currentMode = button.modelData.mode
                 }
             }

@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import "../components"
 import ".."
 
-// PLAY: the sound of the piano and the master, touch, A/B compare, pads, the
-// chord display and the voice summary.
+// PLAY: the registration memories, the sound of the piano and the master, touch,
+// A/B compare, pads, the chord display and the voice summary.
 Item {
     id: view
     // Below this width the knob banks and the lower panels wrap onto more rows.
@@ -41,6 +41,18 @@ Item {
         ColumnLayout {
             width: parent.width
             spacing: Theme.spacing
+
+            // One touch recalls a whole setup for the service: voices, sound, zones, style and tempo.
+            Panel {
+                title: "REGISTRATION MEMORY"
+                Layout.fillWidth: true
+                Layout.preferredHeight: 120
+                RegistrationBank {
+                    objectName: "playRegistrations"
+                    width: parent.width
+                    onChosen: slot => workstation.loadRegistration(slot)
+                }
+            }
 
             // One row when wide; narrower, the voices get a row of their own.
             GridLayout {

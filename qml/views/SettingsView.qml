@@ -1,11 +1,13 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
 import QtQuick.Layouts
 import "../components"
 import ".."
 
 // SYSTEM: the audio backend, output device, sample rate and buffer size, the
-// Bluetooth warning, the test tone, and what the program is.
+// Bluetooth warning, the test tone, saving and opening projects, and what the
+// program is.
 Item {
     id: view
     // The listed choices, with the running value among them even when it is not a
@@ -27,6 +29,36 @@ Item {
         target: workstation
         function onAudioSettingsChanged() { view.chosenRate = 0; view.chosenBuffer = 0; outputBox.chosenId = "" }
         function onPresetsCatalogChanged() { view.catalogueRefresh++ }
+    }
+
+    FileDialog {
+        id: saveDialog
+        objectName: "saveProjectDialog"
+        parentWindow: view.Window.window
+        title: "Save the project"
+        fileMode: FileDialog.SaveFile
+        nameFilters: ["Tembora project (*.json)", "Project folder (*.vks)"]
+        defaultSuffix: "json"
+        onAccepted: workstation.saveProjectToFile(selectedFile.toString(), view.projectNameText())
+    }
+    FileDialog {
+        id: openDialog
+        objectName: "openProjectDialog"
+        parentWindow: view.Window.window
+        title: "Open a project"
+        nameFilters: ["Tembora project (*.json)", "All files (*)"]
+        onAccepted: workstation.loadProjectFromFile(selectedFile.toString())
+    }
+    FolderDialog {
+        id: openFolderDialog
+        objectName: "openProjectFolderDialog"
+        parentWindow: view.Window.window
+        title: "Open a project folder (.vks)"
+        onAccepted: workstation.loadProjectFromFile(selectedFolder.toString())
+    }
+    function projectNameText() {
+        var name = projectName.text.trim()
+        return name.length > 0 ? name : "Untitled Session"
     }
 
     component Caption: Text {
@@ -143,28 +175,83 @@ Item {
             }
         }
 
-        Panel {
-            title: "ABOUT"
+        ColumnLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Column {
-                width: parent.width
-                spacing: 8
-                Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
-                Text { width: parent.width; wrapMode: Text.WordWrap; text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
-                Text { width: parent.width; wrapMode: Text.WordWrap; text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
-                Text {
-                    objectName: "instrumentCount"
+            spacing: Theme.spacing
+
+            // The whole setup in one file: voices, sound, zones, mappings, the recorded
+            // notes, tempo and the LV2 plug-in. A name ending in ".vks" makes a project folder.
+            Panel {
+                title: "PROJECT"
+                Layout.fillWidth: true
+                ColumnLayout {
                     width: parent.width
-                    wrapMode: Text.WordWrap
-                    text: {
-                        view.catalogueRefresh
-                        return "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length
+                    spacing: 8
+                    RowLayout {
+                        spacing: 10
+                        Caption { text: "NAME" }
+                        TextField {
+                            id: projectName
+                            objectName: "projectName"
+                            Layout.fillWidth: true
+                            text: "Untitled Session"
+                            selectByMouse: true
+                        }
                     }
-                    font.pixelSize: Theme.fontNormal
-                    color: Theme.textPrimary
+                    RowLayout {
+                        spacing: 10
+                        Button {
+                            objectName: "saveProjectButton"
+                            text: "SAVE PROJECT…"
+                            highlighted: true
+                            onClicked: saveDialog.open()
+                        }
+                        Button {
+                            objectName: "openProjectButton"
+                            text: "OPEN PROJECT…"
+                            onClicked: openDialog.open()
+                        }
+                        Button {
+                            objectName: "openProjectFolderButton"
+                            text: "OPEN .VKS FOLDER…"
+                            onClicked: openFolderDialog.open()
+                        }
+                    }
+                    Text {
+                        Layout.fillWidth: true
+                        wrapMode: Text.WordWrap
+                        text: "The setup is also saved every 30 seconds while the program runs."
+                        font.pixelSize: Theme.fontSmall
+                        color: Theme.textSecondary
+                    }
+                }
+            }
+
+            Panel {
+                title: "ABOUT"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                Column {
+                    width: parent.width
+                    spacing: 8
+                    Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
+                    Text { width: parent.width; wrapMode: Text.WordWrap; text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
+                    Text { width: parent.width; wrapMode: Text.WordWrap; text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
+                    Text {
+                        objectName: "instrumentCount"
+                        width: parent.width
+                        wrapMode: Text.WordWrap
+                        text: {
+                            view.catalogueRefresh
+                            return "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length
+                        }
+                        font.pixelSize: Theme.fontNormal
+                        color: Theme.textPrimary
+                    }
                 }
             }
         }
     }
 }
+

@@ -5,7 +5,8 @@ import "../components"
 import ".."
 
 // ZONES: main, layer 2 and the left-hand split, with their octave offsets, the
-// split point, velocity switching, the arpeggiator and chord memory.
+// split point, velocity switching, the arpeggiator, chord memory, and storing the
+// setup to a registration memory.
 Item {
     id: view
 
@@ -168,6 +169,42 @@ Item {
                         text: "Each key adds its major third and fifth"
                         checked: workstation.chordMemoryEnabled
                         onToggled: workstation.chordMemoryEnabled = checked
+                    }
+                }
+            }
+
+            // Keeps the whole setup (voices, sound, zones, style, tempo) in a memory
+            // that PLAY recalls with one touch; a name typed here replaces the memory's.
+            Panel {
+                title: "STORE TO REGISTRATION"
+                Layout.fillWidth: true
+                ColumnLayout {
+                    width: parent.width
+                    spacing: 8
+                    RowLayout {
+                        spacing: 10
+                        Caption { text: "NAME" }
+                        TextField {
+                            id: registrationName
+                            objectName: "registrationName"
+                            Layout.preferredWidth: 320
+                            placeholderText: "Keep the memory's name"
+                            maximumLength: 60
+                        }
+                        ElidedText {
+                            Layout.fillWidth: true
+                            text: "Press a number to store the current setup in it"
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                        }
+                    }
+                    RegistrationBank {
+                        objectName: "storeRegistrations"
+                        Layout.fillWidth: true
+                        onChosen: function (slot) {
+                            workstation.saveCurrentToRegistration(slot, registrationName.text)
+                            registrationName.clear()
+                        }
                     }
                 }
             }

@@ -4,7 +4,7 @@ import "qrc:/qml/views"
 
 Item {
     width: 1180
-    height: 600
+    height: 800
 
     PlayView {
         id: play
@@ -99,6 +99,26 @@ Item {
             verify(!workstation.midiLearnActive, "no target: nothing to learn")
             workstation.resetSamsonProfile()
             workstation.resetToDefaultPiano()
+        }
+
+        // A memory recalls its tempo and lights alone; recalling the lit one again restores it.
+        function test_theBankRecallsARegistration() {
+            findChild(play, "playScroll").contentItem.contentY = 0
+            var list = workstation.registrations
+            compare(list.length, 8)
+            for (var slot of [2, 7]) {
+                waitForRendering(play)
+                mouseClick(findChild(play, "registration_" + slot))
+                compare(workstation.activeRegistrationSlot, slot)
+                compare(Math.round(workstation.bpm), Math.round(list[slot].bpm))
+                for (var i = 0; i < 8; ++i)
+                    compare(findChild(play, "registration_" + i).active, i === slot, "lit " + i)
+            }
+            workstation.bpm = 100
+            waitForRendering(play)
+            mouseClick(findChild(play, "registration_7"))
+            compare(Math.round(workstation.bpm), Math.round(list[7].bpm))
+            workstation.loadRegistration(0)
         }
     }
 }

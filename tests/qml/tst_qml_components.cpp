@@ -56,6 +56,8 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("controllerInput"), &m_input);
         engine->rootContext()->setContextProperty(QStringLiteral("testStyleFiles"), m_styleFiles);
         engine->rootContext()->setContextProperty(QStringLiteral("testFlashDisk"), m_flashDisk);
+        // The private home, for files the cases write.
+        engine->rootContext()->setContextProperty(QStringLiteral("testHome"), QDir::homePath());
         // The computer keys reach the controller as in the program.
         m_computerKeys = std::make_unique<tmb::ComputerKeyboard>(*m_controller);
         QCoreApplication::instance()->installEventFilter(m_computerKeys.get());
