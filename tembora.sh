@@ -75,7 +75,7 @@ run_tests() {
   # The PipeWire integration tests run against a private session started here.
   # shellcheck disable=SC1091
   source "$ROOT/scripts/pipewire-session.sh"
-  pw_session_start || log "private PipeWire session could not start; its tests will say so and skip"
+  pw_session_start --pulse || log "private PipeWire session could not start; its tests will say so and skip"
   local rc=0
   ctest --test-dir "$dir" --output-on-failure --parallel "$(nproc)" --timeout 600 "${@:3}" || rc=$?
   pw_session_stop

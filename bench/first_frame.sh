@@ -16,7 +16,7 @@ home=$(mktemp -d)
 trap 'pw_session_stop; rm -rf "$home"' EXIT
 runtime=$home/runtime
 mkdir -p "$runtime" && chmod 700 "$runtime"
-if pw_session_start >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
+if pw_session_start --pulse >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
 times=()
 for run in 1 2 3 4 5; do
     rm -rf "$home/data" "$home/config"

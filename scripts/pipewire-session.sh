@@ -3,13 +3,17 @@
 # session D-Bus, pipewire, wireplumber and a null sink "test_null". Nothing here
 # touches the user's own session, and every process is stopped by its PID.
 #
-# Use from bash:   source scripts/pipewire-session.sh; pw_session_start; ...; pw_session_stop
+# Use from bash:   source scripts/pipewire-session.sh; pw_session_start [--pulse]; ...; pw_session_stop
+# --pulse (or TMB_PW_PULSE=1) also starts pipewire-pulse, for tests that run pactl
+# against the session; without it, a failure to start it is not an error.
 # Or directly:     scripts/pipewire-session.sh start|stop   (state in $TMB_PW_STATE_FILE)
 #
 # While the session runs, TMB_PW_RUNTIME_DIR and TMB_PW_DBUS_ADDRESS name it; tests
 # that need it set XDG_RUNTIME_DIR and DBUS_SESSION_BUS_ADDRESS from them.
 
 pw_session_start() {
+    local pulse=${TMB_PW_PULSE:-0}
+    [ "${1:-}" = "--pulse" ] && pulse=1
     local run
     run=$(mktemp -d "${TMPDIR:-/tmp}/tmb-pw.XXXXXX") || return 1
     chmod 700 "$run"
@@ -49,6 +53,22 @@ pw_session_start() {
         XDG_RUNTIME_DIR=$run pw-cli ls Node 2>/dev/null | grep -q test_null && break
         sleep 0.05
     done
+    if [ "$pulse" = 1 ]; then
+        if command -v pipewire-pulse >/dev/null 2>&1; then
+            (
+                export XDG_RUNTIME_DIR=$run DBUS_SESSION_BUS_ADDRESS=$TMB_PW_DBUS_ADDRESS
+                pipewire-pulse >"$run/pipewire-pulse.log" 2>&1 &
+                echo $! >"$run/pipewire-pulse.pid"
+            )
+            for i in $(seq 1 100); do
+                [ -S "$run/pulse/native" ] && break
+                sleep 0.05
+            done
+            [ -S "$run/pulse/native" ] || echo "pipewire-session: pipewire-pulse did not start (its tests skip)" >&2
+        else
+            echo "pipewire-session: pipewire-pulse is not installed (its tests skip)" >&2
+        fi
+    fi
     echo "pipewire-session: running in $run"
 }
 
@@ -56,13 +76,13 @@ pw_session_stop() {
     local run=${TMB_PW_RUNTIME_DIR:-}
     [ -n "$run" ] && [ -d "$run" ] || return 0
     local name pid
-    for name in wireplumber pipewire dbus; do
+    for name in pipewire-pulse wireplumber pipewire dbus; do
         if [ -f "$run/$name.pid" ]; then
             pid=$(cat "$run/$name.pid")
             [ -n "$pid" ] && kill "$pid" 2>/dev/null
         fi
     done
-    for name in wireplumber pipewire dbus; do
+    for name in pipewire-pulse wireplumber pipewire dbus; do
         if [ -f "$run/$name.pid" ]; then
             pid=$(cat "$run/$name.pid")
             for _ in $(seq 1 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
@@ -77,7 +97,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     state=${TMB_PW_STATE_FILE:-/tmp/tmb-pw-session.env}
     case "${1:-}" in
         start)
-            pw_session_start || exit 1
+            pw_session_start "${2:-}" || exit 1
             printf 'export TMB_PW_RUNTIME_DIR=%q TMB_PW_DBUS_ADDRESS=%q\n' "$TMB_PW_RUNTIME_DIR" "$TMB_PW_DBUS_ADDRESS" >"$state"
             echo "source $state to reach the session"
             ;;
@@ -87,6 +107,6 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
             pw_session_stop
             rm -f "$state"
             ;;
-        *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+        *) echo "usage: $0 start [--pulse]|stop" >&2; exit 2 ;;
     esac
 fi
