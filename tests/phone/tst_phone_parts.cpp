@@ -30,39 +30,31 @@ class PhonePartsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // What the controller's own test does not send: parts missing, bars inside a command.
     void linesAreReadByPrefix() {
         struct Case {
             QString line;
             Kind kind;
-            QString id, ip, payload;
+            QString fields; // id/ip/payload
         };
         const Case cases[] = {
-            {u"QR_READY:/run/q.png"_s, Kind::QrReady, {}, {}, u"/run/q.png"_s},
-            {u"READY:8443"_s, Kind::Ready, {}, {}, u"8443"_s},
-            {u"ERR_HTTP:[Errno 98] in use"_s, Kind::HttpFailed, {}, {}, u"[Errno 98] in use"_s},
-            {u"ERR_HTTPS:no access token"_s, Kind::HttpsFailed, {}, {}, u"no access token"_s},
-            {u"CONN: P-AB12 | 10.0.0.5"_s, Kind::Connected, u"P-AB12"_s, u"10.0.0.5"_s, {}},
-            {u"CONN:|10.0.0.6"_s, Kind::Connected, {}, u"10.0.0.6"_s, {}},
-            {u"CONN:|"_s, Kind::Ignored, {}, {}, {}},
-            {u"CONN:P-1"_s, Kind::Ignored, {}, {}, {}},
-            {u"MIC:P-1|AAEC"_s, Kind::Mic, u"P-1"_s, {}, u"AAEC"_s},
-            {u"MIC:P-1|"_s, Kind::Ignored, {}, {}, {}},
-            {u"MIC:|AAEC"_s, Kind::Ignored, {}, {}, {}},
-            {u"CAM:P-2|17"_s, Kind::Camera, u"P-2"_s, {}, u"17"_s},
-            // The command keeps its own bars.
-            {u"CMD:P-3|10.0.0.7|STREAM:KEY:yt:a|b"_s, Kind::Command, u"P-3"_s, u"10.0.0.7"_s,
-             u"STREAM:KEY:yt:a|b"_s},
-            {u"CMD:P-3|10.0.0.7"_s, Kind::Ignored, {}, {}, {}},
-            {u"CMD:P-3|10.0.0.7|"_s, Kind::Ignored, {}, {}, {}},
-            {u"conn:P-1|1.2.3.4"_s, Kind::Ignored, {}, {}, {}},
-            {u"Traceback (most recent call last):"_s, Kind::Ignored, {}, {}, {}},
+            {u"ERR_HTTP:[Errno 98] in use"_s, Kind::HttpFailed, u"//[Errno 98] in use"_s},
+            {u"CONN: P-AB12 | 10.0.0.5"_s, Kind::Connected, u"P-AB12/10.0.0.5/"_s},
+            {u"CONN:|10.0.0.6"_s, Kind::Connected, u"/10.0.0.6/"_s},
+            {u"CMD:P-3|10.0.0.7|STREAM:KEY:yt:a|b"_s, Kind::Command, u"P-3/10.0.0.7/STREAM:KEY:yt:a|b"_s},
+            {u"CONN:|"_s, Kind::Ignored, {}},
+            {u"CONN:P-1"_s, Kind::Ignored, {}},
+            {u"MIC:P-1|"_s, Kind::Ignored, {}},
+            {u"MIC:|AAEC"_s, Kind::Ignored, {}},
+            {u"CMD:P-3|10.0.0.7"_s, Kind::Ignored, {}},
+            {u"CMD:P-3|10.0.0.7|"_s, Kind::Ignored, {}},
+            {u"conn:P-1|1.2.3.4"_s, Kind::Ignored, {}},
         };
         for (const Case& c : cases) {
             const PhoneBridgeLine parsed = parsePhoneBridgeLine(c.line);
             QVERIFY2(parsed.kind == c.kind, qPrintable(c.line));
-            if (c.kind == Kind::Ignored) continue;
-            QCOMPARE(parsed.id + u'/' + parsed.ip + u'/' + parsed.payload,
-                     c.id + u'/' + c.ip + u'/' + c.payload);
+            if (c.kind != Kind::Ignored)
+                QCOMPARE(parsed.id + u'/' + parsed.ip + u'/' + parsed.payload, c.fields);
         }
     }
 
@@ -76,8 +68,6 @@ private Q_SLOTS:
         };
         const Case cases[] = {
             {{"REA", "DY:8443\nCONN:a|b\r\n\n  \n"}, {"READY:8443", "CONN:a|b"}},
-            {{"CONN:a|b"}, {}},
-            {{longLine + "\nREADY:1\n"}, {"READY:1"}},
             {{longLine.left(40000), longLine.mid(40000), "\nREADY:2\n"}, {"READY:2"}},
             {{justFits.left(10), justFits.mid(10) + "\n"}, {justFits}},
         };
@@ -145,7 +135,7 @@ private Q_SLOTS:
                 ramp[i] = qint16(10 * i);
             std::size_t frames = 0;
             std::vector<float> out;
-            for (int packet = 0; packet < 3; ++packet) { // 0.3 s in three packets
+            for (int packet = 0; packet < 3; ++packet) { // 0.1 s in three packets
                 const std::vector<qint16> part(ramp.begin() + 800 * packet,
                                                ramp.begin() + 800 * (packet + 1));
                 const std::size_t n = mic.convert(pcm(part));
@@ -159,34 +149,23 @@ private Q_SLOTS:
         }
     }
 
+    // Text from outside (the tunnel's output, what the user typed) before it becomes a link.
     void linksAndAddresses() {
-        QCOMPARE(lanAddressFrom(u"127.0.0.1 169.254.3.4 \n"_s), u"127.0.0.1"_s);
         QCOMPARE(lanAddressFrom(u"169.254.3.4 fe80::1 192.168.1.20 10.0.0.2\n"_s), u"192.168.1.20"_s);
-        QCOMPARE(lanAddressFrom({}), u"127.0.0.1"_s);
-
-        const QStringList domains = {u"lhr.life"_s, u"trycloudflare.com"_s};
-        QCOMPARE(tunnelUrlIn(u"see https://evil.com/x then https://a1-b.lhr.life ok"_s, domains),
+        const QStringList domains = {u"lhr.life"_s};
+        QCOMPARE(tunnelUrlIn(u"https://lhr.life.evil.com https://xlhr.life https://a1-b.lhr.life"_s, domains),
                  u"https://a1-b.lhr.life"_s);
-        QCOMPARE(tunnelUrlIn(u"https://lhr.life.evil.com https://xlhr.life"_s, domains), QString());
-        QCOMPARE(tunnelUrlIn(u"tunnel at HTTPS://Q.TryCloudflare.com\n"_s, domains), QString());
-        QCOMPARE(tunnelUrlIn(u"https://q.TryCloudflare.com"_s, domains), u"https://q.TryCloudflare.com"_s);
-
         const std::pair<QString, QString> hosts[] = {
             {u"  stage.example.org "_s, u"https://stage.example.org:8443"_s},
-            {u"http://203.0.113.9/"_s, u"https://203.0.113.9:8443"_s},
-            {u"HTTPS://203.0.113.9:9443"_s, u"https://203.0.113.9:9443"_s},
             {u"[2001:db8::1]"_s, u"https://[2001:db8::1]:8443"_s},
             {u"a.b/c?d=<script>"_s, {}},
             {u"host name"_s, {}},
-            {{}, {}},
         };
         for (const auto& [input, url] : hosts)
             QCOMPARE(customPublicHostUrl(input), url);
-
         const QString token = newPhoneAccessToken();
-        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(token).hasMatch());
-        QVERIFY(token != newPhoneAccessToken());
-        QCOMPARE(phoneLinkWithToken(u"https://x:8443/"_s, u"t1"_s), u"https://x:8443/?k=t1"_s);
+        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(token).hasMatch() &&
+                token != newPhoneAccessToken());
     }
 };
 
