@@ -326,7 +326,8 @@ bool parse(const QByteArray& bytes, ProjectContent& content, QString* error) {
 bool load(const QString& path, ProjectContent& content, QString* error) {
     const QString document = loadedDocumentPath(path);
     QFile file(document);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only regular files: opening a named pipe would wait for a writer forever.
+    if (!QFileInfo(document).isFile() || !file.open(QIODevice::ReadOnly)) {
         if (error) *error = QStringLiteral("Cannot open project file: %1").arg(document);
         return false;
     }

@@ -6,6 +6,9 @@
 #include "app/WorkstationController.h"
 #include "support/TestEnvironment.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -77,6 +80,20 @@ private Q_SLOTS:
         const QString given = name.endsWith(u"VKS"_s) ? QUrl::fromLocalFile(path).toString() : path;
         QVERIFY(c.saveProjectToFile(given, u"Sunday"_s));
         QCOMPARE(c.statusBanner(), u"Saved Project: "_s + path);
+        // Read by Python's json: the keys, the sound and zone objects whole.
+        QProcess python;
+        python.start(u"/usr/bin/python3"_s,
+                     {u"-c"_s,
+                      u"import json,sys,os; p=sys.argv[1]; p=os.path.join(p,'project.json') "
+                      "if os.path.isdir(p) else p; d=json.load(open(p)); print(len(d), "
+                      "len(d['pianoParameters']), len(d['workstation']), "
+                      "sorted(os.listdir(sys.argv[1]))if os.path.isdir(sys.argv[1]) else '')"_s,
+                      path});
+        QVERIFY(python.waitForFinished());
+        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(),
+                 name.endsWith(u"VKS"_s)
+                     ? u"14 17 11 ['audio', 'midi', 'presets', 'project.json', 'recovery', 'session']"_s
+                     : u"14 17 11"_s);
 
         c.resetToDefaultPiano();
         c.selectPresetForSlot(1, u"synth_worship_pad"_s);
@@ -104,14 +121,13 @@ private Q_SLOTS:
         WorkstationController c;
         c.selectPresetForSlot(0, u"gm_bright_piano"_s);
         const QString path = world.fixture.path(u"p.json"_s);
-        QVERIFY(writeTestFile(path, R"({"projectName":"Gone","mainPresetId":"sfz_nowhere",
-            "splitPresetId":"synth_sub_bass","pianoParameters":{"transposeSemitones":99}})"));
+        QVERIFY(writeTestFile(
+            path, R"({"projectName":"Gone","mainPresetId":"sfz_nowhere","splitPresetId":"synth_sub_bass"})"));
         QVERIFY(c.loadProjectFromFile(path));
         QCOMPARE(
             c.statusBanner(),
             u"Loaded 'Gone' with warnings: Referenced instrument preset 'sfz_nowhere' is not installed."_s);
-        QCOMPARE(props(c, "mainPresetId splitPresetId transposeSemitones brightness"),
-                 u"gm_bright_piano synth_sub_bass 12 0.55"_s);
+        QCOMPARE(props(c, "mainPresetId splitPresetId"), u"gm_bright_piano synth_sub_bass"_s);
 
         c.setBpm(101.0f);
         const QString before = setupText(c);
@@ -123,6 +139,35 @@ private Q_SLOTS:
         QVERIFY(!c.saveProjectToFile(path + u"/below"_s, u"x"_s));
         QCOMPARE(c.statusBanner(), u"Cannot write project file: "_s + path + u"/below"_s);
         QCOMPARE(setupText(c), before);
+    }
+
+    // Out-of-range values in a file end where the setters put them, key by key, at
+    // both ends of every range.
+    void loadedValuesKeepTheSettersRanges() {
+        PresetWorld world(false);
+        WorkstationController loaded;
+        WorkstationController set;
+        const QString path = world.fixture.path(u"extreme.json"_s);
+        const QStringList sound = QString::fromLatin1(soundKeys).split(u' ');
+        const QStringList zones = u"splitKey velocityThreshold arpMode arpOctaves layer2OctaveOffset "
+                                  "splitOctaveOffset"_s.split(u' ');
+        for (const double extreme : {1e6, -1e6}) {
+            QJsonObject piano;
+            QJsonObject workstation;
+            for (const QString& key : sound) {
+                piano.insert(key, extreme);
+                set.setProperty(key.toLatin1(), extreme);
+            }
+            for (const QString& key : zones) {
+                workstation.insert(key, extreme);
+                set.setProperty(key.toLatin1(), extreme);
+            }
+            const QJsonObject root{{u"pianoParameters"_s, piano}, {u"workstation"_s, workstation}};
+            QVERIFY(writeTestFile(path, QJsonDocument(root).toJson()));
+            QVERIFY(loaded.loadProjectFromFile(path));
+            QCOMPARE(props(loaded, soundKeys) + props(loaded, zoneKeys),
+                     props(set, soundKeys) + props(set, zoneKeys));
+        }
     }
 
     // The autosave writes the session on a worker, one save at a time, and a new
