@@ -738,6 +738,8 @@ public:
     // "youtube", "facebook", "tiktok", anything else: a multi-platform studio page.
     Q_INVOKABLE void openOneClickStreamPlatform(const QString& platform);
     Q_INVOKABLE void openLastRecordedVideo();
+    // The user manual and licence PDF in the desktop's viewer.
+    Q_INVOKABLE void openUserManualPdf();
     void refreshCameraAvailability();
     // One window frame to each encoder that keeps up (the frame timer's tick).
     void captureAndPushWindowFrame();

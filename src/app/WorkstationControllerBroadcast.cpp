@@ -5,6 +5,7 @@
 
 #include "WorkstationController.h"
 
+#include "app/UserManual.h"
 #include "broadcast/CameraProbe.h"
 #include "broadcast/EncoderArguments.h"
 #include "broadcast/PrivateRuntimeFolder.h"
@@ -36,8 +37,8 @@ QString clipboardText() {
 }
 
 // The desktop's default application for a page, file or folder.
-void openExternally(const QString& target) {
-    QProcess::startDetached(QStringLiteral("xdg-open"), {target});
+bool openExternally(const QString& target) {
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {target});
 }
 
 // The encoder's last message, for the banner.
@@ -545,6 +546,18 @@ void WorkstationController::openOneClickStreamPlatform(const QString& platform) 
 void WorkstationController::openLastRecordedVideo() {
     const bool haveVideo = !m_lastRecordedMp4Path.isEmpty() && QFile::exists(m_lastRecordedMp4Path);
     openExternally(haveVideo ? m_lastRecordedMp4Path : videosFolder());
+}
+
+void WorkstationController::openUserManualPdf() {
+    QString error;
+    const QString path = UserManual::locate(m_projectManager.dataDirectory(), &error);
+    if (path.isEmpty())
+        setStatusBanner(QStringLiteral("⚠ User manual unavailable: %1").arg(error));
+    else if (!openExternally(path))
+        setStatusBanner(
+            QStringLiteral("⚠ No PDF viewer could be started (xdg-open) • Manual saved at %1").arg(path));
+    else
+        setStatusBanner(QStringLiteral("Opened User Manual & Sandorik License PDF: %1").arg(path));
 }
 
 } // namespace tmb

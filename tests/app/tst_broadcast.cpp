@@ -256,6 +256,34 @@ private Q_SLOTS:
         QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{m_home + u"/Videos"_s});
     }
 
+    // The manual is copied out of the resources once; an installed copy wins.
+    void userManualOpensAsPdf() {
+        const QString installedDirs = m_home + u"/installed"_s;
+        qputenv("XDG_DATA_DIRS", installedDirs.toUtf8());
+        WorkstationController c;
+        const QString copy = c.projectManager().dataDirectory() + u"/Tembora_User_Manual.pdf"_s;
+        QFile::remove(copy);
+        c.openUserManualPdf();
+        QCOMPARE(c.statusBanner(), u"Opened User Manual & Sandorik License PDF: "_s + copy);
+        QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{copy});
+        QFile pdf(copy);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.size() > 2000 && pdf.read(5) == "%PDF-");
+        pdf.close();
+        QVERIFY(writeTestFile(copy, "%PDF-1.4 older manual"));
+        c.openUserManualPdf();
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QCOMPARE(pdf.readAll(), QByteArray("%PDF-1.4 older manual"));
+
+        const QString installed = installedDirs + u"/doc/tembora/Tembora_User_Manual.pdf"_s;
+        QDir().mkpath(installedDirs + u"/doc/tembora"_s);
+        QVERIFY(writeTestFile(installed, "%PDF-1.4 packaged"));
+        c.openUserManualPdf();
+        QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{installed});
+        QVERIFY(c.statusBanner().endsWith(installed));
+        qunsetenv("XDG_DATA_DIRS");
+    }
+
 private:
     QString m_home;
     QString m_cameras;

@@ -153,6 +153,7 @@ const char operations[] =
     "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0 "
     "cycleCameraCorner/0 requestCameraPermissionAndPower/0 "
     "openOneClickStreamPlatform/1 toggleLiveBroadcast/0 stopLiveBroadcast/0 openLastRecordedVideo/0 "
+    "openUserManualPdf/0 "
     "pasteYoutubeKeyFromClipboard/0 pasteFacebookKeyFromClipboard/0 pasteTiktokKeyFromClipboard/0 "
     "importStyFile/1 importStyFiles/1 importStyFolder/1 scanUsbFlashDiskForSty/0 removeCustomStyStyle/1 "
     "clearAllCustomStyStyles/0";
