@@ -8,6 +8,7 @@
 //
 // Usage: bench_band [--seconds S] [--style N] [--font FILE]
 
+#include "BenchClock.h"
 #include "app/StyleBandState.h"
 #include "app/StyleSounds.h"
 #include "audio/AudioEngine.h"
@@ -29,18 +30,11 @@
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::bench;
 
 namespace {
 
-constexpr std::uint32_t sampleRate = 48000;
-constexpr std::uint32_t blockFrames = 256;
 constexpr int heldKeys[8] = {48, 52, 55, 60, 64, 67, 72, 76};
-
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // A piano of eight stereo 2 s samples, one an octave, each stretched over its octave.
 QString writePiano(const QDir& dir) {

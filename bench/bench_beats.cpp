@@ -10,6 +10,7 @@
 //
 // Usage: bench_beats [--seconds S] [--font FILE]
 
+#include "BenchClock.h"
 #include "app/StyleBandState.h"
 #include "app/StyleSounds.h"
 #include "audio/AudioEngine.h"
@@ -24,17 +25,9 @@
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::bench;
 
 namespace {
-
-constexpr std::uint32_t sampleRate = 48000;
-constexpr std::uint32_t blockFrames = 256;
-
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // The built-in style with the most hits in a Chorus bar (the busiest section).
 int densestStyle(const std::vector<StylePattern>& styles, int* hitsPerBar) {

@@ -8,6 +8,7 @@
 //
 // Usage: bench_lv2 [--seconds S]
 
+#include "BenchClock.h"
 #include "audio/AudioEngine.h"
 
 #include <sched.h>
@@ -20,17 +21,9 @@
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::bench;
 
 namespace {
-
-constexpr std::uint32_t sampleRate = 48000;
-constexpr std::uint32_t blockFrames = 256;
-
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // Renders `seconds` through the engine's block callback; `beforeBlock(b)` runs first.
 template <typename Before>

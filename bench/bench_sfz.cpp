@@ -6,6 +6,7 @@
 // Usage: bench_sfz [--seconds S] [--dir DIR]
 //   --dir keeps the generated instrument in DIR (and reuses it on the next run).
 
+#include "BenchClock.h"
 #include "engines/SfzPianoEngine.h"
 #include "support/SfzFixtures.h"
 
@@ -27,21 +28,14 @@
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::bench;
 
 namespace {
 
-constexpr std::uint32_t sampleRate = 48000;
-constexpr std::uint32_t blockFrames = 256;
 constexpr int firstKey = 21;
 constexpr int keyCount = 88;
 constexpr int layerCount = 4;
 constexpr int voiceCounts[] = {32, 64, 128};
-
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // RssAnon and RssFile of this process, in MiB.
 struct Rss {

@@ -7,6 +7,7 @@
 //
 // Usage: bench_synth [--seconds S] [--reference-sines]
 
+#include "BenchClock.h"
 #include "app/Harmonizer.h"
 #include "audio/AudioEngine.h"
 #include "engines/SynthEngine.h"
@@ -23,23 +24,16 @@
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::bench;
 
 namespace {
 
-constexpr std::uint32_t sampleRate = 48000;
-constexpr std::uint32_t blockFrames = 256;
 constexpr int modelCount = 9; // 0-7, and 8 for every number above
 constexpr int voiceCounts[] = {8, 32, 64};
 constexpr int firstKey = 36;
 // Model 7 ends its notes by itself; every variant strikes its keys again at this
 // interval so the voices keep sounding.
 constexpr double restrikeSeconds = 0.25;
-
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 class BenchVariant {
 public:
