@@ -180,13 +180,15 @@ class BridgeHandler(BaseHTTPRequestHandler):
             if peer:
                 emit(f"CONN:{peer}|{ip}")
             return self.answer_state()
-        emit(f"CONN:{peer}|{ip}")
         if path.startswith("/api/cmd"):
+            emit(f"CONN:{peer}|{ip}")
             command = without_controls(first("c"))
             if command:
                 emit(f"CMD:{peer}|{ip}|{command}")
                 time.sleep(COMMAND_SETTLE_S)  # lets the workstation rewrite the state
             return self.answer_state()
+        if peer:  # the page itself is fetched before the phone knows its id: no phantom peer
+            emit(f"CONN:{peer}|{ip}")
         self.answer(200, PAGE, "text/html; charset=utf-8", [
             ("Cache-Control", "no-store, no-cache, must-revalidate, max-age=0"),
             ("Pragma", "no-cache"),

@@ -66,6 +66,7 @@ class Running(unittest.TestCase):
         json_type = ("application/json", "no-store", None)
         for path, lines, headers, body, state_text in [
             ("/?id=P-1", ["CONN:P-1|127.0.0.1"], ("text/html; charset=utf-8", "no-store, no-cache, must-revalidate, max-age=0", "no-cache"), b"Live Stage Phone Controller", None),
+            ("/?id=", [], ("text/html; charset=utf-8", "no-store, no-cache, must-revalidate, max-age=0", "no-cache"), b"<title>", None),
             ("/api/state?id=", [], json_type, b"{}", None),
             ("/api/state?id=P-2", ["CONN:P-2|127.0.0.1"], json_type, b'{"bpm":97}', '{"bpm":97}'),
             ("/api/cmd?id=P-3&c=BPM%3AADD%3A5", ["CONN:P-3|127.0.0.1", "CMD:P-3|127.0.0.1|BPM:ADD:5"], json_type, b'{"x":"\xc3\xa9"}', '{"x":"é"}'),
