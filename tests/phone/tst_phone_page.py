@@ -2,7 +2,7 @@
 # The phone page in headless Chromium (fake camera and microphone) against the real
 # bridge script. A small stand-in plays the workstation's side of the line protocol:
 # it records every line and publishes a state file the test controls.
-import base64, json, os, struct, tempfile, threading, time, unittest
+import atexit, base64, json, os, signal, struct, sys, tempfile, threading, time, unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -67,7 +67,11 @@ def phone_browser(*extra_flags):
                  "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream", *extra_flags]:
         options.add_argument(flag)
     options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 412, "height": 915, "pixelRatio": 1.0}})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    # A test killed on a timeout must not leave Chromium running: quit on exit and on SIGTERM.
+    atexit.register(browser.quit)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    return browser
 
 
 class Page(unittest.TestCase):
