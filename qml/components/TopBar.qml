@@ -4,7 +4,8 @@ import QtQuick.Layouts
 import ".."
 
 // Brand, the main-voice selector with its search pop-up, the beat transport with
-// tempo, tap and click, the audio status and the master meters.
+// tempo, tap and click, studio record, the stage switches (go live, camera, logo),
+// the audio status with the connected controller, and the master meters.
 Rectangle {
     id: bar
     color: Theme.topBar
@@ -191,6 +192,10 @@ Rectangle {
             }
         }
 
+        LiveControls {
+            Layout.preferredHeight: 48
+        }
+
         Item { Layout.fillWidth: true }
 
         // Audio status
@@ -210,6 +215,17 @@ Rectangle {
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.fontSmall
                 color: Theme.topBarMuted
+            }
+            // The hardware controller, while a Samson Graphite 49 is connected.
+            ElidedText {
+                objectName: "controllerName"
+                visible: workstation.samsonGraphiteConnected
+                width: Math.min(implicitWidth, 170)
+                text: workstation.primaryControllerName
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontSmall
+                font.bold: true
+                color: Theme.displayText
             }
         }
 

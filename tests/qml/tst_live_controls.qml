@@ -1,0 +1,51 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/components"
+
+// The top bar's stage switches against a stand-in controller (its id hides the real
+// one, whose camera switch would look for hardware).
+Item {
+    width: 400
+    height: 100
+
+    QtObject {
+        id: workstation
+        property bool broadcastActive: false
+        property bool broadcastDrawerOpen: false
+        property string broadcastElapsedText: "00:00"
+        property bool cameraEnabled: false
+        property bool watermarkEnabled: true
+    }
+
+    LiveControls { id: live }
+
+    TestCase {
+        name: "LiveControls"
+        when: windowShown
+
+        // Each press flips its own switch and no other.
+        function test_eachButtonFlipsItsSwitch() {
+            var table = [["goLiveButton", "broadcastDrawerOpen"], ["cameraSwitch", "cameraEnabled"],
+                         ["logoSwitch", "watermarkEnabled"]]
+            for (var row of table) {
+                var before = table.map(r => workstation[r[1]])
+                mouseClick(findChild(live, row[0]))
+                for (var i = 0; i < table.length; ++i)
+                    compare(workstation[table[i][1]], table[i] === row ? !before[i] : before[i], row[0] + " " + table[i][1])
+                verify(findChild(live, row[0]).lit === workstation[row[1]])
+            }
+        }
+
+        function test_onAirShowsTheTimeLive() {
+            var button = findChild(live, "goLiveButton")
+            compare(button.text, "GO LIVE")
+            workstation.broadcastElapsedText = "01:05"
+            workstation.broadcastActive = true
+            compare(button.text, "● LIVE 01:05")
+            workstation.broadcastElapsedText = "01:06"
+            compare(button.text, "● LIVE 01:06")
+            workstation.broadcastActive = false
+            compare(button.text, "GO LIVE")
+        }
+    }
+}
