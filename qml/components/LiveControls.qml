@@ -7,6 +7,8 @@ import ".."
 // air, shows the time live; the camera picture and the logo ribbon switch on and off.
 // The buttons take no focus, so the computer keys keep playing.
 Rectangle {
+    // Where the bar is narrow only GO LIVE stays: the drawer has the other two.
+    property bool compact: false
     implicitWidth: row.implicitWidth + 12
     implicitHeight: 48
     radius: Theme.radius
@@ -41,12 +43,14 @@ Rectangle {
         }
         StageButton {
             objectName: "cameraSwitch"
+            visible: !compact
             text: "CAM"
             lit: workstation.cameraEnabled
             onClicked: workstation.cameraEnabled = !workstation.cameraEnabled
         }
         StageButton {
             objectName: "logoSwitch"
+            visible: !compact
             text: "LOGO"
             lit: workstation.watermarkEnabled
             onClicked: workstation.watermarkEnabled = !workstation.watermarkEnabled

@@ -194,6 +194,7 @@ Rectangle {
 
         LiveControls {
             Layout.preferredHeight: 48
+            compact: bar.width < 1400
         }
 
         Item { Layout.fillWidth: true }
