@@ -15,6 +15,8 @@ ApplicationWindow {
     title: "Tembora"
     color: Theme.windowBackground
     visibility: workstation.fullScreenPerformance ? Window.FullScreen : Window.Windowed
+    // The camera floats over the views instead of sitting docked at the right.
+    property bool cameraFloating: false
 
     Shortcut {
         sequence: "F11"
@@ -77,6 +79,20 @@ ApplicationWindow {
             }
         }
 
+        BroadcastDrawer {
+            objectName: "broadcastDrawer"
+            Layout.fillWidth: true
+            visible: workstation.broadcastDrawerOpen
+        }
+
+        WatermarkStrip {
+            objectName: "watermarkRibbon"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 34
+            visible: workstation.watermarkEnabled
+            titleSize: Theme.fontLarge
+        }
+
         RowLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -88,24 +104,42 @@ ApplicationWindow {
                 Layout.fillHeight: true
             }
 
-            // One slot per mode, in mode order.
-            StackLayout {
-                id: viewStack
-                objectName: "viewStack"
+            Item {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                currentIndex: workstation.currentMode
 
-                PlayView { objectName: "view_0" }
-                SoundsView { objectName: "view_1" }
-                WorkstationView { objectName: "view_2" }
-                BeatsView { objectName: "view_3" }
-                StudioView { objectName: "view_4" }
-                MixerView { objectName: "view_5" }
-                DevicesView { objectName: "view_6" }
-                SettingsView { objectName: "view_7" }
-                HymnsView { objectName: "view_8" }
-                StylesView { objectName: "view_9" }
+                // One slot per mode, in mode order.
+                StackLayout {
+                    id: viewStack
+                    objectName: "viewStack"
+                    anchors.fill: parent
+                    currentIndex: workstation.currentMode
+
+                    PlayView { objectName: "view_0" }
+                    SoundsView { objectName: "view_1" }
+                    WorkstationView { objectName: "view_2" }
+                    BeatsView { objectName: "view_3" }
+                    StudioView { objectName: "view_4" }
+                    MixerView { objectName: "view_5" }
+                    DevicesView { objectName: "view_6" }
+                    SettingsView { objectName: "view_7" }
+                    HymnsView { objectName: "view_8" }
+                    StylesView { objectName: "view_9" }
+                }
+
+                CameraPip {
+                    objectName: "cameraPip"
+                    visible: workstation.cameraEnabled && root.cameraFloating
+                    onDockRequested: root.cameraFloating = false
+                }
+            }
+
+            CameraBay {
+                objectName: "cameraBay"
+                Layout.fillHeight: true
+                Layout.preferredWidth: implicitWidth
+                visible: workstation.cameraEnabled && !root.cameraFloating
+                onFloatRequested: root.cameraFloating = true
             }
         }
 

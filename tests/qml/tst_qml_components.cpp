@@ -33,6 +33,9 @@ public:
     Setup() {
         const QString home = tmb::test::usePrivateHome();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
+        // No camera, whatever the machine has: the camera frames show the rights card.
+        qputenv("TEMBORA_CAMERA_DEVICE_DIR", home.toUtf8());
+        qputenv("TEMBORA_IDEAPAD_CAMERA_POWER", (home + QStringLiteral("/no-switch")).toUtf8());
         // Style files to add by hand, and a flash disk of three.
         const std::vector<tmb::StylePattern> styles = tmb::builtinStyles();
         for (int i = 0; i < 2; ++i)
