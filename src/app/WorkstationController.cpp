@@ -157,6 +157,7 @@ bool WorkstationController::initialize() {
 
     m_arrangerStepTimer.start(8);
     m_uiRefreshTimer.start(30);
+    m_projectManager.keepPreviousSessionAutosave();
     m_autosaveTimer.start(30000);
     return audioStarted;
 }

@@ -102,6 +102,10 @@ public:
                      QString* error) const;
     bool hasRecoverableAutosave() const;
     void clearRecoverableAutosave() const;
+    // The autosave of the last session, kept aside at start-up before the new
+    // session's first autosave overwrites it, so a crashed service can be reopened.
+    QString previousSessionAutosavePath() const;
+    bool keepPreviousSessionAutosave() const;
 
     // ---- registrations: eight memories, rebuilt from the factory table at every
     // start and never stored.

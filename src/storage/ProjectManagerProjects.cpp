@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cstdio>
+
 namespace tmb {
 
 namespace {
@@ -81,6 +83,17 @@ bool ProjectManager::hasRecoverableAutosave() const {
 
 void ProjectManager::clearRecoverableAutosave() const {
     QFile::remove(autosavePath());
+}
+
+QString ProjectManager::previousSessionAutosavePath() const {
+    return m_dataDirectory + QStringLiteral("/autosave_previous_session.vks.json");
+}
+
+bool ProjectManager::keepPreviousSessionAutosave() const {
+    if (!hasRecoverableAutosave()) return false;
+    // rename(2) replaces an older kept copy in one step.
+    return std::rename(QFile::encodeName(autosavePath()).constData(),
+                       QFile::encodeName(previousSessionAutosavePath()).constData()) == 0;
 }
 
 // ---------------------------------------------------------------- registrations

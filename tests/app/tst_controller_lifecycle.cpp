@@ -170,8 +170,16 @@ private Q_SLOTS:
         WorkstationController controller;
         QCOMPARE(controller.statusBanner(), u"Ready"_s);
         QSignalSpy banner(&controller, &WorkstationController::statusBannerChanged);
+        // A crashed session's autosave outlives the next start (kept aside, replacing an older copy).
+        ProjectManager& projects = controller.projectManager();
+        QVERIFY(test::writeTestFile(projects.previousSessionAutosavePath(), "older"));
+        QVERIFY(test::writeTestFile(projects.autosavePath(), "crashed"));
         // The private runtime folder has no sound server and the machine no sequencer.
         const bool audio = controller.initialize();
+        QVERIFY(!projects.hasRecoverableAutosave());
+        QFile kept(projects.previousSessionAutosavePath());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), "crashed");
         if (audio) QSKIP("an audio device plays on this machine without a sound server");
         QCOMPARE(controller.activeAudioBackend() + u'|' + controller.primaryControllerName(),
                  u"None|"_s + noMidi);
