@@ -79,6 +79,12 @@ ApplicationWindow {
             }
         }
 
+        PhoneDrawer {
+            visible: workstation.phoneDrawerOpen
+            Layout.fillWidth: true
+            Layout.preferredHeight: implicitHeight
+        }
+
         BroadcastDrawer {
             objectName: "broadcastDrawer"
             Layout.fillWidth: true
