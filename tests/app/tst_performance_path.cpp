@@ -323,19 +323,19 @@ private Q_SLOTS:
         MidiEvent program;
         program.status = MidiEvent::ProgramChange;
         program.data1 = 9;
-        const QStringList texts{rig.fromHardware(cc(66, 64)),
-                                rig.fromHardware(cc(67, 63)),
-                                rig.fromHardware(cc(11, 127)),
-                                rig.fromHardware(cc(1, 64)),
-                                rig.fromHardware(MidiEvent::pitchBendEvent(0, -8192)),
-                                rig.fromHardware(program)};
+        const QStringList texts{rig.fromHardware(cc(66, 64)), rig.fromHardware(cc(67, 63)),
+                                rig.fromHardware(cc(11, 127)), rig.fromHardware(cc(1, 64)),
+                                rig.fromHardware(MidiEvent::pitchBendEvent(0, -8192))};
         QCOMPARE(texts, QStringList({"Sostenuto Pedal (CC 66) → ON", "Soft Pedal (CC 67) → OFF",
                                      "Expression Pedal (CC 11) → 100%", "Mod Wheel (CC 1) → 50%",
-                                     "Pitch Bend → -100%", "Program Change 9 → Registration 2"}));
+                                     "Pitch Bend → -100%"}));
         QCOMPARE(QList<float>(
                      {c.expressionPedal(), c.chorusAmount(), rig.params().chorusAmount, c.pitchBendValue()}),
                  QList<float>({1.0f, 64.0f / 127.0f, 64.0f / 127.0f, -1.0f}));
         QCOMPARE(wheels.count(), 2);
+        // A program change recalls a registration memory (program mod 8), sound included.
+        QCOMPARE(rig.fromHardware(program), u"Program Change 9 → Registration 2"_s);
+        QCOMPARE(c.activeRegistrationSlot(), 1);
 
         // The on-screen wheels clamp and drive the same.
         QSignalSpy params(&c, &WorkstationController::pianoParamsChanged);
