@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -60,49 +61,35 @@ std::size_t renderWhile(AudioEngine& engine, int blocks, const std::function<std
     return allocations;
 }
 
-// Records whose every field carries k (a torn one shows), every pedal up.
-PianoParameters paramsNumbered(int k) {
+// Sets every field but the pedals to k, so a torn record shows.
+void number(PianoParameters& p, int k) {
     const auto f = static_cast<float>(k);
-    PianoParameters p;
     p.brightness = p.damperResonance = p.stringResonance = p.keyOffVolume = p.pedalNoiseVolume = f;
     p.lidPosition = p.reverbAmount = p.reverbRoomSize = p.chorusAmount = p.delayAmount = f;
     p.delayTime = p.driveAmount = p.compressorAmount = p.stereoWidth = p.tuningHz = f;
     p.transposeSemitones = p.octaveShift = p.touchCurve = k;
     p.autoPedalEnabled = k % 2 == 0;
     p.invertPedalPolarity = k % 3 == 1;
-    p.sustainPedal = p.sostenutoPedal = p.softPedal = false;
-    p.continuousPedal = 0.0f;
-    return p;
 }
-
-WorkstationState stateNumbered(int k) {
-    WorkstationState s;
+void number(WorkstationState& s, int k) {
     s.splitKey = s.velocityThreshold = s.arpMode = s.arpOctaves = s.layer2OctaveOffset = s.splitOctaveOffset =
         k;
     s.layer2Enabled = s.splitEnabled = s.velocitySwitchEnabled = s.chordMemoryEnabled = k % 2 == 1;
-    return s;
+}
+template <typename Record>
+Record numbered(int k) {
+    Record r;
+    number(r, k);
+    return r;
 }
 
-// The record number a block saw, or -1 when its fields disagree.
-int numberOf(const PianoParameters& p) {
-    const auto k = static_cast<int>(p.brightness);
-    const float f = p.brightness;
-    const bool whole =
-        p.damperResonance == f && p.stringResonance == f && p.keyOffVolume == f && p.pedalNoiseVolume == f &&
-        p.lidPosition == f && p.reverbAmount == f && p.reverbRoomSize == f && p.chorusAmount == f &&
-        p.delayAmount == f && p.delayTime == f && p.driveAmount == f && p.compressorAmount == f &&
-        p.stereoWidth == f && p.tuningHz == f && p.transposeSemitones == k && p.octaveShift == k &&
-        p.touchCurve == k && p.autoPedalEnabled == (k % 2 == 0) && p.invertPedalPolarity == (k % 3 == 1);
-    return whole ? k : -1;
-}
-
-int numberOf(const WorkstationState& s) {
-    const int k = s.splitKey;
-    const bool odd = k % 2 == 1;
-    const bool whole = s.velocityThreshold == k && s.arpMode == k && s.arpOctaves == k &&
-                       s.layer2OctaveOffset == k && s.splitOctaveOffset == k && s.layer2Enabled == odd &&
-                       s.splitEnabled == odd && s.velocitySwitchEnabled == odd && s.chordMemoryEnabled == odd;
-    return whole ? k : -1;
+// The number a block's record carries, or -1 when its fields disagree.
+template <typename Record>
+int numberOf(const Record& live, int k) {
+    Record expected;
+    std::memcpy(&expected, &live, sizeof live); // the pedals and the padding as they are
+    number(expected, k);
+    return std::memcmp(&expected, &live, sizeof live) == 0 ? k : -1;
 }
 
 } // namespace
@@ -279,8 +266,8 @@ private Q_SLOTS:
             pedal.sourceClient = 20;
             engine->submitMidiEvent(pedal);
         }
-        engine->updatePianoParameters(paramsNumbered(0));
-        engine->updateWorkstationState(stateNumbered(0));
+        engine->updatePianoParameters(numbered<PianoParameters>(0));
+        engine->updateWorkstationState(numbered<WorkstationState>(0));
         engine->processAudioCallback(out.data(), 64);
 
         // The GUI pushes numbered records until many blocks may have met one mid-write.
@@ -290,8 +277,8 @@ private Q_SLOTS:
         std::thread gui([&] {
             while (blocks.load() < 3000) {
                 ++pushes;
-                engine->updatePianoParameters(paramsNumbered(pushes));
-                engine->updateWorkstationState(stateNumbered(pushes));
+                engine->updatePianoParameters(numbered<PianoParameters>(pushes));
+                engine->updateWorkstationState(numbered<WorkstationState>(pushes));
             }
             done = true;
         });
@@ -300,8 +287,9 @@ private Q_SLOTS:
         auto check = [&] {
             engine->processAudioCallback(out.data(), 64);
             const PianoParameters& live = engine->renderingParameters();
-            const int p = numberOf(live);
-            const int s = numberOf(engine->renderingWorkstationState());
+            const WorkstationState& state = engine->renderingWorkstationState();
+            const int p = numberOf(live, static_cast<int>(live.brightness));
+            const int s = numberOf(state, state.splitKey);
             if (p < 0 || s < 0) {
                 ++torn;
                 return;
