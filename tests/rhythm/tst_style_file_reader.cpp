@@ -47,18 +47,14 @@ QString record(const StyleArrangerStep& s) {
             out << QString::number(offsets[static_cast<std::size_t>(i)]);
         return out.join(u' ');
     };
-    return u"b%1@%2/%3 r[%4]@%5/%6 h[%7]@%8/%9 l[%10]@%11/%12"_s.arg(s.bassPitchClass)
-        .arg(s.bassVelocity)
-        .arg(s.bassLength)
-        .arg(notes(s.chord1Notes, s.chord1Count))
-        .arg(s.chord1Velocity)
-        .arg(s.chord1Length)
-        .arg(notes(s.chord2Notes, s.chord2Count))
-        .arg(s.chord2Velocity)
-        .arg(s.chord2Length)
-        .arg(notes(s.padNotes, s.padCount))
-        .arg(s.padVelocity)
-        .arg(s.padLength);
+    return u"b%1@%2/%3 "_s.arg(s.bassPitchClass).arg(s.bassVelocity).arg(s.bassLength) +
+           u"r[%1]@%2/%3 "_s.arg(notes(s.chord1Notes, s.chord1Count))
+               .arg(s.chord1Velocity)
+               .arg(s.chord1Length) +
+           u"h[%1]@%2/%3 "_s.arg(notes(s.chord2Notes, s.chord2Count))
+               .arg(s.chord2Velocity)
+               .arg(s.chord2Length) +
+           u"l[%1]@%2/%3"_s.arg(notes(s.padNotes, s.padCount)).arg(s.padVelocity).arg(s.padLength);
 }
 
 } // namespace
@@ -67,95 +63,72 @@ class StyleFileReaderTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The name picks the template; a file without MIDI is that template renamed.
-    void fileNamesChooseTheTemplate_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("expected"); // id, name, archetype, bpm, lead program, kit
-        const auto add = [](const char* tag, const QString& file, const QString& expected) {
-            QTest::newRow(tag) << file << expected;
-        };
-        add("mugithi", u"Mugithi_Kikuyu_1Man_PSR.sty"_s,
-            u"sty_mugithi_kikuyu_1man_psr|Mugithi Kikuyu 1Man PSR|0|118|25|0"_s);
-        add("worship", u"slow-ballad 2.sty"_s, u"sty_slow-ballad_2|slow ballad 2|24|74|2|8"_s);
-        add("soul", u"SOUL.STY"_s, u"sty_soul|SOUL|25|84|16|0"_s);
-        add("no keyword", u"My.Band.sty"_s, u"sty_my.band|My.Band|8|124|27|0"_s);
-        add("nothing left", u"_-_.sty"_s, u"sty__-_|USB Flash Style|8|124|27|0"_s);
-    }
+    // The name picks the template; a file without MIDI is that template renamed. Expected:
+    // id, name, archetype, bpm, lead program, kit.
     void fileNamesChooseTheTemplate() {
-        QFETCH(QString, file);
-        QFETCH(QString, expected);
-        Importer in;
-        const StylePattern style = in.import(file, "twenty bytes of text");
-        QCOMPARE(in.index, builtinCount);
-        QCOMPARE(u"%1|%2|%3|%4|%5|%6"_s.arg(style.id, style.name)
-                     .arg(style.arrangerArchetype)
-                     .arg(in.sequencer.bpm())
-                     .arg(style.leadGmProg)
-                     .arg(style.drumKitProgram),
-                 expected);
-        QCOMPARE(style.genre, u"USB Flash STY"_s);
-        QCOMPARE(style.subDescription, QString::fromUtf8(classifyStyleFileName(style.name).description));
-        QVERIFY(style.isCustomSty && !style.hasStyleParts);
-        QCOMPARE(style.styFilePath, in.dir.filePath(file));
-        const StylePattern& templ = in.sequencer.styles()[static_cast<std::size_t>(style.arrangerArchetype)];
-        QVERIFY(style.velocityGrid == templ.velocityGrid && style.laneNotes == templ.laneNotes);
+        const std::pair<QString, QString> rows[] = {
+            {u"Mugithi_Kikuyu_1Man_PSR.sty"_s,
+             u"sty_mugithi_kikuyu_1man_psr|Mugithi Kikuyu 1Man PSR|0|118|25|0"_s},
+            {u"slow-ballad 2.sty"_s, u"sty_slow-ballad_2|slow ballad 2|24|74|2|8"_s},
+            {u"SOUL.STY"_s, u"sty_soul|SOUL|25|84|16|0"_s},
+            {u"My.Band.sty"_s, u"sty_my.band|My.Band|8|124|27|0"_s},
+            {u"_-_.sty"_s, u"sty__-_|USB Flash Style|8|124|27|0"_s}};
+        for (const auto& [file, expected] : rows) {
+            Importer in;
+            const StylePattern style = in.import(file, "twenty bytes of text");
+            QCOMPARE(in.index, builtinCount);
+            const auto n = [](double v) {
+                return QString::number(v);
+            };
+            QCOMPARE(QStringList({style.id, style.name, n(style.arrangerArchetype), n(in.sequencer.bpm()),
+                                  n(style.leadGmProg), n(style.drumKitProgram)})
+                         .join(u'|'),
+                     expected);
+            QCOMPARE(style.genre, u"USB Flash STY"_s);
+            QCOMPARE(style.subDescription, QString::fromUtf8(classifyStyleFileName(style.name).description));
+            QVERIFY(style.isCustomSty && !style.hasStyleParts);
+            QCOMPARE(style.styFilePath, in.dir.filePath(file));
+            const StylePattern& templ =
+                in.sequencer.styles()[static_cast<std::size_t>(style.arrangerArchetype)];
+            QVERIFY(style.velocityGrid == templ.velocityGrid && style.laneNotes == templ.laneNotes);
+        }
     }
 
-    void tempoComesFromTheFirstNonZeroTempo_data() {
-        QTest::addColumn<QList<int>>("tempi"); // microseconds per quarter, in file order
-        QTest::addColumn<float>("bpm");
-        QTest::newRow("300 bpm") << QList<int>{200000} << 220.0f;
-        QTest::newRow("30 bpm") << QList<int>{2000000} << 45.0f;
-        QTest::newRow("first wins") << QList<int>{0, 600000, 500000} << 100.0f;
-        QTest::newRow("none") << QList<int>{} << 124.0f;
-    }
     void tempoComesFromTheFirstNonZeroTempo() {
-        QFETCH(QList<int>, tempi);
-        QFETCH(float, bpm);
-        StyTrack track;
-        for (int i = 0; i < tempi.size(); ++i)
-            track.tempo(static_cast<std::uint32_t>(i * 10), static_cast<std::uint32_t>(tempi[i]));
-        Importer in;
-        const StylePattern style = in.import(u"x.sty"_s, styFile(480, {track.note(100, 10, 36, 90).chunk()}));
-        QCOMPARE(style.bpm, bpm);
-        QCOMPARE(style.subDescription, u"USB Flash .STY (%1 BPM • 4/4) • x.sty"_s.arg(qRound(bpm)));
+        // Microseconds per quarter in file order, and the tempo.
+        const std::pair<QList<int>, float> rows[] = {
+            {{200000}, 220.0f}, {{2000000}, 45.0f}, {{0, 600000, 500000}, 100.0f}, {{}, 124.0f}};
+        for (const auto& [tempi, bpm] : rows) {
+            StyTrack track;
+            for (int i = 0; i < tempi.size(); ++i)
+                track.tempo(static_cast<std::uint32_t>(i * 10), static_cast<std::uint32_t>(tempi[i]));
+            Importer in;
+            const StylePattern style =
+                in.import(u"x.sty"_s, styFile(480, {track.note(100, 10, 36, 90).chunk()}));
+            QCOMPARE(style.bpm, bpm);
+            QCOMPARE(style.subDescription, u"USB Flash .STY (%1 BPM • 4/4) • x.sty"_s.arg(qRound(bpm)));
+        }
     }
 
-    // Where a drum note lands for the meter and division: bar length and step size
-    // follow them; divisions too small for a step, and SMPTE ones, count as 480.
-    void notesLandOnTheirStep_data() {
-        QTest::addColumn<int>("division");
-        QTest::addColumn<int>("numerator");
-        QTest::addColumn<int>("denominatorPower");
-        QTest::addColumn<int>("tick");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("steps");
-        QTest::newRow("3/4 at 96: tick 300 is bar 2 step 0") << 96 << 3 << 2 << 300 << 0 << 12;
-        QTest::newRow("3/4 at 96: tick 287 is step 11") << 96 << 3 << 2 << 287 << 11 << 12;
-        QTest::newRow("6/8 at 96: tick 48") << 96 << 6 << 3 << 48 << 2 << 12;
-        QTest::newRow("2/4 counts as 4/4") << 480 << 2 << 2 << 1800 << 15 << 16;
-        QTest::newRow("division 2 is 480") << 2 << 4 << 2 << 1920 + 240 << 2 << 16;
-        QTest::newRow("division 3 in 3/4 is 480") << 3 << 3 << 2 << 240 << 2 << 12;
-        QTest::newRow("division 4 stays") << 4 << 4 << 2 << 5 << 5 << 16;
-        QTest::newRow("SMPTE division is 480") << 0xE728 << 4 << 2 << 360 << 3 << 16;
-    }
+    // Where a drum note lands for the meter and division: bar length and step size follow
+    // them (2/4 counts as 4/4); divisions too small for a step, and SMPTE ones, count as 480.
     void notesLandOnTheirStep() {
-        QFETCH(int, division);
-        QFETCH(int, numerator);
-        QFETCH(int, denominatorPower);
-        QFETCH(int, tick);
-        QFETCH(int, step);
-        QFETCH(int, steps);
-        StyTrack track;
-        track.meter(0, numerator, denominatorPower).marker(0, "Main A");
-        Importer in;
-        const StylePattern style =
-            in.import(u"meter.sty"_s,
-                      styFile(division, {track.note(static_cast<std::uint32_t>(tick), 10, 42, 77).chunk()}));
-        QCOMPARE(row(style, SongSection::VerseA, 3), u"%1:77"_s.arg(step));
-        QCOMPARE(style.stepsPerBar, steps);
-        QCOMPARE(style.beatsPerBar, steps == 16 ? 4 : numerator);
-        QVERIFY(style.subDescription.contains(u"%1/%2"_s.arg(numerator).arg(1 << denominatorPower)));
+        // Division, numerator, denominator power, tick, step, steps a bar.
+        const int rows[][6] = {{96, 3, 2, 300, 0, 12},    {96, 3, 2, 287, 11, 12},   {96, 6, 3, 48, 2, 12},
+                               {480, 2, 2, 1800, 15, 16}, {2, 4, 2, 2160, 2, 16},    {3, 3, 2, 240, 2, 12},
+                               {4, 4, 2, 5, 5, 16},       {0xE728, 4, 2, 360, 3, 16}};
+        for (const auto& [division, numerator, denominatorPower, tick, step, steps] : rows) {
+            StyTrack track;
+            track.meter(0, numerator, denominatorPower).marker(0, "Main A");
+            Importer in;
+            const StylePattern style = in.import(
+                u"meter.sty"_s,
+                styFile(division, {track.note(static_cast<std::uint32_t>(tick), 10, 42, 77).chunk()}));
+            QCOMPARE(row(style, SongSection::VerseA, 3), u"%1:77"_s.arg(step));
+            QCOMPARE(style.stepsPerBar, steps);
+            QCOMPARE(style.beatsPerBar, steps == 16 ? 4 : numerator);
+            QVERIFY(style.subDescription.contains(u"%1/%2"_s.arg(numerator).arg(1 << denominatorPower)));
+        }
     }
 
     // Without markers the bars cycle through the four main sections; a format
@@ -173,14 +146,10 @@ private Q_SLOTS:
 
         StyTrack marked;
         marked.marker(0, "SFF1").marker(0, " INTRO A ").note(0, 10, 38, 90);
-        marked.marker(1920, "SInt")
-            .note(1920, 10, 38, 91)
-            .marker(3840, "Main B")
-            .note(3840 + 2160, 10, 38, 92);
-        marked.meta(6500, 0x01, "Break")
-            .note(6620, 10, 38, 93)
-            .marker(8000, "Ending A")
-            .note(8000, 10, 38, 94);
+        marked.marker(1920, "SInt").note(1920, 10, 38, 91);
+        marked.marker(3840, "Main B").note(3840 + 2160, 10, 38, 92);
+        marked.meta(6500, 0x01, "Break").note(6620, 10, 38, 93);
+        marked.marker(8000, "Ending A").note(8000, 10, 38, 94);
         style = in.import(u"marked.sty"_s, styFile(480, {marked.chunk()}));
         QStringList snares;
         for (SongSection s : {SongSection::Intro, SongSection::VerseA, SongSection::VerseB, SongSection::Fill,
@@ -213,22 +182,18 @@ private Q_SLOTS:
         QCOMPARE(row(style, SongSection::Fill, 1) + u'|' + row(style, SongSection::Fill, 0), u"15:111|"_s);
     }
 
-    // A style with only a Main B: the generated Fill roll ends the bar of the meter.
-    void generatedFillRollEndsTheBar_data() {
-        QTest::addColumn<int>("numerator");
-        QTest::addColumn<QString>("roll"); // snare | tom
-        QTest::newRow("4/4") << 4 << u"0:50 12:100 13:106 14:112 15:118|12:92 13:98 14:104 15:110"_s;
-        QTest::newRow("3/4") << 3 << u"0:50 8:100 9:106 10:112 11:118|8:92 9:98 10:104 11:110"_s;
-    }
+    // A style with only a Main B: the generated Fill roll (snare | tom) ends the bar of the meter.
     void generatedFillRollEndsTheBar() {
-        QFETCH(int, numerator);
-        QFETCH(QString, roll);
-        StyTrack track;
-        track.meter(0, numerator, 2).marker(0, "Main B").note(0, 10, 38, 50);
-        Importer in;
-        const StylePattern style = in.import(u"b.sty"_s, styFile(480, {track.chunk()}));
-        QCOMPARE(row(style, SongSection::Fill, 1) + u'|' + row(style, SongSection::Fill, 5), roll);
-        QCOMPARE(row(style, SongSection::VerseA, 1), u"0:50"_s);
+        for (const auto& [numerator, roll] :
+             {std::pair{4, u"0:50 12:100 13:106 14:112 15:118|12:92 13:98 14:104 15:110"_s},
+              {3, u"0:50 8:100 9:106 10:112 11:118|8:92 9:98 10:104 11:110"_s}}) {
+            StyTrack track;
+            track.meter(0, numerator, 2).marker(0, "Main B").note(0, 10, 38, 50);
+            Importer in;
+            const StylePattern style = in.import(u"b.sty"_s, styFile(480, {track.chunk()}));
+            QCOMPARE(row(style, SongSection::Fill, 1) + u'|' + row(style, SongSection::Fill, 5), roll);
+            QCOMPARE(row(style, SongSection::VerseA, 1), u"0:50"_s);
+        }
     }
 
     // Accompaniment channels, the first rule that fits taking each note, offsets
@@ -301,11 +266,10 @@ private Q_SLOTS:
         QCOMPARE(in.sequencer.importStyFile(huge), builtinCount);
     }
 
-    // Damage in a track: what came before it is kept, nothing after it is read,
-    // and the chunks after a broken one are never reached.
-    void brokenTracksKeepWhatCameBefore_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("kicks");
+    // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status
+    // first or after sysex, a system message; CASM before the tracks): what came before is kept,
+    // nothing after it is read.
+    void brokenTracksKeepWhatCameBefore() {
         const auto good = [] {
             return StyTrack().note(0, 10, 36, 90);
         };
@@ -314,41 +278,27 @@ private Q_SLOTS:
         };
         const QByteArray later = StyTrack().note(480, 10, 36, 91).chunk();
         const QString templateKicks = u"0:114 4:86 7:74 8:114 12:86 14:80"_s;
-        QTest::newRow("intact") << styFile(480, {good().note(240, 10, 36, 92).chunk(), later})
-                                << u"0:90 2:92 4:91"_s;
-        QTest::newRow("truncated chunk")
-            << styFile(480, {broken({0x00, 0x99, 0x24}), later}).left(header(1, 2, 480).size() + 8 + 6)
-            << u"0:90"_s;
-        QTest::newRow("length 0xFFFFFFFF")
-            << styFile(480, {good().note(240, 10, 36, 92).chunk(0xFFFFFFFF)}) << u"0:90 2:92"_s;
-        QTest::newRow("header length 0xFFFFFFFF")
-            << QByteArray("MThd" + be32(0xFFFFFFFF) + bytes({0, 1, 0, 1, 1, 0xE0}) + good().chunk())
-            << templateKicks; // no track reached
-        QTest::newRow("5-byte delta")
-            << styFile(480, {broken({0x81, 0x80, 0x80, 0x80, 0x00, 0x99, 0x24, 0x50}), later})
-            << u"0:90 4:91"_s;
-        QTest::newRow("meta past the end")
-            << styFile(480, {broken({0x00, 0xFF, 0x06, 0x40, 'M', 'a'}), later}) << u"0:90 4:91"_s;
-        QTest::newRow("running status first")
-            << styFile(480, {StyTrack().raw(bytes({0x00, 0x24, 0x50})).chunk(), later}) << u"4:91"_s;
-        QTest::newRow("system message")
-            << styFile(480, {broken({0x00, 0xF2, 0x00, 0x00, 0x00, 0x99, 0x24, 0x50}), later})
-            << u"0:90 4:91"_s;
-        QTest::newRow("running status after sysex")
-            << styFile(480, {broken({0x00, 0xF0, 0x01, 0xF7, 0x78, 0x24, 0x50}), later}) << u"0:90 4:91"_s;
-        QTest::newRow("running status kept")
-            << styFile(480, {broken({0x81, 0x70, 0x24, 0x55, 0x00, 0xFF, 0x2F, 0x00})}) << u"0:90 2:85"_s;
-        QTest::newRow("CASM before tracks")
-            << QByteArray(header(1, 1, 480) + chunk("CASM", "xx") + later) << templateKicks;
-        QTest::newRow("preamble before MThd") << QByteArray("junk" + styFile(480, {later})) << u"4:91"_s;
-    }
-    void brokenTracksKeepWhatCameBefore() {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, kicks);
-        Importer in;
-        const StylePattern style = in.import(u"Mugithi.sty"_s, file);
-        QCOMPARE(in.index, builtinCount);
-        QCOMPARE(row(style, SongSection::VerseA, 0), kicks);
+        const QByteArray dataAfterHeader = bytes({0, 1, 0, 1, 1, 0xE0}) + good().chunk();
+        const std::pair<QByteArray, QString> rows[] = {
+            {styFile(480, {good().note(240, 10, 36, 92).chunk(), later}), u"0:90 2:92 4:91"_s}, // intact
+            {styFile(480, {broken({0x00, 0x99, 0x24}), later}).left(header(1, 2, 480).size() + 14),
+             u"0:90"_s},
+            {styFile(480, {good().note(240, 10, 36, 92).chunk(0xFFFFFFFF)}), u"0:90 2:92"_s},
+            {QByteArray("MThd" + be32(0xFFFFFFFF) + dataAfterHeader), templateKicks}, // no track reached
+            {styFile(480, {broken({0x81, 0x80, 0x80, 0x80, 0x00, 0x99, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x00, 0xFF, 0x06, 0x40, 'M', 'a'}), later}), u"0:90 4:91"_s},
+            {styFile(480, {StyTrack().raw(bytes({0x00, 0x24, 0x50})).chunk(), later}), u"4:91"_s},
+            {styFile(480, {broken({0x00, 0xF2, 0x00, 0x00, 0x00, 0x99, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x00, 0xF0, 0x01, 0xF7, 0x78, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x81, 0x70, 0x24, 0x55, 0x00, 0xFF, 0x2F, 0x00})}), u"0:90 2:85"_s},
+            {QByteArray(header(1, 1, 480) + chunk("CASM", "xx") + later), templateKicks},
+            {QByteArray("junk" + styFile(480, {later})), u"4:91"_s}}; // a preamble before MThd
+        for (const auto& [file, kicks] : rows) {
+            Importer in;
+            const StylePattern style = in.import(u"Mugithi.sty"_s, file);
+            QCOMPARE(in.index, builtinCount);
+            QCOMPARE(row(style, SongSection::VerseA, 0), kicks);
+        }
     }
 };
 

@@ -1,7 +1,5 @@
-// Style files written from a style: the header and tick-0 bytes for each meter and
-// tempo limit; an independent reader (python's mido) on every built-in style and
-// on edge cases (lane notes out of range, long names, programs out of range, an
-// empty grid); and every built-in style read back by our own reader.
+// Style files written from a style: every built-in style and edge cases (lane notes and programs
+// out of range, long names, an empty grid) read by python's mido, and read back by our reader.
 
 #include "rhythm/StyleFileReader.h"
 #include "rhythm/StyleFileWriter.h"
@@ -22,18 +20,15 @@ using namespace Qt::StringLiterals;
 namespace {
 
 StylePattern plain(float bpm, int stepsPerBar, int beatsPerBar) {
-    StylePattern style;
-    style.id = u"edge_%1_%2_%3"_s.arg(bpm).arg(stepsPerBar).arg(beatsPerBar);
-    style.name = u"Edge"_s;
-    style.bpm = bpm;
-    style.stepsPerBar = stepsPerBar;
-    style.beatsPerBar = beatsPerBar;
-    return style;
+    return {.id = u"edge_%1_%2_%3"_s.arg(bpm).arg(stepsPerBar).arg(beatsPerBar),
+            .name = u"Edge"_s,
+            .bpm = bpm,
+            .beatsPerBar = beatsPerBar,
+            .stepsPerBar = stepsPerBar};
 }
 
-// What a file of `style` holds, one line an event in file order: tempo, meter,
-// markers and programs on channels 11-14, each hit on channel 10 with its note off
-// half a step later.
+// A file of `style`, an event a line: tempo, meter, markers, programs on channels 11-14, each
+// hit on channel 10 with its note off half a step later.
 QStringList expectedEvents(const StylePattern& style) {
     const bool fourFour = style.stepsPerBar > 12;
     const int steps = std::clamp(style.stepsPerBar, 12, 16), bar = fourFour ? 1920 : 1440, step = bar / steps;
@@ -65,15 +60,10 @@ QStringList expectedEvents(const StylePattern& style) {
 
 // The reader's lane of a drum note, from the file format's drum-note table.
 int laneOf(int note) {
-    const QList<QList<int>> lanes{{35, 36},
-                                  {38, 40},
-                                  {37, 39, 75, 76, 77},
-                                  {42, 44, 62},
-                                  {46, 63, 64},
-                                  {41, 43, 45, 47, 48, 50, 60, 61, 65, 66},
-                                  {49, 51, 52, 53, 55, 56, 57, 67, 68}};
+    const QStringList lanes = u"35 36|38 40|37 39 75 76 77|42 44 62|46 63 64|41 43 45 47 48 50 60 61 65 66|"
+                              u"49 51 52 53 55 56 57 67 68"_s.split(u'|');
     for (int lane = 0; lane < lanes.size(); ++lane)
-        if (lanes[lane].contains(note)) return lane;
+        if (lanes[lane].split(u' ').contains(QString::number(note))) return lane;
     return 7;
 }
 
@@ -83,8 +73,7 @@ class StyleFileWriterTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // An independent reader sees every event where it belongs; the header and the
-    // empty CASM chunk frame the one track.
+    // An independent reader sees every event where it belongs; the header and an empty CASM frame the track.
     void midoReadsEveryStyle() {
         std::vector<StylePattern> styles = builtinStyles();
         StylePattern edges = plain(300, 14, 4); // played at 220
@@ -138,9 +127,8 @@ print(json.dumps(out))
         }
     }
 
-    // Read back: tempo, meter, programs and the drum sections, each hit on the
-    // lane the drum-note table gives its written note; lanes 2-7 take their notes
-    // from the file, lanes 0 and 1 keep the template's.
+    // Read back: tempo, meter, programs and drums, each hit on the lane of its written note; lanes
+    // 2-7 take their notes from the file, 0 and 1 keep the template's.
     void everyBuiltinStyleReadsBack() {
         const std::vector<StylePattern> styles = builtinStyles();
         for (const StylePattern& style : styles) {
