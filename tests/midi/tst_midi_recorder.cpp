@@ -50,21 +50,17 @@ class MidiRecorderTest : public QObject {
 
 private Q_SLOTS:
     void editsClampQuantizeAndKeepIds() {
-        struct Case {
-            double start, duration, grid;
-            float strength;
-            double start2, duration2;
-        };
-        for (const Case& c :
-             {Case{1.13, 0.2, 0.25, 1.0f, 1.25, 0.25}, Case{1.13, 0.2, 0.25, 0.5f, 1.19, 0.225},
-              Case{1.13, 0.2, 0.25, 4.0f, 1.25, 0.25}, Case{2.9, 0.1, 0.5, 1.0f, 3.0, 0.5},
-              Case{0.37, 0.6, 0.25, 1.0f, 0.25, 0.5}, Case{1.13, 0.2, 0.01, 1.0f, 1.13, 0.2}}) {
+        // Start, duration, grid, strength, and start and duration after.
+        const double rows[][6] = {{1.13, 0.2, 0.25, 1, 1.25, 0.25}, {1.13, 0.2, 0.25, 0.5, 1.19, 0.225},
+                                  {1.13, 0.2, 0.25, 4, 1.25, 0.25}, {2.9, 0.1, 0.5, 1, 3.0, 0.5},
+                                  {0.37, 0.6, 0.25, 1, 0.25, 0.5},  {1.13, 0.2, 0.01, 1, 1.13, 0.2}};
+        for (const auto& [start, duration, grid, strength, start2, duration2] : rows) {
             MidiRecorder r;
-            r.restoreNotes({{7, 0, 60, 90, c.start, c.duration}});
-            r.quantizeNotes(c.grid, c.strength);
+            r.restoreNotes({{7, 0, 60, 90, start, duration}});
+            r.quantizeNotes(grid, float(strength));
             const PianoRollNote note = r.snapshotNotes().at(0);
-            QVERIFY(qAbs(note.startBeats - c.start2) < 1e-9 && qAbs(note.durationBeats - c.duration2) < 1e-9);
-            QCOMPARE(r.canUndo(), c.grid > 0.01); // a grid too fine changes nothing
+            QVERIFY(qAbs(note.startBeats - start2) < 1e-9 && qAbs(note.durationBeats - duration2) < 1e-9);
+            QCOMPARE(r.canUndo(), grid > 0.01); // a grid too fine changes nothing
         }
 
         MidiRecorder r;
@@ -136,14 +132,11 @@ private Q_SLOTS:
         // 60 held a beat on track 2, a tap, and 127 held when the take ends.
         const std::vector<PianoRollNote> expected = {
             {1, 2, 60, 90, 0, 1}, {2, 0, 62, 50, 1, 0.1}, {3, 0, 127, 70, 1, 0.125}};
-        const auto notes = r.snapshotNotes();
-        QCOMPARE(notes.size(), expected.size());
-        for (std::size_t i = 0; i < notes.size(); ++i) {
-            PianoRollNote rounded = notes[i];
-            rounded.startBeats = std::round(rounded.startBeats * 100) / 100;
-            rounded.durationBeats = std::round(rounded.durationBeats * 1000) / 1000;
-            QCOMPARE(rounded, expected[i]);
-        }
+        std::vector<PianoRollNote> notes = r.snapshotNotes();
+        for (PianoRollNote& n : notes)
+            std::tie(n.startBeats, n.durationBeats) =
+                std::pair(std::round(n.startBeats * 100) / 100, std::round(n.durationBeats * 1000) / 1000);
+        QCOMPARE(notes, expected);
         QCOMPARE(r.controlEvents().size(), std::size_t{1});
         QCOMPARE(r.controlEvents()[0].controller * 1000 + std::lround(r.controlEvents()[0].beat * 100),
                  64100);
@@ -156,24 +149,23 @@ private Q_SLOTS:
     }
 
     void playheadFollowsTempoAndRate() {
-        struct Case {
-            float bpm, rate;
-            std::uint32_t frames;
-            double beats;
-        };
-        for (const Case& c : {Case{120, 48000, 480, 0.02}, Case{90, 44100, 256, 90.0 / 60 / 44100 * 256},
-                              Case{400, 96000, 4096, 300.0 / 60 / 96000 * 4096}, // tempo at most 300
-                              Case{10, 48000, 64, 30.0 / 60 / 48000 * 64},       // and at least 30
-                              Case{60, 4000, 100, 1.0 / 8000 * 100}}) {          // rate at least 8 kHz
+        // Tempo, rate, block and beats a block; the tempo stays within 30-300, the rate from 8 kHz.
+        const double rows[][4] = {{120, 48000, 480, 0.02},
+                                  {90, 44100, 256, 90.0 / 60 / 44100 * 256},
+                                  {400, 96000, 4096, 300.0 / 60 / 96000 * 4096},
+                                  {10, 48000, 64, 30.0 / 60 / 48000 * 64},
+                                  {60, 4000, 100, 1.0 / 8000 * 100}};
+        for (const auto& [bpm, rate, block, beats] : rows) {
             MidiRecorder r;
-            r.prepare(c.rate);
+            r.prepare(rate);
             Sink sink;
-            r.processPlaybackBlock(c.frames, c.bpm, sink); // stopped: stays
+            const auto frames = std::uint32_t(block);
+            r.processPlaybackBlock(frames, float(bpm), sink); // stopped: stays
             r.startPlayback();
-            blocks(r, 2, c.frames, c.bpm, sink);
+            blocks(r, 2, frames, float(bpm), sink);
             r.pausePlayback();
-            r.processPlaybackBlock(c.frames, c.bpm, sink);
-            QVERIFY2(qAbs(r.playheadBeats() - 2 * c.beats) < 1e-9, qPrintable(QString::number(c.bpm)));
+            r.processPlaybackBlock(frames, float(bpm), sink);
+            QVERIFY2(qAbs(r.playheadBeats() - 2 * beats) < 1e-9, qPrintable(QString::number(bpm)));
             r.stopPlayback();
             QCOMPARE(r.playheadBeats(), 0.0);
         }
@@ -202,85 +194,75 @@ private Q_SLOTS:
         QVERIFY(r.loopStartBeats() == 0.0 && r.loopEndBeats() == 1.0);
     }
 
-    // Random notes through interruptions at several rates and blocks: each off in its block
-    // (or at the interruption), nothing after stop, the note lock taken meanwhile.
-    void everyNoteOnGetsItsNoteOff_data() {
-        QTest::addColumn<float>("rate");
-        QTest::addColumn<int>("frames");
-        QTest::addColumn<int>("interruption");
-        const char* names[] = {"loop wrap", "pause", "stop", "edit", "seek"};
-        const std::pair<float, int> formats[] = {{48000, 256}, {44100, 64}, {96000, 1024}};
-        for (int kind = 0; kind < 5; ++kind)
-            for (const auto& [rate, frames] : formats)
-                QTest::newRow(
-                    qPrintable(QStringLiteral("%1 at %2/%3").arg(names[kind]).arg(rate).arg(frames)))
-                    << rate << frames << kind;
-    }
+    // Random notes through a loop wrap, pause, stop, edit or seek at several rates and blocks: each
+    // off in its block (or at the interruption), nothing after stop, the note lock taken meanwhile.
     void everyNoteOnGetsItsNoteOff() {
-        QFETCH(float, rate);
-        QFETCH(int, frames);
-        QFETCH(int, interruption);
-        MidiRecorder r;
-        r.prepare(rate);
-        std::mt19937 random(static_cast<unsigned>(frames + interruption));
-        std::vector<PianoRollNote> notes;
-        for (std::uint32_t id = 1; id <= 60; ++id)
-            notes.push_back({id, 0, static_cast<int>(48 + random() % 24), 100, (random() % 160) / 10.0,
-                             0.1 + (random() % 30) / 10.0});
-        r.restoreNotes(notes);
-        r.setLoopBeats(0, 6);
-        r.setLoopEnabled(interruption == 0);
+        for (int interruption = 0; interruption < 5; ++interruption)
+            for (const auto& [rate, frames] : {std::pair{48000.0f, 256}, {44100.0f, 64}, {96000.0f, 1024}}) {
+                MidiRecorder r;
+                r.prepare(rate);
+                std::mt19937 random(static_cast<unsigned>(frames + interruption));
+                std::vector<PianoRollNote> notes;
+                for (std::uint32_t id = 1; id <= 60; ++id)
+                    notes.push_back({id, 0, static_cast<int>(48 + random() % 24), 100,
+                                     (random() % 160) / 10.0, 0.1 + (random() % 30) / 10.0});
+                r.restoreNotes(notes);
+                r.setLoopBeats(0, 6);
+                r.setLoopEnabled(interruption == 0);
 
-        std::jthread gui([&r](std::stop_token stop) {
-            while (!stop.stop_requested())
-                r.notesAsVariantList();
-        });
-        Sink sink;
-        r.startPlayback();
-        const double beatsPerBlock = 150.0 / 60 / rate * frames;
-        const int total = static_cast<int>(24 / beatsPerBlock); // 24 beats of playing
-        const int interruptAt = total / 3;
-        for (int block = 0; block < total; ++block) {
-            const double from = r.playheadBeats();
-            const std::size_t before = sink.events.size();
-            r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
-            const bool wrapped = r.playheadBeats() < from; // a wrap releases everything, due or not
-            for (std::size_t i = before; i < sink.events.size(); ++i) {
-                const MidiEvent& e = sink.events[i];
-                if (e.status != MidiEvent::NoteOff || wrapped) continue;
-                // The off belongs to a note ending in this block.
-                const bool due = std::any_of(notes.begin(), notes.end(), [&](const PianoRollNote& n) {
-                    const double end = n.startBeats + n.durationBeats;
-                    return n.pitch == e.data1 && from <= end + 1e-9 && end < from + beatsPerBlock + 1e-9;
+                std::jthread gui([&r](std::stop_token stop) {
+                    while (!stop.stop_requested())
+                        r.notesAsVariantList();
                 });
-                QVERIFY2(due, qPrintable(QStringLiteral("off %1 at beat %2").arg(e.data1).arg(from)));
-            }
-            if (block == interruptAt) {
-                if (interruption == 1) r.pausePlayback();
-                if (interruption == 2) r.stopPlayback();
-                if (interruption == 3) r.transposeAllNotes(5);
-                if (interruption == 4) r.seekPlayhead(1.0);
-                if (interruption != 0) {
-                    // Whatever sounded is released at once, before anything new starts.
-                    const std::size_t mark = sink.events.size();
+                Sink sink;
+                r.startPlayback();
+                const double beatsPerBlock = 150.0 / 60 / rate * frames;
+                const int total = static_cast<int>(24 / beatsPerBlock); // 24 beats of playing
+                const int interruptAt = total / 3;
+                for (int block = 0; block < total; ++block) {
+                    const double from = r.playheadBeats();
+                    const std::size_t before = sink.events.size();
                     r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
-                    Sink released;
-                    for (std::size_t i = 0; i < sink.events.size(); ++i)
-                        if (i < mark || sink.events[i].status == MidiEvent::NoteOff) released(sink.events[i]);
-                    for (int b : released.balance())
-                        QCOMPARE(b, 0);
-                    r.startPlayback();
-                    notes = r.snapshotNotes();
+                    const bool wrapped = r.playheadBeats() < from; // a wrap releases everything, due or not
+                    for (std::size_t i = before; i < sink.events.size(); ++i) {
+                        const MidiEvent& e = sink.events[i];
+                        if (e.status != MidiEvent::NoteOff || wrapped) continue;
+                        // The off belongs to a note ending in this block.
+                        const bool due = std::any_of(notes.begin(), notes.end(), [&](const PianoRollNote& n) {
+                            const double end = n.startBeats + n.durationBeats;
+                            return n.pitch == e.data1 && from <= end + 1e-9 &&
+                                   end < from + beatsPerBlock + 1e-9;
+                        });
+                        QVERIFY2(due, qPrintable(QStringLiteral("off %1 at beat %2").arg(e.data1).arg(from)));
+                    }
+                    if (block == interruptAt) {
+                        if (interruption == 1) r.pausePlayback();
+                        if (interruption == 2) r.stopPlayback();
+                        if (interruption == 3) r.transposeAllNotes(5);
+                        if (interruption == 4) r.seekPlayhead(1.0);
+                        if (interruption != 0) {
+                            // Whatever sounded is released at once, before anything new starts.
+                            const std::size_t mark = sink.events.size();
+                            r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
+                            Sink released;
+                            for (std::size_t i = 0; i < sink.events.size(); ++i)
+                                if (i < mark || sink.events[i].status == MidiEvent::NoteOff)
+                                    released(sink.events[i]);
+                            for (int b : released.balance())
+                                QCOMPARE(b, 0);
+                            r.startPlayback();
+                            notes = r.snapshotNotes();
+                        }
+                    }
+                    for (int b : sink.balance())
+                        QVERIFY(b >= 0 && b <= 60);
                 }
+                r.stopPlayback();
+                r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
+                for (int b : sink.balance())
+                    QCOMPARE(b, 0);
+                QVERIFY(sink.events.size() > 40);
             }
-            for (int b : sink.balance())
-                QVERIFY(b >= 0 && b <= 60);
-        }
-        r.stopPlayback();
-        r.processPlaybackBlock(static_cast<std::uint32_t>(frames), 150, sink);
-        for (int b : sink.balance())
-            QCOMPARE(b, 0);
-        QVERIFY(sink.events.size() > 40);
     }
 
     // A long take at 20x real time in varying blocks: every frame kept, in order, in the WAV.

@@ -37,50 +37,37 @@ class StudioFilesTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void exportWritesTheseBytes_data() {
-        QTest::addColumn<std::vector<PianoRollNote>>("notes");
-        QTest::addColumn<double>("bpm");
-        QTest::addColumn<QByteArray>("events"); // between the tempo and the end of track
-        QTest::addColumn<QByteArray>("tempo");
-        QTest::newRow("one beat at 120")
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << 120.0
-            << QByteArray::fromHex("00903C64 8360803C00") << QByteArray::fromHex("07A120");
-        QTest::newRow("tempo clamped to 30")
-            << std::vector<PianoRollNote>{} << 10.0 << QByteArray() << QByteArray::fromHex("1E8480");
-        QTest::newRow("tempo clamped to 300")
-            << std::vector<PianoRollNote>{} << 500.0 << QByteArray() << QByteArray::fromHex("030D40");
-        QTest::newRow("a short note keeps 24 ticks")
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 0.01}} << 100.0
-            << QByteArray::fromHex("00903C64 18803C00") << QByteArray::fromHex("0927C0");
-        QTest::newRow("back to back: the off first")
-            << std::vector<PianoRollNote>{{2, 0, 62, 80, 1, 1}, {1, 0, 62, 90, 0, 1}} << 120.0
-            << QByteArray::fromHex("00903E5A 8360803E00 00903E50 8360803E00")
-            << QByteArray::fromHex("07A120");
-        QTest::newRow("negative start, any track, channel 1")
-            << std::vector<PianoRollNote>{{1, 3, 61, 10, -2, 0.5}, {2, 1, 59, 127, 0.75, 0.25}} << 120.0
-            << QByteArray::fromHex("00903D0A 8170803D00 78903B7F 78803B00") << QByteArray::fromHex("07A120");
-        QTest::newRow("ticks and tempo truncated")
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0.999, 0.5}} << 97.3
-            << QByteArray::fromHex("835F903C64 8170803C00") << QByteArray::fromHex("0968C9");
-        QTest::newRow("a far start stops at the last tick")
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 1e9, 1}} << 120.0
-            << QByteArray::fromHex("FFFFFF7F903C64 8360803C00") << QByteArray::fromHex("07A120");
-    }
+    // The events between the tempo and the end of track, and the tempo, as hex: one beat; the
+    // tempo clamped to 30 and 300; a short note keeps 24 ticks; back to back, the off first; a
+    // negative start, any track, on channel 1; ticks and tempo truncated; a far start stops at
+    // the last tick.
     void exportWritesTheseBytes() {
-        QFETCH(std::vector<PianoRollNote>, notes);
-        QFETCH(double, bpm);
-        QFETCH(QByteArray, events);
-        QFETCH(QByteArray, tempo);
-        MidiRecorder r;
-        r.restoreNotes(notes);
+        const std::tuple<std::vector<PianoRollNote>, double, const char*, const char*> rows[] = {
+            {{{1, 0, 60, 100, 0, 1}}, 120.0, "00903C64 8360803C00", "07A120"},
+            {{}, 10.0, "", "1E8480"},
+            {{}, 500.0, "", "030D40"},
+            {{{1, 0, 60, 100, 0, 0.01}}, 100.0, "00903C64 18803C00", "0927C0"},
+            {{{2, 0, 62, 80, 1, 1}, {1, 0, 62, 90, 0, 1}},
+             120.0,
+             "00903E5A 8360803E00 00903E50 8360803E00",
+             "07A120"},
+            {{{1, 3, 61, 10, -2, 0.5}, {2, 1, 59, 127, 0.75, 0.25}},
+             120.0,
+             "00903D0A 8170803D00 78903B7F 78803B00",
+             "07A120"},
+            {{{1, 0, 60, 100, 0.999, 0.5}}, 97.3, "835F903C64 8170803C00", "0968C9"},
+            {{{1, 0, 60, 100, 1e9, 1}}, 120.0, "FFFFFF7F903C64 8360803C00", "07A120"}};
         const QString path = m_dir.filePath(QStringLiteral("export.mid"));
-        QVERIFY(r.exportStandardMidiFile(path, bpm));
-        const QByteArray data =
-            QByteArray::fromHex("00FF5103") + tempo + events + QByteArray::fromHex("00FF2F00");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().toHex(' '), (header(0, 1, 480) + track(data)).toHex(' '));
-        QVERIFY(!r.exportStandardMidiFile(m_dir.filePath(QStringLiteral("no/such/folder.mid")), bpm));
+        for (const auto& [notes, bpm, events, tempo] : rows) {
+            MidiRecorder r;
+            r.restoreNotes(notes);
+            QVERIFY(r.exportStandardMidiFile(path, bpm));
+            const QByteArray data = QByteArray::fromHex(QByteArray("00FF5103") + tempo + events + "00FF2F00");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll().toHex(' '), (header(0, 1, 480) + track(data)).toHex(' '));
+            QVERIFY(!r.exportStandardMidiFile(m_dir.filePath(QStringLiteral("no/such/folder.mid")), bpm));
+        }
     }
 
     // An edited take exported, read by mido, imported again: the same notes each way.
@@ -145,102 +132,89 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
         QCOMPARE(notes, imported);
     }
 
-    void importReadsOrRefusesHandBuiltFiles_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<std::vector<PianoRollNote>>("notes");
-        QTest::addColumn<double>("bpm"); // -1: the file sets none
-        const QByteArray note60 = midiMessage(0, 0x90, 60, 100) + midiMessage(480, 0x80, 60, 0);
-        QTest::newRow("running status, velocity-0 offs")
-            << header(0, 1, 96) + track(midiMessage(0, 0x93, 60, 64) + bytes({0, 64, 80}) +
-                                        bytes({96, 60, 0}) + bytes({48, 64, 0}) + endOfTrack())
-            << true << std::vector<PianoRollNote>{{1, 0, 60, 64, 0, 1}, {2, 0, 64, 80, 0, 1.5}} << -1.0;
-        QByteArray longHeader = "MThd" + be32(10) + bytes({0, 0, 0, 1, 1, 0xE0, 0xAA, 0xBB, 0xCC, 0xDD});
-        QTest::newRow("header length 10") << longHeader + track(note60 + endOfTrack()) << true
-                                          << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << -1.0;
-        QTest::newRow("SMPTE division")
-            << header(0, 1, 0xE728) + track(note60 + endOfTrack()) << false << untouched << -1.0;
-        QTest::newRow("no track chunk")
-            << header(0, 1, 480) + chunk("XFIH", note60) << false << untouched << -1.0;
-        QTest::newRow("cut-short track keeps its notes")
-            << header(0, 1, 480) + track(note60 + midiMessage(0, 0x90, 62, 90) + bytes({0x83})) << true
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << -1.0;
-        QTest::newRow("tracks merged, held notes dropped, last tempo wins")
-            << header(1, 2, 240) +
-                   track(tempo(0, 500000) + midiMessage(0, 0x91, 60, 30) + midiMessage(60, 0x81, 60, 0) +
-                         endOfTrack()) +
-                   track(tempo(0, 250000) + midiMessage(240, 0x9F, 48, 40) + midiMessage(10, 0x9F, 48, 0) +
-                         midiMessage(0, 0x90, 70, 90) + endOfTrack())
-            << true << std::vector<PianoRollNote>{{1, 0, 60, 30, 0, 0.25}, {2, 0, 48, 40, 1, 0.0625}}
-            << 240.0;
-        QTest::newRow("a zero tempo is none")
-            << header(0, 1, 480) + track(tempo(0, 400000) + tempo(0, 0) + note60 + endOfTrack()) << true
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << 150.0;
-        QTest::newRow("division 0 counts 480, tempo 300")
-            << header(0, 1, 0) + track(tempo(0, 200000) + note60 + endOfTrack()) << true
-            << std::vector<PianoRollNote>{{1, 0, 60, 100, 0, 1}} << 300.0;
-    }
     void importReadsOrRefusesHandBuiltFiles() {
-        QFETCH(QByteArray, file);
-        QFETCH(bool, ok);
-        QFETCH(std::vector<PianoRollNote>, notes);
-        QFETCH(double, bpm);
-        const QString path = m_dir.filePath(QStringLiteral("hand.mid"));
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(file) == file.size());
-        out.close();
-        MidiRecorder r;
-        r.restoreNotes(untouched);
-        double readBpm = -1.0;
-        QCOMPARE(r.importStandardMidiFile(path, &readBpm), ok);
-        QCOMPARE(sortedByStart(r.snapshotNotes()), sortedByStart(notes));
-        QCOMPARE(readBpm, bpm);
-        QCOMPARE(r.canUndo(), ok);
-        if (ok) {
-            QCOMPARE(r.addNote(60, 0, 1, 100, 0),
-                     static_cast<std::uint32_t>(notes.size() + 1)); // ids go on from the file's
-            QVERIFY(r.undo() && r.undo());
-            QCOMPARE(r.snapshotNotes(), untouched);
+        const QByteArray note60 = midiMessage(0, 0x90, 60, 100) + midiMessage(480, 0x80, 60, 0);
+        const std::vector<PianoRollNote> oneBeat{{1, 0, 60, 100, 0, 1}};
+        QByteArray longHeader = "MThd" + be32(10) + bytes({0, 0, 0, 1, 1, 0xE0, 0xAA, 0xBB, 0xCC, 0xDD});
+        // File, read or refused, the notes then held, the tempo read (-1: none): running status with
+        // velocity-0 offs; header length 10; SMPTE; no track chunk; a track cut short keeps its
+        // notes; tracks merged, held notes dropped, the last tempo wins; a zero tempo is none;
+        // division 0 counts 480.
+        const std::tuple<QByteArray, bool, std::vector<PianoRollNote>, double> rows[] = {
+            {header(0, 1, 96) + track(midiMessage(0, 0x93, 60, 64) +
+                                      bytes({0, 64, 80, 96, 60, 0, 48, 64, 0}) + endOfTrack()),
+             true,
+             {{1, 0, 60, 64, 0, 1}, {2, 0, 64, 80, 0, 1.5}},
+             -1.0},
+            {longHeader + track(note60 + endOfTrack()), true, oneBeat, -1.0},
+            {header(0, 1, 0xE728) + track(note60 + endOfTrack()), false, untouched, -1.0},
+            {header(0, 1, 480) + chunk("XFIH", note60), false, untouched, -1.0},
+            {header(0, 1, 480) + track(note60 + midiMessage(0, 0x90, 62, 90) + bytes({0x83})), true, oneBeat,
+             -1.0},
+            {header(1, 2, 240) +
+                 track(tempo(0, 500000) + midiMessage(0, 0x91, 60, 30) + midiMessage(60, 0x81, 60, 0) +
+                       endOfTrack()) +
+                 track(tempo(0, 250000) + midiMessage(240, 0x9F, 48, 40) + midiMessage(10, 0x9F, 48, 0) +
+                       midiMessage(0, 0x90, 70, 90) + endOfTrack()),
+             true,
+             {{1, 0, 60, 30, 0, 0.25}, {2, 0, 48, 40, 1, 0.0625}},
+             240.0},
+            {header(0, 1, 480) + track(tempo(0, 400000) + tempo(0, 0) + note60 + endOfTrack()), true, oneBeat,
+             150.0},
+            {header(0, 1, 0) + track(tempo(0, 200000) + note60 + endOfTrack()), true, oneBeat, 300.0}};
+        for (const auto& [file, ok, notes, bpm] : rows) {
+            const QString path = m_dir.filePath(QStringLiteral("hand.mid"));
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(file) == file.size());
+            out.close();
+            MidiRecorder r;
+            r.restoreNotes(untouched);
+            double readBpm = -1.0;
+            QCOMPARE(r.importStandardMidiFile(path, &readBpm), ok);
+            QCOMPARE(sortedByStart(r.snapshotNotes()), sortedByStart(notes));
+            QCOMPARE(readBpm, bpm);
+            QCOMPARE(r.canUndo(), ok);
+            if (ok) {
+                QCOMPARE(r.addNote(60, 0, 1, 100, 0),
+                         static_cast<std::uint32_t>(notes.size() + 1)); // ids go on from the file's
+                QVERIFY(r.undo() && r.undo());
+                QCOMPARE(r.snapshotNotes(), untouched);
+            }
         }
     }
 
-    void wavHoldsTheTakeAt16Bits_data() {
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("frames");
-        QTest::newRow("48 kHz") << 48000 << 100000;
-        QTest::newRow("rate at least 8 kHz") << 100 << 70000;
-    }
+    // At 48 kHz, and at a rate below 8 kHz (written at 8 kHz).
     void wavHoldsTheTakeAt16Bits() {
-        QFETCH(int, rate);
-        QFETCH(int, frames);
-        MidiRecorder r;
-        const QString path = m_dir.filePath(QStringLiteral("take.wav"));
-        QFile::remove(path);
-        QVERIFY(!r.exportRecordedAudioWav(path, rate) && !QFile::exists(path)); // nothing recorded: no file
-        std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
-        for (int i = 0; i < frames; ++i) {
-            left[i] = std::sin(i * 0.01f) * 1.2f; // past full scale: clipped, never wrapped
-            right[i] = -0.5f * static_cast<float>(i % 7) / 7.0f;
+        for (const auto& [rate, frames] : {std::pair{48000, 100000}, {100, 70000}}) {
+            MidiRecorder r;
+            const QString path = m_dir.filePath(QStringLiteral("take.wav"));
+            QFile::remove(path);
+            QVERIFY(!r.exportRecordedAudioWav(path, rate) && !QFile::exists(path)); // nothing recorded
+            std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
+            for (int i = 0; i < frames; ++i) {
+                left[i] = std::sin(i * 0.01f) * 1.2f; // past full scale: clipped, never wrapped
+                right[i] = -0.5f * static_cast<float>(i % 7) / 7.0f;
+            }
+            r.pushAudioStereoBlock(left.data(), right.data(), 16); // not recording: ignored
+            r.startRecording();
+            for (int at = 0; at < frames; at += 4096)
+                r.pushAudioStereoBlock(left.data() + at, right.data() + at, std::min(4096, frames - at));
+            r.stopRecording();
+            QCOMPARE(r.recordedAudioFrames(), static_cast<std::uint64_t>(frames));
+            QVERIFY(r.exportRecordedAudioWav(path, rate));
+            QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
+            StereoSignal wav;
+            int channels = 0;
+            QVERIFY(readWav(path, &wav, &channels) && channels == 2);
+            QCOMPARE(wav.sampleRate, static_cast<double>(std::max(rate, 8000)));
+            QCOMPARE(wav.left.size(), static_cast<std::size_t>(frames));
+            for (int i = 0; i < frames; ++i) {
+                QVERIFY(qAbs(wav.left[i] * 32768 - std::lround(std::clamp(left[i], -1.0f, 1.0f) * 32767)) <=
+                        1.0f);
+                QVERIFY(qAbs(wav.right[i] * 32768 - std::lround(right[i] * 32767)) <= 1.0f);
+            }
+            QVERIFY(!r.exportRecordedAudioWav(m_dir.filePath(QStringLiteral("missing/take.wav")), rate));
         }
-        r.pushAudioStereoBlock(left.data(), right.data(), 16); // not recording: ignored
-        r.startRecording();
-        for (int at = 0; at < frames; at += 4096)
-            r.pushAudioStereoBlock(left.data() + at, right.data() + at, std::min(4096, frames - at));
-        r.stopRecording();
-        QCOMPARE(r.recordedAudioFrames(), static_cast<std::uint64_t>(frames));
-        QVERIFY(r.exportRecordedAudioWav(path, rate));
-        QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
-        StereoSignal wav;
-        int channels = 0;
-        QVERIFY(readWav(path, &wav, &channels) && channels == 2);
-        QCOMPARE(wav.sampleRate, static_cast<double>(std::max(rate, 8000)));
-        QCOMPARE(wav.left.size(), static_cast<std::size_t>(frames));
-        for (int i = 0; i < frames; ++i) {
-            QVERIFY(qAbs(wav.left[i] * 32768 - std::lround(std::clamp(left[i], -1.0f, 1.0f) * 32767)) <=
-                    1.0f);
-            QVERIFY(qAbs(wav.right[i] * 32768 - std::lround(right[i] * 32767)) <= 1.0f);
-        }
-        QVERIFY(!r.exportRecordedAudioWav(m_dir.filePath(QStringLiteral("missing/take.wav")), rate));
     }
 
 private:
