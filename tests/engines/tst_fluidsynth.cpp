@@ -39,21 +39,14 @@ StereoSignal render(FluidSynthEngine& engine, double seconds, Part part = Part::
     return out;
 }
 
-// Plays one note for `seconds` and returns what it sounded like, then lets it end.
+// Plays one note for `seconds` (channel -1: the drum synthesizer) and returns what it
+// sounded like, then lets it end.
 StereoSignal playNote(FluidSynthEngine& engine, int channel, int key, double seconds = 1.0) {
-    engine.noteOn(channel, key, 100);
-    StereoSignal out = render(engine, seconds);
-    engine.noteOff(channel, key);
-    render(engine, 1.0);
-    return out;
-}
-
-// The same on the drum synthesizer.
-StereoSignal playDrum(FluidSynthEngine& engine, int key, double seconds = 0.5) {
-    engine.drumNoteOn(key, 100);
-    StereoSignal out = render(engine, seconds, Part::Drums);
-    engine.drumNoteOff(key);
-    render(engine, 1.0, Part::Drums);
+    const Part part = channel < 0 ? Part::Drums : Part::Melodic;
+    channel < 0 ? engine.drumNoteOn(key, 100) : engine.noteOn(channel, key, 100);
+    StereoSignal out = render(engine, seconds, part);
+    channel < 0 ? engine.drumNoteOff(key) : engine.noteOff(channel, key);
+    render(engine, 1.0, part);
     return out;
 }
 
@@ -85,13 +78,6 @@ MidiEvent programChange(int channel, int program) {
     return e;
 }
 
-// A file that starts like a SoundFont and is not one.
-QString writeBrokenFont(const QTemporaryDir& dir) {
-    QFile file(dir.filePath(QStringLiteral("broken.sf2")));
-    if (!file.open(QIODevice::WriteOnly) || file.write("RIFF\x10\x00\x00\x00sfbkLIST garbage") < 0) return {};
-    return file.fileName();
-}
-
 } // namespace
 
 class FluidSynthTest : public QObject {
@@ -119,16 +105,17 @@ private Q_SLOTS:
             return pitchOf(playNote(engine, 2, 69));
         };
         const double up = bent(8191), down = bent(-8192), held = bent(-100000), centre = bent(0);
-        TMB_VERIFY(near(up, 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0), 0.01), up);
-        TMB_VERIFY(near(down, 440.0 * std::pow(2.0, -2.0 / 12.0), 0.01), down);
-        QVERIFY(near(held, down, 0.005) && near(centre, 440.0, 0.01));
+        TMB_VERIFY(near(up, 440.0 * std::pow(2.0, 8191.0 / 8192.0 * 2.0 / 12.0), 0.01) &&
+                       near(down, 440.0 * std::pow(2.0, -2.0 / 12.0), 0.01) && near(held, down, 0.005) &&
+                       near(centre, 440.0, 0.01),
+                   up, down, held, centre);
         // The drum synthesizer follows the rate too (a melodic kit on it plays pitches).
         QVERIFY(engine.selectDrumKit(timidityFont, 0, flute));
         engine.prepare(96000.0f);
-        QVERIFY(near(pitchOf(playDrum(engine, 69, 1.0)), 440.0, 0.01));
+        QVERIFY(near(pitchOf(playNote(engine, -1, 69)), 440.0, 0.01));
     }
 
-    // A bank-128 kit makes channel 10 drums (no 440 Hz), another bank melodic; failures keep.
+    // A bank-128 kit makes channel 10 drums (no 440 Hz), on the drum synthesizer only; failures keep.
     void drumNotesSoundOnChannelTen() {
         FluidSynthEngine engine;
         QVERIFY(engine.selectDrumKit(timidityFont, 128, 0));
@@ -137,14 +124,13 @@ private Q_SLOTS:
         engine.drumNoteOff(36);
         QCOMPARE(test::peak(render(engine, 0.2).left), 0.0f); // not on the melodic synthesizer
         render(engine, 1.0, Part::Drums);
-        const StereoSignal cabasa = playDrum(engine, 69);
+        const StereoSignal cabasa = playNote(engine, -1, 69, 0.5);
         QVERIFY(test::peak(cabasa.left) > 0.01f && !near(pitchOf(cabasa), 440.0, 0.02));
-        QVERIFY(engine.selectDrumKit(timidityFont, 0, flute));
-        QVERIFY(near(pitchOf(playDrum(engine, 69, 1.0)), 440.0, 0.01));
-        QVERIFY(engine.selectDrumKit(timidityFont, 128, 25)); // TR 808
+        QVERIFY(engine.selectDrumKit(timidityFont, 0, flute)); // melodic, until the kit below
+        QVERIFY(engine.selectDrumKit(timidityFont, 128, 25));  // TR 808
         QVERIFY(!engine.selectDrumKit(QStringLiteral("/nonexistent/kit.sf2"), 128, 0));
         QVERIFY(!engine.selectDrumKit(timidityFont, 128, 99));
-        QVERIFY(!near(pitchOf(playDrum(engine, 69)), 440.0, 0.02));
+        QVERIFY(!near(pitchOf(playNote(engine, -1, 69, 0.5)), 440.0, 0.02));
     }
 
     // Piano decays, flute holds; bank 128 is the kit; failures keep the sound, per channel.
@@ -174,18 +160,21 @@ private Q_SLOTS:
         QVERIFY(engine.selectProgram(3, timidityFont, 0, 33));
         QCOMPARE(engine.loadSoundFont(timidityFont), id);
         QCOMPARE(engine.loadSoundFont(QStringLiteral("/nonexistent/font.sf2")), -1);
+        // A file that starts like a SoundFont and is not one.
         QTemporaryDir dir;
-        const QString notAFont = writeBrokenFont(dir);
+        const QString notAFont = dir.filePath(QStringLiteral("broken.sf2"));
+        QFile file(notAFont);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("RIFF\x10\x00\x00\x00sfbkLIST garbage") > 0);
+        file.close();
         QCOMPARE(engine.loadSoundFont(notAFont), -1);
-        QVERIFY(!engine.selectProgram(0, notAFont, 0, 0));
-        QVERIFY(engine.enumeratePresets(notAFont).isEmpty());
-        // The listing (no caller in the workstation yet): the font's presets, melodic synth only.
+        QVERIFY(!engine.selectProgram(0, notAFont, 0, 0) && engine.enumeratePresets(notAFont).isEmpty());
+        // The listing: the font's presets, melodic synth only.
         const QList<Sf2PresetInfo> presets = engine.enumeratePresets(timidityFont);
         QVERIFY(presets.size() == 136 && presets.first().path == timidityFont &&
                 presets.first().sfontId == id);
         FluidSynthEngine drumsOnly;
-        QVERIFY(drumsOnly.selectDrumKit(timidityFont, 128, 0));
-        QVERIFY(drumsOnly.enumeratePresets(timidityFont).isEmpty());
+        QVERIFY(drumsOnly.selectDrumKit(timidityFont, 128, 0) &&
+                drumsOnly.enumeratePresets(timidityFont).isEmpty());
     }
 
     // All notes off (all or one channel) lifts the pedal; oversized blocks render nothing.
@@ -227,25 +216,23 @@ private Q_SLOTS:
         const QString gm = QString::fromLatin1(gmSoundFontPath),
                       fallback = QString::fromLatin1(defaultSoundFontPath);
         // Found nowhere: the name comes back as it was.
-        QCOMPARE(resolveSoundFontPath(gm), gm);
-        QCOMPARE(resolveSoundFontPath(fallback), fallback);
+        QVERIFY(resolveSoundFontPath(gm) == gm && resolveSoundFontPath(fallback) == fallback);
         // Debian's folder, with "default-GM.sf2" standing for "default.sf2".
-        const QString debianGm = debian.filePath(QStringLiteral("FluidR3_GM.sf2"));
-        QVERIFY(QFile::link(timidityFont, debianGm));
-        QVERIFY(QFile::link(timidityFont, debian.filePath(QStringLiteral("default-GM.sf2"))));
+        const QString debianGm = debian.filePath(u"FluidR3_GM.sf2"_qs),
+                      debianDefault = debian.filePath(u"default-GM.sf2"_qs);
+        QVERIFY(QFile::link(timidityFont, debianGm) && QFile::link(timidityFont, debianDefault));
         QCOMPARE(resolveSoundFontPath(gm), debianGm);
-        QCOMPARE(resolveSoundFontPath(fallback), debian.filePath(QStringLiteral("default-GM.sf2")));
+        QCOMPARE(resolveSoundFontPath(fallback), debianDefault);
         // The named folder wins when it has the file; other folders are left alone.
-        QVERIFY(QFile::link(timidityFont, named.filePath(QStringLiteral("default.sf2"))));
-        QCOMPARE(resolveSoundFontPath(fallback), named.filePath(QStringLiteral("default.sf2")));
+        QVERIFY(QFile::link(timidityFont, named.filePath(u"default.sf2"_qs)));
+        QCOMPARE(resolveSoundFontPath(fallback), named.filePath(u"default.sf2"_qs));
         QCOMPARE(resolveSoundFontPath(timidityFont), timidityFont);
-        const QString elsewhere = QStringLiteral("/usr/share/soundfonts/sub/FluidR3_GM.sf2");
+        const QString elsewhere = u"/usr/share/soundfonts/sub/FluidR3_GM.sf2"_qs;
         QCOMPARE(resolveSoundFontPath(elsewhere), elsewhere);
         // The engine takes the names the workstation uses.
         FluidSynthEngine engine;
         QVERIFY(engine.selectProgram(0, gm, 0, flute) && engine.selectDrumKit(gm, 128, 0));
         QCOMPARE(engine.loadSoundFont(gm), engine.loadSoundFont(debianGm));
-        QVERIFY(!engine.enumeratePresets(gm).isEmpty());
         QVERIFY(near(pitchOf(playNote(engine, 0, 69)), 440.0, 0.01));
         setSoundFontSearchFolders({}); // back to the system folders
         if (QFile::exists(fluidFont) && !QFile::exists(gm)) QCOMPARE(resolveSoundFontPath(gm), fluidFont);
@@ -255,32 +242,30 @@ private Q_SLOTS:
     void generalMidiPlayerFollowsTheMessages() {
         FluidSynthEngine engine;
         GeneralMidiPlayer player(engine);
-        // Without a font, messages do nothing.
-        player.handle(programChange(0, 5));
-        player.handle(MidiEvent::noteOn(0, 60, 100));
+        const auto send = [&](std::initializer_list<MidiEvent> events) {
+            for (const MidiEvent& e : events)
+                player.handle(e);
+        };
+        send({programChange(0, 5), MidiEvent::noteOn(0, 60, 100)}); // without a font: nothing
         QCOMPARE(test::peak(render(engine, 0.2).left), 0.0f);
         QString error;
         QVERIFY(player.loadFont(timidityFont, &error));
         const auto play = [&](int channel, int key, double seconds) {
+            const Part part = channel == 9 ? Part::Drums : Part::Melodic;
             player.handle(MidiEvent::noteOn(channel, key, 100));
-            StereoSignal s = render(engine, seconds, channel == 9 ? Part::Drums : Part::Melodic);
+            StereoSignal s = render(engine, seconds, part);
             player.handle(MidiEvent::noteOff(channel, key));
-            render(engine, 2.0, channel == 9 ? Part::Drums : Part::Melodic);
+            render(engine, 2.0, part);
             return s;
         };
         // Channel 10 plays the kit on the drum synthesizer, never the melodic one.
         player.handle(MidiEvent::noteOn(9, 36, 120));
         QCOMPARE(test::peak(render(engine, 0.5).left), 0.0f);
         // A missing variation bank falls back to bank 0; channels keep their own programs.
-        player.handle(programChange(3, flute));
-        player.handle(MidiEvent::controlChange(3, 0, 8));
-        player.handle(MidiEvent::controlChange(3, 32, 0));
-        player.handle(programChange(3, 0));
-        player.handle(programChange(4, flute));
-        QVERIFY(sustainRatio(play(3, 69, 2.0)) < 0.5f);
-        QVERIFY(sustainRatio(play(4, 69, 2.0)) > 0.6f);
-        player.handle(MidiEvent::noteOn(4, 69, 100));
-        player.handle(MidiEvent::reset());
+        send({programChange(3, flute), MidiEvent::controlChange(3, 0, 8), MidiEvent::controlChange(3, 32, 0),
+              programChange(3, 0), programChange(4, flute)});
+        QVERIFY(sustainRatio(play(3, 69, 2.0)) < 0.5f && sustainRatio(play(4, 69, 2.0)) > 0.6f);
+        send({MidiEvent::noteOn(4, 69, 100), MidiEvent::reset()});
         render(engine, 2.0);
         render(engine, 2.0, Part::Drums);
         QCOMPARE(engine.activeVoiceCount(), 0);
@@ -294,17 +279,14 @@ private Q_SLOTS:
                     same = meanDifference(standard, missing);
         TMB_VERIFY(difference > 1.0f / 33600 && same < 1e-3f * difference, same, difference);
         // Controllers and bend reach their channel: volume 0 silences channel 2 only.
-        player.handle(programChange(1, flute));
-        player.handle(MidiEvent::controlChange(1, 7, 0));
-        player.handle(MidiEvent::noteOn(1, 69, 100));
+        send({programChange(1, flute), MidiEvent::controlChange(1, 7, 0), MidiEvent::noteOn(1, 69, 100)});
         QVERIFY(test::peak(render(engine, 0.5).left) < 1e-4f);
         player.handle(MidiEvent::controlChange(1, 7, 100));
         QVERIFY(test::peak(render(engine, 0.5).left) > 0.01f);
         player.handle(MidiEvent::pitchBendEvent(1, 8191)); // up a whole tone
         QVERIFY(std::fabs(test::dominantFrequency(render(engine, 1.0).left, 48000, 300, 700, 12000) -
                           493.88) < 5.0);
-        player.handle(MidiEvent::controlChange(9, 7, 0)); // drum volume on channel 10
-        player.handle(MidiEvent::noteOn(9, 38, 127));
+        send({MidiEvent::controlChange(9, 7, 0), MidiEvent::noteOn(9, 38, 127)}); // drum volume on channel 10
         QVERIFY(test::peak(render(engine, 0.3, Part::Drums).left) < 1e-4f);
     }
 };

@@ -3,7 +3,6 @@
 #include "EngineTestSupport.h"
 #include "engines/SynthEngine.h"
 #include "support/AudioAnalysis.h"
-#include "support/OfflineRender.h"
 
 #include <QTest>
 
@@ -24,36 +23,25 @@ struct Synth : SynthEngine {
         prepare(static_cast<float>(rate));
         signal.sampleRate = rate;
     }
-    void run(double seconds) {
-        runFrames(static_cast<std::size_t>(std::llround(seconds * signal.sampleRate)));
-    }
+    void run(double seconds) { runFrames(at(seconds)); }
     void runFrames(std::size_t frames) {
-        std::size_t pos = signal.left.size();
-        const std::size_t end = pos + frames;
-        signal.left.resize(end, 0.0f);
-        signal.right.resize(end, 0.0f);
-        while (pos < end) {
+        for (std::size_t pos = signal.left.size(), end = pos + frames; pos < end; pos += m_block) {
             const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(m_block, end - pos));
+            signal.left.resize(pos + n, 0.0f);
+            signal.right.resize(pos + n, 0.0f);
             renderAdding(signal.left.data() + pos, signal.right.data() + pos, n);
-            pos += n;
         }
     }
     // Renders in small steps until no voice sounds; returns the seconds that took, or -1.
     double secondsUntilSilent(double limit) {
         const double start = now();
-        while (activeVoiceCount() > 0) {
+        for (; activeVoiceCount() > 0; runFrames(64))
             if (now() - start > limit) return -1.0;
-            runFrames(64);
-        }
         return now() - start;
     }
     void play(int note, double seconds, int velocity = 100) {
         noteOn(note, velocity, 440.0f);
         run(seconds);
-    }
-    void solo(int drawbar) {
-        for (int k = 0; k < drawbarCount; ++k)
-            setDrawbar(k, k == drawbar ? 1.0f : 0.0f);
     }
     std::size_t at(double seconds) const {
         return static_cast<std::size_t>(std::llround(seconds * signal.sampleRate));
@@ -67,6 +55,10 @@ struct Synth : SynthEngine {
         return test::dominantFrequency(signal.left, signal.sampleRate, lo, hi, at(from), at(to));
     }
     float rms(double from, double to) const { return test::rms(signal.left, at(from), at(to)); }
+    bool releasesIn(double from, double to) { // the release ends within [from, to] seconds
+        const double took = secondsUntilSilent(2.0 * to);
+        return took > from && took < to;
+    }
 
     StereoSignal signal;
     std::uint32_t m_block;
@@ -107,12 +99,9 @@ private Q_SLOTS:
         for (int k = 0; k < SynthEngine::drawbarCount; ++k) {
             const double rel = db(s.amp(440 * organRatios[k], 0.25, 1.25) / fundamental * defaultDrawbars[2] /
                                   defaultDrawbars[k]);
-            // The ladder filter takes a little off the upper partials; nothing may be missing.
-            TMB_VERIFY(rel > -6.0 && rel < 1.5, "partial", 440 * organRatios[k], "Hz at", rel, "dB");
+            // The ladder filter takes a little off the upper partials (not the sub and fifth).
+            TMB_VERIFY(rel > (k < 2 ? -1.0 : -6.0) && rel < (k < 2 ? 1.0 : 1.5), 440 * organRatios[k], rel);
         }
-        // Sub-octave and fifth below the filter corner: close to their drawbar levels.
-        QVERIFY(std::fabs(db(s.amp(220, 0.25, 1.25) / fundamental / (0.85 / 0.9))) < 1.0);
-        QVERIFY(std::fabs(db(s.amp(660, 0.25, 1.25) / fundamental / (0.45 / 0.9))) < 1.0);
         for (double hz : {110.0, 330.0, 550.0, 770.0, 990.0, 1210.0, 1540.0, 3080.0})
             TMB_VERIFY(db(s.amp(hz, 0.25, 1.25) / fundamental) < -60.0, hz);
         // 10 ms loudness swings 0.5-1.0 on each side, a quarter of the 185 ms cycle apart.
@@ -135,14 +124,12 @@ private Q_SLOTS:
     void sawModelsHaveTheirSubOctave() {
         for (int model : {0, 4, 5, 6, 8}) {
             Synth s(model);
-            s.play(57, 5.0); // 220 Hz
-            // Four seconds resolve the centre saw from its detuned neighbours 1 Hz away.
-            const double f1 = s.amp(220, 0.5, 4.5);
-            const double sub = s.amp(110, 0.5, 4.5), second = s.amp(440, 0.5, 4.5);
+            s.play(57, 5.0); // 220 Hz; four seconds resolve the centre saw from its neighbours 1 Hz away
+            const double f1 = s.amp(220, 0.5, 4.5), sub = s.amp(110, 0.5, 4.5), second = s.amp(440, 0.5, 4.5);
             // The saw's fundamental is 2/pi of its peak: 0.45 x 0.637 against the sub's 0.35.
-            TMB_VERIFY(std::fabs(db(sub / f1 / (0.35 / (0.45 * 2.0 / M_PI)))) < 1.0, "model", model,
-                       db(sub / f1));
-            TMB_VERIFY(std::fabs(db(second / f1 / 0.5)) < 1.5, db(second / f1));
+            TMB_VERIFY(std::fabs(db(sub / f1 / (0.35 / (0.45 * 2.0 / M_PI)))) < 1.0 &&
+                           std::fabs(db(second / f1 / 0.5)) < 1.5,
+                       "model", model, db(sub / f1), db(second / f1));
             // Only the sub-octave itself below the fundamental, no odd multiples of it above.
             for (double hz : {55.0, 165.0, 330.0, 550.0})
                 TMB_VERIFY(db(s.amp(hz, 0.5, 4.5) / f1) < -50.0, hz);
@@ -158,10 +145,8 @@ private Q_SLOTS:
         QVERIFY(baseL > 0.01);
         QVERIFY(std::fabs(db(add.amp(second, 3.0, 4.2) / baseL / (0.35 * level))) < 1.0);
         QVERIFY(std::fabs(db(add.amp(third, 3.0, 4.2, true) / baseR / (0.14 * level * level))) < 1.5);
-        QVERIFY(db(add.amp(third, 3.0, 4.2) / baseL) < -70.0);
+        QVERIFY(db(add.amp(third, 3.0, 4.2) / baseL) < -70.0 && db(add.amp(110, 3.0, 4.2) / baseL) < -70.0);
         QVERIFY(db(add.amp(second, 3.0, 4.2, true) / baseR) < -70.0);
-        QVERIFY(db(add.amp(110, 3.0, 4.2) / baseL) < -70.0);
-
         // The bell partial at 6.2 x the fundamental is a clean line, not neighbouring harmonics.
         Synth bell(7);
         bell.play(57, 0.5, 127);
@@ -169,7 +154,6 @@ private Q_SLOTS:
         TMB_VERIFY(db(line / bell.amp(220, 0.0, 0.25)) > -35.0, line);
         for (double hz : {5.0 * 220, 6.0 * 220, 7.0 * 220})
             TMB_VERIFY(db(bell.amp(hz, 0.0, 0.25) / line) < -12.0, hz);
-
         // FM piano: a brighter attack; the 7x modulator adds 6x and 8x, nothing between.
         Synth ep(1);
         ep.play(57, 4.0, 110);
@@ -212,8 +196,9 @@ private Q_SLOTS:
             s.setPitchBend(0);
             s.run(0.8);
             const double expected = tuning * std::exp2(semitones / 12.0);
-            TMB_VERIFY(std::fabs(s.pitch(300, 600, 0.35, 1.3) - expected) < 0.1, "bend", bend);
-            TMB_VERIFY(std::fabs(s.pitch(300, 600, 1.35, 2.1) - tuning) < 0.1, "bend", bend, "back");
+            TMB_VERIFY(std::fabs(s.pitch(300, 600, 0.35, 1.3) - expected) < 0.1 &&
+                           std::fabs(s.pitch(300, 600, 1.35, 2.1) - tuning) < 0.1,
+                       "bend", bend);
         }
     }
 
@@ -223,9 +208,9 @@ private Q_SLOTS:
         for (const auto& [wheel, pressure, depth] :
              {std::tuple{0.0f, 0.0f, 0.0}, std::tuple{1.0f, 0.0f, 0.012}, std::tuple{0.0f, 1.0f, 0.008},
               std::tuple{0.5f, 0.5f, 0.010}}) {
-            // The organ's fundamental drawbar alone: a sine, one zero crossing a cycle.
-            Synth s(2);
-            s.solo(2);
+            Synth s(2); // the organ's fundamental drawbar alone: a sine, one zero crossing a cycle
+            for (int k = 0; k < SynthEngine::drawbarCount; ++k)
+                s.setDrawbar(k, k == 2 ? 1.0f : 0.0f);
             s.modWheel = wheel;
             s.aftertouch = pressure;
             s.play(69, 1.5);
@@ -233,8 +218,7 @@ private Q_SLOTS:
             QVERIFY(f.size() > 400);
             const auto [lo, hi] = std::minmax_element(f.begin(), f.end());
             const double expected = 2.0 * depth * 440.0;
-            TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, "spread", *hi - *lo,
-                       "Hz, expected", expected);
+            TMB_VERIFY(std::fabs(*hi - *lo - expected) < 0.1 * expected + 0.05, *hi - *lo, expected);
             // One wobble every 1/5.4 s: 1.2 s hold about 6 rises through the mean.
             const double mean = (*hi + *lo) / 2;
             int rises = 0;
@@ -251,16 +235,14 @@ private Q_SLOTS:
             for (int n = 36; n < 68; ++n)
                 s.noteOn(n, 100, 440.0f);
             s.run(3.0);
-            // Model 7 falls silent by itself within half a second.
+            // Model 7 falls silent by itself within half a second. Hann-weighted means, so
+            // that the lowest sub-octave (16 Hz) does not leak in; -40 dB leaves room for
+            // the electric piano's sub-audio beats.
             const std::size_t from = s.at(model == 7 ? 0.05 : 1.0), to = s.at(model == 7 ? 0.45 : 3.0);
-            // Hann-weighted means, so that the lowest sub-octave (16 Hz) does not leak in.
-            const double meanL = test::toneAmplitude(s.signal.left, 48000, 0.0, from, to) / 2;
-            const double meanR = test::toneAmplitude(s.signal.right, 48000, 0.0, from, to) / 2;
             const double level = test::rms(s.signal.left, from, to);
             QVERIFY(level > 0.1);
-            // -40 dB leaves room for the electric piano's sub-audio beats, not an offset.
-            TMB_VERIFY(meanL < 0.01 * level && meanR < 0.01 * level, "model", model, "means", meanL, meanR,
-                       "level", level);
+            for (const auto* side : {&s.signal.left, &s.signal.right})
+                TMB_VERIFY(test::toneAmplitude(*side, 48000, 0.0, from, to) / 2 < 0.01 * level, model, level);
         }
     }
 
@@ -270,14 +252,13 @@ private Q_SLOTS:
             s.noteOn(n, 90, 440.0f);
         s.run(0.1);
         QCOMPARE(s.activeVoiceCount(), 32);
-        // Striking 40 again makes it the youngest, so 41 is now the oldest.
-        s.noteOn(40, 90, 440.0f);
+        s.noteOn(40, 90, 440.0f); // struck again it is the youngest, so 41 is now the oldest
         QCOMPARE(s.activeVoiceCount(), 32);
         s.noteOn(72, 90, 440.0f);
-        QCOMPARE(std::tuple(s.activeVoiceCount(), s.voicesOnNote(41), s.voicesOnNote(40), s.voicesOnNote(72)),
-                 std::tuple(32, 0, 1, 1));
         s.noteOn(73, 90, 440.0f);
-        QCOMPARE(s.voicesOnNote(42), 0);
+        QCOMPARE(std::tuple(s.activeVoiceCount(), s.voicesOnNote(41), s.voicesOnNote(42), s.voicesOnNote(40),
+                            s.voicesOnNote(72)),
+                 std::tuple(32, 0, 0, 1, 1));
         // A voice that has finished is taken before any sounding one is stolen.
         s.noteOff(50);
         s.run(0.4);
@@ -303,23 +284,19 @@ private Q_SLOTS:
         QCOMPARE(s.voicesOnNote(60), 1);
         QVERIFY(s.rms(0.25, 0.251) < 1.5f * releasing && s.rms(1.1, 1.2) > 2.0f * releasing);
         s.noteOn(60, 0, 440.0f);
-        const double took = s.secondsUntilSilent(1.0);
-        QVERIFY(took > 0.15 && took < 0.25);
-        const auto play = [](int velocity) {
-            Synth x(4);
-            x.play(60, 0.3, velocity);
-            return x.signal.left;
-        };
-        QVERIFY(test::peak(play(1)) > 0.01f && test::rms(play(127)) > 2.0f * test::rms(play(1)));
+        QVERIFY(s.releasesIn(0.15, 0.25));
+        Synth soft(4), loud(4);
+        soft.play(60, 0.3, 1);
+        loud.play(60, 0.3, 127);
+        QVERIFY(test::peak(soft.signal.left) > 0.01f &&
+                test::rms(loud.signal.left) > 2.0f * soft.rms(0, 0.3));
     }
 
     // Under the pedal a released note sounds like a held twin; lifting releases only those.
     void sustainPedalHoldsUntilLifted() {
         Synth s(4), twin(4);
-        for (Synth* x : {&s, &twin}) {
-            x->noteOn(60, 90, 440.0f);
-            x->run(0.2);
-        }
+        for (Synth* x : {&s, &twin})
+            x->play(60, 0.2, 90);
         s.setSustainPedal(true);
         s.noteOff(60);
         s.run(1.0);
@@ -334,11 +311,9 @@ private Q_SLOTS:
         s.run(0.3);
         QCOMPARE(s.voicesOnNote(60), 1);
         s.setSustainPedal(false);
-        const double took = s.secondsUntilSilent(1.0);
-        QVERIFY(took > 0.15 && took < 0.25);
+        QVERIFY(s.releasesIn(0.15, 0.25));
         s.run(0.5);
         QVERIFY(test::peak(s.signal.left, s.at(s.now() - 0.2)) < 1e-6f);
-
         Synth organ(2);
         organ.noteOn(60, 90, 440.0f);
         organ.setSustainPedal(true);
@@ -363,8 +338,7 @@ private Q_SLOTS:
         s.run(0.003);
         twin.run(0.003);
         const float faded = test::rms(s.signal.left, s.at(0.3)) / test::rms(twin.signal.left, s.at(0.3));
-        const double took = s.secondsUntilSilent(1.0);
-        TMB_VERIFY(faded > 0.9f && faded < 1.0f && took > 0.15 && took < 0.25, faded, took);
+        TMB_VERIFY(faded > 0.9f && faded < 1.0f && s.releasesIn(0.15, 0.25), faded);
         s.play(64, 0.1);
         s.noteOff(64);
         QVERIFY(s.secondsUntilSilent(1.0) > 0.0);
@@ -380,24 +354,18 @@ private Q_SLOTS:
         for (const auto& t : times) {
             Synth s(t.model);
             s.noteOn(57, 100, 440.0f);
-            if (t.attack > 0.1) {
-                s.run(t.attack);
-                const float early = s.rms(t.attack * 0.2, t.attack * 0.3),
-                            late = s.rms(t.attack * 0.9, t.attack);
-                TMB_VERIFY(early < 0.4f * late, early, "vs", late);
-            }
-            // Hold until the envelope has settled on its sustain level.
-            s.run(5.0 - s.now());
+            s.run(t.attack);
+            if (t.attack > 0.1)
+                TMB_VERIFY(s.rms(t.attack * 0.2, t.attack * 0.3) < 0.4f * s.rms(t.attack * 0.9, t.attack),
+                           t.model);
+            s.run(5.0 - s.now()); // until the envelope has settled on its sustain level
             QCOMPARE(s.activeVoiceCount(), 1);
             s.noteOff(57);
-            const double took = s.secondsUntilSilent(3.0 * t.release);
             // From sustain s to the end at 0.0003 takes release x log(0.0003/s)/log(0.001).
-            TMB_VERIFY(took > 0.8 * t.release && took < 1.25 * t.release, "model", t.model, took, "s for",
-                       t.release);
+            TMB_VERIFY(s.releasesIn(0.8 * t.release, 1.25 * t.release), "model", t.model);
             s.run(0.5);
             QVERIFY(test::peak(s.signal.left, s.at(s.now() - 0.1)) < 1e-6f);
         }
-
         Synth bell(7);
         bell.play(69, 0.3);
         QCOMPARE(bell.activeVoiceCount(), 1);
@@ -419,13 +387,9 @@ private Q_SLOTS:
             return s.signal;
         };
         const StereoSignal small = play(37), whole = play(48000),
-                           usual = play(256); // 48000: beyond the largest block
+                           usual = play(256); // 48000: past the largest
         QVERIFY(test::peak(small.left) > 0.1f);
-        for (std::size_t i = 0; i < small.left.size(); ++i) {
-            QCOMPARE(whole.left[i], small.left[i]);
-            QCOMPARE(usual.right[i], small.right[i]);
-        }
-
+        QVERIFY(whole.left == small.left && usual.right == small.right);
         Synth alone;
         alone.play(60, 0.2);
         SynthEngine same, idle;
@@ -433,20 +397,18 @@ private Q_SLOTS:
         std::vector<float> left(9600, 0.25f), right(9600, -0.5f);
         same.renderAdding(left.data(), right.data(), 9600);
         idle.renderAdding(left.data(), right.data(), 9600); // silence adds nothing
-        for (std::size_t i = 0; i < left.size(); ++i) {
-            QCOMPARE(left[i], 0.25f + alone.signal.left[i]);
-            QCOMPARE(right[i], -0.5f + alone.signal.right[i]);
-        }
+        for (std::size_t i = 0; i < left.size(); ++i)
+            QVERIFY(left[i] == 0.25f + alone.signal.left[i] && right[i] == -0.5f + alone.signal.right[i]);
     }
 
     void hostileInputIsIgnoredOrClamped() {
         Synth s;
-        s.noteOn(128, 100, 440.0f);
-        s.noteOn(-1, 100, 440.0f);
+        for (int note : {128, -1})
+            s.noteOn(note, 100, 440.0f);
         s.noteOff(500);
         s.noteOff(-7);
-        s.setDrawbar(9, 1.0f);
-        s.setDrawbar(-1, 1.0f);
+        for (int k : {9, -1})
+            s.setDrawbar(k, 1.0f);
         s.setVoiceModel(-3);
         QCOMPARE(s.activeVoiceCount(), 0);
         s.run(0.1);

@@ -1,12 +1,11 @@
 // Replaces the global allocator of the test binary that links it. glibc has no
 // malloc hooks any more, so malloc and friends are interposed here and forwarded
-// to glibc's own entry points; operator new goes through them too.
+// to glibc's own entry points; libstdc++'s operator new (plain and aligned) calls them.
 
 #include "AllocationCounter.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 
 extern "C" {
 void* __libc_malloc(std::size_t size);
@@ -70,53 +69,6 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
 }
 
 } // extern "C"
-
-void* operator new(std::size_t size) {
-    void* p = malloc(size == 0 ? 1 : size);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return malloc(size == 0 ? 1 : size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    void* p = memalign(static_cast<std::size_t>(alignment), size == 0 ? 1 : size);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return operator new(size, alignment);
-}
-void operator delete(void* p) noexcept {
-    free(p);
-}
-void operator delete[](void* p) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    free(p);
-}
 
 namespace tmb::test {
 

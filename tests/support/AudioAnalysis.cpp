@@ -40,6 +40,26 @@ void fft(std::vector<std::complex<double>>& a) {
     }
 }
 
+// Hann-windowed magnitude spectrum of the first power-of-two samples from `begin`;
+// bin k is k * sampleRate / size.
+std::vector<double> magnitudeSpectrum(const std::vector<float>& samples, std::size_t begin,
+                                      std::size_t size) {
+    std::size_t n = 1;
+    while (n * 2 <= size && begin + n * 2 <= samples.size())
+        n *= 2;
+    std::vector<std::complex<double>> data(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
+                                              static_cast<double>(n - 1));
+        data[i] = begin + i < samples.size() ? w * samples[begin + i] : 0.0;
+    }
+    fft(data);
+    std::vector<double> mags(n / 2);
+    for (std::size_t k = 0; k < n / 2; ++k)
+        mags[k] = std::abs(data[k]) * 4.0 / static_cast<double>(n); // a full-scale sine reads about 1.0
+    return mags;
+}
+
 } // namespace
 
 StereoSignal deinterleave(const std::vector<float>& interleaved, double sampleRate) {
@@ -90,24 +110,6 @@ double toneAmplitude(const std::vector<float>& samples, double sampleRate, doubl
         windowSum += w;
     }
     return 2.0 * std::abs(sum) / windowSum;
-}
-
-std::vector<double> magnitudeSpectrum(const std::vector<float>& samples, std::size_t begin,
-                                      std::size_t size) {
-    std::size_t n = 1;
-    while (n * 2 <= size && begin + n * 2 <= samples.size())
-        n *= 2;
-    std::vector<std::complex<double>> data(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                              static_cast<double>(n - 1));
-        data[i] = begin + i < samples.size() ? w * samples[begin + i] : 0.0;
-    }
-    fft(data);
-    std::vector<double> mags(n / 2);
-    for (std::size_t k = 0; k < n / 2; ++k)
-        mags[k] = std::abs(data[k]) * 4.0 / static_cast<double>(n); // a full-scale sine reads about 1.0
-    return mags;
 }
 
 double dominantFrequency(const std::vector<float>& samples, double sampleRate, double minHz, double maxHz,

@@ -34,10 +34,6 @@ double dominantFrequency(const std::vector<float>& samples, double sampleRate, d
                          double maxHz = 20000.0, std::size_t begin = 0,
                          std::size_t end = static_cast<std::size_t>(-1));
 
-// Hann-windowed magnitude spectrum of the first power-of-two samples from `begin`;
-// bin k is k * sampleRate / size.
-std::vector<double> magnitudeSpectrum(const std::vector<float>& samples, std::size_t begin, std::size_t size);
-
 // First index whose absolute value exceeds `threshold`, or -1.
 long long firstAbove(const std::vector<float>& samples, float threshold, std::size_t begin = 0);
 // Last index whose absolute value exceeds `threshold`, or -1.
