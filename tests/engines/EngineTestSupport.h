@@ -5,22 +5,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <type_traits>
+
 namespace tmb::test {
 
-inline QString said(const QString& text) {
-    return text;
-}
-inline QString said(const char* text) {
-    return QString::fromUtf8(text);
-}
-template <class T>
-QString said(T value) {
-    return QString::number(value);
-}
 // A failure message from the values that matter: said("model", 3, "took", 0.2).
 template <class... T>
-QString said(const T&... values) requires(sizeof...(T) > 1) {
-    return QStringList{said(values)...}.join(u' ');
+QString said(const T&... values) {
+    const auto text = [](const auto& value) {
+        if constexpr (std::is_arithmetic_v<std::decay_t<decltype(value)>>)
+            return QString::number(value);
+        else
+            return QString(value);
+    };
+    return QStringList{text(values)...}.join(u' ');
 }
 
 } // namespace tmb::test
