@@ -27,136 +27,197 @@ struct Expected {
     bool writable;
     const char* names;
 };
+constexpr QMetaType::Type Int = QMetaType::Int, Bool = QMetaType::Bool, Float = QMetaType::Float,
+                          Double = QMetaType::Double, Str = QMetaType::QString,
+                          List = QMetaType::QVariantList;
+constexpr bool RW = true, RO = false;
 
 const Expected surface[] = {
-    {"currentModeChanged", QMetaType::Int, true, "currentMode"},
-    {"fullScreenPerformanceChanged", QMetaType::Bool, true, "fullScreenPerformance"},
-    {"statusBannerChanged", QMetaType::QString, false, "statusBanner"},
-    {"loadingInstrumentChanged", QMetaType::Bool, false, "loadingInstrument"},
-    {"activePresetsChanged", QMetaType::QString, false,
+    {"currentModeChanged", Int, RW, "currentMode"},
+    {"fullScreenPerformanceChanged", Bool, RW, "fullScreenPerformance"},
+    {"statusBannerChanged", Str, RO, "statusBanner"},
+    {"loadingInstrumentChanged", Bool, RO, "loadingInstrument"},
+    {"activePresetsChanged", Str, RO,
      "mainPresetId mainPresetName mainPresetCategory mainPresetEngineLabel layer2PresetId layer2PresetName "
      "splitPresetId splitPresetName"},
-    {"drumKitChanged", QMetaType::QString, false, "currentDrumKitName"},
-    {nullptr, QMetaType::QVariantList, false, "availableDrumKits"},
-    {"pianoParamsChanged", QMetaType::Float, true,
+    {"drumKitChanged", Str, RO, "currentDrumKitName"},
+    {nullptr, List, RO, "availableDrumKits hymnCatalog churchDenominations"},
+    {"beatStateChanged", List, RO, "beatStyles"}, // not constant: imported styles join and leave it
+    {"pianoParamsChanged", Float, RW,
      "brightness damperResonance stringResonance keyOffVolume pedalNoiseVolume lidPosition reverbAmount "
      "reverbRoomSize chorusAmount delayAmount driveAmount compressorAmount stereoWidth tuningHz"},
-    {"pianoParamsChanged", QMetaType::Int, true, "transposeSemitones octaveShift touchCurve"},
-    {"pianoParamsChanged", QMetaType::Bool, false, "abSlotBActive"},
-    {"pedalStateChanged", QMetaType::Bool, true,
-     "sustainPedal sostenutoPedal softPedal autoPedalEnabled sustainLatched"},
-    {"pedalStateChanged", QMetaType::Int, false, "activePadIndex"},
-    {"keyboardStateChanged", QMetaType::Int, false, "lastNotePlayed lastVelocityPlayed"},
-    {"metersUpdated", QMetaType::Int, false, "activeVoiceCount"},
-    {"metersUpdated", QMetaType::Float, false, "audioCpuLoad"},
-    {"metersUpdated", QMetaType::Bool, false, "masterClipped"},
-    {"wheelsChanged", QMetaType::Float, true, "pitchBendValue modWheelValue"},
-    {"workstationChanged", QMetaType::Bool, true,
+    {"pianoParamsChanged", Int, RW, "transposeSemitones octaveShift touchCurve"},
+    {"pianoParamsChanged", Bool, RO, "abSlotBActive"},
+    {"pedalStateChanged", Bool, RW,
+     "sustainPedal sostenutoPedal softPedal autoPedalEnabled invertPedalPolarity sustainLatched"},
+    {"pedalStateChanged", Float, RW, "continuousPedal expressionPedal"},
+    {"pedalStateChanged", Int, RO, "activePadIndex"},
+    {"keyboardStateChanged", Str, RO, "currentChordName"},
+    {"keyboardStateChanged", Int, RO, "lastNotePlayed lastVelocityPlayed"},
+    {"metersUpdated", Int, RO, "activeVoiceCount currentBeatStep"},
+    {"metersUpdated", Double, RO, "studioPlayheadBeats"},
+    {"metersUpdated", Float, RO, "audioCpuLoad micLevel"},
+    {"metersUpdated", Bool, RO, "masterClipped"},
+    {"wheelsChanged", Float, RW, "pitchBendValue modWheelValue"},
+    {"midiActivityChanged", Str, RO, "lastMidiControlText"},
+    {"midiActivityChanged", List, RO, "midiActivityLog"},
+    {"workstationChanged", Bool, RW,
      "layer2Enabled splitEnabled velocitySwitchEnabled arpeggiatorEnabled chordMemoryEnabled"},
-    {"workstationChanged", QMetaType::Int, true,
+    {"workstationChanged", Int, RW,
      "splitKey velocityThreshold arpMode arpOctaves layer2OctaveOffset splitOctaveOffset"},
-    {"autoTuneStateChanged", QMetaType::Bool, true, "autoTuneEnabled"},
-    {"autoTuneStateChanged", QMetaType::Int, true, "autoTuneMode"},
-    {"autoTuneStateChanged", QMetaType::QString, false, "autoTuneModeName autoTuneStatusText"},
-    {"arrangerStateChanged", QMetaType::Float, true,
-     "styleVolume styleBassVolume styleChordVolume styleLeadVolume pianoVolume masterVolume"},
-    {"arrangerStateChanged", QMetaType::Bool, true, "styleMuted"},
-    {"audioSettingsChanged", QMetaType::QString, false, "activeAudioBackend activeAudioDevice"},
-    {"audioSettingsChanged", QMetaType::Int, false, "audioSampleRate audioBufferFrames"},
-    {"audioSettingsChanged", QMetaType::Float, false, "audioLatencyMs"},
-    {"audioSettingsChanged", QMetaType::Bool, false, "audioThreadRealtime"},
-    {"audioSettingsChanged", QMetaType::Bool, false, "bluetoothAudioWarning"},
-    {"audioSettingsChanged", QMetaType::QVariantList, false, "audioOutputs audioInputs"},
-    {"audioSettingsChanged", QMetaType::QString, false, "activeInputDeviceId activeInputDeviceName"},
-    {"micStateChanged", QMetaType::Bool, true, "micEnabled micMonitorEnabled"},
-    {"phoneBridgeChanged", QMetaType::Bool, true, "phoneDrawerOpen phoneUsePublicLink"},
-    {"phoneBridgeChanged", QMetaType::Bool, false,
-     "phoneBridgeRunning phoneConnected phoneMicActive phoneCamActive"},
-    {"phoneBridgeChanged", QMetaType::QString, false,
-     "phoneBridgeUrl phoneUsbUrl phonePublicIpUrl phoneRemoteTunnelUrl phoneQrCodeUrl phoneCameraFrameUrl "
-     "phoneStatusText"},
-    {"lv2StateChanged", QMetaType::QVariantList, false, "lv2Plugins"},
-    {"lv2StateChanged", QMetaType::Bool, false, "lv2Loaded"},
-    {"lv2StateChanged", QMetaType::Bool, true, "lv2Bypassed"},
-    {"lv2StateChanged", QMetaType::QString, false, "activeLv2Name lv2StatusMessage"},
-    {"midiDevicesChanged", QMetaType::QString, false, "primaryControllerName midiLearnTarget"},
-    {"midiDevicesChanged", QMetaType::QVariantList, false, "controllerMappings"},
-    {"midiDevicesChanged", QMetaType::Bool, false, "midiLearnActive"},
-    {"midiActivityChanged", QMetaType::QVariantList, false, "midiActivityLog"},
-    {"beatStateChanged", QMetaType::Bool, true, "beatPlaying metronomeEnabled"},
-    {"beatStateChanged", QMetaType::Float, true, "bpm swing humanize"},
-    {"beatStateChanged", QMetaType::Int, true, "beatSection currentBeatStyleIndex"},
-    {"beatStateChanged", QMetaType::Int, false, "userStyCount"},
-    {"beatStateChanged", QMetaType::QVariantList, false, "beatStyles"},
-    {"beatStateChanged", QMetaType::QString, false, "styStatusText detectedFlashDiskPath"},
-    {"beatGridChanged", QMetaType::QVariantList, false, "beatStepGrid"},
-    {"registrationsChanged", QMetaType::QVariantList, false, "registrations"},
-    {"registrationsChanged", QMetaType::Int, false, "activeRegistrationSlot"},
-    {"keyboardStateChanged", QMetaType::QString, false, "currentChordName"},
-    {"arrangerStateChanged", QMetaType::Bool, true, "smartChordEnabled"},
-    {"arrangerStateChanged", QMetaType::Int, true, "arrangerChordDegree"},
-    {"arrangerStateChanged", QMetaType::QString, false, "arrangerActiveChordText"},
-    {"arrangerStateChanged", QMetaType::Bool, true, "proArrangerEnabled arrangerAutoFill"},
-    {"arrangerStateChanged", QMetaType::Int, true, "arrangerPlayMode arrangerProgressionIndex"},
-    {"arrangerStateChanged", QMetaType::QString, false, "arrangerStyleName arrangerGenreFamily"},
-    {"metersUpdated", QMetaType::Double, false, "studioPlayheadBeats"},
-    {"studioStateChanged", QMetaType::Bool, false, "studioRecording studioPlaying"},
-    {"studioStateChanged", QMetaType::Bool, true, "studioLoopEnabled"},
-    {"studioStateChanged", QMetaType::QVariantList, false, "audioWaveform"},
-    {"studioStateChanged", QMetaType::QString, false, "lastRecordedWavPath"},
-    {"recordedNotesChanged", QMetaType::QVariantList, false, "recordedNotes"},
-    {"recordedNotesChanged", QMetaType::Int, false, "recordedNoteCount"},
-    {"recordedNotesChanged", QMetaType::Bool, false, "canUndoMidi canRedoMidi"},
-    {nullptr, QMetaType::QVariantList, false, "hymnCatalog churchDenominations"},
-    {"hymnStateChanged", QMetaType::Int, true, "currentHymnIndex hymnLearnMode selectedChurchIndex"},
-    {"hymnStateChanged", QMetaType::Bool, true, "hymnPlaying hymnAutoHarmony"},
-    {"hymnStateChanged", QMetaType::Int, false, "totalHymnSteps"},
-    {"hymnStateChanged", QMetaType::QVariantList, false, "currentHymnSteps"},
-    {"hymnStateChanged", QMetaType::QString, false,
+    {"registrationsChanged", List, RO, "registrations"},
+    {"registrationsChanged", Int, RO, "activeRegistrationSlot"},
+    {"beatStateChanged", Bool, RW, "beatPlaying metronomeEnabled"},
+    {"beatStateChanged", Float, RW, "bpm swing humanize"},
+    {"beatStateChanged", Int, RW, "beatSection currentBeatStyleIndex"},
+    {"beatStateChanged", Int, RO, "userStyCount"},
+    {"beatStateChanged", Str, RO, "detectedFlashDiskPath styStatusText"},
+    {"beatGridChanged", List, RO, "beatStepGrid"},
+    {"lv2StateChanged", List, RO, "lv2Plugins"},
+    {"lv2StateChanged", Bool, RO, "lv2Loaded"},
+    {"lv2StateChanged", Bool, RW, "lv2Bypassed"},
+    {"lv2StateChanged", Str, RO, "activeLv2Name lv2StatusMessage"},
+    {"studioStateChanged", Bool, RO, "studioRecording studioPlaying"},
+    {"studioStateChanged", Bool, RW, "studioLoopEnabled"},
+    {"studioStateChanged", List, RO, "audioWaveform"},
+    {"studioStateChanged", Str, RO, "lastRecordedWavPath"},
+    {"recordedNotesChanged", List, RO, "recordedNotes"},
+    {"recordedNotesChanged", Int, RO, "recordedNoteCount"},
+    {"recordedNotesChanged", Bool, RO, "canUndoMidi canRedoMidi"},
+    {"audioSettingsChanged", Str, RO,
+     "activeAudioBackend activeAudioDevice activeInputDeviceId activeInputDeviceName"},
+    {"audioSettingsChanged", Int, RO, "audioSampleRate audioBufferFrames"},
+    {"audioSettingsChanged", Float, RO, "audioLatencyMs"},
+    {"audioSettingsChanged", Bool, RO, "bluetoothAudioWarning"},
+    {"audioSettingsChanged", List, RO, "audioOutputs audioInputs"},
+    {"midiDevicesChanged", List, RO, "midiPorts controllerMappings"},
+    {"midiDevicesChanged", Bool, RO, "samsonGraphiteConnected midiLearnActive"},
+    {"midiDevicesChanged", Str, RO, "primaryControllerName midiLearnTarget"},
+    {"hymnStateChanged", Int, RW, "currentHymnIndex hymnLearnMode selectedChurchIndex"},
+    {"hymnStateChanged", Str, RO,
      "currentHymnTitle currentHymnCategory currentHymnProgression currentHymnTip currentHymnFullLyrics "
      "selectedChurchName selectedChurchPresetSummary"},
-    {"hymnStepChanged", QMetaType::Int, false, "currentHymnStepIndex hymnScoreHits hymnStreak"},
-    {"hymnStepChanged", QMetaType::Double, false, "hymnPlayheadBeats"},
-    {"hymnStepChanged", QMetaType::QString, false,
+    {"hymnStateChanged", Bool, RW, "hymnPlaying hymnAutoHarmony"},
+    {"hymnStateChanged", Int, RO, "totalHymnSteps"},
+    {"hymnStateChanged", List, RO, "currentHymnSteps"},
+    {"hymnStepChanged", Int, RO, "currentHymnStepIndex hymnScoreHits hymnStreak"},
+    {"hymnStepChanged", Double, RO, "hymnPlayheadBeats"},
+    {"hymnStepChanged", Str, RO,
      "currentHymnLyric currentHymnSolfa currentHymnTargetNoteName currentHymnTargetChord "
      "currentHymnFingerHint"},
-    {"broadcastStateChanged", QMetaType::Bool, true,
-     "broadcastDrawerOpen streamYoutubeEnabled streamFacebookEnabled streamTiktokEnabled recordBroadcastMp4 "
-     "cameraEnabled cameraMirror watermarkEnabled"},
-    {"broadcastStateChanged", QMetaType::Bool, false, "broadcastActive hardwareCameraAvailable"},
-    {"broadcastStateChanged", QMetaType::QString, true,
-     "streamYoutubeKey streamFacebookKey streamTiktokUrl streamTiktokKey watermarkText watermarkSubtext"},
-    {"broadcastStateChanged", QMetaType::QString, false,
-     "broadcastStatusText broadcastElapsedText lastRecordedMp4Path cameraStatusMessage"},
-    {"broadcastStateChanged", QMetaType::Int, true, "cameraCorner"},
+    {"arrangerStateChanged", Bool, RW,
+     "proArrangerEnabled arrangerAutoFill smartChordEnabled beatsMuted styleMuted pianoMuted layer2Muted "
+     "splitBassMuted micMuted"},
+    {"arrangerStateChanged", Int, RW, "arrangerPlayMode arrangerChordDegree arrangerProgressionIndex"},
+    {"arrangerStateChanged", Str, RO, "arrangerActiveChordText arrangerStyleName arrangerGenreFamily"},
+    {"arrangerStateChanged", Float, RW,
+     "beatsVolume styleVolume styleBassVolume styleChordVolume styleLeadVolume pianoVolume layer2Volume "
+     "splitBassVolume micVolume masterVolume"},
+    {"autoTuneStateChanged", Bool, RW, "autoTuneEnabled"},
+    {"autoTuneStateChanged", Int, RW, "autoTuneMode"},
+    {"autoTuneStateChanged", Str, RO, "autoTuneModeName autoTuneStatusText"},
+    {"autoTuneStateChanged", Int, RO, "autoTuneCorrectedCount"},
+    {"broadcastStateChanged", Bool, RW,
+     "cameraEnabled cameraMirror watermarkEnabled broadcastDrawerOpen streamYoutubeEnabled "
+     "streamFacebookEnabled streamTiktokEnabled recordBroadcastMp4"},
+    {"broadcastStateChanged", Bool, RO, "hardwareCameraAvailable broadcastActive"},
+    {"broadcastStateChanged", Str, RO,
+     "cameraStatusMessage broadcastStatusText broadcastElapsedText lastRecordedMp4Path"},
+    {"broadcastStateChanged", Str, RW,
+     "watermarkText watermarkSubtext streamYoutubeKey streamFacebookKey streamTiktokUrl streamTiktokKey"},
+    {"broadcastStateChanged", Int, RW, "cameraCorner"},
+    {"micStateChanged", Bool, RW, "micEnabled micMonitorEnabled"},
+    {"phoneBridgeChanged", Bool, RW, "phoneDrawerOpen phoneUsePublicLink"},
+    {"phoneBridgeChanged", Bool, RO, "phoneBridgeRunning phoneConnected phoneMicActive phoneCamActive"},
+    {"phoneBridgeChanged", Str, RO,
+     "phoneBridgeUrl phoneUsbUrl phonePublicIpUrl phoneRemoteTunnelUrl phoneQrCodeUrl phoneCameraFrameUrl "
+     "phoneStatusText"},
 };
 
-// Invokable operations the views call, with their argument counts.
-const char operations[] =
-    "noteOn/2 noteOn/1 noteOff/1 isKeyPressed/1 panicAllNotesOff/0 toggleAbCompare/0 triggerDrumPad/1 "
-    "resetToDefaultPiano/0 queryPresets/3 selectPresetForSlot/2 toggleFavoritePreset/1 "
-    "importInstrumentLibrary/1 channelVolume/1 setChannelVolume/2 channelPan/1 setChannelPan/2 "
-    "isChannelMuted/1 setChannelMuted/2 isChannelSoloed/1 setChannelSoloed/2 channelPeakL/1 channelPeakR/1 "
-    "resetMasterClipIndicator/0 applyMixBalancePreset/1 applyAudioSettings/4 playTestTone/0 "
-    "cycleAutoTuneMode/0 toggleBeatStep/2 triggerBeatFill/0 tapTempo/0 triggerProChordDegree/1 "
-    "stepMainPreset/1 presetCategories/0 launchStylePreset/2 launchStylePreset/1 triggerStyleQuickStart/1 "
-    "startStudioRecord/0 stopStudioTransport/0 toggleStudioPlayPause/0 addPianoRollNote/4 "
-    "addPianoRollNote/3 moveResizePianoRollNote/4 deletePianoRollNote/1 clearRecordedNotes/0 "
-    "quantizeRecordedNotes/2 quantizeRecordedNotes/1 transposeRecordedNotes/1 undoMidiEdit/0 redoMidiEdit/0 "
-    "exportMidiFile/1 importMidiFile/1 exportWavFile/1 restartHymnLesson/0 stepHymnForward/0 "
-    "stepHymnBackward/0 "
-    "triggerChoirPitchPipe/0 selectChurchDenomination/1 isGuideMelodyKey/1 isGuideChordKey/1 "
-    "selectAudioInputDevice/1 rescanAudioInputDevices/0 loadLv2Plugin/1 unloadLv2Plugin/0 rescanLv2Plugins/0 "
-    "configureDrumGizmo/2 lv2BusPeak/1 "
-    "startPhoneBridgeServer/0 connectUsbAndroidPhoneAdb/0 startPublicPhoneLink/0 setCustomPublicHost/1 "
-    "copyPhoneBridgeUrl/0 copyPublicPhoneUrl/0 "
-    "startMidiLearn/2 cancelMidiLearn/0 resetSamsonProfile/0 "
-    "cycleCameraCorner/0 requestCameraPermissionAndPower/0 "
-    "openOneClickStreamPlatform/1 toggleLiveBroadcast/0 stopLiveBroadcast/0 openLastRecordedVideo/0 "
-    "openUserManualPdf/0 "
-    "pasteYoutubeKeyFromClipboard/0 pasteFacebookKeyFromClipboard/0 pasteTiktokKeyFromClipboard/0 "
-    "importStyFile/1 importStyFiles/1 importStyFolder/1 scanUsbFlashDiskForSty/0 removeCustomStyStyle/1 "
-    "clearAllCustomStyStyles/0";
+// The writers of the writable properties above, each "set" and the property's name but one.
+// clang-format off
+#define TMB_WRITERS(X)                                                                                            \
+    X(setCurrentMode) X(setFullScreenPerformance) X(setBrightness) X(setDamperResonance) X(setStringResonance) \
+    X(setKeyOffVolume) X(setPedalNoiseVolume) X(setLidPosition) X(setReverbAmount) X(setReverbRoomSize)        \
+    X(setChorusAmount) X(setDelayAmount) X(setDriveAmount) X(setCompressorAmount) X(setStereoWidth)            \
+    X(setTuningHz) X(setTransposeSemitones) X(setOctaveShift) X(setTouchCurve) X(setSustainPedal)              \
+    X(setSostenutoPedal) X(setSoftPedal) X(setContinuousPedal) X(setExpressionPedal) X(setAutoPedalEnabled)    \
+    X(setInvertPedalPolarity) X(setSustainLatched) X(setPitchBendValue) X(setModWheelValue)                    \
+    X(setLayer2Enabled) X(setSplitEnabled) X(setSplitKey) X(setVelocitySwitchEnabled) X(setVelocityThreshold)  \
+    X(setArpeggiatorEnabled) X(setArpMode) X(setArpOctaves) X(setChordMemoryEnabled) X(setLayer2OctaveOffset)  \
+    X(setSplitOctaveOffset) X(setBeatPlaying) X(setBpm) X(setSwing) X(setHumanize) X(setMetronomeEnabled)      \
+    X(setBeatSection) X(setCurrentBeatStyleIndex) X(setLv2Bypassed) X(setStudioLoopEnabled)                    \
+    X(setCurrentHymnIndex) X(setHymnLearnMode) X(setHymnPlaying) X(setHymnAutoHarmony)                          \
+    X(selectChurchDenomination) X(setProArrangerEnabled) X(setArrangerPlayMode) X(setArrangerAutoFill)         \
+    X(setSmartChordEnabled) X(setArrangerChordDegree) X(setArrangerProgressionIndex) X(setBeatsVolume)          \
+    X(setBeatsMuted) X(setStyleVolume) X(setStyleMuted) X(setStyleBassVolume) X(setStyleChordVolume)           \
+    X(setStyleLeadVolume) X(setPianoVolume) X(setPianoMuted) X(setLayer2Volume) X(setLayer2Muted)              \
+    X(setSplitBassVolume) X(setSplitBassMuted) X(setMicVolume) X(setMicMuted) X(setMasterVolume)               \
+    X(setAutoTuneEnabled) X(setAutoTuneMode) X(setCameraEnabled) X(setCameraCorner) X(setCameraMirror)          \
+    X(setWatermarkEnabled) X(setWatermarkText) X(setWatermarkSubtext) X(setBroadcastDrawerOpen)                 \
+    X(setStreamYoutubeEnabled) X(setStreamYoutubeKey) X(setStreamFacebookEnabled) X(setStreamFacebookKey)      \
+    X(setStreamTiktokEnabled) X(setStreamTiktokUrl) X(setStreamTiktokKey) X(setRecordBroadcastMp4)             \
+    X(setMicEnabled) X(setMicMonitorEnabled) X(setPhoneDrawerOpen) X(setPhoneUsePublicLink)
+// clang-format on
+#define TMB_WRITER_EXISTS(writer)                                                                            \
+    static_assert(std::is_member_function_pointer_v<decltype(&WorkstationController::writer)>);
+#define TMB_WRITER_NAME(writer) #writer " "
+TMB_WRITERS(TMB_WRITER_EXISTS)
+const char writers[] = TMB_WRITERS(TMB_WRITER_NAME);
+
+const char signalSignatures[] =
+    "currentModeChanged() fullScreenPerformanceChanged() statusBannerChanged() loadingInstrumentChanged() "
+    "activePresetsChanged() drumKitChanged() pianoParamsChanged() pedalStateChanged() wheelsChanged() "
+    "keyboardStateChanged() keyStateUpdated(int,bool,int) workstationChanged() registrationsChanged() "
+    "beatStateChanged() beatGridChanged() lv2StateChanged() studioStateChanged() recordedNotesChanged() "
+    "audioSettingsChanged() midiDevicesChanged() midiActivityChanged() metersUpdated() "
+    "presetsCatalogChanged() "
+    "hymnStateChanged() hymnStepChanged() arrangerStateChanged() autoTuneStateChanged() "
+    "broadcastStateChanged() "
+    "micStateChanged() phoneBridgeChanged()";
+
+// Invokable operations by result, each overload that omits an argument listed after the full one.
+const std::pair<const char*, const char*> operations[] = {
+    {"void",
+     "applyMixBalancePreset(int) cycleAutoTuneMode() rescanAudioInputDevices() startPhoneBridgeServer() "
+     "connectUsbAndroidPhoneAdb() copyPhoneBridgeUrl() startPublicPhoneLink() setCustomPublicHost(QString) "
+     "copyPublicPhoneUrl() cycleCameraCorner() requestCameraPermissionAndPower() "
+     "openOneClickStreamPlatform(QString) toggleLiveBroadcast() stopLiveBroadcast() "
+     "openLastRecordedVideo() openUserManualPdf() pasteYoutubeKeyFromClipboard() "
+     "pasteFacebookKeyFromClipboard() pasteTiktokKeyFromClipboard() noteOn(int,int) noteOn(int) "
+     "noteOff(int) panicAllNotesOff() toggleAbCompare() resetToDefaultPiano() "
+     "selectPresetForSlot(int,QString) toggleFavoritePreset(QString) selectDrumKitByIndex(int) "
+     "loadRegistration(int) saveCurrentToRegistration(int,QString) toggleBeatStep(int,int) "
+     "triggerBeatFill() tapTempo() triggerDrumPad(int,int) triggerDrumPad(int) unloadLv2Plugin() "
+     "rescanLv2Plugins() startStudioRecord() stopStudioTransport() toggleStudioPlayPause() "
+     "addPianoRollNote(int,double,double,int) addPianoRollNote(int,double,double) "
+     "moveResizePianoRollNote(int,int,double,double) deletePianoRollNote(int) clearRecordedNotes() "
+     "quantizeRecordedNotes(double,float) quantizeRecordedNotes(double) transposeRecordedNotes(int) "
+     "undoMidiEdit() redoMidiEdit() setChannelVolume(int,float) setChannelPan(int,float) "
+     "setChannelMuted(int,bool) setChannelSoloed(int,bool) resetMasterClipIndicator() rescanMidiDevices() "
+     "ignoreMidiPort(int,int,bool) startMidiLearn(QString,QString) cancelMidiLearn() resetSamsonProfile() "
+     "clearMidiActivityLog() playTestTone() restartHymnLesson() stepHymnForward() stepHymnBackward() "
+     "triggerChoirPitchPipe() selectChurchDenomination(int) triggerProChordDegree(int) "
+     "triggerStyleQuickStart(int) launchStylePreset(int,int) launchStylePreset(int) "
+     "clearAllCustomStyStyles()"},
+    {"bool",
+     "selectAudioInputDevice(QString) isKeyPressed(int) importInstrumentLibrary(QString) "
+     "loadLv2Plugin(QString) configureDrumGizmo(QString,QString) exportMidiFile(QString) "
+     "importMidiFile(QString) exportWavFile(QString) isChannelMuted(int) isChannelSoloed(int) "
+     "connectMidiPort(int,int) disconnectMidiPort(int,int) applyAudioSettings(QString,QString,int,int) "
+     "saveProjectToFile(QString,QString) loadProjectFromFile(QString) isGuideMelodyKey(int) "
+     "isGuideChordKey(int) importStyFile(QString) removeCustomStyStyle(int)"},
+    {"float", "lv2BusPeak(int) channelVolume(int) channelPan(int) channelPeakL(int) channelPeakR(int)"},
+    {"int", "importStyFiles(QVariantList) importStyFolder(QString) scanUsbFlashDiskForSty()"},
+    {"QVariantList", "queryPresets(QString,QString,bool)"},
+};
+
+// Published beyond the list above, each for a reason.
+const std::pair<const char*, const char*> extras[] = {
+    {"audioThreadRealtime", "SYSTEM's \"Audio thread: realtime\" line"},
+    {"stepMainPreset(int)", "the top bar's previous and next preset buttons"},
+    {"presetCategories()", "the categories SOUNDS offers"},
+};
 
 } // namespace
 
@@ -211,6 +272,13 @@ private Q_SLOTS:
         QCOMPARE(controller.statusBanner(), u"LV2 plugin not found: urn:x"_s);
         QVERIFY(controller.loadLv2Plugin(u"http://drobilla.net/plugins/mda/EPiano"_s));
         QCOMPARE(controller.statusBanner(), u"Loaded MDA ePiano (2 audio outputs)"_s);
+        for (int block = 0; block < 4; ++block) {
+            engine.lv2Host.sendMidiNoteOn(0, 60 + block, 100);
+            engine.processAudioCallback(out.data(), 4096);
+        }
+        // Its two buses sound; none is past the sixteenth.
+        QVERIFY(controller.lv2BusPeak(0) > 0.0f && controller.lv2BusPeak(1) > 0.0f);
+        QCOMPARE(controller.lv2BusPeak(16) + controller.lv2BusPeak(-1), 0.0f);
         controller.setLv2Bypassed(true);
         QVERIFY(controller.lv2Bypassed());
         const QString kit = test::usePrivateHome() + u"/kit.xml"_s;
@@ -385,38 +453,76 @@ private Q_SLOTS:
 
     void propertiesHaveTheirTypesWritersAndSignals() {
         const QMetaObject& meta = WorkstationController::staticMetaObject;
+        QStringList listed, writable;
         for (const Expected& e : surface) {
             for (const QString& name : QString::fromLatin1(e.names).split(QLatin1Char(' '))) {
+                listed << name;
                 const int index = meta.indexOfProperty(name.toLatin1());
                 QVERIFY2(index >= 0, qPrintable(name));
                 const QMetaProperty property = meta.property(index);
                 QVERIFY2(property.metaType().id() == e.type,
                          qPrintable(u"%1 is %2"_s.arg(name, property.metaType().name())));
                 QVERIFY2(property.isWritable() == e.writable, qPrintable(name));
+                if (e.writable)
+                    writable << (name == u"selectedChurchIndex"_s
+                                     ? u"selectChurchDenomination"_s
+                                     : u"set"_s + name[0].toUpper() + name.mid(1));
                 if (e.notify)
                     QVERIFY2(property.hasNotifySignal() && property.notifySignal().name() == e.notify,
                              qPrintable(name));
                 else
-                    QVERIFY2(property.isConstant() || !property.hasNotifySignal(), qPrintable(name));
+                    QVERIFY2(property.isConstant() && !property.hasNotifySignal(), qPrintable(name));
             }
+        }
+        QCOMPARE(listed.size(), 200);
+        QStringList named = QString::fromLatin1(writers).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        named.sort();
+        writable.sort();
+        QCOMPARE(writable, named);
+        // The reverse: whatever else the class publishes is on the list of extras.
+        for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+            const QString name = QString::fromLatin1(meta.property(i).name());
+            QVERIFY2(listed.contains(name) || isExtra(name), qPrintable(name));
         }
     }
 
-    void operationsAreInvokable() {
+    void signalsAndOperationsHaveTheirSignatures() {
         const QMetaObject& meta = WorkstationController::staticMetaObject;
-        for (const QString& operation : QString::fromLatin1(operations).split(QLatin1Char(' '))) {
-            const QByteArray name = operation.section(QLatin1Char('/'), 0, 0).toLatin1();
-            const int arguments = operation.section(QLatin1Char('/'), 1).toInt();
-            bool found = false;
-            for (int i = meta.methodOffset(); i < meta.methodCount() && !found; ++i) {
-                const QMetaMethod method = meta.method(i);
-                found = method.methodType() == QMetaMethod::Method && method.name() == name &&
-                        method.parameterCount() == arguments;
+        QStringList listed = QString::fromLatin1(signalSignatures).split(QLatin1Char(' '));
+        QCOMPARE(listed.size(), 30);
+        for (const QString& signal : listed)
+            QVERIFY2(meta.indexOfSignal(signal.toLatin1()) >= 0, qPrintable(signal));
+        for (const auto& [result, signatures] : operations) {
+            for (const QString& signature : QString::fromLatin1(signatures).split(QLatin1Char(' '))) {
+                listed << signature;
+                const int index = meta.indexOfMethod(signature.toLatin1());
+                QVERIFY2(index >= 0, qPrintable(signature));
+                QVERIFY2(meta.method(index).methodType() == QMetaMethod::Method, qPrintable(signature));
+                QVERIFY2(qstrcmp(meta.method(index).typeName(), result) == 0, qPrintable(signature));
             }
-            QVERIFY2(found, qPrintable(operation));
         }
-        // The key signal carries the note, its state and the velocity.
-        QVERIFY(meta.indexOfSignal("keyStateUpdated(int,bool,int)") >= 0);
+        QCOMPARE(listed.size(), 30 + 100);
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            const QString signature = QString::fromLatin1(meta.method(i).methodSignature());
+            QVERIFY2(listed.contains(signature) || isExtra(signature), qPrintable(signature));
+        }
+    }
+
+    // An omitted play mode is 0 whatever the arranger played before.
+    void anOmittedPlayModeIsZero() {
+        WorkstationController c;
+        c.initialize();
+        c.setArrangerPlayMode(1);
+        c.launchStylePreset(3);
+        QCOMPARE(u"%1 %2"_s.arg(c.currentBeatStyleIndex()).arg(c.arrangerPlayMode()), u"3 0"_s);
+        c.launchStylePreset(3, 1);
+        QCOMPARE(c.arrangerPlayMode(), 1);
+    }
+
+private:
+    static bool isExtra(const QString& name) {
+        return std::any_of(std::begin(extras), std::end(extras),
+                           [&](const auto& extra) { return name == QLatin1String(extra.first); });
     }
 };
 
