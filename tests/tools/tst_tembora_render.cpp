@@ -99,14 +99,12 @@ private Q_SLOTS:
         QFETCH(QStringList, options);
         QFETCH(double, seconds);
         QTemporaryDir dir;
-        const QString in = dir.filePath("song.mid");
-        const QString wav = dir.filePath("song.wav");
+        const QString in = dir.filePath("song.mid"), wav = dir.filePath("song.wav");
         QVERIFY(writeBytes(in, twoNoteSong()));
         if (rate != 48000) options << "--rate" << QString::number(rate);
 
         const Run run = runRender(QStringList{in, "-o", wav, "--events", dir.filePath("e.tsv")} + options);
-        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        QVERIFY(run.err.isEmpty());
+        QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), qPrintable(run.err));
         static const QRegularExpression line(QStringLiteral(
             R"(^Rendered (\d+\.\d{3}) s of audio in (\d+\.\d{3}) s \((\d+\.\d)x realtime\)\n$)"));
         const QRegularExpressionMatch match = line.match(run.out);
@@ -120,20 +118,15 @@ private Q_SLOTS:
         StereoSignal signal;
         int channels = 0;
         QVERIFY(readWav(wav, &signal, &channels));
-        QCOMPARE(channels, 2);
-        QCOMPARE(signal.sampleRate, double(rate));
-        QCOMPARE(signal.left.size(), std::size_t(std::llround(seconds * rate)));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary file left behind
+        // Stereo at the rate, the song's frames, no temporary file left behind.
+        QCOMPARE(std::tuple(channels, signal.sampleRate, signal.left.size(),
+                            QDir(dir.path()).entryList(QDir::Files).size()),
+                 std::tuple(2, double(rate), std::size_t(std::llround(seconds * rate)), qsizetype{3}));
         // Blocks are cut at event frames, so each event starts its own block.
         QStringList lines;
         for (const LoggedEvent& e : readEvents(dir.filePath("e.tsv")))
-            lines << QStringLiteral("%1 %2 %3 %4 %5 %6")
-                         .arg(e.time, 0, 'f', 6)
-                         .arg(e.source)
-                         .arg(e.channel)
-                         .arg(e.on ? "on" : "off")
-                         .arg(e.note)
-                         .arg(e.velocity);
+            lines << QString::asprintf("%.6f %s %d %s %d %d", e.time, qPrintable(e.source), e.channel,
+                                       e.on ? "on" : "off", e.note, e.velocity);
         QCOMPARE(lines, QStringList({"0.000000 file 0 on 69 100", "0.500000 file 0 off 69 0",
                                      "1.000000 file 0 on 72 100", "1.500000 file 0 off 72 0"}));
     }
@@ -195,11 +188,9 @@ private Q_SLOTS:
         message.replace("DIR", dir.path());
 
         const Run run = runRender(QStringList{in} + arguments);
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY(run.out.isEmpty());
-        QVERIFY2(run.err.startsWith("tembora-render: ") && run.err.count('\n') == 1 && run.err.endsWith('\n'),
-                 qPrintable(run.err));
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY2(run.exitCode == exitCode && run.out.isEmpty() && run.err.startsWith("tembora-render: ") &&
+                     run.err.count('\n') == 1 && run.err.endsWith('\n') && run.err.contains(message),
+                 qPrintable(QString::number(run.exitCode) + ": " + run.err));
         QFile previous(wav);
         QVERIFY(previous.open(QIODevice::ReadOnly));
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
@@ -230,14 +221,12 @@ private Q_SLOTS:
                   block = options[options.indexOf("--block") + 1].toInt();
         if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
         QTemporaryDir dir;
-        const QString wav = dir.filePath("style.wav");
-        const QString log = dir.filePath("events.tsv");
+        const QString wav = dir.filePath("style.wav"), log = dir.filePath("events.tsv");
         const Run run = runRender(options + QStringList{"--sf2", timidityFont, "-o", wav, "--events", log});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const std::vector<LoggedEvent> events = readEvents(log);
         QVERIFY(!events.empty());
-        const double blockSeconds = double(block) / rate;
-        const double endingAt = (1 + bars) * barSeconds;
+        const double blockSeconds = double(block) / rate, endingAt = (1 + bars) * barSeconds;
         QString first, ending;
         for (const LoggedEvent& e : events) {
             QVERIFY(e.source == "drums" && e.channel == 9 && e.on);
@@ -255,8 +244,7 @@ private Q_SLOTS:
 
         StereoSignal s;
         QVERIFY(readWav(wav, &s));
-        // The sequencer stops at the bar after the Ending, in the block that holds
-        // that frame; the 2 s tail follows the block.
+        // The sequencer stops at the bar after the Ending, in the block holding that frame; 2 s of tail.
         const double stopFrame = std::ceil((2 + bars) * barSeconds * rate - 1e-6);
         QCOMPARE(double(s.left.size()), (std::floor(stopFrame / block) + 1) * block + 2.0 * rate);
         const auto frame = [rate](double t) {
@@ -367,12 +355,10 @@ mid.save(sys.argv[1])
         const Run run = runRender(arguments + QStringList{"--arranger", "--sf2", timidityFont, "--fx", "off",
                                                           "-o", dir.filePath("band.wav"), "--events", log});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        const std::vector<LoggedEvent> events = readEvents(log);
-        QList<int> bassRoots;
-        QList<int> smartOn;
+        QList<int> bassRoots, smartOn;
         std::map<std::pair<QString, int>, int> sounding; // (source, channel * 128 + note) -> ons - offs
         bool leadPlayed = false;
-        for (const LoggedEvent& e : events) {
+        for (const LoggedEvent& e : readEvents(log)) {
             if (e.source == "band" || e.source == "smart")
                 sounding[{e.source, e.channel * 128 + e.note}] += e.on ? 1 : -1;
             if (e.source == "smart" && e.on) smartOn << e.note;
