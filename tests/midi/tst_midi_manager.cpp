@@ -223,14 +223,12 @@ private Q_SLOTS:
         m.feed(sysex(volume), t0);
         QCOMPARE(m.mapped.at(0), std::make_pair(QStringLiteral("mixer.master.volume"), 100.0f / 127.0f));
         QVERIFY(m.log().at(0).endsWith("| Ch 1 | SysEx MasterVol: 100  val=0"));
-        for (auto [command, target] : {std::pair{0x01, "transport.stop"},
-                                       {0x02, "transport.play"},
-                                       {0x03, "transport.play"},
-                                       {0x09, "transport.play"},
-                                       {0x06, "transport.record"}}) {
+        for (auto [command, target] :
+             {std::pair{0x01, "stop"}, {0x02, "play"}, {0x03, "play"}, {0x09, "play"}, {0x06, "record"}}) {
             std::vector<unsigned char> mmc{0xF0, 0x7F, 0x7F, 0x06, static_cast<unsigned char>(command), 0xF7};
             m.feed(sysex(mmc), t0);
-            QCOMPARE(m.mapped.back(), std::make_pair(QString(target), 1.0f));
+            QCOMPARE(m.mapped.back(),
+                     std::make_pair(QStringLiteral("transport.") + QLatin1String(target), 1.0f));
             QVERIFY(m.log().at(0).endsWith(QStringLiteral("MMC Transport: %1  val=0").arg(command)));
         }
         std::vector<std::vector<unsigned char>> unmapped{

@@ -68,13 +68,14 @@ class ArrangerTest : public QObject {
 private Q_SLOTS:
     // Over five bars: the degree of each bar's first step and the section asked for after it.
     void progressionLoopsChooseDegreesAndFills() {
+        // Loop, auto-fill, degrees, sections, an Ending first; the manual loop keeps the player's
+        // degree, and no fill takes an Ending's place.
+        // clang-format off
         const std::tuple<int, bool, QString, QString, bool> rows[] = {
-            // loop, auto-fill, ..., an Ending first
-            {1, true, u"1 4 1 5 1"_s, u"1 1 1 5 5"_s, false},
-            {1, false, u"1 4 1 5 1"_s, u"1 1 1 1 1"_s, false},
-            {4, true, u"6 4 5 6 6"_s, u"1 1 1 5 5"_s, false},
-            {0, true, u"3 3 3 3 3"_s, u"1 1 1 1 1"_s, false}, // manual keeps the player's degree
-            {2, true, u"1 4 5 4 1"_s, u"6 6 6 6 6"_s, true}}; // no fill in place of an Ending
+            {1, true, u"1 4 1 5 1"_s, u"1 1 1 5 5"_s, false}, {1, false, u"1 4 1 5 1"_s, u"1 1 1 1 1"_s, false},
+            {4, true, u"6 4 5 6 6"_s, u"1 1 1 5 5"_s, false}, {0, true, u"3 3 3 3 3"_s, u"1 1 1 1 1"_s, false},
+            {2, true, u"1 4 5 4 1"_s, u"6 6 6 6 6"_s, true}};
+        // clang-format on
         for (const auto& [loop, autoFill, degrees, sections, ending] : rows) {
             Band band;
             band.arranger.setDegree(3);
