@@ -44,7 +44,6 @@ public:
     // keyed at 60 (more and longer samples load more slowly).
     QString writeInstrument(const QString& name, double frequency, int regions = 1, double seconds = 1.0) {
         const QString folder = music() + QLatin1Char('/') + name;
-        QDir().mkpath(folder);
         QByteArray sfz;
         for (int i = 0; i < regions; ++i) {
             const QString sample = QStringLiteral("%1_%2.wav").arg(name).arg(i);

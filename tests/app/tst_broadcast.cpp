@@ -82,35 +82,32 @@ private Q_SLOTS:
         QCOMPARE(stored(BroadcastSettings::facebookKeySetting).toString(), u"FB-1"_s);
     }
 
+    // Stream keys and addresses are stored cleaned; a server address is no key.
     void settersStoreWhatTheySet() {
         WorkstationController c;
-        QSignalSpy state(&c, &WorkstationController::broadcastStateChanged);
-        const QList<std::tuple<const char*, const char*, QVariant, QString>> setters{
-            {"watermarkEnabled", BroadcastSettings::watermarkEnabledSetting, true, u"true"_s},
+        const std::tuple<const char*, const char*, QString, QString> setters[] = {
+            {"watermarkEnabled", BroadcastSettings::watermarkEnabledSetting, u"true"_s, u"true"_s},
             {"watermarkText", BroadcastSettings::watermarkTextSetting, u"St. Paul's"_s, u"St. Paul's"_s},
             {"watermarkSubtext", BroadcastSettings::watermarkSubtextSetting, u"10:00"_s, u"10:00"_s},
+            {"streamFacebookKey", BroadcastSettings::facebookKeySetting, u"FB-2"_s, u"FB-2"_s},
             {"streamTiktokUrl", BroadcastSettings::tiktokUrlSetting, u" rtmp://p/app "_s, u"rtmp://p/app"_s},
             {"streamTiktokKey", BroadcastSettings::tiktokKeySetting, u"rtmp://p/app/live/TT-9"_s, u"TT-9"_s},
-            {"streamFacebookKey", BroadcastSettings::facebookKeySetting, u"FB-2"_s, u"FB-2"_s}};
+            {"streamYoutubeKey",
+             BroadcastSettings::youtubeKeySetting,
+             u"rtmp://a.rtmp.youtube.com/live2"_s,
+             {}}};
         for (const auto& [property, key, value, kept] : setters) {
             QVERIFY(c.setProperty(property, value));
-            QCOMPARE(stored(key).toString(), kept);
+            QCOMPARE(stored(key).toString() + u'|' + c.property(property).toString(), kept + u'|' + kept);
         }
-        QCOMPARE(state.count(), setters.size());
+        QVERIFY(c.broadcastStatusText().startsWith(u"⚠ Paste your YouTube STREAM KEY"_s));
         c.setCameraCorner(7);
         c.cycleCameraCorner();
         QCOMPARE(c.cameraCorner(), 0);
-
-        // The YouTube key: a good one turns its target on; a server address clears it.
+        // A good key on the clipboard turns its target on; an empty clipboard changes nothing.
         QGuiApplication::clipboard()->setText(u"rtmp://a.rtmp.youtube.com/live2/abcd-1234-efgh-5678"_s);
         c.pasteYoutubeKeyFromClipboard();
         QCOMPARE(props(c, "streamYoutubeKey streamYoutubeEnabled"), u"abcd-1234-efgh-5678 true"_s);
-        QCOMPARE(c.broadcastStatusText(), u"✓ YOUTUBE KEY READY (19 chars) • Click START STREAM / REC"_s);
-        c.setStreamYoutubeKey(u"rtmp://a.rtmp.youtube.com/live2"_s);
-        QCOMPARE(c.streamYoutubeKey(), QString());
-        QCOMPARE(stored(BroadcastSettings::youtubeKeySetting).toString(), QString());
-        QVERIFY(c.broadcastStatusText().startsWith(u"⚠ Paste your YouTube STREAM KEY"_s));
-        QVERIFY(c.statusBanner().startsWith(u"YouTube Tip:"_s));
         QGuiApplication::clipboard()->clear();
         c.pasteTiktokKeyFromClipboard();
         QCOMPARE(c.statusBanner(), u"⚠ Clipboard is empty • Copy Stream Key from YouTube Studio first"_s);
@@ -179,9 +176,9 @@ private Q_SLOTS:
         QCOMPARE(stubCalls().size(), calls);
         renderBlocks(c.audioEngine(), 4800, 256);
         c.toggleLiveBroadcast();
-        QVERIFY(!c.broadcastActive() && !c.studioRecording());
+        QVERIFY(!c.broadcastActive() && !c.studioRecording() &&
+                c.statusBanner().startsWith(u"SAVED RECORDING: "_s));
         QCOMPARE(c.broadcastStatusText(), u"BROADCAST STOPPED"_s);
-        QVERIFY(c.statusBanner().startsWith(u"SAVED RECORDING: "_s));
 
         // A key on the clipboard is taken when none is set; an encoder that cannot
         // start leaves nothing looking as if it ran.
@@ -192,8 +189,7 @@ private Q_SLOTS:
         qputenv("TEMBORA_FFMPEG", ffmpeg);
         QCOMPARE(c.streamYoutubeKey(), u"abcd-1234-efgh-5678"_s);
         QCOMPARE(c.broadcastStatusText(), u"⚠ RTMP ENCODER ERROR • Nothing is streamed or recorded"_s);
-        QVERIFY(!c.broadcastActive());
-        QCOMPARE(c.audioEngine().broadcastAudioFd.load(), -1);
+        QVERIFY(!c.broadcastActive() && c.audioEngine().broadcastAudioFd.load() == -1);
     }
 
     // Frames are about 2 MB: an encoder that does not read gets two, then misses
@@ -208,8 +204,8 @@ private Q_SLOTS:
         c.toggleLiveBroadcast(); // pushes the first frame
         for (int i = 0; i < 4; ++i)
             c.captureAndPushWindowFrame();
-        QCOMPARE(c.frameCaptureStats().grabbed, std::uint64_t{3});
-        QCOMPARE(c.frameCaptureStats().dropped, std::uint64_t{2});
+        QCOMPARE(std::pair(c.frameCaptureStats().grabbed, c.frameCaptureStats().dropped),
+                 std::pair(std::uint64_t{3}, std::uint64_t{2}));
         QTRY_COMPARE(stubCalls().size(), calls + 1);
         const QStringList args = lastCall(u"ffmpeg"_s);
         QCOMPARE(args.value(args.indexOf(u"rawvideo"_s) + 6), u"-"_s);
@@ -224,14 +220,13 @@ private Q_SLOTS:
         c.setCameraEnabled(true);
         QCOMPARE(c.statusBanner(), u"LIVE CAMERA PiP ENABLED • Showing Webcam on Stage"_s);
         QTRY_VERIFY(!lastCall(u"pkexec"_s).isEmpty());
-        const QStringList args = lastCall(u"pkexec"_s);
-        QCOMPARE(args.mid(0, 2), QStringList({u"/bin/sh"_s, u"-c"_s}));
-        QCOMPARE(args.mid(3), QStringList({u"sh"_s, QString::number(::getuid())}));
+        const QStringList args = lastCall(u"pkexec"_s); // the user id an argument, not in the script
+        QCOMPARE(args.mid(0, 2) + args.mid(3),
+                 QStringList({u"/bin/sh"_s, u"-c"_s, u"sh"_s, QString::number(::getuid())}));
         QVERIFY(args[2].contains(u"modprobe uvcvideo"_s) && args[2].contains(u"u:$1:rw"_s));
         // The finish handler un-mutes, then looks for the camera now and after 1 s.
         QTRY_VERIFY(lastCall(u"amixer"_s).contains(u"Headphone"_s));
-        QVERIFY(writeTestFile(m_cameras + u"/video0"_s, "cam"));
-        QVERIFY(!c.hardwareCameraAvailable());
+        QVERIFY(writeTestFile(m_cameras + u"/video0"_s, "cam") && !c.hardwareCameraAvailable());
         QTRY_VERIFY_WITH_TIMEOUT(c.hardwareCameraAvailable(), 2000);
         c.requestCameraPermissionAndPower();
         QCOMPARE(c.statusBanner(), u"Webcam Ready: Live Hardware Webcam Ready (/dev/video0)"_s);
@@ -240,18 +235,11 @@ private Q_SLOTS:
 
     void platformPagesOpenInTheBrowser() {
         WorkstationController c;
-        c.setWatermarkText(u"Grace Chapel"_s);
-        for (const auto& [platform, name] : {std::pair{u"facebook"_s, u"Facebook Live Producer"_s},
-                                             std::pair{u"myspace"_s, u"Restream Multi-Platform"_s}}) {
-            c.openOneClickStreamPlatform(platform);
-            QVERIFY(c.broadcastStatusText().startsWith(u"OPENED "_s + name));
-            QVERIFY(c.statusBanner().endsWith(u"(Camera PiP & 'Grace Chapel' Watermark Armed)"_s));
-            QTRY_VERIFY(lastCall(u"xdg-open"_s)
-                            .value(0)
-                            .contains(platform == u"facebook"_s ? u"facebook"_s : u"restream"_s));
-        }
-        QVERIFY(c.watermarkEnabled() && c.cameraEnabled());
-        QVERIFY(stored(BroadcastSettings::watermarkEnabledSetting).toBool());
+        c.openOneClickStreamPlatform(u"myspace"_s); // unknown: the multi-platform page
+        QVERIFY(c.broadcastStatusText().startsWith(u"OPENED Restream Multi-Platform"_s));
+        QTRY_VERIFY(lastCall(u"xdg-open"_s).value(0).contains(u"restream"_s));
+        QVERIFY(c.watermarkEnabled() && c.cameraEnabled() &&
+                stored(BroadcastSettings::watermarkEnabledSetting).toBool());
         c.openLastRecordedVideo();
         QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{m_home + u"/Videos"_s});
     }
@@ -264,23 +252,18 @@ private Q_SLOTS:
         const QString copy = c.projectManager().dataDirectory() + u"/Tembora_User_Manual.pdf"_s;
         QFile::remove(copy);
         c.openUserManualPdf();
-        QCOMPARE(c.statusBanner(), u"Opened User Manual & Sandorik License PDF: "_s + copy);
         QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{copy});
         QFile pdf(copy);
-        QVERIFY(pdf.open(QIODevice::ReadOnly));
-        QVERIFY(pdf.size() > 2000 && pdf.read(5) == "%PDF-");
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.size() > 2000 && pdf.read(5) == "%PDF-");
         pdf.close();
         QVERIFY(writeTestFile(copy, "%PDF-1.4 older manual"));
         c.openUserManualPdf();
         QVERIFY(pdf.open(QIODevice::ReadOnly));
-        QCOMPARE(pdf.readAll(), QByteArray("%PDF-1.4 older manual"));
-
+        QCOMPARE(pdf.readAll(), "%PDF-1.4 older manual"); // not copied again
         const QString installed = installedDirs + u"/doc/tembora/Tembora_User_Manual.pdf"_s;
-        QDir().mkpath(installedDirs + u"/doc/tembora"_s);
         QVERIFY(writeTestFile(installed, "%PDF-1.4 packaged"));
         c.openUserManualPdf();
         QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{installed});
-        QVERIFY(c.statusBanner().endsWith(installed));
         qunsetenv("XDG_DATA_DIRS");
     }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <ranges>
 
 using namespace tmb;
 using namespace tmb::test;
@@ -73,14 +74,14 @@ private Q_SLOTS:
             setEach(volumes, volume);
             read << strips();
         }
-        QCOMPARE(read, QStringList({"1 1 1 1 1 1", "0 0 0 0 0 0", "0.3 0.3 0.3 0.3 0.3 0.3"}));
-        QCOMPARE(props(c, volumes), u"0.3 0.3 0.3 0.3 0.3 0.3"_s);
-        // Every change is announced to the meters and the arranger.
-        QCOMPARE(meters.count(), 18);
-        QCOMPARE(arranger.count(), 18);
+        read << props(c, volumes);
+        QCOMPARE(read, QStringList({"1 1 1 1 1 1", "0 0 0 0 0 0", "0.3 0.3 0.3 0.3 0.3 0.3",
+                                    "0.3 0.3 0.3 0.3 0.3 0.3"}));
+        QCOMPARE(QList<qsizetype>({meters.count(), arranger.count()}),
+                 QList<qsizetype>({18, 18})); // each change
         setEach(mutes, true);
-        QCOMPARE(strips(), u"0.3m 0.3m 0.3m 0.3m 0.3m 0.3"_s);
-        QCOMPARE(props(c, mutes), u"true true true true true"_s);
+        QCOMPARE(strips() + u' ' + props(c, mutes),
+                 u"0.3m 0.3m 0.3m 0.3m 0.3m 0.3 true true true true true"_s);
         QCOMPARE(arranger.count(), 23);
         setEach(mutes, false);
 
@@ -94,11 +95,10 @@ private Q_SLOTS:
         QCOMPARE(meters.count(), 1);
 
         // Indices outside the seven channels read as nothing and change nothing.
-        QVERIFY(c.channelPan(7) == 0.0f && c.channelVolume(-1) == 0.0f && c.channelPeakL(7) == 0.0f);
-        QVERIFY(!c.isChannelMuted(9));
         c.setChannelVolume(7, 0.1f);
-        for (int ch = 0; ch < 7; ++ch)
-            QVERIFY(c.channelVolume(ch) != 0.1f);
+        QVERIFY(c.channelPan(7) == 0.0f && c.channelVolume(-1) == 0.0f && !c.isChannelMuted(9));
+        QVERIFY(std::ranges::none_of(std::views::iota(0, 7),
+                                     [&](int ch) { return c.channelVolume(ch) == 0.1f; }));
         // Pan and solo reach the engine's strips, and the strip meters read back.
         c.setChannelPan(2, -0.5f);
         c.setChannelSoloed(2, true);
@@ -110,8 +110,7 @@ private Q_SLOTS:
         rig.render(0.1);
         QVERIFY(c.channelPeakL(0) > 0.01f && c.channelPeakR(0) > 0.01f && c.channelPeakR(7) == 0.0f);
         c.noteOff(60);
-        // NaN never reaches the engine's strips.
-        c.setChannelVolume(0, std::numeric_limits<float>::quiet_NaN());
+        c.setChannelVolume(0, std::numeric_limits<float>::quiet_NaN()); // never reaches the engine's strips
         c.setChannelPan(0, std::numeric_limits<float>::quiet_NaN());
         QVERIFY(c.channelVolume(0) == 0.0f && c.channelPan(0) == 0.0f);
     }
@@ -174,59 +173,45 @@ private Q_SLOTS:
              "Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)"},
             {"- - - 88 - - - - - -", "Drum Beats Only (Style Accompaniment Muted • Beats 88%)"},
             {"- - - 30 92 - - - - -", "Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)"}};
-        const char* volumes[] = {"pianoVolume", "layer2Volume",    "splitBassVolume",  "beatsVolume",
-                                 "styleVolume", "styleLeadVolume", "styleChordVolume", "styleBassVolume",
-                                 "micVolume",   "masterVolume"};
-        const char* mutes[] = {"pianoMuted", "layer2Muted", "splitBassMuted", "beatsMuted", "micMuted"};
+        const QStringList volumes =
+            u"pianoVolume layer2Volume splitBassVolume beatsVolume styleVolume styleLeadVolume "
+            "styleChordVolume styleBassVolume micVolume masterVolume"_s.split(u' ');
+        const char* mutes = "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted styleMuted";
         Rig rig(true);
         WorkstationController& c = rig.c();
-        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
-        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
-        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
         for (int index = 0; index < 7; ++index) {
             // From values no preset uses, with every strip and the band muted.
-            for (const char* name : volumes)
-                c.setProperty(name, 0.123f);
-            for (const char* name : mutes)
-                c.setProperty(name, true);
-            c.setStyleMuted(true);
-            for (QSignalSpy* spy : {&banner, &arranger, &meters})
-                spy->clear();
+            for (const QString& name : volumes)
+                c.setProperty(name.toLatin1(), 0.123f);
+            for (const QString& name : QString::fromLatin1(mutes).split(u' '))
+                c.setProperty(name.toLatin1(), true);
+            QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+            QSignalSpy meters(&c, &WorkstationController::metersUpdated);
             c.applyMixBalancePreset(index);
             QStringList percent;
-            for (const char* name : volumes)
-                percent << (c.property(name).toFloat() == 0.123f
-                                ? u"-"_s
-                                : QString::number(std::lround(c.property(name).toFloat() * 100)));
+            for (const QString& name : volumes) {
+                const float value = c.property(name.toLatin1()).toFloat();
+                percent << (value == 0.123f ? u"-"_s : QString::number(std::lround(value * 100)));
+            }
             QCOMPARE(percent.join(u' '), QString::fromLatin1(presets[index][0]));
-            QCOMPARE(props(c, "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted styleMuted"),
-                     u"false false false false false "_s +
-                         (index == 5 ? "true" : "false")); // "Drum Beats Only"
+            QCOMPARE(props(c, mutes), u"false false false false false "_s + (index == 5 ? "true" : "false"));
             QCOMPARE(c.statusBanner(), u"MIX PRESET: "_s + QString::fromUtf8(presets[index][1]));
-            QVERIFY(banner.count() >= 1 && arranger.count() >= 1 && meters.count() >= 1);
+            QVERIFY(arranger.count() >= 1 && meters.count() >= 1);
             // The band's channels carry the result.
             QCOMPARE(rig.sentVolume(4),
                      index == 5 ? 0 : styleBandChannelVolume(c.styleVolume(), c.styleBassVolume(), false));
         }
-
-        c.applyMixBalancePreset(5);
-        QVERIFY(c.styleMuted());
-        QCOMPARE(rig.sentVolume(3), 0);
-        c.applyMixBalancePreset(0);
-        QVERIFY(!c.styleMuted());
-        QCOMPARE(rig.sentVolume(3), 92);
         // An unknown preset only unmutes (not the master) and announces the same banner.
         for (const char* name : {"pianoMuted", "micMuted", "styleMuted"})
             c.setProperty(name, true);
         c.setChannelMuted(6, true);
         c.setPianoVolume(0.4f);
-        banner.clear();
+        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
         const QString before = c.statusBanner();
         c.applyMixBalancePreset(9);
         QCOMPARE(props(c, "pianoMuted micMuted styleMuted pianoVolume"), u"false false false 0.4"_s);
         QVERIFY(c.isChannelMuted(6));
-        QCOMPARE(c.statusBanner(), before);
-        QCOMPARE(banner.count(), 1);
+        QCOMPARE(c.statusBanner() + QString::number(banner.count()), before + u'1');
     }
 
     // ------------------------------------------------------------ performance modifiers
@@ -270,25 +255,23 @@ private Q_SLOTS:
             for (const auto& [name, value] : kept)
                 QVERIFY2(c.property(name) == value, name);
             QVERIFY(!c.sustainPedal() && !arranger.smartChordEnabled && !c.hymnPlayback().hymnPlaying);
-            QCOMPARE(props(c, "continuousPedal octaveShift"), u"0 0"_s);
-            QCOMPARE(c.autoTuneStatusText() + u'|' + c.lastMidiControlText(),
-                     u"OFF • Manual Performance|Ready • Manual Performance"_s);
+            QCOMPARE(props(c, "continuousPedal octaveShift autoTuneStatusText lastMidiControlText"),
+                     u"0 0 OFF • Manual Performance Ready • Manual Performance"_s);
             // The hymn's guide key went out with it, and the band's notes.
-            QCOMPARE(c.hymnPlayback().guideNote, -1);
-            QVERIFY(!c.isKeyPressed(64) && keys.contains(QVariantList{64, false, 0}));
+            QVERIFY(c.hymnPlayback().guideNote == -1 && !c.isKeyPressed(64) &&
+                    keys.contains(QVariantList{64, false, 0}));
             QVERIFY(arranger.parts[ArrangerState::Bass].soundingNotes.isEmpty());
             // The arranger keeps running unless told to stop.
             QCOMPARE(QList<bool>({arranger.proArrangerEnabled, arranger.bandActive}),
                      QList<bool>({!stopArranger, !stopArranger}));
             for (const auto& spy : once)
                 QCOMPARE(spy->count(), 1);
-            // The engine got the records and the pedals' release.
-            rig.render(0.02);
+            rig.render(0.02); // the engine got the records and the pedals' release
             const PianoParameters& p = rig.engine().renderingParameters();
             const WorkstationState& z = rig.engine().renderingWorkstationState();
             QVERIFY(!p.sustainPedal && !p.sostenutoPedal && !p.softPedal && !p.autoPedalEnabled &&
-                    p.octaveShift == 0);
-            QVERIFY(!z.layer2Enabled && !z.splitEnabled && !z.arpeggiatorEnabled && !z.chordMemoryEnabled);
+                    p.octaveShift == 0 && !z.layer2Enabled && !z.splitEnabled && !z.arpeggiatorEnabled &&
+                    !z.chordMemoryEnabled);
         }
     }
 };

@@ -120,22 +120,17 @@ private Q_SLOTS:
 #undef TMB_SOUND
         QSignalSpy changed(&c, &WorkstationController::pianoParamsChanged);
         for (const auto& [name, low, high, field] : sound) {
-            changed.clear();
             const float middle = (low + high) / 2.0f;
             QList<float> read;
-            for (float value : {high + 100.0f, low - 100.0f, middle, middle}) {
+            for (float value : {high + 100.0f, low - 100.0f, middle}) {
                 QVERIFY(c.setProperty(name, value));
                 read << c.property(name).toFloat();
             }
-            QCOMPARE(read, QList<float>({high, low, middle, middle}));
-            QVERIFY2(changed.count() == 4, name);
             rig.block();
-            QVERIFY2(rig.params().*field == middle, name);
+            QCOMPARE(read << rig.params().*field, QList<float>({high, low, middle, middle}));
         }
-
+        QCOMPARE(changed.count(), 3 * 14);
         QSignalSpy zones(&c, &WorkstationController::workstationChanged);
-        QSignalSpy hymn(&c, &WorkstationController::hymnStateChanged);
-        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
         c.setSplitKey(10);
         c.setVelocityThreshold(127);
         c.setArpMode(9);
@@ -143,11 +138,10 @@ private Q_SLOTS:
         c.setLayer2OctaveOffset(-5);
         c.setSplitOctaveOffset(5);
         c.setChordMemoryEnabled(true);
-        QCOMPARE(zones.count(), 7);
         c.setTransposeSemitones(20);
         c.setOctaveShift(-9);
         c.setTouchCurve(7);
-        QCOMPARE(QList<qsizetype>({hymn.count(), arranger.count()}), QList<qsizetype>({1, 1}));
+        QCOMPARE(zones.count(), 7);
         rig.block();
         const WorkstationState& state = rig.engine().renderingWorkstationState();
         const PianoParameters& p = rig.params();
@@ -268,61 +262,41 @@ private Q_SLOTS:
     void autoTuneSwitchesAndTexts() {
         Rig rig;
         WorkstationController& c = rig.c;
-        QStringList banners;
-        connect(&c, &WorkstationController::statusBannerChanged, this, [&] { banners << c.statusBanner(); });
-        QSignalSpy state(&c, &WorkstationController::autoTuneStateChanged);
-        c.setAutoTuneMode(2); // off: quiet apart from the state
-        QCOMPARE(state.count(), 1);
-        QCOMPARE(c.autoTuneStatusText(), u"OFF • Manual Performance"_s);
+        c.setAutoTuneMode(2);
         c.cycleAutoTuneMode(); // to mode 3 and on
-        QVERIFY(c.autoTuneMode() == 3 && c.autoTuneEnabled());
-        QCOMPARE(c.autoTuneStatusText(), u"ACTIVE • Neo-Soul 9th Sweetener"_s);
+        QCOMPARE(c.statusBanner() + u'|' + c.autoTuneStatusText(),
+                 u"AUTO-TUNE ON: Neo-Soul 9th Sweetener (Scale-Snap + Yamaha Smart Harmony + Velocity "
+                 "Sweetener)|ACTIVE • Neo-Soul 9th Sweetener"_s);
         c.setAutoTuneMode(-4);
         QCOMPARE(c.autoTuneMode(), 0);
-        c.setAutoTuneEnabled(true); // unchanged: nothing
-        c.setAutoTuneEnabled(false);
-        QCOMPARE(banners,
-                 QStringList({"AUTO-TUNE ON: Neo-Soul 9th Sweetener (Scale-Snap + Yamaha Smart Harmony + "
-                              "Velocity Sweetener)",
-                              "AUTO-TUNE MODE: Yamaha P.A.T. + Duet",
-                              "AUTO-TUNE OFF • Full Manual Chromatic Control"}));
     }
 
     void hardwareNotesPedalsWheelsAndProgramChanges() {
         Rig rig;
         WorkstationController& c = rig.c;
         QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
-        QSignalSpy zones(&c, &WorkstationController::workstationChanged);
         QCOMPARE(rig.fromHardware(MidiEvent::noteOn(0, 60, 90)), u"Key C4 (60) • Vel 90"_s);
         QVERIFY(c.isKeyPressed(60));
         QCOMPARE(rig.engineKey(60), u"Main:60@%1"_s.arg(mapped(90)));
-        MidiEvent off = MidiEvent::noteOn(0, 60, 90); // velocity 0: a note-off
-        off.data2 = 0;
+        MidiEvent off = MidiEvent::noteOn(0, 60, 90);
+        off.data2 = 0; // a note-on at velocity 0: a note-off
         rig.fromHardware(off);
         QVERIFY(!c.isKeyPressed(60));
         QCOMPARE(rig.engineKey(60), QString());
-        // On, off, and the released voice's own release.
-        QCOMPARE(keys.count(), 3);
+        QCOMPARE(keys.count(), 3); // on, off, and the released voice's own release
         QCOMPARE(keys.at(1), (QVariantList{60, false, 0}));
+        QSignalSpy zones(&c, &WorkstationController::workstationChanged);
         QCOMPARE(rig.fromHardware(MidiEvent::noteOn(1, 61, 80)), u"Key C#4 (61) • Vel 80 • Zone Ch 2"_s);
-        QVERIFY(c.layer2Enabled());
         rig.fromHardware(MidiEvent::noteOn(1, 62, 80)); // already on: no second signal
-        QCOMPARE(zones.count(), 1);
+        QVERIFY(c.layer2Enabled() && zones.count() == 1);
 
-        QSignalSpy pedals(&c, &WorkstationController::pedalStateChanged);
         QSignalSpy wheels(&c, &WorkstationController::wheelsChanged);
         QCOMPARE(rig.fromHardware(cc(64, 39)), u"Damper Pedal (CC 64) → UP (31%)"_s);
-        QVERIFY(!c.sustainPedal());
         QCOMPARE(rig.fromHardware(cc(64, 40)), u"Damper Pedal (CC 64) → DOWN (31%)"_s);
         QVERIFY(c.sustainPedal() && rig.params().sustainPedal);
         c.setInvertPedalPolarity(true);
-        QCOMPARE(c.lastMidiControlText(), u"External Sustain Polarity → INVERTED (NC)"_s);
         QCOMPARE(rig.fromHardware(cc(64, 127)), u"Damper Pedal (CC 64) → UP (0%)"_s);
         QVERIFY(!rig.params().sustainPedal);
-        QVERIFY(pedals.count() >= 4);
-        MidiEvent program;
-        program.status = MidiEvent::ProgramChange;
-        program.data1 = 9;
         const QStringList texts{rig.fromHardware(cc(66, 64)), rig.fromHardware(cc(67, 63)),
                                 rig.fromHardware(cc(11, 127)), rig.fromHardware(cc(1, 64)),
                                 rig.fromHardware(MidiEvent::pitchBendEvent(0, -8192))};
@@ -334,41 +308,31 @@ private Q_SLOTS:
                  QList<float>({1.0f, 64.0f / 127.0f, 64.0f / 127.0f, -1.0f}));
         QCOMPARE(wheels.count(), 2);
         // A program change recalls a registration memory (program mod 8), sound included.
-        QCOMPARE(rig.fromHardware(program), u"Program Change 9 → Registration 2"_s);
+        QCOMPARE(rig.fromHardware(MidiEvent{.status = MidiEvent::ProgramChange, .data1 = 9}),
+                 u"Program Change 9 → Registration 2"_s);
         QCOMPARE(c.activeRegistrationSlot(), 1);
-
         // The on-screen wheels clamp and drive the same.
-        QSignalSpy params(&c, &WorkstationController::pianoParamsChanged);
         c.setModWheelValue(2.0f);
-        QVERIFY(c.modWheelValue() == 1.0f && c.chorusAmount() == 1.0f);
-        QCOMPARE(params.count(), 1);
         c.setPitchBendValue(-3.0f);
-        QCOMPARE(c.pitchBendValue(), -1.0f);
         rig.block();
-        QCOMPARE(rig.params().chorusAmount, 1.0f);
+        QCOMPARE(QList<float>(
+                     {c.modWheelValue(), c.chorusAmount(), rig.params().chorusAmount, c.pitchBendValue()}),
+                 QList<float>({1.0f, 1.0f, 1.0f, -1.0f}));
     }
 
     void onScreenPedalsAreNeverInvertedAndTheFootBeatsTheAutoDamper() {
         Rig rig;
         WorkstationController& c = rig.c;
-        // The damper as the controller and the engine have it after each step.
-        QStringList damper;
-        const std::function<void()> steps[] = {[&] { c.setSustainPedal(true); },
-                                               [&] { c.setSustainPedal(false); },
-                                               [&] { c.setContinuousPedal(0.5f); },
-                                               [&] { c.setContinuousPedal(0.3f); },
-                                               [&] { c.setSustainLatched(true); },
-                                               [&] { c.setSustainPedal(false); },
-                                               [&] {
-                                                   c.setSustainLatched(false);
-                                               }};
         c.setInvertPedalPolarity(true);
-        for (const auto& step : steps) {
-            step();
+        // D/U damper down/up, h/l continuous pedal at 0.5/0.3 (down from 64, up at 38), L/O latch.
+        QStringList damper; // as the controller and the engine have it after each step
+        for (const char step : QByteArray("DUhlLUO")) {
+            if (step == 'D' || step == 'U') c.setSustainPedal(step == 'D');
+            if (step == 'h' || step == 'l') c.setContinuousPedal(step == 'h' ? 0.5f : 0.3f);
+            if (step == 'L' || step == 'O') c.setSustainLatched(step == 'L');
             rig.block();
             damper << u"%1/%2"_s.arg(c.sustainPedal()).arg(rig.params().sustainPedal);
         }
-        // The continuous pedal is down from 64 (0.5) and up at 38; the latch holds it down.
         QCOMPARE(damper, QStringList({"1/1", "0/0", "1/1", "0/0", "1/1", "1/1", "0/0"}));
         c.setSostenutoPedal(true);
         c.setSoftPedal(true);
@@ -377,13 +341,10 @@ private Q_SLOTS:
         QVERIFY(rig.params().sostenutoPedal && rig.params().softPedal);
         QCOMPARE(rig.params().expressionPedal, 6.0f / 127.0f);
         QCOMPARE(rig.engine().channelVolume(MixerChannelId::Piano), 0.15f);
-
         // A hardware damper switches the auto damper and the latch off, in the engine too.
         c.setInvertPedalPolarity(false);
         c.setAutoPedalEnabled(true);
-        QCOMPARE(c.lastMidiControlText(), u"Smart Auto-Damper → ENABLED (Hands-Free Legato)"_s);
         c.setSustainLatched(true);
-        QCOMPARE(c.lastMidiControlText(), u"Virtual Sustain Latch → LOCKED ON"_s);
         rig.block();
         QVERIFY(rig.params().autoPedalEnabled);
         rig.fromHardware(cc(64, 0));
@@ -395,26 +356,18 @@ private Q_SLOTS:
         WorkstationController& c = rig.c;
         c.setBrightness(0.7f);
         c.setTransposeSemitones(-3);
-        c.setTouchCurve(2);
         auto sound = [&] {
             return QList<float>{c.brightness(), c.lidPosition(), c.reverbAmount(),
-                                float(c.transposeSemitones()), float(c.touchCurve())};
+                                float(c.transposeSemitones())};
         };
         const QList<float> a = sound();
-        QCOMPARE(a, QList<float>({0.7f, 1.0f, 0.28f, -3.0f, 2.0f}));
         c.toggleAbCompare();
-        QVERIFY(c.abSlotBActive());
-        QCOMPARE(sound().mid(0, 4), QList<float>({0.38f, 0.65f, 0.48f, 0.0f}));
+        QCOMPARE(sound(), QList<float>({0.38f, 0.65f, 0.48f, 0.0f}));
+        rig.fromHardware(cc(64, 127)); // the foot holds the damper while the player compares
         c.toggleAbCompare();
+        rig.block();
         QCOMPARE(sound(), a);
-        // The foot holds the damper while the player compares sounds.
-        rig.fromHardware(cc(64, 127));
-        for (float brightness : {0.38f, 0.7f}) {
-            c.toggleAbCompare();
-            rig.block();
-            QVERIFY(c.sustainPedal() && rig.params().sustainPedal);
-            QCOMPARE(c.brightness(), brightness);
-        }
+        QVERIFY(c.sustainPedal() && rig.params().sustainPedal);
     }
 
     // Panic and a hardware reset release every key, voice and harmonizer voice.
@@ -430,12 +383,9 @@ private Q_SLOTS:
         QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
         QSignalSpy keyboard(&c, &WorkstationController::keyboardStateChanged);
         c.panicAllNotesOff();
-        QCOMPARE(keys.count(), 128);
-        QCOMPARE(keyboard.count(), 1);
-        QVERIFY(rig.nothingLit());
+        QVERIFY(keys.count() == 128 && keyboard.count() == 1 && rig.nothingLit());
         rig.block();
-        QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
-        QCOMPARE(c.harmonizer().heldVoiceCount(), 0);
+        QVERIFY(rig.engine().voiceOwnership().heldVoiceCount() == 0 && c.harmonizer().heldVoiceCount() == 0);
 
         // E4's note-off never comes after the reset.
         rig.fromHardware(MidiEvent::noteOn(0, 64, 90));
@@ -588,8 +538,7 @@ private Q_SLOTS:
         midi2.join();
         stop = true;
         gui.join();
-        QCOMPARE(h.heldVoiceCount(), 0);
-        QCOMPARE(rig.soundingCount(), 0);
+        QVERIFY(h.heldVoiceCount() == 0 && rig.soundingCount() == 0);
     }
 };
 

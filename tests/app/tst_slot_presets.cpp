@@ -291,35 +291,30 @@ private Q_SLOTS:
         QCOMPARE(c.currentDrumKitName(), u"AVL Red Zeppelin Studio Kit"_s);
     }
 
+    // The local concert grand heads the catalogue when its file exists, and loads at start-up.
     void aSampledPianoFirstInTheCatalogueLoadsAtStartUp() {
         PresetWorld world(false);
-        // The local concert grand heads the catalogue when its file exists.
         const QFileInfo grand(world.fixture.locations().concertGrandSfz);
-        QDir().mkpath(grand.absolutePath());
         QVERIFY(writeTestWav(grand.absolutePath() + u"/c4.wav"_s, {.frequency = 261.63}));
         QVERIFY(writeTestFile(grand.filePath(), "<region> sample=c4.wav pitch_keycenter=60\n"));
         WorkstationController c;
         QSignalSpy loading(&c, &WorkstationController::loadingInstrumentChanged);
         c.initialize();
-        QCOMPARE(c.mainPresetId() + u' ' + c.mainPresetEngineLabel(),
-                 u"sfz_salamander_c5 16-Layer SFZ + Resonance"_s);
+        QCOMPARE(props(c, "mainPresetId brightness"), u"sfz_salamander_c5 0.58"_s);
         QCOMPARE(c.audioEngine().sfzPiano.currentSfzPath(), grand.absoluteFilePath());
         QCOMPARE(loading.count(), 0);
-        QCOMPARE(c.brightness(), 0.58f); // the grand's catalogue entry
     }
 
     // ------------------------------------------------------------ catalogue
 
-    void importsFavouritesAndQueriesGoThroughTheCatalogue() {
+    void importsAndQueriesGoThroughTheCatalogue() {
         PresetWorld world(false);
         WorkstationController c;
         QSignalSpy catalog(&c, &WorkstationController::presetsCatalogChanged);
-        QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
-        const QString elsewhere = world.fixture.root() + u"/elsewhere"_s;
-        QDir().mkpath(elsewhere);
+        const QString elsewhere = world.fixture.root() + u"/elsewhere"_s,
+                      missing = elsewhere + u"/missing.sfz"_s;
         QVERIFY(writeTestFile(elsewhere + u"/My Organ.sfz"_s, "<region> sample=none.wav\n"));
         QVERIFY(writeTestFile(elsewhere + u"/Strings.sf2"_s, "x"));
-        const QString missing = world.fixture.root() + u"/missing.sfz"_s;
         // A URL or a plain path; a missing file, or one of no instrument format.
         const std::pair<QString, QString> imports[] = {
             {QUrl::fromLocalFile(elsewhere + u"/My Organ.sfz"_s).toString(),
@@ -332,15 +327,8 @@ private Q_SLOTS:
             QCOMPARE(c.importInstrumentLibrary(file), text.startsWith(u"Imported"_s));
             QCOMPARE(c.statusBanner(), text);
         }
-        QCOMPARE(QList<int>({int(catalog.count()), int(banner.count())}), QList<int>({2, 4}));
+        QCOMPARE(catalog.count(), 2);
         QCOMPARE(c.queryPresets(QString(), u"my organ"_s, false).size(), 1);
-
-        QCOMPARE(c.queryPresets(u"All"_s, u"worship pad"_s, true).size(), 0);
-        c.toggleFavoritePreset(u"synth_worship_pad"_s);
-        QCOMPARE(catalog.count(), 3);
-        const QVariantList favourites = c.queryPresets(u"All"_s, u"worship pad"_s, true);
-        QCOMPARE(favourites.size(), 1);
-        QCOMPARE(favourites.at(0).toMap().value(u"id"_s).toString(), u"synth_worship_pad"_s);
     }
 
     // ◀ and ▶ step the main voice through its category and wrap; SOUNDS lists categories.

@@ -1,5 +1,6 @@
 #include "SfzFixtures.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <sndfile.h>
@@ -12,6 +13,7 @@
 namespace tmb::test {
 
 bool writeTestWav(const QString& path, const TestTone& tone) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     SF_INFO info{};
     info.samplerate = tone.sampleRate;
     info.channels = tone.channels;
@@ -42,6 +44,7 @@ bool writeTestWav(const QString& path, const TestTone& tone) {
 }
 
 bool writeTestFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     return file.write(bytes) == bytes.size();

@@ -19,10 +19,10 @@ struct TestTone {
     WavEncoding encoding = WavEncoding::Pcm16;
 };
 
-// Writes a WAV through libsndfile. False on failure.
+// Writes a WAV through libsndfile, making its folder. False on failure.
 bool writeTestWav(const QString& path, const TestTone& tone);
 
-// Writes raw bytes (SFZ text or a deliberately broken file). False on failure.
+// Writes raw bytes (SFZ text or a deliberately broken file), making the folder. False on failure.
 bool writeTestFile(const QString& path, const QByteArray& bytes);
 
 } // namespace tmb::test
