@@ -1,13 +1,27 @@
-// The backing band step by step: progressions, fills, templates, imported parts, levels, the timer.
+// Style files and the backing band. The reader: the name's template, what the MIDI part overrides,
+// sections without drums, importing again, refusals, hostile bytes keeping what came before; the
+// writer, read by python's mido and by our reader. The band step by step: progressions, fills,
+// templates, imported parts, levels, the timer.
 
+#include "StyBytes.h"
 #include "rhythm/Arranger.h"
 #include "rhythm/BeatSequencer.h"
+#include "rhythm/StyleFileReader.h"
+#include "rhythm/StyleFileWriter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <cmath>
 #include <vector>
 
 using namespace tmb;
+using namespace tmb::test;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -58,6 +72,97 @@ StylePattern importedStyle(int archetype) {
     style.hasStyleParts = true;
     style.arrangerArchetype = archetype;
     return style;
+}
+
+constexpr int builtinCount = 35;
+
+struct Importer {
+    Importer() { sequencer.initBuiltinStyles(); }
+    // Writes `data` as `name` and imports it; the style, or an empty one on failure.
+    StylePattern import(const QString& name, const QByteArray& data) {
+        const QString path = dir.filePath(name);
+        if (!writeBytes(path, data)) qFatal("cannot write a style file");
+        index = sequencer.importStyFile(path, &error);
+        return index < 0 ? StylePattern{} : sequencer.styles()[static_cast<std::size_t>(index)];
+    }
+    QTemporaryDir dir;
+    BeatSequencer sequencer;
+    int index = -1;
+    QString error;
+};
+
+// Lane `lane` of a grid row as text: "0:114 4:80".
+QString row(const StylePattern& style, SongSection section, int lane) {
+    QStringList cells;
+    for (int step = 0; step < maxStepsPerBar; ++step)
+        if (const int v = style.velocity(section, lane, step)) cells << u"%1:%2"_s.arg(step).arg(v);
+    return cells.join(u' ');
+}
+
+// An accompaniment record as text: "b3@100/2 r[0 12]@90/2 h[]@0/2 l[]@0/2".
+QString record(const StyleArrangerStep& s) {
+    const auto notes = [](const auto& offsets, int count) {
+        QStringList out;
+        for (int i = 0; i < count; ++i)
+            out << QString::number(offsets[static_cast<std::size_t>(i)]);
+        return out.join(u' ');
+    };
+    return u"b%1@%2/%3 "_s.arg(s.bassPitchClass).arg(s.bassVelocity).arg(s.bassLength) +
+           u"r[%1]@%2/%3 "_s.arg(notes(s.chord1Notes, s.chord1Count))
+               .arg(s.chord1Velocity)
+               .arg(s.chord1Length) +
+           u"h[%1]@%2/%3 "_s.arg(notes(s.chord2Notes, s.chord2Count))
+               .arg(s.chord2Velocity)
+               .arg(s.chord2Length) +
+           u"l[%1]@%2/%3"_s.arg(notes(s.padNotes, s.padCount)).arg(s.padVelocity).arg(s.padLength);
+}
+
+StylePattern plain(float bpm, int stepsPerBar, int beatsPerBar) {
+    StylePattern style;
+    style.id = u"edge_%1_%2_%3"_s.arg(bpm).arg(stepsPerBar).arg(beatsPerBar);
+    style.name = u"Edge"_s;
+    std::tie(style.bpm, style.stepsPerBar, style.beatsPerBar) = std::tuple(bpm, stepsPerBar, beatsPerBar);
+    return style;
+}
+
+// A file of `style`, an event a line: tempo, meter, markers, programs on channels 11-14, each
+// hit on channel 10 with its note off half a step later.
+QStringList expectedEvents(const StylePattern& style) {
+    const bool fourFour = style.stepsPerBar > 12;
+    const int steps = std::clamp(style.stepsPerBar, 12, 16), bar = fourFour ? 1920 : 1440, step = bar / steps;
+    QStringList lines{u"0 tempo %1"_s.arg(std::lround(60e6 / std::clamp(double(style.bpm), 45.0, 220.0))),
+                      fourFour                 ? u"0 meter 4 4"_s
+                      : style.beatsPerBar == 6 ? u"0 meter 6 8"_s
+                                               : u"0 meter 3 4"_s,
+                      u"0 marker SFF1"_s, u"0 track_name "_s + style.name};
+    const int programs[] = {style.bassGmProg, style.rhythmGmProg, style.harmonyGmProg, style.leadGmProg};
+    for (int i = 0; i < 4; ++i)
+        lines << u"0 program %1 %2"_s.arg(11 + i).arg(std::clamp(programs[i], 0, 127));
+    const char* markers[] = {"Intro A", "Main A", "Main B", "Main C", "Main D", "Fill In AA", "Ending A"};
+    for (int s = 0; s < 7; ++s) {
+        lines << u"%1 marker %2"_s.arg(s * bar).arg(QLatin1String(markers[s]));
+        for (int i = 0; i < steps; ++i) {
+            QStringList offs;
+            for (int lane = 0; lane < 8; ++lane)
+                if (const int v = style.velocity(SongSection(s), lane, i)) {
+                    const int at = s * bar + i * step,
+                              note = std::clamp(style.laneNotes[size_t(lane)], 24, 96);
+                    lines << u"%1 note_on 10 %2 %3"_s.arg(at).arg(note).arg(v);
+                    offs << u"%1 note_off 10 %2 0"_s.arg(at + step / 2).arg(note);
+                }
+            lines << offs;
+        }
+    }
+    return lines;
+}
+
+// The reader's lane of a drum note, from the file format's drum-note table.
+int laneOf(int note) {
+    const QStringList lanes = u"35 36|38 40|37 39 75 76 77|42 44 62|46 63 64|41 43 45 47 48 50 60 61 65 66|"
+                              u"49 51 52 53 55 56 57 67 68"_s.split(u'|');
+    for (int lane = 0; lane < lanes.size(); ++lane)
+        if (lanes[lane].split(u' ').contains(QString::number(note))) return lane;
+    return 7;
 }
 
 } // namespace
@@ -304,6 +409,330 @@ private Q_SLOTS:
         band.arranger.followSequencer(band.sequencer);
         band.arranger.followSequencer(band.sequencer); // the same step plays once
         QCOMPARE(band.take().filter(u"on 4:"_s), QStringList({u"on 4:36@114"_s}));
+    }
+
+    // The name picks the template; a file without MIDI is that template renamed. Expected:
+    // id, name, archetype, bpm, lead program, kit.
+    void fileNamesChooseTheTemplate() {
+        const std::pair<QString, QString> rows[] = {
+            {u"Mugithi_Kikuyu_1Man_PSR.sty"_s,
+             u"sty_mugithi_kikuyu_1man_psr|Mugithi Kikuyu 1Man PSR|0|118|25|0"_s},
+            {u"slow-ballad 2.sty"_s, u"sty_slow-ballad_2|slow ballad 2|24|74|2|8"_s},
+            {u"SOUL.STY"_s, u"sty_soul|SOUL|25|84|16|0"_s},
+            {u"My.Band.sty"_s, u"sty_my.band|My.Band|8|124|27|0"_s},
+            {u"_-_.sty"_s, u"sty__-_|USB Flash Style|8|124|27|0"_s}};
+        for (const auto& [file, expected] : rows) {
+            Importer in;
+            const StylePattern style = in.import(file, "twenty bytes of text");
+            QCOMPARE(in.index, builtinCount);
+            const auto n = [](double v) {
+                return QString::number(v);
+            };
+            QCOMPARE(QStringList({style.id, style.name, n(style.arrangerArchetype), n(in.sequencer.bpm()),
+                                  n(style.leadGmProg), n(style.drumKitProgram)})
+                         .join(u'|'),
+                     expected);
+            QCOMPARE(style.genre, u"USB Flash STY"_s);
+            QCOMPARE(style.subDescription, QString::fromUtf8(classifyStyleFileName(style.name).description));
+            QVERIFY(style.isCustomSty && !style.hasStyleParts);
+            QCOMPARE(style.styFilePath, in.dir.filePath(file));
+            const StylePattern& templ =
+                in.sequencer.styles()[static_cast<std::size_t>(style.arrangerArchetype)];
+            QVERIFY(style.velocityGrid == templ.velocityGrid && style.laneNotes == templ.laneNotes);
+        }
+    }
+
+    void tempoComesFromTheFirstNonZeroTempo() {
+        // Microseconds per quarter in file order, and the tempo.
+        const std::pair<QList<int>, float> rows[] = {
+            {{200000}, 220.0f}, {{2000000}, 45.0f}, {{0, 600000, 500000}, 100.0f}, {{}, 124.0f}};
+        for (const auto& [tempi, bpm] : rows) {
+            StyTrack track;
+            for (int i = 0; i < tempi.size(); ++i)
+                track.tempo(static_cast<std::uint32_t>(i * 10), static_cast<std::uint32_t>(tempi[i]));
+            Importer in;
+            const StylePattern style =
+                in.import(u"x.sty"_s, styFile(480, {track.note(100, 10, 36, 90).chunk()}));
+            QCOMPARE(style.bpm, bpm);
+            QCOMPARE(style.subDescription, u"USB Flash .STY (%1 BPM • 4/4) • x.sty"_s.arg(qRound(bpm)));
+        }
+    }
+
+    // Where a drum note lands for the meter and division: bar length and step size follow
+    // them (2/4 counts as 4/4); divisions too small for a step, and SMPTE ones, count as 480.
+    void notesLandOnTheirStep() {
+        // Division, numerator, denominator power, tick, step, steps a bar.
+        const int rows[][6] = {{96, 3, 2, 300, 0, 12},    {96, 3, 2, 287, 11, 12},   {96, 6, 3, 48, 2, 12},
+                               {480, 2, 2, 1800, 15, 16}, {2, 4, 2, 2160, 2, 16},    {3, 3, 2, 240, 2, 12},
+                               {4, 4, 2, 5, 5, 16},       {0xE728, 4, 2, 360, 3, 16}};
+        for (const auto& [division, numerator, denominatorPower, tick, step, steps] : rows) {
+            StyTrack track;
+            track.meter(0, numerator, denominatorPower).marker(0, "Main A");
+            Importer in;
+            const StylePattern style = in.import(
+                u"meter.sty"_s,
+                styFile(division, {track.note(static_cast<std::uint32_t>(tick), 10, 42, 77).chunk()}));
+            QCOMPARE(row(style, SongSection::VerseA, 3), u"%1:77"_s.arg(step));
+            QCOMPARE(style.stepsPerBar, steps);
+            QCOMPARE(style.beatsPerBar, steps == 16 ? 4 : numerator);
+            QVERIFY(style.subDescription.contains(u"%1/%2"_s.arg(numerator).arg(1 << denominatorPower)));
+        }
+    }
+
+    // Without markers the bars cycle through the four main sections; a format
+    // marker hides what follows it until a section marker; sections without drums
+    // copy the first one with drums, the Ending with a ride accent.
+    void sectionsFollowMarkersOrBars() {
+        Importer in;
+        StyTrack bars;
+        for (int bar = 0; bar < 5; ++bar)
+            bars.note(static_cast<std::uint32_t>(bar * 1920 + bar * 120), 10, 36, 60 + bar);
+        StylePattern style = in.import(u"bars.sty"_s, styFile(480, {bars.chunk()}));
+        QCOMPARE(row(style, SongSection::VerseA, 0) + u'|' + row(style, SongSection::VerseB, 0) + u'|' +
+                     row(style, SongSection::Bridge, 0),
+                 u"0:60 4:64|1:61|3:63"_s);
+
+        StyTrack marked;
+        marked.marker(0, "SFF1").marker(0, " INTRO A ").note(0, 10, 38, 90);
+        marked.marker(1920, "SInt").note(1920, 10, 38, 91);
+        marked.marker(3840, "Main B").note(3840 + 2160, 10, 38, 92);
+        marked.meta(6500, 0x01, "Break").note(6620, 10, 38, 93);
+        marked.marker(8000, "Ending A").note(8000, 10, 38, 94);
+        style = in.import(u"marked.sty"_s, styFile(480, {marked.chunk()}));
+        QStringList snares;
+        for (SongSection s : {SongSection::Intro, SongSection::VerseA, SongSection::VerseB, SongSection::Fill,
+                              SongSection::Ending})
+            snares << row(style, s, 1);
+        QCOMPARE(snares.join(u'|'), u"0:90|0:90|2:92|1:93|0:94"_s);
+        QCOMPARE(row(style, SongSection::Ending, 6), QString()); // drums of its own: no accent
+    }
+
+    // Main A and a fill only: the other sections copy Main A (the Ending with a ride
+    // accent), the fill keeps its own notes; drum notes choose lanes and lane notes.
+    void sectionsWithoutDrumsCopyMainA() {
+        StyTrack track;
+        track.marker(0, "Main A").note(0, 10, 36, 100).note(0, 10, 54, 70).note(240, 10, 76, 80);
+        track.note(480, 10, 40, 90).note(480, 9, 75, 85).note(600, 10, 99, 50);
+        track.marker(1920, "Fill In AA").note(1920 + 1800, 10, 40, 111);
+        Importer in;
+        const StylePattern style = in.import(u"two.sty"_s, styFile(480, {track.chunk()}));
+        std::array<int, drumLaneCount> lanes = in.sequencer.styles()[8].laneNotes;
+        lanes[2] = 75; // the last note seen on a lane names it, from lane 2 on
+        lanes[7] = 99;
+        QVERIFY(style.laneNotes == lanes);
+        QCOMPARE(in.sequencer.currentStyle().laneNotes[2], 75);
+        for (SongSection s : {SongSection::Intro, SongSection::VerseB, SongSection::Chorus,
+                              SongSection::Bridge, SongSection::Ending})
+            QCOMPARE(row(style, s, 0) + u'|' + row(style, s, 1) + u'|' + row(style, s, 2),
+                     u"0:100|4:90|2:80 4:85"_s);
+        QCOMPARE(row(style, SongSection::Ending, 6), u"0:122"_s);
+        QCOMPARE(row(style, SongSection::Chorus, 7), u"0:70 5:50"_s);
+        QCOMPARE(row(style, SongSection::Fill, 1) + u'|' + row(style, SongSection::Fill, 0), u"15:111|"_s);
+    }
+
+    // A style with only a Main B: the generated Fill roll (snare | tom) ends the bar of the meter.
+    void generatedFillRollEndsTheBar() {
+        for (const auto& [numerator, roll] :
+             {std::pair{4, u"0:50 12:100 13:106 14:112 15:118|12:92 13:98 14:104 15:110"_s},
+              {3, u"0:50 8:100 9:106 10:112 11:118|8:92 9:98 10:104 11:110"_s}}) {
+            StyTrack track;
+            track.meter(0, numerator, 2).marker(0, "Main B").note(0, 10, 38, 50);
+            Importer in;
+            const StylePattern style = in.import(u"b.sty"_s, styFile(480, {track.chunk()}));
+            QCOMPARE(row(style, SongSection::Fill, 1) + u'|' + row(style, SongSection::Fill, 5), roll);
+            QCOMPARE(row(style, SongSection::VerseA, 1), u"0:50"_s);
+        }
+    }
+
+    // Accompaniment channels, the first rule that fits taking each note, offsets
+    // clamped, voices capped, programs, and sections without parts copying them.
+    void accompanimentNotesFillTheArrangerSteps() {
+        StyTrack drums;
+        drums.marker(0, "Main A").note(0, 10, 36, 100).marker(1920, "Main B").note(1920, 10, 36, 100);
+        StyTrack band;
+        band.program(0, 11, 35).program(0, 12, 5).program(0, 13, 49).program(0, 14, 73).program(0, 8, 99);
+        band.program(0, 1, 98);
+        band.note(0, 11, 62, 100).note(0, 11, 51, 80); // bass: pitch class of the last, loudest velocity
+        for (int n : {60, 64, 67, 72, 76})
+            band.note(120, 12, n, 90); // chord 1: four notes at most
+        band.note(120, 12, 30, 70);    // low: bass, not chord
+        band.note(240, 13, 100, 60).note(240, 13, 20, 65).note(240, 7, 40, 61);
+        band.note(360, 14, 40 + 48, 88).note(360, 1, 50, 77).note(360, 5, 120, 66).note(360, 6, 84, 99);
+        band.note(480, 8, 70, 90).note(480, 8, 47, 55);   // channel 8: only its low note, as bass
+        band.note(480, 12, 48, 50).note(600, 13, 23, 40); // just outside the bass range
+        Importer in;
+        const StylePattern style = in.import(u"band.sty"_s, styFile(480, {drums.chunk(), band.chunk()}));
+        QVERIFY(style.hasStyleParts);
+        QCOMPARE(QList<int>({style.bassGmProg, style.rhythmGmProg, style.harmonyGmProg, style.leadGmProg}),
+                 QList<int>({35, 5, 49, 73}));
+        const auto& a = style.arrangerSteps[static_cast<int>(SongSection::VerseA)];
+        const QStringList expected{
+            u"b3@100/2 r[]@0/2 h[]@0/2 l[]@0/2"_s,       u"b6@70/2 r[0 4 7 12]@90/2 h[]@0/2 l[]@0/2"_s,
+            u"b4@61/2 r[]@0/2 h[24 -12]@65/3 l[]@0/2"_s, u"b128@0/2 r[]@0/2 h[]@0/2 l[16 -16 24]@88/2"_s,
+            u"b11@55/2 r[-12]@50/2 h[]@0/2 l[]@0/2"_s,   u"b128@0/2 r[]@0/2 h[-12]@40/3 l[]@0/2"_s};
+        for (int step = 0; step < expected.size(); ++step)
+            QCOMPARE(record(a[static_cast<std::size_t>(step)]), expected[step]);
+        // Every section without notes of its own plays Main A's; Main B had drums only.
+        for (SongSection s : {SongSection::Intro, SongSection::VerseB, SongSection::Ending})
+            QCOMPARE(record(style.arrangerSteps[static_cast<int>(s)][1]), expected[1]);
+    }
+
+    // The same file again refreshes its style in place; refusals add nothing.
+    void importingAgainRefreshesTheStyle() {
+        Importer in;
+        StyTrack first;
+        in.import(u"Again.sty"_s, styFile(480, {first.tempo(0, 500000).note(0, 10, 36, 90).chunk()}));
+        QCOMPARE(in.index, builtinCount);
+        in.sequencer.selectStyle(3);
+        StyTrack second;
+        second.tempo(0, 600000).note(0, 10, 38, 91);
+        const StylePattern style = in.import(u"Again.sty"_s, styFile(480, {second.chunk()}));
+        QVERIFY(in.index == builtinCount && in.sequencer.styles().size() == builtinCount + 1);
+        QVERIFY(in.sequencer.selectedStyleIndex() == builtinCount && in.sequencer.bpm() == 100.0f);
+        QCOMPARE(row(style, SongSection::VerseA, 1) + u'|' + row(style, SongSection::VerseA, 0), u"0:91|"_s);
+        in.import(u"Other.sty"_s, styFile(480, {second.chunk()}));
+        QCOMPARE(in.index, builtinCount + 1);
+    }
+
+    void unreadableFilesAreRefused() {
+        Importer in;
+        for (const QString& path : {in.dir.filePath(u"gone.sty"_s), in.dir.path()}) {
+            QCOMPARE(in.sequencer.importStyFile(path, &in.error), -1);
+            QCOMPARE(in.error, u"File not found: "_s + path);
+        }
+        QCOMPARE(in.import(u"short.sty"_s, QByteArray(17, 'M')).id, QString());
+        QCOMPARE(in.error, u"Invalid or empty .STY file: short.sty"_s);
+        const QString huge = in.dir.filePath(u"huge.sty"_s);
+        QFile big(huge);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.write(styFile(480, {StyTrack().chunk()})) > 0 &&
+                big.resize(maxStyleFileBytes + 1));
+        big.close();
+        QCOMPARE(in.sequencer.importStyFile(huge, &in.error), -1);
+        QCOMPARE(in.error, u"Invalid or empty .STY file: huge.sty"_s);
+        QCOMPARE(in.sequencer.styles().size(), std::size_t(builtinCount));
+        QVERIFY(big.resize(maxStyleFileBytes));
+        QCOMPARE(in.sequencer.importStyFile(huge), builtinCount);
+    }
+
+    // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status
+    // first or after sysex, a system message; CASM before the tracks): what came before is kept,
+    // nothing after it is read.
+    void brokenTracksKeepWhatCameBefore() {
+        const auto good = [] {
+            return StyTrack().note(0, 10, 36, 90);
+        };
+        const auto broken = [&](std::initializer_list<int> tail) {
+            return good().raw(bytes(tail)).chunk();
+        };
+        const QByteArray later = StyTrack().note(480, 10, 36, 91).chunk();
+        const QString templateKicks = u"0:114 4:86 7:74 8:114 12:86 14:80"_s;
+        const QByteArray dataAfterHeader = bytes({0, 1, 0, 1, 1, 0xE0}) + good().chunk();
+        const std::pair<QByteArray, QString> rows[] = {
+            {styFile(480, {good().note(240, 10, 36, 92).chunk(), later}), u"0:90 2:92 4:91"_s}, // intact
+            {styFile(480, {broken({0x00, 0x99, 0x24}), later}).left(header(1, 2, 480).size() + 14),
+             u"0:90"_s},
+            {styFile(480, {good().note(240, 10, 36, 92).chunk(0xFFFFFFFF)}), u"0:90 2:92"_s},
+            {QByteArray("MThd" + be32(0xFFFFFFFF) + dataAfterHeader), templateKicks}, // no track reached
+            {styFile(480, {broken({0x81, 0x80, 0x80, 0x80, 0x00, 0x99, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x00, 0xFF, 0x06, 0x40, 'M', 'a'}), later}), u"0:90 4:91"_s},
+            {styFile(480, {StyTrack().raw(bytes({0x00, 0x24, 0x50})).chunk(), later}), u"4:91"_s},
+            {styFile(480, {broken({0x00, 0xF2, 0x00, 0x00, 0x00, 0x99, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x00, 0xF0, 0x01, 0xF7, 0x78, 0x24, 0x50}), later}), u"0:90 4:91"_s},
+            {styFile(480, {broken({0x81, 0x70, 0x24, 0x55, 0x00, 0xFF, 0x2F, 0x00})}), u"0:90 2:85"_s},
+            {QByteArray(header(1, 1, 480) + chunk("CASM", "xx") + later), templateKicks},
+            {QByteArray("junk" + styFile(480, {later})), u"4:91"_s}}; // a preamble before MThd
+        for (const auto& [file, kicks] : rows) {
+            Importer in;
+            const StylePattern style = in.import(u"Mugithi.sty"_s, file);
+            QCOMPARE(in.index, builtinCount);
+            QCOMPARE(row(style, SongSection::VerseA, 0), kicks);
+        }
+    }
+
+    // An independent reader sees every event where it belongs; the header and an empty CASM frame the track.
+    void midoReadsEveryStyle() {
+        std::vector<StylePattern> styles = builtinStyles();
+        StylePattern edges = plain(300, 14, 4); // played at 220
+        edges.laneNotes = {20, 38, 37, 42, 46, 47, 51, 100};
+        edges.velocityGrid[1][0][0] = 90;
+        edges.velocityGrid[1][7][13] = 70;
+        edges.name = QString(130, u'é'); // a name longer than 127 bytes
+        edges.bassGmProg = 200;
+        edges.rhythmGmProg = -4;
+        styles.push_back(edges);
+        styles.push_back(plain(30, 12, 3)); // an empty grid at 45 bpm
+        styles.push_back(plain(96, 12, 6));
+        QTemporaryDir dir;
+        for (const StylePattern& style : styles) {
+            const QByteArray bytes = buildYamahaSff1StyBytes(style);
+            QCOMPARE(bytes.left(18).toHex(), QByteArray("4d546864000000060000000101e04d54726b"));
+            QCOMPARE(22 + qFromBigEndian<quint32>(bytes.constData() + 18) + 8, quint32(bytes.size()));
+            QCOMPARE(bytes.right(12).toHex(), QByteArray("00ff2f004341534d00000000"));
+            QFile file(dir.filePath(style.id + u".sty"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) > 0);
+        }
+        const char* script = R"(
+import glob, json, mido, os, sys
+out = {}
+for path in glob.glob(os.path.join(sys.argv[1], '*.sty')):
+    t, ev = 0, []
+    for m in mido.MidiFile(path, charset='utf-8').tracks[0]:
+        t += m.time
+        ev.append([t] + {'set_tempo': lambda: ['tempo', m.tempo], 'time_signature': lambda: ['meter', m.numerator,
+            m.denominator], 'marker': lambda: ['marker', m.text], 'track_name': lambda: ['track_name', m.name],
+            'program_change': lambda: ['program', m.channel + 1, m.program], 'note_on': lambda: ['note_on',
+            m.channel + 1, m.note, m.velocity], 'note_off': lambda: ['note_off', m.channel + 1, m.note, m.velocity],
+            'end_of_track': lambda: ['end']}[m.type]())
+    out[os.path.basename(path)[:-4]] = ev
+print(json.dumps(out))
+)";
+        QProcess python;
+        python.start(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(script), dir.path()});
+        QVERIFY(python.waitForFinished(60000));
+        QCOMPARE(python.readAllStandardError(), QByteArray());
+        const QJsonObject parsed = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+        QCOMPARE(parsed.size(), qsizetype(styles.size()));
+        for (const StylePattern& style : styles) {
+            QStringList seen;
+            for (const QJsonValue& event : parsed.value(style.id).toArray())
+                seen << event.toVariant().toStringList().join(u' ');
+            const QStringList expected = expectedEvents(style);
+            QCOMPARE(seen.takeLast(),
+                     expected.last().section(u' ', 0, 0) + u" end"_s); // right after the last
+            QCOMPARE(seen, expected);
+        }
+    }
+
+    // Read back: tempo, meter, programs and drums, each hit on the lane of its written note; lanes
+    // 2-7 take their notes from the file, 0 and 1 keep the template's.
+    void everyBuiltinStyleReadsBack() {
+        const std::vector<StylePattern> styles = builtinStyles();
+        for (const StylePattern& style : styles) {
+            const StylePattern back = styleFromStyBytes(buildYamahaSff1StyBytes(style),
+                                                        u"/styles/"_s + style.id + u".sty"_s, styles);
+            const double quarter = std::lround(60e6 / std::clamp(double(style.bpm), 45.0, 220.0));
+            QVERIFY2(std::abs(back.bpm - 60e6 / quarter) < 1e-3, qPrintable(style.id));
+            QCOMPARE(QList<int>({back.stepsPerBar, back.beatsPerBar, back.bassGmProg, back.rhythmGmProg,
+                                 back.harmonyGmProg, back.leadGmProg}),
+                     QList<int>({style.stepsPerBar, style.beatsPerBar, style.bassGmProg, style.rhythmGmProg,
+                                 style.harmonyGmProg, style.leadGmProg}));
+            const int templ = classifyStyleFileName(styleDisplayName(style.id)).archetype;
+            std::array<int, drumLaneCount> notes = styles[size_t(templ)].laneNotes;
+            std::array<SectionGrid, songSectionCount> moved{};
+            for (int s = 0; s < songSectionCount; ++s)
+                for (int step = 0; step < style.stepsPerBar; ++step)
+                    for (int lane = 0; lane < drumLaneCount; ++lane)
+                        if (const int v = style.velocity(SongSection(s), lane, step)) {
+                            const int note = std::clamp(style.laneNotes[size_t(lane)], 24, 96),
+                                      to = laneOf(note);
+                            moved[s][to][step] = std::uint8_t(std::max<int>(moved[s][to][step], v));
+                            if (to >= 2) notes[size_t(to)] = note;
+                        }
+            QCOMPARE(back.laneNotes, notes);
+            for (int s = 0; s < songSectionCount; ++s)
+                if (moved[s] != SectionGrid{})
+                    QVERIFY2(back.velocityGrid[s] == moved[s], qPrintable(style.id + QString::number(s)));
+        }
     }
 };
 
