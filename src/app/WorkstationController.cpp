@@ -4,6 +4,7 @@
 #include "WorkstationController.h"
 
 #include "engines/SoundFontPaths.h"
+#include "phone/ToolRun.h"
 
 #include <alsa/asoundlib.h>
 
@@ -82,6 +83,7 @@ WorkstationController::~WorkstationController() {
     // Their ends are expected now, not failures to report.
     QObject::disconnect(&m_tunnelProcess, nullptr, this, nullptr);
     QObject::disconnect(&m_phoneBridgeProcess, nullptr, this, nullptr);
+    stopToolsOf(this);
     stopProcess(m_tunnelProcess, 300, 150);
     stopProcess(m_phoneBridgeProcess, 400, 200);
     m_arrangerStepTimer.stop();

@@ -44,6 +44,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tmb {
 
@@ -986,6 +987,9 @@ private:
     void onTunnelOutput();
     // Renders the QR code of `url` (with the access token) into the runtime folder.
     void regeneratePhoneQrCode(const QString& url);
+    void launchPhoneBridgeScript();
+    void whenPhoneAddressKnown(std::function<void()> then);
+    void finishPublicPhoneLink(const QString& address);
     // UI tick: the state file every tenth tick while the bridge runs.
     void tickPhoneState();
     // A file of the bridge in the private runtime folder; empty without one.
@@ -1243,6 +1247,9 @@ private:
     bool m_phoneHubFailed = false; // this run's failure is already reported
     int m_phoneStateTicks = 0;
     QString m_phoneLanAddress = QStringLiteral("127.0.0.1");
+    bool m_phoneAddressPending = false;  // "hostname -I" asked, the bridge starts on its answer
+    bool m_publicAddressPending = false; // the echo services asked
+    std::vector<std::function<void()>> m_afterPhoneAddress;
     QByteArray m_tunnelOutput; // the tunnel's latest output, for a link split across reads
 };
 

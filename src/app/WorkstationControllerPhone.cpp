@@ -4,6 +4,7 @@
 #include "WorkstationController.h"
 
 #include "broadcast/PrivateRuntimeFolder.h"
+#include "phone/ToolRun.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -46,24 +47,21 @@ QByteArray runTool(const QString& program, const QStringList& arguments, int wai
     return process.readAllStandardOutput();
 }
 
-// The public IPv4 address as an echo service reports it; empty when none answers
-// with one. The answer is checked: it ends up in links and in the QR code.
-QString detectPublicAddress() {
-    const QStringList services =
-        setting("TEMBORA_IP_ECHO_URLS", QStringLiteral("https://api.ipify.org https://ipv4.icanhazip.com"))
-            .split(u' ', Qt::SkipEmptyParts);
-    for (const QString& service : services) {
-        const QString answer =
-            QString::fromLatin1(runTool(QStringLiteral("curl"),
-                                        {QStringLiteral("-4"), QStringLiteral("-fsS"), QStringLiteral("-m"),
-                                         QStringLiteral("2"), service},
-                                        2500)
-                                    .left(64))
-                .trimmed();
-        const QHostAddress address(answer);
-        if (answer.contains(u'.') && address.protocol() == QAbstractSocket::IPv4Protocol) return answer;
-    }
-    return {};
+// Asks the echo services one after the other; `done` gets the first answer that is an
+// IPv4 address, or nothing. The answer is checked: it ends up in links and in the QR code.
+void detectPublicAddress(QObject* owner, QStringList services, std::function<void(const QString&)> done) {
+    if (services.isEmpty()) return done({});
+    const QString service = services.takeFirst();
+    runToolAsync(
+        owner, QStringLiteral("curl"),
+        {QStringLiteral("-4"), QStringLiteral("-fsS"), QStringLiteral("-m"), QStringLiteral("2"), service},
+        2500, [owner, services, done](const QByteArray& output) {
+            const QString answer = QString::fromLatin1(output.left(64)).trimmed();
+            if (answer.contains(u'.') && QHostAddress(answer).protocol() == QAbstractSocket::IPv4Protocol)
+                done(answer);
+            else
+                detectPublicAddress(owner, services, done);
+        });
 }
 
 } // namespace
@@ -156,16 +154,35 @@ void WorkstationController::initPhoneBridge() {
 
 void WorkstationController::startPhoneBridgeServer() {
     writePhoneStateJson();
-    if (m_phoneBridgeProcess.state() != QProcess::NotRunning) return;
+    if (m_phoneBridgeProcess.state() != QProcess::NotRunning || m_phoneAddressPending) return;
 
-    m_phoneLanAddress = lanAddressFrom(
-        QString::fromLocal8Bit(runTool(QStringLiteral("hostname"), {QStringLiteral("-I")}, 800)));
+    // The last known address until "hostname -I" answers; asking never holds up the window.
     m_phone.bridgeUrl = QStringLiteral("https://%1:8443").arg(m_phoneLanAddress);
     m_phone.usbUrl = usbPhoneUrl;
     m_phone.running = false;
     m_phoneHubFailed = false;
     m_phoneLines = PhoneLineSplitter();
+    m_phoneAddressPending = true;
+    notifyPhoneBridge();
+    runToolAsync(this, QStringLiteral("hostname"), {QStringLiteral("-I")}, 5000,
+                 [this](const QByteArray& output) {
+                     m_phoneAddressPending = false;
+                     m_phoneLanAddress = lanAddressFrom(QString::fromLocal8Bit(output));
+                     m_phone.bridgeUrl = QStringLiteral("https://%1:8443").arg(m_phoneLanAddress);
+                     launchPhoneBridgeScript();
+                     for (const auto& then : std::exchange(m_afterPhoneAddress, {}))
+                         then();
+                 });
+}
 
+void WorkstationController::whenPhoneAddressKnown(std::function<void()> then) {
+    if (m_phoneAddressPending)
+        m_afterPhoneAddress.push_back(std::move(then));
+    else
+        then();
+}
+
+void WorkstationController::launchPhoneBridgeScript() {
     // The script goes into our private folder (nobody else can plant one there),
     // readable and writable by us only.
     const QString script = phoneRuntimePath(QStringLiteral("tmb_phone_bridge.py"));
@@ -289,13 +306,17 @@ void WorkstationController::handlePhoneMicLine(const QString& phoneId, const QSt
     if (m_phoneMic.outputRate() != rate) m_phoneMic.setOutputRate(rate);
     const std::size_t frames = m_phoneMic.convert(decoded.decoded);
     m_audioEngine.pushMicSamples(m_phoneMic.frames(), frames);
+    ++m_phone.micBlocks;
 }
 
 void WorkstationController::handlePhoneCameraLine(const QString& phoneId) {
     m_phonePeers.touch(phoneId);
     if (!m_phone.activeCamPhoneId.isEmpty() && m_phone.activeCamPhoneId != phoneId) return;
     activatePhoneCamera(phoneId);
-    m_phone.cameraFrameUrl = phoneFileUrlNow(QStringLiteral("tmb_phone_cam.jpg"));
+    // A new URL for every frame, so the picture reloads.
+    m_phone.cameraFrameUrl =
+        QUrl::fromLocalFile(phoneRuntimePath(QStringLiteral("tmb_phone_cam.jpg"))).toString() +
+        QStringLiteral("?f=%1").arg(++m_phone.cameraFrames);
     notifyPhoneBridge();
 }
 
@@ -357,8 +378,19 @@ void WorkstationController::startPublicPhoneLink() {
     startPhoneBridgeServer();
     setPhoneStatus(
         QStringLiteral("🌐 Detecting Public Internet IP & Starting Remote Cross-Network Tunnel..."));
+    if (m_publicAddressPending) return; // the detection under way answers this press too
+    m_publicAddressPending = true;
+    const QStringList services =
+        setting("TEMBORA_IP_ECHO_URLS", QStringLiteral("https://api.ipify.org https://ipv4.icanhazip.com"))
+            .split(u' ', Qt::SkipEmptyParts);
+    detectPublicAddress(this, services, [this](const QString& address) {
+        m_publicAddressPending = false;
+        // The router is told this machine's LAN address, and the fallback link names it.
+        whenPhoneAddressKnown([this, address] { finishPublicPhoneLink(address); });
+    });
+}
 
-    const QString address = detectPublicAddress();
+void WorkstationController::finishPublicPhoneLink(const QString& address) {
     if (!address.isEmpty()) {
         m_phone.publicIpUrl = QStringLiteral("https://%1:8443").arg(address);
         // Ask the router to forward the HTTPS port to this machine.
@@ -368,6 +400,7 @@ void WorkstationController::startPublicPhoneLink() {
                                  QStringLiteral("TCP")});
     }
     if (m_phone.publicIpUrl.isEmpty()) m_phone.publicIpUrl = m_phone.bridgeUrl;
+    notifyPhoneBridge();
 
     if (m_tunnelProcess.state() == QProcess::NotRunning) {
         m_tunnelOutput.clear();

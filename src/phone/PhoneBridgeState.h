@@ -27,6 +27,11 @@ struct PhoneBridgeState {
     QString lastActorId;
     QString lastChangeSummary;
     qint64 stateSeq = 0;
+
+    // What reached the workstation: camera frames taken (the frame URL's query
+    // counts them) and microphone blocks heard.
+    qint64 cameraFrames = 0;
+    qint64 micBlocks = 0;
 };
 
 } // namespace tmb

@@ -19,11 +19,13 @@
 #
 # Lines printed: "QR_READY:<path>", "READY:<https port>", "ERR_HTTP:<error>",
 # "ERR_HTTPS:<error>" (then exits), "CONN:<id>|<ip>", "CMD:<id>|<ip>|<command>",
-# "MIC:<id>|<base64 of s16le mono 24 kHz>", "CAM:<id>|<frame number from 1>".
+# "MIC:<id>|<base64 of s16le mono 24 kHz>", "CAM:<id>|<frame number from 1>". Camera
+# frames of any phone but the state's "activeCamPhoneId" (when set) get 409.
 # Control characters never reach a line, so one request prints at most its own lines.
 
 import base64
 import hmac
+import json
 import os
 import re
 import ssl
@@ -83,6 +85,16 @@ class Config:
 
     def path(self, name):
         return os.path.join(self.runtime, name)
+
+
+def camera_owner(config):
+    """The phone whose frames the workstation takes, as its state file says; "" for none."""
+    try:
+        with open(config.path("tmb_phone_state.json"), "rb") as state:
+            owner = json.loads(state.read(STATE_READ_LIMIT)).get("activeCamPhoneId")
+    except (OSError, ValueError, AttributeError):
+        return ""
+    return owner if isinstance(owner, str) else ""
 
 
 class BridgeServer(ThreadingHTTPServer):
@@ -219,6 +231,11 @@ class BridgeHandler(BaseHTTPRequestHandler):
         if body and path.startswith("/api/mic"):
             emit(f"MIC:{peer}|{base64.b64encode(body).decode()}")
         elif body and path.startswith("/api/cam"):
+            # A phone that handed the camera over is refused, not left to overwrite
+            # the owner's frame until its page notices.
+            owner = camera_owner(self.server.config)
+            if owner and owner != peer:
+                return self.answer(409, b"Camera In Use", "text/plain")
             self.store_camera_frame(peer, body)
         self.answer(200, b"OK", "text/plain")
 

@@ -93,18 +93,26 @@ class Running(unittest.TestCase):
                                      ("/api/mic", "12x", 400), ("/api/cam", -1, 400), ("/api/cam", "chunked", 411)]:
             with self.subTest(path=path, length=length):
                 self.assertEqual(status_of_announced_body(f"{path}?id=M1&k={TOKEN}", length), status)
-        for path, body, status, lines in [
-            ("/api/mic?id=M1", mic_block, 200, ["MIC:M1|" + base64.b64encode(mic_block).decode()]),
-            ("/api/mic?id=M1", b"", 200, []),
-            ("/api/cam?id=C1", small_frame, 200, ["CAM:C1|1"]),
-            ("/api/cam?id=C%7C2", big_frame, 200, ["CAM:C2|2"]),
-            ("/api/x?id=C1", small_frame, 200, []),
+        state = os.path.join(self.bridge.runtime, "tmb_phone_state.json")
+        for path, body, status, lines, owner in [
+            ("/api/mic?id=M1", mic_block, 200, ["MIC:M1|" + base64.b64encode(mic_block).decode()], None),
+            ("/api/mic?id=M1", b"", 200, [], None),
+            ("/api/cam?id=C1", small_frame, 200, ["CAM:C1|1"], None),
+            ("/api/cam?id=C%7C2", big_frame, 200, ["CAM:C2|2"], ""),
+            ("/api/x?id=C1", small_frame, 200, [], None),
+            ("/api/cam?id=C1", small_frame, 409, [], "C2"),  # the camera was handed over
+            ("/api/cam?id=C2", small_frame, 200, ["CAM:C2|3"], "C2"),
         ]:
-            with self.subTest(path=path, size=len(body)):
+            with self.subTest(path=path, size=len(body), owner=owner):
+                if owner is None:
+                    os.path.exists(state) and os.remove(state)
+                else:
+                    open(state, "w").write(f'{{"activeCamPhoneId":"{owner}"}}')
+                before = open(frame, "rb").read() if os.path.exists(frame) else None
                 reply, printed = printed_by(self.bridge, "POST", path + f"&k={TOKEN}", body)
                 self.assertEqual((reply.status, printed), (status, lines))
-                if lines and path.startswith("/api/cam"):
-                    self.assertEqual(open(frame, "rb").read(), body)
+                if path.startswith("/api/cam"):
+                    self.assertEqual(open(frame, "rb").read(), body if lines else before)
 
     def test_idle_connection_is_closed(self):
         with socket.create_connection(("127.0.0.1", 8088), timeout=5) as idle:
