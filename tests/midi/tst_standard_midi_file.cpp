@@ -1,5 +1,4 @@
-// Standard MIDI Files: the reader, hostile input included, and the studio's files (exported
-// bytes, a take through mido and back, imports, the WAV).
+// Standard MIDI Files: the reader (hostile input included) and the studio's exports, imports and WAV.
 
 #include "SmfBytes.h"
 #include "midi/MidiRecorder.h"

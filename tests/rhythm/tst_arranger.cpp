@@ -1,7 +1,5 @@
-// Style files and the backing band. The reader: the name's template, what the MIDI part overrides,
-// sections without drums, importing again, refusals, hostile bytes keeping what came before; the
-// writer, read by python's mido and by our reader. The band step by step: progressions, fills,
-// templates, imported parts, levels, the timer.
+// Style files (the reader, hostile bytes included, and the writer, read by python's mido and by our
+// reader) and the backing band step by step: progressions, fills, templates, parts, levels, timer.
 
 #include "StyBytes.h"
 #include "rhythm/Arranger.h"
@@ -125,8 +123,7 @@ StylePattern plain(float bpm, int stepsPerBar, int beatsPerBar) {
     return style;
 }
 
-// A file of `style`, an event a line: tempo, meter, markers, programs on channels 11-14, each
-// hit on channel 10 with its note off half a step later.
+// A file of `style`, an event a line; each hit on channel 10 ends half a step later.
 QStringList expectedEvents(const StylePattern& style) {
     const bool fourFour = style.stepsPerBar > 12;
     const int steps = std::clamp(style.stepsPerBar, 12, 16), bar = fourFour ? 1920 : 1440, step = bar / steps;
@@ -246,8 +243,7 @@ private Q_SLOTS:
         }
     }
 
-    // Velocities scale with the band and part levels (the defaults leave them as written);
-    // silenced parts play nothing.
+    // Velocities scale with the band and part levels (the defaults: as written); silenced parts play nothing.
     void levelsScaleVelocities() {
         const std::tuple<float, float, bool, QString> rows[] = {// band, bass, muted, notes
                                                                 {0.85f, 0.90f, false, u"4:36@114"_s},
@@ -312,8 +308,7 @@ private Q_SLOTS:
         QCOMPARE(band.hanging(), 0);
     }
 
-    // Playing with the keyboard the lead stays silent and untouched; switching
-    // modes ends what it holds.
+    // With the keyboard playing, the lead stays silent; switching modes ends what it holds.
     void keyboardModeSilencesTheLead() {
         Band band;
         band.arranger.advanceStep(0, band.sequencer);
@@ -332,8 +327,7 @@ private Q_SLOTS:
         QVERIFY(band.take().contains(u"on 5:60@104"_s));
     }
 
-    // Imported notes play on the section's record, minor where the degree is;
-    // a record with nothing falls through to the template of the archetype.
+    // Imported notes play on the section's record (minor where the degree is), else the archetype's.
     void importedStepsPlayBeforeTheTemplate() {
         StylePattern style = importedStyle(24);
         StyleArrangerStep& bassOnly = style.arrangerSteps[static_cast<int>(SongSection::VerseA)][0];
@@ -369,8 +363,7 @@ private Q_SLOTS:
         QVERIFY(band.step(0).startsWith(u"4:45@110"_s));
     }
 
-    // The step timer: band notes follow each new step of a running sequencer, and
-    // an Ending that stops it leaves nothing sounding, whatever length was left.
+    // The step timer follows a running sequencer; an Ending that stops it leaves nothing sounding.
     void stepTimerReleasesTheBandWhenTheSequencerStops() {
         // The anthem in 256-frame blocks, 6/8 soul in 1024, a drum style with the pro arranger in 64.
         for (const auto& [style, block, pro] :
@@ -411,8 +404,7 @@ private Q_SLOTS:
         QCOMPARE(band.take().filter(u"on 4:"_s), QStringList({u"on 4:36@114"_s}));
     }
 
-    // The name picks the template; a file without MIDI is that template renamed. Expected:
-    // id, name, archetype, bpm, lead program, kit.
+    // The name picks the template (a file without MIDI is it renamed): id|name|archetype|bpm|lead|kit.
     void fileNamesChooseTheTemplate() {
         const std::pair<QString, QString> rows[] = {
             {u"Mugithi_Kikuyu_1Man_PSR.sty"_s,
@@ -479,9 +471,8 @@ private Q_SLOTS:
         }
     }
 
-    // Without markers the bars cycle through the four main sections; a format
-    // marker hides what follows it until a section marker; sections without drums
-    // copy the first one with drums, the Ending with a ride accent.
+    // Without markers bars cycle through the main sections; a format marker hides what follows until
+    // a section marker; sections without drums copy the first with drums, the Ending with a ride accent.
     void sectionsFollowMarkersOrBars() {
         Importer in;
         StyTrack bars;
@@ -507,8 +498,7 @@ private Q_SLOTS:
         QCOMPARE(row(style, SongSection::Ending, 6), QString()); // drums of its own: no accent
     }
 
-    // Main A and a fill only: the other sections copy Main A (the Ending with a ride
-    // accent), the fill keeps its own notes; drum notes choose lanes and lane notes.
+    // Main A and a fill only: the others copy Main A, the fill keeps its notes; notes choose lanes.
     void sectionsWithoutDrumsCopyMainA() {
         StyTrack track;
         track.marker(0, "Main A").note(0, 10, 36, 100).note(0, 10, 54, 70).note(240, 10, 76, 80);
@@ -544,8 +534,7 @@ private Q_SLOTS:
         }
     }
 
-    // Accompaniment channels, the first rule that fits taking each note, offsets
-    // clamped, voices capped, programs, and sections without parts copying them.
+    // Accompaniment: channels, the first fitting rule per note, clamped offsets, capped voices, programs.
     void accompanimentNotesFillTheArrangerSteps() {
         StyTrack drums;
         drums.marker(0, "Main A").note(0, 10, 36, 100).marker(1920, "Main B").note(1920, 10, 36, 100);
@@ -614,9 +603,8 @@ private Q_SLOTS:
         QCOMPARE(in.sequencer.importStyFile(huge), builtinCount);
     }
 
-    // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status
-    // first or after sysex, a system message; CASM before the tracks): what came before is kept,
-    // nothing after it is read.
+    // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status first
+    // or after sysex, a system message; CASM first): what came before is kept, nothing after is read.
     void brokenTracksKeepWhatCameBefore() {
         const auto good = [] {
             return StyTrack().note(0, 10, 36, 90);

@@ -1,6 +1,5 @@
-// The drum sequencer (step frames, clicks, humanize, sections, tap tempo, removals, step editors)
-// and chord names (rules and tie-breaks, spelling, one-finger degrees, and every template chord in
-// every inversion against npm's tonal, installed on first use; skipped without it).
+// The drum sequencer (step frames, clicks, humanize, sections, tap tempo, removals, step editors) and
+// chord names, every template inversion checked against npm's tonal (skipped when it cannot install).
 
 #include "rhythm/BeatSequencer.h"
 #include "rhythm/ChordNames.h"
@@ -98,8 +97,7 @@ QList<int> ints(const QString& text) {
     return out;
 }
 
-// tonal's Chord.detect for each set of note names in `input`, run with node; empty
-// with `skip` set when tonal cannot be installed or node fails.
+// tonal's Chord.detect of each note-name set in `input`, through node; empty with `skip` on failure.
 QByteArray detectWithTonal(const QByteArray& input, QString* skip) {
     const QString prefix = qEnvironmentVariable("TMB_BINARY_DIR") + u"/tonal-oracle"_s;
     QProcess run;
@@ -140,8 +138,7 @@ class BeatSequencerTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Each step's exact frame (1-frame blocks: the first at or after its ideal time, no drift),
-    // held by the block that makes it in large blocks.
+    // Each step's exact frame (1-frame blocks: no drift), held by the block that makes it in large ones.
     void stepsLandOnTheirFrames() {
         // bpm, swing, steps and beats a bar, rate, frames of an even step and of a pair
         const double rows[][7] = {{120, 0, 16, 4, 48000, 6000, 12000},

@@ -1,5 +1,4 @@
-// The style library: samples and rows at start-up, imports of files, folders, zip archives (the
-// real unzip, into a private folder) and USB drives, removals that outlive a restart.
+// The style library: samples, imports of files, folders, zip archives (the real unzip) and USB drives.
 
 #include "rhythm/StyleFileWriter.h"
 #include "rhythm/StyleLibrary.h"
@@ -95,8 +94,7 @@ class StyleLibraryTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { usePrivateHome(); }
 
-    // Samples and rows; a restart adds nothing; a lost copy comes back byte for byte from the
-    // table, but never through a link or outside the folder.
+    // A restart adds nothing; a lost copy comes back from the table, never through a link or outside.
     void startUpWritesSamplesAndRestoresCopies() {
         World world;
         QVERIFY(QDir().mkpath(world.options.userFolder) &&
@@ -214,8 +212,7 @@ private Q_SLOTS:
         QCOMPARE(sources.filter(u"link"_s).size() + sources.filter(b).size(), 0);
     }
 
-    // unzip lists the members, then unpacks the safe style files by literal name into a private
-    // folder; the others are named in the status line.
+    // unzip lists the members, unpacks the safe ones by literal name into a private folder, names the rest.
     void unzipGetsAPrivateFolder() {
         World world;
         world.start();
@@ -231,8 +228,7 @@ private Q_SLOTS:
         setStubReply(u"unzip"_s, {});
     }
 
-    // Real archives give their style files only, inside the folder, without links or overwrites;
-    // failures to unpack are reported.
+    // Real archives give their style files only, inside the folder, no links or overwrites; failures said.
     void archives() {
         useRealProgram(u"unzip"_s);
         World world;
