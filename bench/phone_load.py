@@ -1,53 +1,25 @@
 #!/usr/bin/python3
-"""Load on the phone bridge: 20 simulated phones on 127.0.0.1.
+"""Load on the phone companion: 20 simulated phones against the real workstation.
 
     /usr/bin/python3 bench/phone_load.py [--seconds 60] [--phones 20]
+        [--host build/bench/bench_phone_host] [--port 8088]
 
-Starts src/phone/phone_bridge.py as the workstation does, with a stand-in for the
-workstation's side that reads every line, applies each command as a change
-(stateSeq + 1) and republishes a full-size state file atomically. Each phone polls
-/api/state every 450 ms and sends a command every 2 s over its own keep-alive
-connection; phone 1 also streams microphone blocks (1024 samples at 24 kHz), phone 2
-uploads a 60 KB JPEG every 65 ms. Prints requests/s, the p50/p99 of /api/cmd, the
-bridge's CPU use and the checks: every answer 200 with a complete state, stateSeq grown
-by exactly the commands sent, every microphone block and camera frame reported.
+Starts bench_phone_host (the real controller, which starts the real bridge script) in
+a private home, on 127.0.0.1. Each phone polls /api/state every 450 ms and sends a
+command every 2 s over its own keep-alive connection; phone 1 also streams microphone
+blocks (1024 samples at 24 kHz), phone 2 uploads a 60 KB JPEG every 65 ms. Prints
+requests/s, the p50/p99 of /api/cmd, the CPU use of the workstation and of the bridge,
+the GUI timer gaps the workstation measured, and the checks: every answer 200 with a
+complete state, stateSeq grown by exactly the commands sent (each is a change), every
+microphone block and camera frame counted by the controller, timer gaps under 100 ms.
 """
 import argparse, http.client, json, os, random, statistics, subprocess, sys, tempfile, threading, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.join(HERE, "..", "src", "phone", "phone_bridge.py")
-TOKEN = "".join(random.choice("0123456789abcdef") for _ in range(32))
+TOKEN = ""
+PORT = 8088
+# Each one changes something, so each adds one to stateSeq.
 COMMANDS = ["SEC:1", "PIP:CORNER", "KEY:ADD:1", "BPM:SET:96", "VOL:PIANO:80", "PROG:2", "FILL"]
-
-
-class StandIn:
-    """The workstation's side: lines in, state file out."""
-
-    def __init__(self, proc, runtime):
-        self.proc, self.path = proc, os.path.join(runtime, "tmb_phone_state.json")
-        self.seq = self.mic = self.cam = 0
-        self.state = {f"key{i}": "x" * 20 for i in range(50)}  # about the real file's size
-        self.publish()
-        self.ready = threading.Event()
-        threading.Thread(target=self.read, daemon=True).start()
-
-    def publish(self):
-        self.state["stateSeq"] = self.seq
-        with open(self.path + ".new", "w") as f:
-            json.dump(self.state, f, separators=(",", ":"))
-        os.replace(self.path + ".new", self.path)
-
-    def read(self):
-        for line in self.proc.stdout:
-            if line.startswith("READY:"):
-                self.ready.set()
-            elif line.startswith("MIC:"):
-                self.mic += 1
-            elif line.startswith("CAM:"):
-                self.cam += 1
-            elif line.startswith("CMD:") and not line.rstrip().endswith("|HELLO"):
-                self.seq += 1
-                self.publish()
 
 
 class Phone(threading.Thread):
@@ -75,8 +47,8 @@ class Phone(threading.Thread):
         self.stats.record(path, 0, reply.status == 200)
 
     def run(self):
-        conn = http.client.HTTPConnection("127.0.0.1", 8088, timeout=10)
-        uploads = http.client.HTTPConnection("127.0.0.1", 8088, timeout=10)
+        conn = http.client.HTTPConnection("127.0.0.1", PORT, timeout=10)
+        uploads = http.client.HTTPConnection("127.0.0.1", PORT, timeout=10)
         next_poll = next_cmd = next_upload = time.time()
         block, frame = os.urandom(2048), b"\xff\xd8" + os.urandom(60000)
         while time.time() < self.until:
@@ -108,48 +80,92 @@ class Stats:
                 self.cmd_times.append(took * 1000)
 
 
+CONTROL = """
+import json, sys, time
+end, last, gaps = time.time() + float(sys.argv[1]), time.perf_counter(), []
+while time.time() < end:
+    time.sleep(0.01)
+    now = time.perf_counter()
+    gaps.append((now - last) * 1000)
+    last = now
+print(json.dumps([max(gaps), sum(g > 100 for g in gaps)]))
+"""
+
+
 def cpu_seconds(pid):
     fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def bridge_pid(host_pid):
+    for child in open(f"/proc/{host_pid}/task/{host_pid}/children").read().split():
+        if "phone_bridge" in open(f"/proc/{child}/cmdline").read():
+            return int(child)
+    return None
+
+
 def main():
+    global TOKEN, PORT
     parser = argparse.ArgumentParser()
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--phones", type=int, default=20)
+    parser.add_argument("--host", default=os.path.join(HERE, "..", "build", "bench", "bench_phone_host"))
+    parser.add_argument("--port", type=int, default=8088)
     args = parser.parse_args()
-    with tempfile.TemporaryDirectory() as folder:
-        runtime = os.path.join(folder, "run")
-        os.mkdir(runtime, 0o700)
-        env = dict(os.environ, TMB_PHONE_TOKEN=TOKEN, TMB_PHONE_RUNTIME_DIR=runtime,
-                   TMB_PHONE_DATA_DIR=os.path.join(folder, "data"), TMB_PHONE_HTTPS_BIND="127.0.0.1")
-        proc = subprocess.Popen(["/usr/bin/python3", "-u", SCRIPT, "http://127.0.0.1:8088"], env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    PORT = args.port
+    # The runtime folder on tmpfs, as XDG_RUNTIME_DIR is: the state file is synced on every change.
+    with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory(dir="/dev/shm") as runtime:
+        env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime, XDG_DATA_HOME=os.path.join(home, "data"),
+                   XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_CACHE_HOME=os.path.join(home, "cache"),
+                   QT_QPA_PLATFORM="offscreen", TMB_PHONE_HTTPS_BIND="127.0.0.1", TMB_PHONE_HTTP_PORT=str(PORT),
+                   TMB_PHONE_HTTPS_PORT=str(8443 if PORT == 8088 else PORT + 1))
+        host = subprocess.Popen([args.host], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
         try:
-            station = StandIn(proc, runtime)
-            if not station.ready.wait(120):
+            first = host.stdout.readline().split()
+            if first[:1] != ["TOKEN"]:
                 sys.exit("the bridge did not start")
-            stats, began, cpu = Stats(), time.time(), cpu_seconds(proc.pid)
+            TOKEN = first[1]
+            bridge = bridge_pid(host.pid)
+            stats, began = Stats(), time.time()
+            cpu = cpu_seconds(host.pid), cpu_seconds(bridge)
+            # The machine's own scheduling noise: a bare 10 ms sleeper in a process of its own.
+            control = subprocess.Popen(["/usr/bin/python3", "-c", CONTROL, str(args.seconds)], stdout=subprocess.PIPE, text=True)
             phones = [Phone(n, began + args.seconds, stats) for n in range(1, args.phones + 1)]
             for phone in phones:
                 phone.start()
             for phone in phones:
                 phone.join()
-            elapsed, cpu = time.time() - began, cpu_seconds(proc.pid) - cpu
+            elapsed = time.time() - began
+            control_gaps = json.loads(control.stdout.read())
+            cpu = cpu_seconds(host.pid) - cpu[0], cpu_seconds(bridge) - cpu[1]
             time.sleep(0.5)  # the last lines
+            host.stdin.write("STOP\n")
+            host.stdin.flush()
+            station = json.loads(host.stdout.readline())
         finally:
-            proc.kill()
-            proc.wait()
+            host.kill()
+            host.wait()
     times = sorted(stats.cmd_times)
     p99 = times[min(len(times) - 1, int(len(times) * 0.99))]
+    sent = lambda kind: stats.sent.get(kind, 0)
     print(f"{args.phones} phones, {elapsed:.1f} s: {stats.count} requests, {stats.count / elapsed:.1f} requests/s, "
-          f"bridge CPU {100 * cpu / elapsed:.0f} % of one core")
+          f"CPU of one core: workstation {100 * cpu[0] / elapsed:.0f} %, bridge {100 * cpu[1] / elapsed:.0f} %")
     print(f"/api/cmd: {len(times)} commands, p50 {statistics.median(times):.1f} ms, p99 {p99:.1f} ms (target <= 100 ms)")
+    print(f"GUI timer (10 ms): {station['ticks']} ticks, gaps p50 {station['gapP50Ms']:.1f} ms, "
+          f"p99 {station['gapP99Ms']:.1f} ms, max {station['gapMaxMs']:.1f} ms, {station['gapsOver100Ms']} over 100 ms"
+          + (f" (at {', '.join(f'{t:.1f}' for t in station['lateAtS'])} s)" if station["lateAtS"] else ""))
+    print(f"control (a bare 10 ms sleeper): max gap {control_gaps[0]:.1f} ms, {control_gaps[1]} over 100 ms")
+    load = open("/proc/loadavg").read().split()[:3]
+    print(f"load average {' '.join(load)}, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}")
     checks = [("answers 200 with a complete state", stats.bad == 0, f"{stats.bad} bad"),
-              ("stateSeq grew by the commands sent", station.seq == stats.sent.get("/api/cmd", 0),
-               f"{station.seq} vs {stats.sent.get('/api/cmd', 0)}"),
-              ("microphone blocks reported", station.mic == stats.sent.get("/api/mic", 0), f"{station.mic} of {stats.sent.get('/api/mic', 0)}"),
-              ("camera frames reported", station.cam == stats.sent.get("/api/cam", 0), f"{station.cam} of {stats.sent.get('/api/cam', 0)}"),
+              ("stateSeq grew by the commands sent", station["stateSeq"] == sent("/api/cmd"),
+               f"{station['stateSeq']} vs {sent('/api/cmd')}"),
+              ("microphone blocks counted", station["micBlocks"] == sent("/api/mic"),
+               f"{station['micBlocks']} of {sent('/api/mic')}"),
+              ("camera frames counted", station["cameraFrames"] == sent("/api/cam"),
+               f"{station['cameraFrames']} of {sent('/api/cam')}"),
+              ("GUI timer gaps under 100 ms", station["gapsOver100Ms"] == 0, f"max {station['gapMaxMs']:.1f} ms"),
               ("p99 of /api/cmd <= 100 ms", p99 <= 100, f"{p99:.1f} ms")]
     for name, ok, detail in checks:
         print(f"  {'ok  ' if ok else 'FAIL'} {name} ({detail})")
