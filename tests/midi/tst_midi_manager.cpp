@@ -5,7 +5,6 @@
 #include <alsa/asoundlib.h>
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -87,26 +86,17 @@ class MidiManagerTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The family is the first keyword rule that matches ("USB MIDI Cable" is not "ble").
-    void familiesCapabilitiesNamesAndControllerPorts() {
-        for (const char* row :
-             {"SAMSON Graphite 49|MIDI 1|Samson Graphite 49 S", "Yamaha hub|graphite 49|Samson Graphite 49 S",
-              "BlueZ MIDI|Port 0|Bluetooth MIDI B", "nRF|BLE-MIDI|Bluetooth MIDI B",
-              "USB MIDI Cable|MIDI 1|Generic USB MIDI ", "Roland|Korg thru|Roland Keyboard ",
-              "nanoKEY2|KEYBOARD|Korg Controller "}) {
-            const QStringList c = QString::fromLatin1(row).split(u'|');
-            const auto d = describeMidiPort(20, 0, c[0], c[1], readable);
-            QCOMPARE(d->deviceFamily + u' ' + QLatin1String(d->isSamsonGraphite49 ? "S" : "") +
-                         QLatin1String(d->isBluetooth ? "B" : ""),
-                     c[2]);
-        }
+    // Samson and Bluetooth devices by any of their names; hidden ports and clients; controller ports.
+    void devicesCapabilitiesAndControllerPorts() {
+        QVERIFY(describeMidiPort(20, 0, "Yamaha hub", "graphite 49", readable)->isSamsonGraphite49);
+        QVERIFY(describeMidiPort(20, 0, "nRF", "BLE-MIDI", readable)->isBluetooth);
+        QVERIFY(!describeMidiPort(20, 0, "USB MIDI Cable", "MIDI 1", readable)->isBluetooth); // not "ble"
         QVERIFY(!describeMidiPort(20, 0, "Kbd", "p", readable | SND_SEQ_PORT_CAP_NO_EXPORT));
         QVERIFY(!describeMidiPort(20, 0, "Kbd", "p", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE));
         const auto in = describeMidiPort(20, 0, "  Kbd ", " MIDI 1  ", readable);
         QVERIFY(in->isInput && !in->isOutput && !in->isControllerPort);
-        QCOMPARE(in->displayName, QStringLiteral("Kbd \u2014 MIDI 1 [20:0]"));
         QVERIFY(describeMidiPort(20, 1, "Kbd", "Synth", writable)->isOutput);
-        QCOMPARE(describeMidiPort(9, 3, "A%2", "B%1", readable)->displayName,
+        QCOMPARE(describeMidiPort(9, 3, " A%2 ", "B%1", readable)->displayName,
                  QStringLiteral("A%2 \u2014 B%1 [9:3]"));
 
         QVERIFY(describeMidiPort(20, 0, "Kbd", "Kbd daw out", readable)->isControllerPort);
@@ -156,29 +146,17 @@ private Q_SLOTS:
         QCOMPARE(m.offered.size(), 1u);
     }
 
-    void activityLogLinesAndLimit() {
+    // Program change and aftertouch play but reach no mapping; the log keeps its latest lines.
+    void otherMessagesAndTheLogLimit() {
         ProbedManager m;
-        QSignalSpy activity(&m, &MidiManager::midiActivityReceived);
-        m.feed(note(20, 0, true, 60, 100), t0);
-        static const QRegularExpression line(
-            R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Stage Keys MIDI 1 \| Ch 1 \| NoteOn: 60 \(C4\)  val=100$)");
-        QVERIFY2(line.match(m.log().at(0)).hasMatch(), qPrintable(m.log().at(0)));
-        QCOMPARE(activity.at(0), (QList<QVariant>{m.log().at(0), 1, 60, 100}));
-
-        m.feed(control(31, 2, SND_SEQ_EVENT_CONTROLLER, 64, 127), t0 + 10'000); // an unlisted source
-        m.feed(control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5), t0 + 10'000);
-        m.feed(control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77), t0 + 10'000);
-        QVERIFY(m.log().at(2).endsWith("] 31:2 | Ch 1 | CC 64: 64  val=127"));
-        QVERIFY(m.log().at(1).endsWith("| ProgramChange: 5  val=0"));
-        QVERIFY(m.log().at(0).endsWith("| Aftertouch: 77  val=0"));
-        QCOMPARE(m.played.back().status, MidiEvent::ChannelPressure);
-        QCOMPARE(m.offered.size(), 2u); // the note and the CC only
-
+        m.feed(control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5), t0);
+        m.feed(control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77), t0);
+        QVERIFY(m.played.size() == 2 && m.played.back().status == MidiEvent::ChannelPressure &&
+                m.offered.empty());
         for (int i = 0; i < 100; ++i)
             m.feed(note(20, 0, true, i, 1 + i), t0 + 100'000 + i * 10'000);
         QCOMPARE(m.log().size(), MidiManager::maxActivityLogLines);
         QVERIFY(m.log().first().endsWith("NoteOn: 99 (D#7)  val=100"));
-        QVERIFY(m.log().last().endsWith("NoteOn: 20 (G#0)  val=21"));
         m.clearActivityLog();
         QVERIFY(m.log().isEmpty());
     }

@@ -1,5 +1,5 @@
 // Style files (the reader, hostile bytes included, and the writer, read by python's mido and by our
-// reader) and the backing band step by step: progressions, fills, templates, parts, levels, timer.
+// reader) and the backing band step by step: progressions, fills, templates, parts, levels.
 
 #include "StyBytes.h"
 #include "rhythm/Arranger.h"
@@ -361,35 +361,6 @@ private Q_SLOTS:
         band.sequencer.selectStyle(36);
         band.sequencer.setSection(static_cast<int>(SongSection::VerseA));
         QVERIFY(band.step(0).startsWith(u"4:45@110"_s));
-    }
-
-    // The step timer follows a running sequencer; an Ending that stops it leaves nothing sounding.
-    void stepTimerReleasesTheBandWhenTheSequencerStops() {
-        // The anthem in 256-frame blocks, 6/8 soul in 1024, a drum style with the pro arranger in 64.
-        for (const auto& [style, block, pro] :
-             {std::tuple{24, 256, false}, {25, 1024, false}, {30, 64, true}}) {
-            Band band;
-            band.sequencer.selectStyle(style);
-            (pro ? band.arranger.state().proArrangerEnabled : band.arranger.state().bandActive) = true;
-            band.sequencer.setSection(static_cast<int>(SongSection::Ending));
-            band.sequencer.setPlaying(true);
-            int steps = 0;
-            std::vector<float> out(static_cast<std::size_t>(block));
-            for (int i = 0; i < 48000 * 4 / block; ++i) {
-                band.sequencer.processBlock(static_cast<std::uint32_t>(block), out.data(), out.data(),
-                                            [](int, int, bool) {});
-                const int before = band.arranger.state().lastStep;
-                band.arranger.followSequencer(band.sequencer);
-                steps += band.arranger.state().lastStep != before && band.arranger.state().lastStep >= 0;
-            }
-            QVERIFY(!band.sequencer.isPlaying());
-            QCOMPARE(steps, band.sequencer.currentStyle().stepsPerBar); // one bar, every step once
-            QVERIFY(!band.log.empty());
-            QCOMPARE(band.hanging(), 0);
-            QCOMPARE(band.arranger.state().lastStep, -1);
-            for (const StyleBandPart& part : band.arranger.state().parts)
-                QVERIFY(part.soundingNotes.isEmpty() && part.remainingSteps == 0);
-        }
     }
 
     void stepTimerWaitsForTheBand() {

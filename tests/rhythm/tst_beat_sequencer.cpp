@@ -1,4 +1,4 @@
-// The drum sequencer (step frames, clicks, humanize, sections, tap tempo, removals, step editors) and
+// The drum sequencer (step frames, clicks, humanize, sections, tap tempo, removals) and
 // chord names, every template inversion checked against npm's tonal (skipped when it cannot install).
 
 #include "rhythm/BeatSequencer.h"
@@ -325,26 +325,6 @@ private Q_SLOTS:
             sequencer.clearCustomStyles();
             QVERIFY(sequencer.styles().size() == 35 && sequencer.selectedStyleIndex() == 34);
         }
-    }
-
-    void stepEditorsActOnTheCurrentSection() {
-        BeatSequencer sequencer;
-        sequencer.initBuiltinStyles();
-        sequencer.selectStyle(0);
-        sequencer.setSection(static_cast<int>(SongSection::Chorus));
-        sequencer.toggleStep(6, 2); // 84 goes
-        QCOMPARE(sequencer.stepVelocity(6, 2), 0);
-        sequencer.toggleStep(6, 2);
-        sequencer.setStepVelocity(0, 15, 300);
-        sequencer.setStepVelocity(8, 0, 50); // no such lane
-        QCOMPARE(QList<int>({sequencer.stepVelocity(6, 2), sequencer.stepVelocity(0, 15),
-                             sequencer.stepVelocity(8, 0), sequencer.stepVelocity(0, 16)}),
-                 QList<int>({100, 127, 0, 0}));
-        sequencer.setSection(static_cast<int>(SongSection::VerseA));
-        QCOMPARE(sequencer.stepVelocity(6, 2), 0); // the Chorus edit stayed there
-        const QVariantMap tambourine = sequencer.currentGridAsVariantList()[5].toMap();
-        QCOMPARE(tambourine[u"name"_s].toString() + tambourine[u"steps"_s].toList()[2].toString(),
-                 u"Tambourine (54)76"_s);
     }
 
     void heldNotesAreNamed() {
