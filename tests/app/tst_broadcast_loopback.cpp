@@ -29,7 +29,7 @@ QString probe(const QString& path) {
     return QString::fromUtf8(ffprobe.readAllStandardOutput());
 }
 
-double probedSeconds(const QString& probed) {
+double seconds(const QString& probed) {
     return probed.section(u"duration="_s, 1).section(u'\n', 0, 0).toDouble();
 }
 
@@ -111,12 +111,12 @@ private Q_SLOTS:
                  {u"codec_name=h264"_s, u"width=960"_s, u"height=540"_s, u"r_frame_rate=15/1"_s,
                   u"codec_name=aac"_s, u"sample_rate=48000"_s, u"channels=2"_s})
                 QVERIFY2(flv.contains(entry), qPrintable(flv));
-            QVERIFY2(probedSeconds(flv) >= 8.0, qPrintable(flv));
+            QVERIFY2(seconds(flv) >= 8.0, qPrintable(flv));
         }
         // The test tone's triad is in what the platform received.
         const QString decoded = received.filePath(u"audio.wav"_s);
-        QCOMPARE(QProcess::execute(u"/usr/bin/ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-i"_s,
-                                                          received.filePath(u"1.flv"_s), decoded}),
+        QCOMPARE(QProcess::execute(u"/usr/bin/ffmpeg"_s,
+                                   {u"-v"_s, u"error"_s, u"-i"_s, received.filePath(u"1.flv"_s), decoded}),
                  0);
         StereoSignal audio;
         QVERIFY(readWav(decoded, &audio));
@@ -133,19 +133,6 @@ private Q_SLOTS:
                                                                                   c.lastRecordedWavPath()));
         QCOMPARE(QDir(m_home + u"/Videos"_s).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QFileInfo(c.lastRecordedMp4Path()).fileName()});
-    }
-
-    void aRefusedConnectionFailsTheBroadcast() {
-        qputenv("TEMBORA_YOUTUBE_INGEST", u"rtmp://127.0.0.1:%1"_s.arg(freePort()).toUtf8());
-        WorkstationController c;
-        QVERIFY(c.audioEngine().start(48000, 256));
-        c.setRecordBroadcastMp4(false);
-        c.setStreamYoutubeKey(u"abcd-1234-efgh-5678"_s);
-        c.toggleLiveBroadcast();
-        QTRY_VERIFY_WITH_TIMEOUT(!c.broadcastActive(), 15000);
-        QCOMPARE(c.broadcastStatusText(),
-                 u"⚠ RTMP STREAM FAILED • Verify Stream Key (xxxx-xxxx-xxxx-xxxx)"_s);
-        QVERIFY(c.statusBanner().startsWith(u"RTMP Stream failed ("_s));
     }
 
     // A join held up for seven seconds: the window goes on meanwhile and the video is
@@ -183,19 +170,13 @@ private Q_SLOTS:
 
         QElapsedTimer clock;
         clock.start();
-        qint64 last = 0, worstGap = 0;
+        qint64 last = 0, worstGap = 0; // a join waited for would stall the window for seconds
         QTimer ticker;
-        connect(&ticker, &QTimer::timeout, this, [&] {
-            worstGap = std::max(worstGap, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
+        connect(&ticker, &QTimer::timeout, this,
+                [&] { worstGap = std::max(worstGap, clock.elapsed() - last), last = clock.elapsed(); });
         ticker.start(10);
         QTRY_VERIFY_WITH_TIMEOUT(c.runningVideoJoins() == 0, 30000);
-        QVERIFY(clock.elapsed() > 5000);
-        qInfo("worst gap between 10 ms ticks while joining: %lld ms", worstGap);
-        // A join waited for stalls the window for seconds; a machine busy with other
-        // work may delay a tick by a little more than 100 ms.
-        QVERIFY(worstGap < 1000);
+        QVERIFY(clock.elapsed() > 5000 && worstGap < 1000);
         const QString wav = c.lastRecordedWavPath();
         QVERIFY(QFile::exists(wav));
         if (!corrupt) {
@@ -203,14 +184,13 @@ private Q_SLOTS:
                      u"SAVED HD .MP4 VIDEO: %1  |  AUDIO: %2"_s.arg(c.lastRecordedMp4Path(), wav));
             const QString mp4 = probe(c.lastRecordedMp4Path());
             QVERIFY2(mp4.contains(u"codec_name=h264"_s) && mp4.contains(u"codec_name=aac"_s) &&
-                         probedSeconds(mp4) >= 1.0,
+                         seconds(mp4) >= 1.0,
                      qPrintable(mp4));
             QVERIFY(!QFile::exists(m_home + u"/Videos/"_s + videos[0]));
         } else {
             const QString kept = wav.chopped(4) + u"_video.mp4"_s;
-            QVERIFY(QFile::exists(kept));
-            QVERIFY2(c.statusBanner().endsWith(u"KEPT VIDEO: %1  |  AUDIO: %2"_s.arg(kept, wav)),
-                     qPrintable(c.statusBanner()));
+            QVERIFY(QFile::exists(kept) &&
+                    c.statusBanner().endsWith(u"KEPT VIDEO: %1  |  AUDIO: %2"_s.arg(kept, wav)));
             QCOMPARE(c.lastRecordedMp4Path(), QString());
             QCOMPARE(QDir(m_home + u"/Videos"_s).entryList(QDir::Files | QDir::Hidden), QStringList());
         }

@@ -1,5 +1,4 @@
 // The computer keys through the key filter: one note per hold whatever auto-repeat sends.
-// (Focus: tests/qml/tst_computer_keys.qml.)
 
 #include "app/ComputerKeyboard.h"
 #include "app/WorkstationController.h"
@@ -86,24 +85,6 @@ private Q_SLOTS:
         QTest::qWait(3 * ComputerKeyboard::releaseGraceMs);
         QCOMPARE(m_log.join(u'|'), expected);
         QVERIFY(!m_controller->isKeyPressed(48) && !m_controller->sustainPedal());
-    }
-
-    // Two octaves, lower row from C3 and upper row from C4.
-    void theKeyMap() {
-        const QString keys = u"ZSXDCVGBHNJM,Q2W3ER5T6Y7UI"_s;
-        for (qsizetype i = 0; i < keys.size(); ++i)
-            QCOMPARE(ComputerKeyboard::noteForKey(keys[i].unicode()), int(i < 13 ? 48 + i : 47 + i));
-        QCOMPARE(ComputerKeyboard::noteForKey(Qt::Key_Space) + ComputerKeyboard::noteForKey(Qt::Key_A), -2);
-    }
-
-    // The note stays while the repeat's press is still to come, and goes after the grace.
-    void releaseWaitsOnlyTheGraceTime() {
-        QQuickWindow window;
-        send(window, QEvent::KeyPress, Qt::Key_X, Qt::ShiftModifier);
-        send(window, QEvent::KeyRelease, Qt::Key_X);
-        QVERIFY(m_controller->isKeyPressed(50));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->isKeyPressed(50), 10 * ComputerKeyboard::releaseGraceMs);
-        QCOMPARE(m_log.join(u'|'), u"on 50 120|off 50"_s);
     }
 
     // The comma and Q both play C4: it sounds until the last of them goes up.

@@ -1,7 +1,4 @@
-// Controller mappings on synthetic MIDI events: the Samson Graphite 49 profile, the
-// actions each event yields (direct fader and channel actions, mappings, fallback
-// knobs), MIDI learn, and the controller applying and reporting each action after
-// the hop from the MIDI thread.
+// Controller mappings: the Samson profile, actions per event, MIDI learn, the controller's hop.
 
 #include "app/WorkstationController.h"
 #include "midi/MidiManager.h"
@@ -191,18 +188,11 @@ private Q_SLOTS:
     void transportActsOnlyWhenPressed() {
         WorkstationController c;
         QStringList seen;
-        for (const auto& [target, value] : {std::pair{"play", 0.5f},
-                                            {"play", 1.0f},
-                                            {"play", 0.9f},
-                                            {"play", 1.0f},
-                                            {"stop", 0.0f},
-                                            {"stop", 1.0f},
-                                            {"record", 1.0f},
-                                            {"record", 0.2f},
-                                            {"stop", 1.0f},
-                                            {"record", 1.0f},
-                                            {"record", 1.0f}}) {
-            c.handleMappedControllerAction(u"transport."_s + QLatin1String(target), value);
+        for (const QString& step :
+             u"play:0.5 play:1 play:0.9 play:1 stop:0 stop:1 record:1 record:0.2 stop:1 record:1 "
+             "record:1"_s.split(u' ')) {
+            c.handleMappedControllerAction(u"transport."_s + step.section(u':', 0, 0),
+                                           step.section(u':', 1).toFloat());
             seen << u"%1 %2%3"_s.arg(c.lastMidiControlText().section(u' ', 1))
                         .arg(c.beatPlaying())
                         .arg(c.studioRecording());
@@ -215,8 +205,7 @@ private Q_SLOTS:
         QSignalSpy banner(&c, &WorkstationController::statusBannerChanged);
         const float master = c.masterVolume();
         c.handleMappedControllerAction(u"mixer.unknown"_s, 0.1f);
-        QCOMPARE(banner.size(), 1);
-        QCOMPARE(c.statusBanner(), u"Transport RECORD → STOPPED"_s);
+        QCOMPARE(c.statusBanner() + QString::number(banner.size()), u"Transport RECORD → STOPPED1"_s);
         QCOMPARE(c.masterVolume(), master);
     }
 
@@ -239,15 +228,13 @@ private Q_SLOTS:
         c.startMidiLearn(u"transport.play"_s, u"Play Button"_s);
         QCOMPARE(c.statusBanner(),
                  u"MIDI Learn Active: Move a slider/knob/button on your controller for 'Play Button'..."_s);
-        QVERIFY(c.midiLearnActive());
-        QCOMPARE(c.midiLearnTarget(), u"Play Button"_s);
+        QVERIFY(c.midiLearnActive() && c.midiLearnTarget() == u"Play Button"_s);
         fromMidiThread("cc 0 117 127");
         QCOMPARE(c.statusBanner(), u"MIDI Learn Mapped: Play Button (CC 117) -> transport.play"_s);
         QVERIFY(!c.midiLearnActive() && !c.beatPlaying());
         c.startMidiLearn(u"piano.drive"_s, u"Warmth"_s);
         c.cancelMidiLearn();
-        QCOMPARE(c.statusBanner(), u"MIDI Learn Cancelled"_s);
-        QVERIFY(!c.midiLearnActive());
+        QVERIFY(c.statusBanner() == u"MIDI Learn Cancelled"_s && !c.midiLearnActive());
         c.resetSamsonProfile();
         QCOMPARE(c.statusBanner(), u"Restored Default Samson Graphite 49 Profile"_s);
         QCOMPARE(c.controllerMappings().at(41).toMap().value(u"controlName"_s),

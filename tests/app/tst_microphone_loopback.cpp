@@ -1,10 +1,9 @@
-// A virtual microphone in the private PipeWire session (with pipewire-pulse, so the
-// real pactl and wpctl answer): a tone fed into the source "test_mic" reaches the
-// Mic meter and the recorded program, and the speakers (the null sink's monitor)
-// only while monitoring is on, at 0.75 of the program's level.
+// A tone into a virtual source of the private PipeWire session (with pipewire-pulse) reaches
+// the Mic meter, the take, and the speakers only while monitoring, at 0.75 of the level.
 
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
+#include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -75,16 +74,8 @@ private Q_SLOTS:
                       u"{ factory.name=support.null-audio-sink node.name=test_mic "
                       "media.class=Audio/Source/Virtual object.linger=true audio.position=[FL FR] }"_s}),
                  0);
-        const QString tone = m_folder.filePath(u"tone.wav"_s);
-        QCOMPARE(run(u"/usr/bin/python3"_s, {u"-c"_s,
-                                             u"import wave,struct,math,sys\n"
-                                             "w=wave.open(sys.argv[1],'wb'); w.setnchannels(2); "
-                                             "w.setsampwidth(2); w.setframerate(48000)\n"
-                                             "period=b''.join(struct.pack('<hh',*[int(9000*math.sin(2*math."
-                                             "pi*i/80))]*2) for i in range(80))\n"
-                                             "w.writeframes(period*600*40)"_s,
-                                             tone}),
-                 0);
+        const QString tone = m_folder.filePath(u"tone.wav"_s); // 600 Hz, 40 s
+        QVERIFY(writeTestWav(tone, {.frequency = 600.0, .amplitude = 0.275, .seconds = 40.0, .channels = 2}));
         QProcess player;
         player.setProcessChannelMode(QProcess::ForwardedChannels);
         player.start(u"pw-play"_s, {u"--target"_s, u"0"_s, u"-P"_s, u"{ node.name=tone_src }"_s, tone});

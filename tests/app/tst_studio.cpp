@@ -1,4 +1,4 @@
-// The studio through the controller: the take and its WAV, piano-roll announcements, a real-time take.
+// The studio through the controller: the take and its WAV, playback endings, a real-time take.
 
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
@@ -110,40 +110,6 @@ private Q_SLOTS:
         if (interruption == u"edit"_s) c.transposeRecordedNotes(3);
         const StereoSignal after = renderBlocks(engine, 2 * 44100, 128);
         QVERIFY2(rms(after.left, 66150) < 1e-4f, qPrintable(QString::number(rms(after.left, 66150))));
-    }
-
-    void pianoRollOperationsAnnounceChanges() {
-        WorkstationController c;
-        QSignalSpy notes(&c, &WorkstationController::recordedNotesChanged);
-        const auto announced = [&notes](auto&& operation) {
-            notes.clear();
-            operation();
-            return notes.count();
-        };
-        auto first = [&c](const QString& key) {
-            return c.property("recordedNotes").toList().value(0).toMap().value(key);
-        };
-        QCOMPARE(announced([&] { c.undoMidiEdit(); }), 0);
-        QCOMPARE(announced([&] { c.addPianoRollNote(60, 1.0, 2.0); }), 1);
-        const int id = first(u"id"_s).toInt();
-        QCOMPARE(announced([&] { c.moveResizePianoRollNote(id + 1, 62, 0, 1); }), 0);
-        QCOMPARE(announced([&] { c.moveResizePianoRollNote(id, 62, 0.13, 1); }), 1);
-        QCOMPARE(announced([&] { c.quantizeRecordedNotes(0.25); }), 1);
-        QCOMPARE(announced([&] { c.transposeRecordedNotes(0); }), 1); // always announced
-        QCOMPARE(QVariantList({first(u"pitch"_s), first(u"startBeats"_s), first(u"velocity"_s)}),
-                 QVariantList({62, 0.25, 100}));
-        QCOMPARE(announced([&] { c.deletePianoRollNote(-1); }), 0);
-        QCOMPARE(announced([&] { c.deletePianoRollNote(id); }), 1);
-        QCOMPARE(announced([&] { c.undoMidiEdit(); }), 1);
-        QVERIFY(c.property("canRedoMidi").toBool());
-        QCOMPARE(announced([&] { c.redoMidiEdit(); }), 1);
-        QCOMPARE(announced([&] { c.redoMidiEdit(); }), 0);
-        QCOMPARE(announced([&] { c.clearRecordedNotes(); }), 1);
-        QVERIFY(c.property("recordedNoteCount").toInt() == 0 && c.property("canUndoMidi").toBool());
-        QSignalSpy state(&c, &WorkstationController::studioStateChanged);
-        c.setProperty("studioLoopEnabled", true);
-        QVERIFY(c.audioEngine().midiRecorder.isLoopEnabled());
-        QCOMPARE(state.count(), 1);
     }
 
     // 15 s through the real PipeWire backend: the WAV holds every block rendered, no more.
