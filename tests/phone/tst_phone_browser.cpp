@@ -1,7 +1,7 @@
 // A phone drives the real workstation: headless Chromium opens the link the
 // workstation copies, picks a beat, nudges the tempo, pulls the piano fader down and
-// sings into its (fake) microphone, and the controller follows. Without the link's
-// token the same page is refused.
+// sings into its (fake) microphone and films, and the controller follows; a second
+// phone takes the camera over. Without the link's token the same page is refused.
 
 #include "../app/AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -63,6 +63,20 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(controller.property("pianoVolume").toFloat(), 0.30f, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(controller.property("phoneMicActive").toBool(), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(controller.property("micLevel").toFloat() > 0.01f, 30000);
+
+        // Its fake camera's JPEGs change the frame URL; a second phone takes the camera over.
+        const QString first = QString::fromLatin1(said.mid(said.indexOf("DRIVEN ") + 7).split('\n').first());
+        QTRY_COMPARE_WITH_TIMEOUT(controller.phoneState().activeCamPhoneId, first, 30000);
+        const QString frameUrl = controller.phoneCameraFrameUrl();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.phoneCameraFrameUrl() != frameUrl, 10000);
+        phone.write("\n");
+        QTRY_VERIFY_WITH_TIMEOUT((said += phone.readAllStandardOutput()).contains("SECOND "), 120000);
+        const QString second = QString::fromLatin1(said.mid(said.indexOf("SECOND ") + 7).split('\n').first());
+        QVERIFY(!second.isEmpty() && second != first);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.phoneState().activeCamPhoneId, second, 30000);
+        const qint64 frames = controller.phoneState().cameraFrames;
+        QTRY_VERIFY_WITH_TIMEOUT(controller.phoneState().cameraFrames > frames + 3, 10000);
+        QVERIFY(controller.phoneCamActive());
         phone.closeWriteChannel();
         QVERIFY(phone.waitForFinished(30000));
     }
