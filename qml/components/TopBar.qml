@@ -4,18 +4,21 @@ import QtQuick.Layouts
 import ".."
 
 // Brand, the main-voice selector with its search pop-up, the beat transport with
-// tempo, tap and click, studio record, the stage switches (go live, camera, logo),
-// the audio status with the connected controller, and the master meters.
+// tempo, tap and click, studio record, the microphone and phone buttons with the
+// auto-tune switch, the stage switches (go live, camera, logo), the audio status
+// with the connected controller, and the master meters.
 Rectangle {
     id: bar
     color: Theme.topBar
     implicitHeight: Theme.topBarHeight
+    // In a narrow window the groups close up, so the voice's name keeps its room.
+    readonly property bool narrow: width < 1400
 
     RowLayout {
         anchors.fill: parent
         anchors.leftMargin: Theme.padding
         anchors.rightMargin: Theme.padding
-        spacing: 14
+        spacing: bar.narrow ? 6 : 14
 
         // Brand
         MouseArea {
@@ -28,12 +31,13 @@ Rectangle {
                 Text {
                     text: "TEMBORA"
                     font.family: Theme.fontFamily
-                    font.pixelSize: 22
+                    font.pixelSize: bar.narrow ? 17 : 22
                     font.bold: true
                     font.letterSpacing: 3
                     color: Theme.accent
                 }
                 Text {
+                    visible: !bar.narrow
                     text: "KEYBOARD WORKSTATION"
                     font.family: Theme.fontFamily
                     font.pixelSize: 9
@@ -48,7 +52,7 @@ Rectangle {
             objectName: "mainVoiceSelector"
             // All the width it can use up to its own: the name matters more than space.
             Layout.fillWidth: true
-            Layout.minimumWidth: 200
+            Layout.minimumWidth: 240
             Layout.preferredWidth: 560
             Layout.maximumWidth: 560
             Layout.preferredHeight: 48
@@ -62,6 +66,7 @@ Rectangle {
                 spacing: 6
                 ToolButton {
                     objectName: "previousVoice"
+                    implicitWidth: 30
                     text: "◀"
                     onClicked: workstation.stepMainPreset(-1)
                     contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
@@ -92,6 +97,7 @@ Rectangle {
                 }
                 ToolButton {
                     objectName: "nextVoice"
+                    implicitWidth: 30
                     text: "▶"
                     onClicked: workstation.stepMainPreset(1)
                     contentItem: Text { text: parent.text; color: Theme.topBarText; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
@@ -117,6 +123,8 @@ Rectangle {
             component BarButton: ToolButton {
                 property bool lit: false
                 focusPolicy: Qt.NoFocus
+                leftPadding: bar.narrow ? 4 : 6
+                rightPadding: bar.narrow ? 4 : 6
                 contentItem: Text {
                     text: parent.text
                     font.bold: true
@@ -192,6 +200,11 @@ Rectangle {
             }
         }
 
+        MicTuneControls {
+            objectName: "micTuneControls"
+            Layout.preferredHeight: 48
+        }
+
         LiveControls {
             Layout.preferredHeight: 48
             compact: bar.width < 1400
@@ -221,7 +234,7 @@ Rectangle {
             ElidedText {
                 objectName: "controllerName"
                 visible: workstation.samsonGraphiteConnected
-                width: Math.min(implicitWidth, 170)
+                width: Math.min(implicitWidth, bar.narrow ? 110 : 170)
                 text: workstation.primaryControllerName
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.fontSmall

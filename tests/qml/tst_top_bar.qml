@@ -52,6 +52,34 @@ Item {
             verify(!shortOfSpace.ToolTip.visible)
         }
 
+        // MIC and PHONE both open and close the drawer; the auto-tune switch flips only
+        // auto-tune; the cycle steps the mode, wrapping, and switches auto-tune on.
+        function test_micPhoneAndAutoTune() {
+            workstation.phoneDrawerOpen = false
+            for (var name of ["micButton", "phoneButton", "micButton", "phoneButton"]) {
+                var before = workstation.phoneDrawerOpen
+                mouseClick(findChild(bar, name))
+                compare(workstation.phoneDrawerOpen, !before, name)
+            }
+            workstation.autoTuneMode = 3
+            workstation.autoTuneEnabled = true
+            var onOff = findChild(bar, "autoTuneSwitch")
+            mouseClick(onOff)
+            verify(!workstation.autoTuneEnabled && onOff.text === "TUNE OFF" && !onOff.lit)
+            compare(workstation.autoTuneMode, 3)
+            // mode before -> text of the cycle button and the name shown after a press
+            var cycle = [[3, "5/5", "Pentatonic Solo Lock"], [4, "1/5", "Yamaha P.A.T. + Duet"],
+                         [0, "2/5", "Gospel Quartet Voicer"]]
+            for (var row of cycle) {
+                mouseClick(findChild(bar, "autoTuneCycle"))
+                compare(findChild(bar, "autoTuneCycle").text, row[1], "from " + row[0])
+                compare(findChild(bar, "autoTuneModeName").text, row[2])
+                verify(workstation.autoTuneEnabled && onOff.text === "TUNE ON")
+            }
+            workstation.autoTuneEnabled = false
+            workstation.autoTuneMode = 0
+        }
+
         function test_searchResultsGoToEachSlot() {
             var popup = findChild(bar, "presetSearchPopup")
             mouseClick(findChild(bar, "searchButton"))
