@@ -6,8 +6,8 @@ import "../components"
 import ".."
 
 // SYSTEM: the audio backend, output device, sample rate and buffer size, the
-// Bluetooth warning, the test tone, saving and opening projects, and what the
-// program is.
+// Bluetooth warning, the test tone, saving and opening projects, what the catalogue
+// and libraries hold, and what the program is, with its manual.
 Item {
     id: view
     // The listed choices, with the running value among them even when it is not a
@@ -170,6 +170,7 @@ Item {
                             font.pixelSize: Theme.fontNormal
                         }
                         Text { text: "CPU load " + workstation.audioCpuLoad.toFixed(1) + "% • " + workstation.activeVoiceCount + " piano voices"; color: Theme.topBarMuted; font.pixelSize: Theme.fontSmall }
+                        ElidedText { width: parent.width; text: "MIDI: " + workstation.primaryControllerName; color: Theme.topBarMuted; font.pixelSize: Theme.fontSmall }
                     }
                 }
             }
@@ -228,27 +229,79 @@ Item {
                 }
             }
 
+            // What the catalogue database and the libraries hold: a count far below what
+            // was imported, or a style library in trouble, shows here first.
             Panel {
-                title: "ABOUT"
+                title: "DATABASE"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                Column {
+                Layout.minimumHeight: implicitHeight
+                ColumnLayout {
                     width: parent.width
-                    spacing: 8
-                    Text { text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
-                    Text { width: parent.width; wrapMode: Text.WordWrap; text: "Keyboard workstation for church musicians and stage players"; font.pixelSize: Theme.fontNormal; color: Theme.textSecondary }
-                    Text { width: parent.width; wrapMode: Text.WordWrap; text: "MIDI: " + workstation.primaryControllerName; font.pixelSize: Theme.fontNormal; color: Theme.textPrimary }
-                    Text {
+                    spacing: 2
+                    ElidedText {
+                        Layout.fillWidth: true
+                        font.pixelSize: Theme.fontSmall
+                        color: Theme.textPrimary
                         objectName: "instrumentCount"
-                        width: parent.width
-                        wrapMode: Text.WordWrap
+                        font.bold: true
                         text: {
                             view.catalogueRefresh
                             return "Instruments in the catalogue: " + workstation.queryPresets("", "", false).length
                         }
-                        font.pixelSize: Theme.fontNormal
-                        color: Theme.textPrimary
                     }
+                    ElidedText {
+                        Layout.fillWidth: true
+                        font.pixelSize: Theme.fontSmall
+                        color: Theme.textPrimary
+                        objectName: "catalogueDetail"
+                        text: {
+                            view.catalogueRefresh
+                            return workstation.presetCategories().length + " categories • "
+                                   + workstation.queryPresets("", "", true).length + " favourites • "
+                                   + workstation.availableDrumKits.length + " drum kits"
+                        }
+                    }
+                    ElidedText {
+                        Layout.fillWidth: true
+                        font.pixelSize: Theme.fontSmall
+                        color: Theme.textPrimary
+                        objectName: "styleLibraryLine"
+                        text: "Style files: " + workstation.userStyCount + " imported • " + workstation.styStatusText
+                    }
+                    ElidedText {
+                        Layout.fillWidth: true
+                        font.pixelSize: Theme.fontSmall
+                        color: Theme.textPrimary
+                        objectName: "libraryLine"
+                        text: workstation.registrations.length + " registration memories • "
+                              + workstation.lv2Plugins.length + " LV2 plug-ins • "
+                              + workstation.hymnCatalog.length + " hymn lessons"
+                    }
+                }
+            }
+
+            Panel {
+                title: "ABOUT"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                Layout.minimumHeight: implicitHeight
+                ColumnLayout {
+                    width: parent.width
+                    spacing: 4
+                    RowLayout {
+                        Layout.fillWidth: true
+                        Text { Layout.fillWidth: true; text: "Tembora " + Qt.application.version; font.pixelSize: Theme.fontTitle; font.bold: true; color: Theme.textPrimary }
+                        Button {
+                            objectName: "manualButton"
+                            text: "USER MANUAL (PDF)"
+                            font.pixelSize: Theme.fontSmall
+                            font.bold: true
+                            focusPolicy: Qt.NoFocus
+                            onClicked: workstation.openUserManualPdf()
+                        }
+                    }
+                    ElidedText { Layout.fillWidth: true; text: "For church musicians and stage players • © 2026 Sandorik • MIT licence"; font.pixelSize: Theme.fontSmall; color: Theme.textSecondary }
                 }
             }
         }
