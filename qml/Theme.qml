@@ -71,4 +71,9 @@ QtObject {
     readonly property int fontNormal: 13
     readonly property int fontLarge: 16
     readonly property int fontTitle: 20
+
+    // The style families of the quick-start buttons, in the order the controller's
+    // triggerStyleQuickStart numbers them; each is also its styles' genre name.
+    readonly property var styleFamilies: ["Mugithi", "Rhumba", "Lingala & Seben", "Country", "Reggae",
+                                          "Twist & Benga", "Worship & Gospel"]
 }

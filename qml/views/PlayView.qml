@@ -5,7 +5,8 @@ import "../components"
 import ".."
 
 // PLAY: the registration memories, the sound of the piano and the master, touch,
-// A/B compare, pads, the chord display and the voice summary.
+// A/B compare, the church preset, the style with its quick start, pads, the chord
+// display and the voice and auto-tune summaries.
 Item {
     id: view
     // Below this width the knob banks and the lower panels wrap onto more rows.
@@ -142,6 +143,87 @@ Item {
                             maximumLineCount: 2
                             font.pixelSize: Theme.fontSmall
                             color: Theme.textSecondary
+                        }
+                    }
+                }
+            }
+
+            // A church's preset sets voices, sound, style and tempo at once; the style
+            // line says what the band plays, and a genre button starts its family.
+            GridLayout {
+                Layout.fillWidth: true
+                columns: view.wide ? 2 : 1
+                columnSpacing: Theme.spacing
+                rowSpacing: Theme.spacing
+
+                Panel {
+                    title: "CHURCH PRESET"
+                    Layout.fillWidth: !view.wide
+                    Layout.fillHeight: true
+                    Layout.preferredWidth: 380
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 4
+                        ComboBox {
+                            objectName: "playChurchSelector"
+                            Layout.fillWidth: true
+                            focusPolicy: Qt.NoFocus
+                            model: workstation.churchDenominations
+                            textRole: "shortLabel"
+                            currentIndex: workstation.selectedChurchIndex
+                            onActivated: index => workstation.selectChurchDenomination(index)
+                        }
+                        ElidedText {
+                            objectName: "playChurchSummary"
+                            Layout.fillWidth: true
+                            text: workstation.selectedChurchPresetSummary
+                            font.pixelSize: Theme.fontSmall
+                            color: Theme.textSecondary
+                        }
+                    }
+                }
+
+                Panel {
+                    title: "STYLE"
+                    Layout.fillWidth: true
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 6
+                        RowLayout {
+                            Layout.fillWidth: true
+                            spacing: 10
+                            ChoiceButton {
+                                objectName: "playStyleTransport"
+                                text: workstation.beatPlaying ? "■ STOP" : "▶ START"
+                                selected: workstation.beatPlaying
+                                focusPolicy: Qt.NoFocus
+                                onClicked: workstation.beatPlaying = !workstation.beatPlaying
+                            }
+                            ElidedText {
+                                objectName: "playStyleSummary"
+                                Layout.fillWidth: true
+                                text: workstation.arrangerStyleName + " • " + workstation.arrangerGenreFamily + " • "
+                                      + (workstation.beatPlaying ? "PLAYING" : "STOPPED") + " • " + Math.round(workstation.bpm) + " BPM"
+                                font.pixelSize: Theme.fontNormal
+                                font.bold: true
+                                color: Theme.textPrimary
+                            }
+                        }
+                        Flow {
+                            Layout.fillWidth: true
+                            spacing: 6
+                            Repeater {
+                                model: Theme.styleFamilies
+                                delegate: ChoiceButton {
+                                    required property string modelData
+                                    required property int index
+                                    objectName: "playFamily_" + index
+                                    text: modelData.toUpperCase().replace("&", "&&") // a lone "&" marks a shortcut
+                                    focusPolicy: Qt.NoFocus
+                                    selected: workstation.arrangerGenreFamily === modelData
+                                    onClicked: workstation.triggerStyleQuickStart(index)
+                                }
+                            }
                         }
                     }
                 }

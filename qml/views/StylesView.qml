@@ -10,8 +10,6 @@ import ".."
 // balance the band's parts, and keep the directory of imported style files.
 Item {
     id: view
-    readonly property var families: ["Mugithi", "Rhumba", "Lingala & Seben", "Country", "Reggae",
-                                     "Twist & Benga", "Worship & Gospel"]
     readonly property var progressions: ["MANUAL CHORDS", "1–4–1–5 SEBEN", "1–4–5–4 MUGITHI", "1–6m–4–5 RHUMBA",
                                          "6m–4–5–6m REGGAE", "1–3m–4–5 SOUL", "1–4–5–1 COUNTRY"]
     readonly property var degrees: ["I", "ii", "iii", "IV", "V", "vi"]
@@ -120,12 +118,12 @@ Item {
                     width: parent.width
                     spacing: 6
                     Repeater {
-                        model: view.families
+                        model: Theme.styleFamilies
                         delegate: ChoiceButton {
                             required property string modelData
                             required property int index
                             objectName: "family_" + index
-                            text: modelData.toUpperCase()
+                            text: modelData.toUpperCase().replace("&", "&&") // a lone "&" marks a shortcut
                             selected: workstation.arrangerGenreFamily === modelData
                             onClicked: workstation.triggerStyleQuickStart(index)
                         }

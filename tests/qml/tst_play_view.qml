@@ -1,10 +1,11 @@
 import QtQuick
 import QtTest
 import "qrc:/qml/views"
+import "qrc:/qml"
 
 Item {
     width: 1180
-    height: 800
+    height: 1100 // the knobs in view with the page at its top
 
     PlayView {
         id: play
@@ -28,6 +29,29 @@ Item {
             }
             workstation.velocitySwitchEnabled = false
             workstation.layer2Enabled = false
+        }
+
+        // The church's choice sets its preset; a genre button starts its family's
+        // style and lights alone; the style line names it and says whether it plays.
+        function test_churchPresetAndStyleQuickStart() {
+            var church = findChild(play, "playChurchSelector")
+            for (var index of [2, 0]) {
+                church.activated(index)
+                compare(workstation.selectedChurchIndex, index)
+                compare(church.currentIndex, index)
+                compare(findChild(play, "playChurchSummary").text, workstation.churchDenominations[index].summary)
+            }
+            var summary = findChild(play, "playStyleSummary")
+            for (var family of [3, 6]) {
+                mouseClick(findChild(play, "playFamily_" + family))
+                compare(workstation.arrangerGenreFamily, Theme.styleFamilies[family])
+                verify(workstation.beatPlaying)
+                for (var i = 0; i < Theme.styleFamilies.length; ++i)
+                    compare(findChild(play, "playFamily_" + i).selected, i === family, "lit " + i)
+                compare(summary.text.indexOf(workstation.arrangerStyleName + " • " + Theme.styleFamilies[family] + " • PLAYING"), 0)
+            }
+            mouseClick(findChild(play, "playStyleTransport"))
+            verify(!workstation.beatPlaying && summary.text.indexOf(" • STOPPED • ") > 0)
         }
 
         // Scrolling the page past a knob never turns it; the wheel turns a knob once
