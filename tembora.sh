@@ -21,6 +21,8 @@ PACKAGES=(
   pipewire pipewire-bin wireplumber dbus pipewire-alsa alsa-utils
   # screenshots, the window played by hand (xdotool), encoders, independent MIDI writers used by the tests
   xvfb xauth imagemagick xdotool ffmpeg python3-mido abcmidi
+  # the emoji of the window's buttons and status texts (the default fonts have none)
+  fonts-noto-color-emoji
   # style archives (unpacked by the program, built by the tests) and the catalogue read by the tests
   zip unzip sqlite3
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits

@@ -17,6 +17,10 @@ ApplicationWindow {
     visibility: workstation.fullScreenPerformance ? Window.FullScreen : Window.Windowed
     // The camera floats over the views instead of sitting docked at the right.
     property bool cameraFloating: false
+    // Docked, the camera takes its width from the views; it docks only where they
+    // keep the room they have in the smallest window, and floats elsewhere.
+    readonly property bool roomToDock: width - cameraBay.implicitWidth >= minimumWidth
+    readonly property bool cameraDocked: workstation.cameraEnabled && !cameraFloating && roomToDock
 
     Shortcut {
         sequence: "F11"
@@ -135,16 +139,18 @@ ApplicationWindow {
 
                 CameraPip {
                     objectName: "cameraPip"
-                    visible: workstation.cameraEnabled && root.cameraFloating
+                    visible: workstation.cameraEnabled && !root.cameraDocked
+                    canDock: root.roomToDock
                     onDockRequested: root.cameraFloating = false
                 }
             }
 
             CameraBay {
+                id: cameraBay
                 objectName: "cameraBay"
                 Layout.fillHeight: true
                 Layout.preferredWidth: implicitWidth
-                visible: workstation.cameraEnabled && !root.cameraFloating
+                visible: root.cameraDocked
                 onFloatRequested: root.cameraFloating = true
             }
         }

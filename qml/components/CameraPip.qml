@@ -7,6 +7,8 @@ import ".."
 Rectangle {
     id: pip
     signal dockRequested()
+    // False where the window is too narrow for the docked camera.
+    property bool canDock: true
     readonly property int margin: 16
     readonly property int corner: workstation.cameraCorner
     width: 280
@@ -41,7 +43,7 @@ Rectangle {
             background: Rectangle { radius: 4; color: "#990F1720" }
         }
         PipButton { objectName: "pipCornerButton"; text: "↻"; onClicked: workstation.cycleCameraCorner() }
-        PipButton { objectName: "pipDockButton"; text: "⇥"; onClicked: pip.dockRequested() }
+        PipButton { objectName: "pipDockButton"; visible: pip.canDock; text: "⇥"; onClicked: pip.dockRequested() }
         PipButton { objectName: "pipCloseButton"; text: "✕"; onClicked: workstation.cameraEnabled = false }
     }
 }

@@ -42,7 +42,8 @@ Rectangle {
         // ---- left: the microphone
         Panel {
             title: "MICROPHONE"
-            Layout.preferredWidth: 460
+            // Narrower in a small window, so the phone's links keep their room.
+            Layout.preferredWidth: drawer.width < 1400 ? 390 : 460
             Layout.fillHeight: true
             ColumnLayout {
                 anchors.fill: parent
@@ -122,7 +123,7 @@ Rectangle {
                 spacing: Theme.spacing
 
                 Rectangle {
-                    Layout.preferredWidth: 170
+                    Layout.preferredWidth: drawer.width < 1400 ? 140 : 170
                     Layout.fillHeight: true
                     color: Theme.panelRaised
                     border.color: Theme.panelBorder

@@ -255,29 +255,58 @@ private Q_SLOTS:
         }
     }
 
-    // The broadcast drawer, the ribbon and the camera, floating at both sizes and docked
-    // in the large window (docked at 1180 px the views lack room: to be reworked).
-    void broadcastDrawerAndCameraShowWhole() {
-        m_controller->setBroadcastDrawerOpen(true);
+    // Each drawer in turn (the phone's opened by the top bar's MIC button), the ribbon
+    // and the camera show whole at both sizes. The camera docks only in the large
+    // window: in the small one it floats whatever was chosen, without a dock button.
+    void drawersAndCameraShowWhole() {
+        const auto noneCut = [this] {
+            QTest::qWait(100);
+            QStringList cut;
+            collectCutTexts(m_window->contentItem(), nullptr, cut);
+            return cut.join(u" | "_s);
+        };
         m_controller->setWatermarkEnabled(true);
         m_controller->setCameraEnabled(true);
         for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
             m_window->resize(size);
+            click(item(u"micButton"_s));
+            QTRY_VERIFY(m_controller->phoneDrawerOpen() && item(u"phoneDrawer"_s)->isVisible());
+            QCOMPARE(noneCut(), QString());
+            click(item(u"phoneButton"_s));
+            QTRY_VERIFY(!m_controller->phoneDrawerOpen() && !item(u"phoneDrawer"_s)->isVisible());
+            m_controller->setBroadcastDrawerOpen(true);
             for (const bool floating : {false, true}) {
-                if (!floating && size.width() < 1480) continue;
                 m_window->setProperty("cameraFloating", floating);
-                QTRY_VERIFY(item(u"cameraPip"_s)->isVisible() == floating &&
-                            item(u"cameraBay"_s)->isVisible() != floating);
-                QTest::qWait(100);
-                QStringList cut;
-                collectCutTexts(m_window->contentItem(), nullptr, cut);
-                QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u" | "_s)));
+                const bool docked = !floating && size.width() >= 1480;
+                QTRY_VERIFY(item(u"cameraPip"_s)->isVisible() != docked &&
+                            item(u"cameraBay"_s)->isVisible() == docked);
+                QCOMPARE(item(u"pipDockButton"_s)->isVisible(), !docked && size.width() >= 1480);
+                QCOMPARE(noneCut(), QString());
             }
+            m_controller->setBroadcastDrawerOpen(false);
         }
         m_window->setProperty("cameraFloating", false);
         m_controller->setCameraEnabled(false);
         m_controller->setWatermarkEnabled(false);
-        m_controller->setBroadcastDrawerOpen(false);
+    }
+
+    // The top bar's groups lie side by side inside it, none over another, at both sizes.
+    void topBarFitsBothSizes() {
+        for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
+            m_window->resize(size);
+            QTest::qWait(100);
+            QQuickItem* row = item(u"micTuneControls"_s)->parentItem();
+            qreal right = 0;
+            for (QQuickItem* group : row->childItems()) {
+                if (!group->isVisible()) continue;
+                QVERIFY2(group->x() >= right - 0.5 && group->x() + group->width() <= row->width() + 0.5,
+                         qPrintable(u"%1 at %2 (%3 wide) in %4"_s.arg(group->objectName())
+                                        .arg(group->x())
+                                        .arg(group->width())
+                                        .arg(size.width())));
+                right = group->x() + group->width();
+            }
+        }
     }
 
 private:
