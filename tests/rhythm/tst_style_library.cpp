@@ -1,5 +1,6 @@
 // The style library: samples, imports of files, folders, zip archives (the real unzip) and USB drives.
 
+#include "rhythm/StyleFileReader.h"
 #include "rhythm/StyleFileWriter.h"
 #include "rhythm/StyleLibrary.h"
 #include "support/TestEnvironment.h"
@@ -148,6 +149,11 @@ private Q_SLOTS:
         QCOMPARE(read(world.user(u"Pop Song (2).sty"_s)), styleBytes(31));
         QCOMPARE(world.rows("source_path").filter(u"/b/Pop Song.sty"_s).size(), 1);
         QCOMPARE(world.rows().size(), 15);
+        QByteArray edge = styleBytes(5); // padded to the size limit: still read, one byte more is not
+        edge.resize(maxStyleFileBytes);
+        QCOMPARE(world.library->importFiles(
+                     {put(world.path(u"c/Edge.sty"_s), edge), put(world.path(u"c/Over.sty"_s), edge + '\0')}),
+                 1);
     }
 
     // Removing an imported style and a sample, then clearing, outlive a restart.
