@@ -1,8 +1,7 @@
 #pragma once
 
-// A throw-away world for the instrument catalogue: a home folder, a SoundFont
-// folder standing in for the system one, a drum-kit bundle and a data folder,
-// all inside one temporary folder. Shared with the controller's preset tests.
+// A throw-away world for the instrument catalogue in one temporary folder: home, a SoundFont
+// folder for the system one, a drum-kit bundle and a data folder. Shared with the app tests.
 
 #include "storage/CatalogLocations.h"
 
@@ -31,8 +30,7 @@ public:
     CatalogLocations locations() const { return locationsUnder(root()); }
     QString file(const QString& relative, qint64 size = 64) const { return writeFile(path(relative), size); }
 
-    // The standard locations moved into `root`: home's Music and Downloads, then
-    // the SoundFont folder are scanned.
+    // The standard locations moved into `root`: Music, Downloads and the SoundFont folder scanned.
     static CatalogLocations locationsUnder(const QString& root) {
         CatalogLocations locations = CatalogLocations::forHome(root + QStringLiteral("/home"));
         locations.dataDirectory = root + QStringLiteral("/data");
@@ -44,8 +42,7 @@ public:
         return locations;
     }
 
-    // Writes `size` bytes (a pattern, not an instrument: the catalogue never reads
-    // the files it lists) and returns the absolute path.
+    // Writes `size` bytes (the catalogue never reads what it lists); returns the absolute path.
     static QString writeFile(const QString& path, qint64 size = 64) {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);

@@ -40,15 +40,14 @@ QString idsIn(const QString& databasePath, const char* table) {
                                     table + " ORDER BY 1)");
 }
 
-QStringList idsOf(const ProjectManager& manager) {
+QStringList idsStartingWith(const ProjectManager& manager, const QString& prefix = {}) {
     QStringList ids;
     for (const InstrumentPreset& preset : manager.presets())
-        ids.append(preset.id);
+        if (preset.id.startsWith(prefix)) ids.append(preset.id);
     return ids;
 }
-
-QStringList idsStartingWith(const ProjectManager& manager, const QString& prefix) {
-    return idsOf(manager).filter(QRegularExpression('^' + prefix));
+QStringList idsOf(const ProjectManager& manager) {
+    return idsStartingWith(manager);
 }
 
 // The ids the preset browser shows for this choice.
@@ -302,12 +301,11 @@ private Q_SLOTS:
             QVERIFY(manager.importInstrumentFile(importedB));
             const QStringList autos = idsStartingWith(manager, "auto_Piano");
             const QStringList users = idsStartingWith(manager, "user_Piano");
-            QVERIFY(autos.size() == 3 && users.size() == 2);
-            QVERIFY(autos.first() == "auto_Piano" && users.first() == "user_Piano");
             const QRegularExpression tagged("^(auto|user)_Piano_[0-9a-f]{8}$");
+            QVERIFY(autos.size() == 3 && users.size() == 2 && autos.at(1) != autos.at(2));
+            QVERIFY(autos.first() == "auto_Piano" && users.first() == "user_Piano");
             for (const QString& id : {autos.at(1), autos.at(2), users.at(1)})
                 QVERIFY2(tagged.match(id).hasMatch(), qPrintable(id));
-            QVERIFY(autos.at(1) != autos.at(2));
             QCOMPARE(presetIn(manager, "auto_Piano").filePath, a);
             QCOMPARE(presetIn(manager, autos.at(1)).filePath, b);
             QCOMPARE(presetIn(manager, autos.at(2)).filePath, download);
@@ -325,11 +323,8 @@ private Q_SLOTS:
         QCOMPARE(describe(presetIn(later, "user_Organ")),
                  QStringList({"Organ (User Library)", "SF2 Library", "1", "0", organ, "0", "missing"}));
         QVERIFY(!presetIn(later, "user_PIANO").missingFile);
-        QVERIFY(later.presetsAsVariantList({}, "Organ (User", false)
-                    .value(0)
-                    .toMap()
-                    .value("missingFile")
-                    .toBool());
+        QVERIFY(
+            later.presetsAsVariantList({}, "Organ (User", false).value(0).toMap()["missingFile"].toBool());
         QCOMPARE(presetIn(later, idOfB).filePath, b);
         QCOMPARE(presetIn(later, idOfImportedB).filePath, importedB);
         QCOMPARE(browse(later, {}, {}, true), QStringList({idOfB, idOfImportedB}));
@@ -430,13 +425,10 @@ private Q_SLOTS:
                      1);
         }
 
+        // The controller's catalogue uses the standard locations, which a test may move.
         const QString home = test::usePrivateHome();
-        const CatalogLocations standard = CatalogLocations::standard();
-        QCOMPARE(standard.home, home);
-        QCOMPARE(standard.scanFolders.mid(0, 2), QStringList({home + "/Music", home + "/Downloads"}));
-        QVERIFY(standard.scanFolders.contains("/usr/share/sounds/sf2"));
-        QVERIFY(standard.scanFolders.contains("/usr/share/soundfonts"));
-        QCOMPARE(standard.drumKitFolders.first(), home + "/.lv2/avldrums.lv2");
+        QCOMPARE(CatalogLocations::standard().scanFolders.mid(0, 2),
+                 QStringList({home + "/Music", home + "/Downloads"}));
         CatalogLocations::setStandard(world.locations());
         {
             WorkstationController controller;

@@ -1,5 +1,5 @@
-// The project document: partial and hostile documents, and saves that fail part-way
-// (no space, no folder) leaving the previous file whole and reporting failure.
+// The project document: partial and hostile documents; saves failing part-way (no space, no
+// folder) leave the previous file whole and report failure.
 
 #include "storage/ProjectDocument.h"
 
@@ -33,16 +33,12 @@ ProjectContent seeded() {
 }
 
 QString text(const ProjectContent& c) {
-    QStringList out{c.projectName,
-                    QString::number(c.bpm),
-                    c.mainPresetId,
-                    QString::number(c.piano.brightness),
-                    QString::number(c.piano.keyOffVolume),
-                    QString::number(c.piano.transposeSemitones),
-                    QString::number(c.piano.touchCurve),
-                    QString::number(c.zones.splitKey),
-                    QString::number(c.zones.arpOctaves),
-                    QString::number(c.zones.splitEnabled)};
+    QStringList out{c.projectName, QString::number(c.bpm), c.mainPresetId};
+    for (const double value :
+         {double(c.piano.brightness), double(c.piano.keyOffVolume), double(c.piano.transposeSemitones),
+          double(c.piano.touchCurve), double(c.zones.splitKey), double(c.zones.arpOctaves),
+          double(c.zones.splitEnabled)})
+        out << QString::number(value);
     for (const auto& m : c.mappings)
         out << u"m%1:%2:%3"_s.arg(m.ccOrNote).arg(m.minValue).arg(m.maxValue);
     for (const auto& n : c.notes)
