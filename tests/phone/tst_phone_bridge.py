@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-# The phone bridge script on its own: requests in, answers and printed lines out.
-# Runs the real script under /usr/bin/python3 with the real openssl, on 127.0.0.1.
+# The real phone bridge script (and openssl) on 127.0.0.1: requests in, answers and lines out.
 import base64, http.client, os, socket, ssl, tempfile, time, unittest
 
 from bridge_fixture import TOKEN, Bridge
@@ -14,10 +13,8 @@ def status_of_announced_body(path, length):
 
 
 def request(method, path, body=None, port=8088, tls=False):
-    if tls:
-        conn = http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=ssl._create_unverified_context())
-    else:
-        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    conn = (http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=ssl._create_unverified_context())
+            if tls else http.client.HTTPConnection("127.0.0.1", port, timeout=10))
     conn.request(method, path, body)
     reply = conn.getresponse()
     reply.data = reply.read()

@@ -1,5 +1,4 @@
-// The phone bridge's parts on their own: the output line splitter and reader, the
-// peer table with its clock, the microphone's rate conversion and the links.
+// The phone bridge's parts: line splitter and reader, peer table, microphone rates, links.
 
 #include "phone/PhoneBridgeLines.h"
 #include "phone/PhoneLinks.h"
@@ -32,30 +31,20 @@ class PhonePartsTest : public QObject {
 private Q_SLOTS:
     // What the controller's own test does not send: parts missing, bars inside a command.
     void linesAreReadByPrefix() {
-        struct Case {
-            QString line;
-            Kind kind;
-            QString fields; // id/ip/payload
-        };
-        const Case cases[] = {
+        const std::tuple<QString, Kind, QString> cases[] = {
+            // line, kind, id/ip/payload
             {u"ERR_HTTP:[Errno 98] in use"_s, Kind::HttpFailed, u"//[Errno 98] in use"_s},
             {u"CONN: P-AB12 | 10.0.0.5"_s, Kind::Connected, u"P-AB12/10.0.0.5/"_s},
             {u"CONN:|10.0.0.6"_s, Kind::Connected, u"/10.0.0.6/"_s},
-            {u"CMD:P-3|10.0.0.7|STREAM:KEY:yt:a|b"_s, Kind::Command, u"P-3/10.0.0.7/STREAM:KEY:yt:a|b"_s},
-            {u"CONN:|"_s, Kind::Ignored, {}},
-            {u"CONN:P-1"_s, Kind::Ignored, {}},
-            {u"MIC:P-1|"_s, Kind::Ignored, {}},
-            {u"MIC:|AAEC"_s, Kind::Ignored, {}},
-            {u"CMD:P-3|10.0.0.7"_s, Kind::Ignored, {}},
-            {u"CMD:P-3|10.0.0.7|"_s, Kind::Ignored, {}},
-            {u"conn:P-1|1.2.3.4"_s, Kind::Ignored, {}},
-        };
-        for (const Case& c : cases) {
-            const PhoneBridgeLine parsed = parsePhoneBridgeLine(c.line);
-            QVERIFY2(parsed.kind == c.kind, qPrintable(c.line));
-            if (c.kind != Kind::Ignored)
-                QCOMPARE(parsed.id + u'/' + parsed.ip + u'/' + parsed.payload, c.fields);
+            {u"CMD:P-3|10.0.0.7|STREAM:KEY:yt:a|b"_s, Kind::Command, u"P-3/10.0.0.7/STREAM:KEY:yt:a|b"_s}};
+        for (const auto& [line, kind, fields] : cases) {
+            const PhoneBridgeLine parsed = parsePhoneBridgeLine(line);
+            QVERIFY2(parsed.kind == kind, qPrintable(line));
+            QCOMPARE(parsed.id + u'/' + parsed.ip + u'/' + parsed.payload, fields);
         }
+        for (const QString& line : {u"CONN:|"_s, u"CONN:P-1"_s, u"MIC:P-1|"_s, u"MIC:|AAEC"_s,
+                                    u"CMD:P-3|10.0.0.7"_s, u"CMD:P-3|10.0.0.7|"_s, u"conn:P-1|1.2.3.4"_s})
+            QVERIFY2(parsePhoneBridgeLine(line).kind == Kind::Ignored, qPrintable(line));
     }
 
     // Lines arrive in pieces; one longer than 64 KiB goes whole, whichever way it came.
@@ -119,25 +108,19 @@ private Q_SLOTS:
         PhoneMicResampler mic;
         mic.setOutputRate(48000);
         QCOMPARE(mic.convert(pcm({16384, -16384})), std::size_t(4));
-        const float* f = mic.frames();
-        const float expected48[] = {0.25f, 0.5f, 0.0f, -0.5f};
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(f[2 * i], expected48[i]);
-            QCOMPARE(f[2 * i + 1], expected48[i]);
-        }
+        QCOMPARE(std::vector<float>(mic.frames(), mic.frames() + 8),
+                 std::vector<float>({0.25f, 0.25f, 0.5f, 0.5f, 0.0f, 0.0f, -0.5f, -0.5f}));
         QCOMPARE(mic.convert(pcm({0}) + QByteArray(1, '\x7f')), std::size_t(2)); // odd byte ignored
         QCOMPARE(mic.frames()[0], -0.25f);
 
         for (const int rate : {44100, 96000, 22050}) {
             mic.setOutputRate(rate);
-            std::vector<qint16> ramp(2400);
-            for (std::size_t i = 0; i < ramp.size(); ++i)
-                ramp[i] = qint16(10 * i);
             std::size_t frames = 0;
             std::vector<float> out;
-            for (int packet = 0; packet < 3; ++packet) { // 0.1 s in three packets
-                const std::vector<qint16> part(ramp.begin() + 800 * packet,
-                                               ramp.begin() + 800 * (packet + 1));
+            for (int packet = 0; packet < 3; ++packet) { // a ramp of 0.1 s in three packets
+                std::vector<qint16> part(800);
+                for (int i = 0; i < 800; ++i)
+                    part[i] = qint16(10 * (800 * packet + i));
                 const std::size_t n = mic.convert(pcm(part));
                 out.insert(out.end(), mic.frames(), mic.frames() + 2 * n);
                 frames += n;
