@@ -10,7 +10,7 @@ import ".."
 Rectangle {
     id: drawer
     objectName: "phoneDrawer"
-    implicitHeight: 250
+    implicitHeight: 270
     color: Theme.panelHeader
     border.color: Theme.panelBorder
 
@@ -53,6 +53,8 @@ Rectangle {
                     Caption { text: "INPUT DEVICE"; Layout.fillWidth: true }
                     DrawerButton {
                         objectName: "rescanInputs"
+                        // Low, so the list below shows three devices.
+                        Layout.preferredHeight: 28
                         text: "⟳ RESCAN"
                         onClicked: workstation.rescanAudioInputDevices()
                     }
@@ -238,6 +240,7 @@ Rectangle {
                 DrawerButton {
                     objectName: "closePhoneDrawer"
                     Layout.alignment: Qt.AlignTop
+                    Layout.preferredWidth: 36
                     text: "✕"
                     onClicked: workstation.phoneDrawerOpen = false
                 }
