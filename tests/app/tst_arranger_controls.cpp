@@ -104,8 +104,8 @@ private Q_SLOTS:
              "🎹 PLAY WITH KEYBOARD: Congolese Mabeko O.K. Rhumba (1-6m-4-5 Classic Rumba • Mabeko Nylon "
              "Guitar + Tenor Sax + Tumbao Bass) • Backing Band Active for Your Keys!"},
             {30, 0, false, 122.0f,
-             "🥁 STUDIO DRUM BEAT: Studio Rock Anthem (Driving Arena Rock Beat • Power Rock Drum Kit) • "
-             "122 BPM"},
+             "🥁 STUDIO DRUM BEAT: Studio Rock Anthem (Driving Arena Rock Beat • "
+             "Power Rock Drum Kit) • 122 BPM"},
             {-1, 1, true, 100.0f,
              "🎹 PLAY WITH KEYBOARD: Praise Shout (USB Flash .STY (100 BPM • 4/4) • Praise_Shout.sty) • "
              "Backing Band Active for Your Keys!"}};

@@ -1,6 +1,4 @@
-// Loads the real scene, "qrc:/qml/Main.qml", with the real controller and fails on any
-// QML or JavaScript warning, at load and after every test's clicks; walks every view,
-// full screen, and the views' own lists and boxes.
+// The real scene with the real controller: fails on any qrc:/qml warning at load or after clicks.
 
 #include "app/ComputerKeyboard.h"
 #include "app/SceneGraphChoice.h"
@@ -73,12 +71,6 @@ private Q_SLOTS:
         qInstallMessageHandler(g_previousHandler);
     }
 
-    void windowHasItsSizeAndTitle() {
-        QCOMPARE(QVariantList({m_window->title(), m_window->width(), m_window->height(),
-                               m_window->minimumWidth(), m_window->minimumHeight(), m_window->color()}),
-                 QVariantList({"Tembora", 1480, 920, 1180, 740, QColor(u"#D8DEE6"_s)}));
-    }
-
     // Every view at the normal and the smallest window size; the hymn view sits in the
     // slot of its mode, whatever the rail's order. The status line shows the banner.
     void everyViewLoadsWithoutSceneWarnings() {
@@ -122,9 +114,9 @@ private Q_SLOTS:
         QCOMPARE(item(u"styStatus"_s)->property("text").toString(), m_controller->styStatusText());
         const int before = m_controller->userStyCount();
         QVERIFY(before > 0);
-        QQuickItem* remove = item(u"removeSty_%1"_s.arg(m_controller->beatStyles().size() - 1));
-        QVERIFY(remove);
-        QMetaObject::invokeMethod(remove, "clicked"); // the panel may lie scrolled away
+        // The panel may lie scrolled away: the button's own signal, not a click.
+        QVERIFY(QMetaObject::invokeMethod(item(u"removeSty_%1"_s.arg(m_controller->beatStyles().size() - 1)),
+                                          "clicked"));
         QTRY_COMPARE(m_controller->userStyCount(), before - 1);
         m_controller->setCurrentMode(3);
         QTRY_COMPARE(item(u"flashDiskPath"_s)->property("text").toString(), u"No flash disk found"_s);
@@ -135,18 +127,13 @@ private Q_SLOTS:
     void favouriteStarsToggleWithoutErrors() {
         m_controller->setCurrentMode(1);
         QTRY_VERIFY(item(u"view_1"_s)->isVisible());
-        const auto firstIsFavourite = [this] {
-            return m_controller->queryPresets(QString(), QString(), false)
-                .at(0)
-                .toMap()
-                .value(u"isFavorite"_s);
+        const auto first = [this] {
+            return m_controller->queryPresets({}, {}, false).at(0).toMap()[u"isFavorite"_s];
         };
-        const bool before = firstIsFavourite().toBool();
+        const bool before = first().toBool();
         for (bool favourite : {!before, before}) {
-            QQuickItem* star = item(u"favoriteStar"_s);
-            QVERIFY(star);
-            click(star);
-            QTRY_COMPARE(firstIsFavourite(), QVariant(favourite));
+            click(item(u"favoriteStar"_s));
+            QTRY_COMPARE(first(), QVariant(favourite));
         }
     }
 
@@ -163,58 +150,47 @@ private Q_SLOTS:
         QVERIFY(m_controller->importInstrumentLibrary(folder.filePath(u"Chapel Organ.sfz"_s)));
         QCOMPARE(item(u"instrumentCount"_s)->property("text").toString(), counted.arg(count + 1));
 
-        QQuickItem* rates = item(u"rateBox"_s);
-        QQuickItem* buffers = item(u"bufferBox"_s);
         // The running format -> what the boxes show and how many entries each lists.
-        const std::pair<std::array<int, 2>, QString> formats[] = {
-            {{44100, 100}, u"44100 Hz 3|100 frames 6"_s},
-            {{96000, 64}, u"96000 Hz 3|64 frames 5"_s},
-            {{48000, 1000}, u"48000 Hz 3|1000 frames 6"_s},
+        const std::tuple<int, int, const char*> formats[] = {{44100, 100, "44100 Hz 3|100 frames 6"},
+                                                             {96000, 64, "96000 Hz 3|64 frames 5"},
+                                                             {48000, 1000, "48000 Hz 3|1000 frames 6"}};
+        const auto box = [this](const QString& name) {
+            return item(name)->property("currentText").toString() + u' ' +
+                   item(name)->property("count").toString();
         };
-        const auto box = [](QQuickItem* b) {
-            return u"%1 %2"_s.arg(b->property("currentText").toString()).arg(b->property("count").toInt());
-        };
-        for (const auto& [format, shown] : formats) {
-            m_controller->audioEngine().prepareOffline(format[0], format[1]);
+        for (const auto& [rate, frames, shown] : formats) {
+            m_controller->audioEngine().prepareOffline(rate, frames);
             Q_EMIT m_controller->audioSettingsChanged();
-            QCOMPARE(box(rates) + u"|"_s + box(buffers), shown);
-            // APPLY restarts with what the boxes show (no device opens here).
-            click(item(u"applyAudioButton"_s));
+            QCOMPARE(box(u"rateBox"_s) + u'|' + box(u"bufferBox"_s), QLatin1String(shown));
+            click(item(u"applyAudioButton"_s)); // restarts with what the boxes show (no device opens here)
             QCOMPARE(QList<int>({m_controller->audioSampleRate(), m_controller->audioBufferFrames()}),
-                     QList<int>({format[0], format[1]}));
+                     QList<int>({rate, frames}));
         }
         m_controller->setCurrentMode(0);
     }
 
     // Software OpenGL is all there is without a render node; a user's own choice stands.
-    void softwareRendererWhereOpenGLCanOnlyBeSoftware_data() {
-        QTest::addColumn<QString>("nodes");   // files in the render-node folder; "-": no folder
-        QTest::addColumn<QString>("setting"); // an environment variable, "NAME=value"
-        QTest::addColumn<bool>("software");
-        QTest::newRow("no GPU") << u"card0"_s << QString() << true;
-        QTest::newRow("no device folder") << u"-"_s << QString() << true;
-        QTest::newRow("GPU") << u"card0 renderD128"_s << QString() << false;
-        QTest::newRow("GPU, software forced") << u"renderD128"_s << u"LIBGL_ALWAYS_SOFTWARE=1"_s << true;
-        QTest::newRow("GPU, software not forced") << u"renderD128"_s << u"LIBGL_ALWAYS_SOFTWARE=0"_s << false;
-        QTest::newRow("no GPU, Qt Quick backend chosen")
-            << QString() << u"QT_QUICK_BACKEND=opengl"_s << false;
-        QTest::newRow("no GPU, graphics API chosen") << QString() << u"QSG_RHI_BACKEND=opengl"_s << false;
-    }
     void softwareRendererWhereOpenGLCanOnlyBeSoftware() {
-        QFETCH(QString, nodes);
-        QFETCH(QString, setting);
-        QFETCH(bool, software);
-        QTemporaryDir dir;
-        const QString folder = nodes == QLatin1String("-") ? dir.filePath(u"missing"_s) : dir.path();
-        for (const QString& node : nodes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            QFile file(dir.filePath(node));
-            QVERIFY(file.open(QIODevice::WriteOnly));
+        // Files in the render-node folder ("-": no folder), an environment setting, software chosen.
+        const std::tuple<const char*, const char*, bool> rows[] = {
+            {"card0", "", true},
+            {"-", "", true},
+            {"card0 renderD128", "", false},
+            {"renderD128", "LIBGL_ALWAYS_SOFTWARE=1", true},
+            {"renderD128", "LIBGL_ALWAYS_SOFTWARE=0", false},
+            {"", "QT_QUICK_BACKEND=opengl", false},
+            {"", "QSG_RHI_BACKEND=opengl", false}};
+        for (const auto& [nodes, setting, software] : rows) {
+            QTemporaryDir dir;
+            for (const QString& node : QString::fromLatin1(nodes).split(u' ', Qt::SkipEmptyParts))
+                QVERIFY(node == u"-"_s || test::writeTestFile(dir.filePath(node), {}));
+            const QByteArray name = QByteArray(setting).split('=').value(0);
+            if (!name.isEmpty()) qputenv(name, QByteArray(setting).split('=').value(1));
+            const bool chosen =
+                preferSoftwareSceneGraph(qstrcmp(nodes, "-") == 0 ? dir.filePath(u"missing"_s) : dir.path());
+            if (!name.isEmpty()) qunsetenv(name);
+            QVERIFY2(chosen == software, setting);
         }
-        const QByteArray name = setting.section(QLatin1Char('='), 0, 0).toLatin1();
-        if (!name.isEmpty()) qputenv(name, setting.section(QLatin1Char('='), 1).toLatin1());
-        const bool chosen = preferSoftwareSceneGraph(folder);
-        if (!name.isEmpty()) qunsetenv(name);
-        QCOMPARE(chosen, software);
     }
 
     // At both window sizes no text of the top bar, PLAY, SOUNDS, ZONES, CONSOLE or
@@ -229,10 +205,8 @@ private Q_SLOTS:
                 QTest::qWait(100); // the layouts settle
                 QStringList cut;
                 collectCutTexts(m_window->contentItem(), nullptr, cut);
-                QVERIFY2(cut.isEmpty(), qPrintable(u"%1x%2, mode %3: %4"_s.arg(size.width())
-                                                       .arg(size.height())
-                                                       .arg(mode)
-                                                       .arg(cut.join(u" | "_s))));
+                QVERIFY2(cut.isEmpty(),
+                         qPrintable(u"%1 px, mode %2: %3"_s.arg(size.width()).arg(mode).arg(cut.join(u'|'))));
             }
             m_controller->setCurrentMode(0);
             QTest::qWait(100);
@@ -245,12 +219,7 @@ private Q_SLOTS:
             for (QQuickItem* control : controls) {
                 const QRectF where = control->mapRectToItem(content, control->boundingRect());
                 QVERIFY2(reachable.adjusted(-0.5, -0.5, 0.5, 0.5).contains(where),
-                         qPrintable(u"%1 at %2,%3 (page %4x%5)"_s
-                                        .arg(QString::fromLatin1(control->metaObject()->className()))
-                                        .arg(where.right())
-                                        .arg(where.bottom())
-                                        .arg(reachable.width())
-                                        .arg(reachable.height())));
+                         control->metaObject()->className());
             }
         }
     }
