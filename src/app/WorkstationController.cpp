@@ -119,6 +119,8 @@ bool WorkstationController::initialize() {
     const bool audioStarted = m_audioEngine.start(config::defaultSampleRate, config::defaultBufferFrames);
     reportAudioThreadPriority();
     Q_EMIT audioSettingsChanged();
+    // wpctl and pactl may take a second on a busy machine: the first frame does not wait.
+    m_audioEngine.listDevicesInBackground([this] { Q_EMIT audioSettingsChanged(); });
 
     QTimer::singleShot(600, this, &WorkstationController::runDeferredStart);
 

@@ -8,10 +8,13 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <memory>
 
 namespace tmb {
 
@@ -92,6 +95,54 @@ QString runDeviceTool(const QString& program, const QStringList& arguments, int 
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+DeviceListing::~DeviceListing() {
+    delete m_run; // kills the tools still running
+}
+
+void DeviceListing::start(Done done, int timeoutMs) {
+    if (m_run != nullptr) { // superseded: its answers are dropped
+        m_run->disconnect();
+        for (QProcess* tool : m_run->findChildren<QProcess*>()) {
+            tool->disconnect();
+            tool->kill();
+            tool->waitForFinished(100); // reaps it: SIGKILL is not refused
+        }
+        m_run->deleteLater();
+    }
+    QObject* run = m_run = new QObject;
+    auto outputs = std::make_shared<std::array<QString, 2>>();
+    auto pending = std::make_shared<int>(2);
+    const auto answered = [this, run, outputs, pending, done](int tool, const QString& output) {
+        (*outputs)[tool] = output;
+        if (--*pending > 0) return;
+        m_run = nullptr;
+        run->deleteLater();
+        done((*outputs)[0], (*outputs)[1]);
+    };
+    const std::array<QStringList, 2> commands{
+        QStringList{QStringLiteral("wpctl"), QStringLiteral("status")},
+        QStringList{QStringLiteral("pactl"), QStringLiteral("list"), QStringLiteral("sources")}};
+    for (int tool = 0; tool < 2; ++tool) {
+        auto* process = new QProcess(run);
+        QObject::connect(process, &QProcess::finished, run,
+                         [process, tool, answered](int, QProcess::ExitStatus status) {
+                             // Killed or crashed: as if the tool had listed nothing.
+                             answered(tool, status == QProcess::NormalExit
+                                                ? QString::fromUtf8(process->readAllStandardOutput())
+                                                : QString());
+                         });
+        QObject::connect(process, &QProcess::errorOccurred, run,
+                         [tool, answered](QProcess::ProcessError error) {
+                             if (error == QProcess::FailedToStart) answered(tool, {});
+                         });
+        process->start(commands[tool].first(), commands[tool].mid(1));
+    }
+    QTimer::singleShot(timeoutMs, run, [run] {
+        for (QProcess* tool : run->findChildren<QProcess*>())
+            tool->kill();
+    });
+}
+
 void MicConditioner::process(const float* in, float* out, std::size_t frames) noexcept {
     for (std::size_t i = 0; i < frames; ++i) {
         for (int side = 0; side < 2; ++side) {
@@ -111,11 +162,38 @@ void MicConditioner::process(const float* in, float* out, std::size_t frames) no
 // ---------------------------------------------------------------- AudioEngine: devices
 
 QList<AudioDeviceEntry> AudioEngine::enumerateAudioOutputs() {
+    ++m_outputsListed;
+    applyOutputListing(runDeviceTool(QStringLiteral("wpctl"), {QStringLiteral("status")}));
+    return m_outputs;
+}
+
+QList<AudioDeviceEntry> AudioEngine::enumerateAudioInputs() {
+    ++m_inputsListed;
+    const QString sources =
+        runDeviceTool(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sources")});
+    applyInputListing(sources,
+                      [&] { return runDeviceTool(QStringLiteral("wpctl"), {QStringLiteral("status")}); });
+    return m_inputs;
+}
+
+void AudioEngine::listDevicesInBackground(std::function<void()> listed) {
+    const std::uint64_t outputsListed = m_outputsListed, inputsListed = m_inputsListed;
+    m_deviceListing.start([=, this](const QString& status, const QString& sources) {
+        // A list enumerated since (a rescan, a selection) is newer than this one.
+        if (outputsListed == m_outputsListed) {
+            applyOutputListing(status);
+            labelRunningBackend();
+        }
+        if (inputsListed == m_inputsListed) applyInputListing(sources, [&] { return status; });
+        if (listed) listed();
+    });
+}
+
+void AudioEngine::applyOutputListing(const QString& status) {
     QList<AudioDeviceEntry> outputs{{QStringLiteral("default"),
                                      QStringLiteral("System Default Output (PipeWire Auto-Follow)"),
                                      QStringLiteral("PipeWire"), true, false}};
     bluetoothAudioWarning = false;
-    const QString status = runDeviceTool(QStringLiteral("wpctl"), {QStringLiteral("status")});
     for (AudioDeviceEntry sink : parseWpctlSection(
              status, QStringLiteral("Sinks:"),
              {QStringLiteral("Sources:"), QStringLiteral("Filters:"), QStringLiteral("Streams:")})) {
@@ -129,21 +207,19 @@ QList<AudioDeviceEntry> AudioEngine::enumerateAudioOutputs() {
     outputs.append({QStringLiteral("alsa:default"), QStringLiteral("ALSA Default Playback Device"),
                     QStringLiteral("ALSA"), false, false});
     m_outputs = outputs;
-    return outputs;
 }
 
-QList<AudioDeviceEntry> AudioEngine::enumerateAudioInputs() {
-    QList<AudioDeviceEntry> inputs = parsePactlSources(
-        runDeviceTool(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sources")}));
+void AudioEngine::applyInputListing(const QString& pactlSources,
+                                    const std::function<QString()>& wpctlStatus) {
+    QList<AudioDeviceEntry> inputs = parsePactlSources(pactlSources);
     for (qsizetype i = 0; i < inputs.size(); ++i) {
         AudioDeviceEntry& source = inputs[i];
         source.isDefault = inputDeviceId == QLatin1String("default") ? i == 0 : source.id == inputDeviceId;
         if (source.isDefault) inputDeviceLabel = source.name;
     }
     if (inputs.isEmpty()) {
-        const QString status = runDeviceTool(QStringLiteral("wpctl"), {QStringLiteral("status")});
         for (AudioDeviceEntry source : parseWpctlSection(
-                 status, QStringLiteral("Sources:"),
+                 wpctlStatus(), QStringLiteral("Sources:"),
                  {QStringLiteral("Filters:"), QStringLiteral("Streams:"), QStringLiteral("Video")})) {
             if (source.name.contains(QLatin1String("Monitor"), Qt::CaseInsensitive)) continue;
             source.isBluetooth = source.name.contains(QLatin1String("Bluetooth"), Qt::CaseInsensitive);
@@ -156,7 +232,6 @@ QList<AudioDeviceEntry> AudioEngine::enumerateAudioInputs() {
     inputs.prepend({QStringLiteral("default"), QStringLiteral("System Default Microphone"),
                     QStringLiteral("PipeWire"), false, false});
     m_inputs = inputs;
-    return inputs;
 }
 
 QVariantList AudioEngine::audioOutputsAsVariantList() const {

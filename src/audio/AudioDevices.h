@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QVariantList>
 #include <cstddef>
+#include <functional>
+
+class QObject;
 
 namespace tmb {
 
@@ -32,6 +35,24 @@ QList<AudioDeviceEntry> parsePactlSources(const QString& listing);
 // Runs `program` with `arguments` and returns its standard output, or nothing when
 // it is missing, fails to start or does not finish within `timeoutMs` (then it is killed).
 QString runDeviceTool(const QString& program, const QStringList& arguments, int timeoutMs = 1200);
+
+// `wpctl status` and `pactl list sources` run together without blocking the GUI
+// thread; once both have answered, `done` gets their outputs on that thread. A tool
+// that is missing, fails or outlasts `timeoutMs` (then it is killed) answers nothing.
+// A newer start supersedes a listing still running: its answers are dropped.
+class DeviceListing {
+public:
+    using Done = std::function<void(const QString& wpctlStatus, const QString& pactlSources)>;
+    DeviceListing() = default;
+    DeviceListing(const DeviceListing&) = delete;
+    DeviceListing& operator=(const DeviceListing&) = delete;
+    ~DeviceListing();
+    void start(Done done, int timeoutMs = 1200);
+    bool isRunning() const { return m_run != nullptr; }
+
+private:
+    QObject* m_run = nullptr; // owns the running tools
+};
 
 // DC removal, smoothing, an automatic noise gate, a fixed gain and a limiter, per
 // side. Used only by the producers of the microphone ring, which serialise.

@@ -82,39 +82,42 @@ bool AudioEngine::start(std::uint32_t rate, std::uint32_t bufferFrames) {
     stopBackends();
     prepareSources(rate, bufferFrames);
     m_backendFailed.store(false);
-    // Labels and the Bluetooth warning are current after every (re)start.
-    enumerateAudioOutputs();
-    enumerateAudioInputs();
-
+    // The device lists are the caller's: listed in the background at start-up,
+    // synchronously when the user changes the settings.
     const bool alsaRequested = backendName == QLatin1String("ALSA");
-    const auto startOnPipeWire = [this] {
-        if (!startPipeWire()) return false;
-        backendName = QStringLiteral("PipeWire");
-        if (outputDeviceId.isEmpty() || outputDeviceId == QLatin1String("default"))
-            outputDeviceLabel = QStringLiteral("System Default Output (PipeWire)");
+    const auto startOn = [this](bool pipeWire) {
+        if (!(pipeWire ? startPipeWire() : startAlsaFallback())) return false;
+        backendName = pipeWire ? QStringLiteral("PipeWire") : QStringLiteral("ALSA");
         running = true;
         return true;
     };
-    if (!alsaRequested && startOnPipeWire()) return true;
-    if (startAlsaFallback()) {
-        backendName = QStringLiteral("ALSA");
-        outputDeviceLabel = QStringLiteral("System Default Output (ALSA)");
-        running = true;
-        return true;
-    }
     // ALSA was asked for but does not open: PipeWire is the safe output.
-    if (alsaRequested && startOnPipeWire()) return true;
-    // Neither backend produced a stream: say so rather than name a silent device.
-    backendName = QStringLiteral("None");
-    outputDeviceLabel = QStringLiteral("No audio output");
-    running = false;
-    return false;
+    if (!((!alsaRequested && startOn(true)) || startOn(false) || (alsaRequested && startOn(true)))) {
+        // Neither backend produced a stream: say so rather than name a silent device.
+        backendName = QStringLiteral("None");
+        running = false;
+    }
+    labelRunningBackend();
+    return running;
+}
+
+void AudioEngine::labelRunningBackend() {
+    if (backendName == QLatin1String("None"))
+        outputDeviceLabel = QStringLiteral("No audio output");
+    else if (!running)
+        return;
+    else if (backendName == QLatin1String("ALSA"))
+        outputDeviceLabel = QStringLiteral("System Default Output (ALSA)");
+    else if (outputDeviceId.isEmpty() || outputDeviceId == QLatin1String("default"))
+        outputDeviceLabel = QStringLiteral("System Default Output (PipeWire)");
 }
 
 bool AudioEngine::restartWithSettings(const QString& backend, const QString& outputDevice, std::uint32_t rate,
                                       std::uint32_t bufferFrames) {
     backendName = backend;
     outputDeviceId = outputDevice;
+    enumerateAudioOutputs();
+    enumerateAudioInputs();
     return start(rate, bufferFrames);
 }
 

@@ -127,6 +127,9 @@ public:
     // GUI thread: the sound server's devices, listed by wpctl and pactl (up to 1.2 s a tool).
     QList<AudioDeviceEntry> enumerateAudioOutputs();
     QList<AudioDeviceEntry> enumerateAudioInputs();
+    // GUI thread: both lists, their labels and the Bluetooth warning updated later,
+    // from the event loop, then `listed` is called. A list enumerated meanwhile wins.
+    void listDevicesInBackground(std::function<void()> listed);
     // The lists of the last enumeration; inputs flag the selected device.
     QVariantList audioOutputsAsVariantList() const;
     QVariantList audioInputsAsVariantList() const;
@@ -264,8 +267,15 @@ private:
     // Devices and microphone producers.
     static constexpr std::size_t micChunkFrames = 256;
     static constexpr std::size_t captureWidenFrames = 2048;
+    void applyOutputListing(const QString& wpctlStatus);
+    void applyInputListing(const QString& pactlSources, const std::function<QString()>& wpctlStatus);
+    // The output label a running backend shows over the listed default sink.
+    void labelRunningBackend();
     QList<AudioDeviceEntry> m_outputs;
     QList<AudioDeviceEntry> m_inputs;
+    std::uint64_t m_outputsListed = 0; // enumerations so far, so older answers lose
+    std::uint64_t m_inputsListed = 0;
+    DeviceListing m_deviceListing;
     // Mirrors inputDeviceId == "phone_wireless_mic" for the capture thread.
     std::atomic<bool> m_phoneMicSelected{false};
     std::atomic_flag m_micProducerLock = ATOMIC_FLAG_INIT;

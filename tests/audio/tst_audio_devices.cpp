@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 #include <fcntl.h>
@@ -53,6 +54,23 @@ Source #54
 Source #55
 	Name: virtual_nameless
 )";
+
+// Replaces the stub of `tool` by `script` (sh), returning the stub's text.
+QByteArray replaceStub(const QString& tool, const QByteArray& script) {
+    QFile stub(usePrivateHome() + "/stub-bin/" + tool);
+    QByteArray old;
+    if (stub.open(QIODevice::ReadOnly)) old = stub.readAll();
+    stub.close();
+    if (stub.open(QIODevice::WriteOnly | QIODevice::Truncate)) stub.write(script);
+    return old;
+}
+
+QStringList ids(const QVariantList& list) {
+    QStringList out;
+    for (const QVariant& e : list)
+        out << e.toMap().value("id").toString();
+    return out;
+}
 
 QStringList ids(const QList<AudioDeviceEntry>& list, bool flagDefaults = true) {
     QStringList out;
@@ -157,6 +175,51 @@ private Q_SLOTS:
             if (fd >= 0) ::close(fd);
             QFile::remove(bin + tool + ".stdout");
         }
+    }
+
+    // A slow wpctl: the lists, labels and warning arrive when it answers, from the
+    // event loop (only a free loop runs the timer that lets it answer).
+    void slowListingArrivesLater() {
+        const QString fifo = usePrivateHome() + "/wpctl.fifo";
+        setStubReply("pactl", pactlSources);
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+        const QByteArray stub = replaceStub("wpctl", "#!/bin/sh\nexec cat " + fifo.toUtf8() + "\n");
+        AudioEngine engine;
+        engine.bluetoothAudioWarning = false;
+        bool listed = false;
+        engine.listDevicesInBackground([&] { listed = true; });
+        QTimer::singleShot(300, [&] {
+            const int fd = ::open(qPrintable(fifo), O_WRONLY);
+            QVERIFY(fd >= 0 && ::write(fd, wpctlStatus.data(), wpctlStatus.size()) == wpctlStatus.size());
+            ::close(fd);
+        });
+        QVERIFY(!listed && engine.audioOutputsAsVariantList().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(listed, 1100);
+        QFile::remove(fifo);
+        replaceStub("wpctl", stub);
+        QCOMPARE(ids(engine.audioOutputsAsVariantList()),
+                 (QStringList{"default", "48", "50", "51", "alsa:default"}));
+        QVERIFY(engine.bluetoothAudioWarning);
+        QCOMPARE(engine.outputDeviceLabel, QStringLiteral("WH-1000XM4 Headset (PipeWire)"));
+        QCOMPARE(engine.inputDeviceLabel, QStringLiteral("Shure MV7"));
+        QCOMPARE(engine.audioInputsAsVariantList().size(), 5);
+
+        // Hung tools: killed, they list nothing; a newer listing supersedes the older
+        // (answered once).
+        const QByteArray stubs[2] = {replaceStub("wpctl", "#!/bin/sh\nexec sleep 30\n"),
+                                     replaceStub("pactl", "#!/bin/sh\nexec sleep 30\n")};
+        int count = 0;
+        engine.listDevicesInBackground([&] { count += 10; });
+        engine.listDevicesInBackground([&] { ++count; });
+        QTRY_COMPARE_WITH_TIMEOUT(count, 1, 2500);
+        QTest::qWait(300);
+        replaceStub("wpctl", stubs[0]);
+        replaceStub("pactl", stubs[1]);
+        QCOMPARE(count, 1);
+        QCOMPARE(ids(engine.audioOutputsAsVariantList()), (QStringList{"default", "alsa:default"}));
+        QCOMPARE(ids(engine.audioInputsAsVariantList()), (QStringList{"default", "phone_wireless_mic"}));
+        QVERIFY(!engine.bluetoothAudioWarning);
     }
 
     void selectingAnInputRunsPactl_data() {
