@@ -264,6 +264,7 @@ private Q_SLOTS:
                                            stub.mid(stub.indexOf('\n') + 1)) > 0);
         curl.close();
         test::setStubReply(u"ssh"_s, "Connect to http://x.lhr.life or https://ab-12.lhr.life ok\n");
+        test::setStubReply(u"hostname"_s, "10.1.2.3\n");
         const qsizetype before = test::stubCalls().size();
         WorkstationController c;
         int ticks = 0;
@@ -279,7 +280,7 @@ private Q_SLOTS:
         QCOMPARE(c.statusBanner(),
                  u"🌐 GLOBAL PUBLIC LINK LIVE: https://ab-12.lhr.life (Works on Any Network / 4G / "
                  u"Remote Location!)"_s);
-        QTRY_COMPARE(callsOf(u"upnpc"_s, before), QStringList{u"-e Tembora -a 127.0.0.1 8443 8443 TCP"_s});
+        QTRY_COMPARE(callsOf(u"upnpc"_s, before), QStringList{u"-e Tembora -a 10.1.2.3 8443 8443 TCP"_s});
         QVERIFY(callsOf(u"ssh"_s, before).value(0).endsWith(u"-R 80:localhost:8088 nokey@localhost.run"_s));
         const QStringList qr = callsOf(u"python3"_s, before).filter(u"-c "_s);
         QVERIFY(!qr.isEmpty() && !qr.join(u' ').contains(c.phoneAccessToken()));
@@ -296,9 +297,8 @@ private Q_SLOTS:
         QCOMPARE(c.statusBanner(),
                  u"Copied Public / Remote Phone Link to Clipboard: https://ab-12.lhr.life"_s);
         c.copyPhoneBridgeUrl();
-        QCOMPARE(QGuiApplication::clipboard()->text(),
-                 u"https://127.0.0.1:8443/?k="_s + c.phoneAccessToken());
-        QCOMPARE(c.statusBanner(), u"Copied Local Phone Link to Clipboard: https://127.0.0.1:8443"_s);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://10.1.2.3:8443/?k="_s + c.phoneAccessToken());
+        QCOMPARE(c.statusBanner(), u"Copied Local Phone Link to Clipboard: https://10.1.2.3:8443"_s);
     }
 
     // The real script and openssl: READY, the state for the token only, and a
