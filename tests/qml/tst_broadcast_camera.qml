@@ -7,13 +7,7 @@ Item {
     height: 760
 
     BroadcastDrawer { id: drawer; width: parent.width }
-    Item {
-        id: stage
-        y: 340
-        width: 900
-        height: 400
-        CameraPip { id: pip }
-    }
+    Item { y: 340; width: 900; height: 400; CameraPip { id: pip } }
     TextInput { id: clipboardSource; visible: false }
 
     TestCase {
@@ -21,14 +15,15 @@ Item {
         when: windowShown
 
         function child(name) { return findChild(drawer, name) || findChild(pip, name) }
-        function submit(field, text) {
-            field.text = text
-            field.editingFinished()
+        function submit(name, text) {
+            child(name).text = text
+            child(name).editingFinished()
         }
-        function copy(text) {
+        function paste(text, button) {
             clipboardSource.text = text
             clipboardSource.selectAll()
             clipboardSource.copy()
+            mouseClick(child(button))
         }
 
         function test_switchesAndButtonsReachTheController() {
@@ -36,15 +31,11 @@ Item {
             mouseClick(child("cameraCornerButton"))
             compare(workstation.cameraCorner, 0)
             mouseClick(child("pipCornerButton"))
-            compare(workstation.cameraCorner, 1)
-            compare(child("cameraCornerButton").text, "↙ CORNER")
-            var toggles = [["cameraMirrorSwitch", "cameraMirror"], ["recordMp4Switch", "recordBroadcastMp4"],
-                           ["watermarkSwitch", "watermarkEnabled"]]
-            for (var i = 0; i < toggles.length; ++i) {
-                var before = workstation[toggles[i][1]]
-                mouseClick(child(toggles[i][0]))
-                compare(workstation[toggles[i][1]], !before, toggles[i][0])
-                compare(child(toggles[i][0]).checked, !before)
+            compare([workstation.cameraCorner, child("cameraCornerButton").text], [1, "↙ CORNER"])
+            for (var t of [["cameraMirrorSwitch", "cameraMirror"], ["recordMp4Switch", "recordBroadcastMp4"], ["watermarkSwitch", "watermarkEnabled"]]) {
+                var before = workstation[t[1]]
+                mouseClick(child(t[0]))
+                compare([workstation[t[1]], child(t[0]).checked], [!before, !before], t[0])
             }
             mouseClick(child("launch_tiktok"))
             verify(workstation.broadcastStatusText.startsWith("OPENED TikTok Live Studio"))
@@ -56,34 +47,24 @@ Item {
 
         // Fields show the controller's cleaned value after an edit; keys stay hidden.
         function test_keyFieldsAndPasteButtons() {
-            var youtube = child("youtubeKeyField")
-            compare(youtube.echoMode, TextInput.Password)
-            submit(youtube, " rtmp://a.rtmp.youtube.com/live2/abcd-efgh-ijkl-mnop ")
-            compare(workstation.streamYoutubeKey, "abcd-efgh-ijkl-mnop")
-            compare(youtube.text, "abcd-efgh-ijkl-mnop")
-            submit(youtube, "rtmp://a.rtmp.youtube.com/live2")
-            compare(workstation.streamYoutubeKey, "")
-            compare(youtube.text, "")
-            copy("wxyz-1234-abcd-5678")
-            mouseClick(child("youtubeKeyPaste"))
+            compare(child("youtubeKeyField").echoMode, TextInput.Password)
+            for (var k of [[" rtmp://a.rtmp.youtube.com/live2/abcd-efgh-ijkl-mnop ", "abcd-efgh-ijkl-mnop"], ["rtmp://a.rtmp.youtube.com/live2", ""]]) {
+                submit("youtubeKeyField", k[0])
+                compare([workstation.streamYoutubeKey, child("youtubeKeyField").text], [k[1], k[1]])
+            }
+            paste("wxyz-1234-abcd-5678", "youtubeKeyPaste")
             compare(workstation.streamYoutubeKey, "wxyz-1234-abcd-5678")
             verify(workstation.streamYoutubeEnabled && child("youtubeKey").targetEnabled)
-            copy("FB-99")
-            mouseClick(child("facebookKeyPaste"))
-            compare(workstation.streamFacebookKey, "FB-99")
-            copy("tt-key")
-            mouseClick(child("tiktokKeyPaste"))
-            compare(workstation.streamTiktokKey, "tt-key")
-            submit(child("tiktokUrlField"), "rtmp://push.example.org/live/")
-            compare(workstation.streamTiktokUrl, "rtmp://push.example.org/live/")
-
-            submit(child("watermarkTextField"), "Grace Chapel")
-            submit(child("watermarkSubtextField"), "Sunday Service")
+            paste("FB-99", "facebookKeyPaste")
+            paste("tt-key", "tiktokKeyPaste")
+            submit("tiktokUrlField", "rtmp://push.example.org/live/")
+            compare([workstation.streamFacebookKey, workstation.streamTiktokKey, workstation.streamTiktokUrl], ["FB-99", "tt-key", "rtmp://push.example.org/live/"])
+            submit("watermarkTextField", "Grace Chapel")
+            submit("watermarkSubtextField", "Sunday Service")
             workstation.watermarkEnabled = true
             var strip = findChild(pip, "pipWatermark")
             verify(strip.visible)
-            compare(findChild(strip, "watermarkTitle").text, "Grace Chapel")
-            compare(findChild(strip, "watermarkSubtitle").text, "Sunday Service")
+            compare([findChild(strip, "watermarkTitle").text, findChild(strip, "watermarkSubtitle").text], ["Grace Chapel", "Sunday Service"])
             workstation.watermarkEnabled = false
             verify(!strip.visible)
         }
@@ -95,10 +76,8 @@ Item {
             workstation.recordBroadcastMp4 = true
             var button = child("encoderButton")
             mouseClick(button)
-            verify(workstation.broadcastActive)
-            compare(button.text, "■ STOP  00:00")
-            verify(child("broadcastElapsed").visible)
-            compare(child("broadcastStatus").text, workstation.broadcastStatusText)
+            verify(workstation.broadcastActive && child("broadcastElapsed").visible)
+            compare([button.text, child("broadcastStatus").text], ["■ STOP  00:00", workstation.broadcastStatusText])
             mouseClick(button)
             verify(!workstation.broadcastActive)
             compare(button.text, "● START STREAM / REC")
@@ -113,19 +92,17 @@ Item {
             }
         }
 
-        // Without a camera the card says why; both pictures flip with the mirror.
+        // Without a camera the card says why (a click, once an earlier request ended, asks again);
+        // both pictures flip with the mirror.
         function test_rightsCardAndMirror() {
-            var card = findChild(pip, "cameraRightsCard")
-            verify(card.visible)
-            verify(!findChild(pip, "phoneCameraFrame").visible && !findChild(pip, "localCamera").visible)
-            // Once an earlier request has finished, a click asks again.
+            verify(findChild(pip, "cameraRightsCard").visible && !findChild(pip, "phoneCameraFrame").visible &&
+                   !findChild(pip, "localCamera").visible)
             tryVerify(function () {
                 mouseClick(findChild(pip, "cameraRightsButton"))
                 return workstation.statusBanner === "Requesting OS Camera Power & Access Rights (Polkit)..."
             })
-            var pictures = ["phoneCameraFrame", "localCamera"]
-            for (var i = 0; i < pictures.length; ++i) {
-                var picture = findChild(pip, pictures[i])
+            for (var name of ["phoneCameraFrame", "localCamera"]) {
+                var picture = findChild(pip, name)
                 workstation.cameraMirror = false
                 compare(picture.mapToItem(pip, 0, 0).x, 2)
                 workstation.cameraMirror = true

@@ -2,8 +2,8 @@ import QtQuick
 import QtTest
 import "qrc:/qml/views"
 
-// The MIDI I/O view against a stand-in controller (its id hides the real one from
-// the view), so each click can be seen reaching the operation it names.
+// The MIDI I/O view against a stand-in controller (its id hides the real one): each click
+// reaches the operation it names.
 Item {
     width: 1200
     height: 700
@@ -32,57 +32,44 @@ Item {
         function resetSamsonProfile() { log("reset") }
     }
 
-    DevicesView {
-        id: devices
-        anchors.fill: parent
-    }
+    DevicesView { id: devices; anchors.fill: parent }
 
     TestCase {
         name: "DevicesView"
         when: windowShown
 
         function buttonWithText(root, text) {
-            var found = null
-            var visit = function (item) {
-                for (var i = 0; !found && i < item.children.length; ++i) {
-                    var c = item.children[i]
-                    if (c.text === text && c.clicked !== undefined && c.visible) found = c
-                    else visit(c)
-                }
+            for (var i = 0; i < root.children.length; ++i) {
+                var c = root.children[i]
+                var found = c.text === text && c.clicked !== undefined && c.visible ? c : buttonWithText(c, text)
+                if (found) return found
             }
-            visit(root)
-            return found
+            return null
         }
-        function lastCall() { return workstation.calls[workstation.calls.length - 1] }
+        function clickThen(button, call) {
+            mouseClick(button)
+            compare(workstation.calls[workstation.calls.length - 1], call)
+        }
 
         // A connected port offers DISCONNECT, another CONNECT; IGNORE passes its new state.
         function test_portButtonsReachTheirPorts() {
-            mouseClick(buttonWithText(devices, "DISCONNECT"))
-            compare(lastCall(), "disconnect 20:0")
-            mouseClick(buttonWithText(devices, "CONNECT"))
-            compare(lastCall(), "connect 24:1")
-            var ignore = buttonWithText(devices, "IGNORE")
-            mouseClick(ignore)
-            compare(lastCall(), "ignore 20:0 true")
-            mouseClick(findChild(devices, "rescanMidiButton"))
-            compare(lastCall(), "rescan")
+            clickThen(buttonWithText(devices, "DISCONNECT"), "disconnect 20:0")
+            clickThen(buttonWithText(devices, "CONNECT"), "connect 24:1")
+            clickThen(buttonWithText(devices, "IGNORE"), "ignore 20:0 true")
+            clickThen(findChild(devices, "rescanMidiButton"), "rescan")
         }
 
+        // LEARN names the row's control without its number, then waits until cancelled.
         function test_learnWaitsForInputUntilCancelled() {
-            var line = findChild(devices, "midiLearnLine")
+            var line = findChild(devices, "midiLearnLine"), list = findChild(devices, "mappingList")
             compare(line.text, workstation.lastMidiControlText)
-            var list = findChild(devices, "mappingList")
             waitForRendering(list)
-            // The row's own control name, without its number, is what the user moves next.
-            mouseClick(buttonWithText(list.itemAtIndex(1), "LEARN"))
-            compare(lastCall(), "learn transport.stop / Mackie Stop")
+            clickThen(buttonWithText(list.itemAtIndex(1), "LEARN"), "learn transport.stop / Mackie Stop")
             compare(line.text, "WAITING FOR CONTROLLER INPUT: Mackie Stop")
-            mouseClick(findChild(devices, "cancelLearnButton"))
-            compare(lastCall(), "cancel")
+            clickThen(findChild(devices, "cancelLearnButton"), "cancel")
             compare(line.text, workstation.lastMidiControlText)
             verify(!findChild(devices, "cancelLearnButton").visible)
-            mouseClick(findChild(devices, "resetProfileButton"))
-            compare(lastCall(), "reset")
+            clickThen(findChild(devices, "resetProfileButton"), "reset")
         }
     }
 }

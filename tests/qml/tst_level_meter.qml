@@ -8,6 +8,7 @@ Item {
 
     LevelMeter { id: vertical; height: 120; width: 10 }
     LevelMeter { id: horizontal; horizontal: true; width: 90; height: 10; y: 150 }
+    SignalSpy { id: barMoves; signalName: "heightChanged" }
 
     TestCase {
         name: "LevelMeter"
@@ -15,38 +16,27 @@ Item {
 
         // Linear peak -> whole pixels of a 120 px bar on a 60 dB scale (90 px lying down).
         function test_decibelScaleInWholePixels_data() {
-            return [
-                { tag: "silence", level: 0, upright: 0, lying: 0 },
-                { tag: "below the floor", level: 0.0009, upright: 0, lying: 0 },
-                { tag: "-40 dB", level: 0.01, upright: 40, lying: 30 },
-                { tag: "-20 dB", level: 0.1, upright: 80, lying: 60 },
-                { tag: "-6 dB", level: 0.5, upright: 108, lying: 81 },
-                { tag: "full scale", level: 1.0, upright: 120, lying: 90 },
-                { tag: "over", level: 1.5, upright: 120, lying: 90 }
-            ]
+            return [{ tag: "silence", level: 0, upright: 0, lying: 0 }, { tag: "below the floor", level: 0.0009, upright: 0, lying: 0 },
+                    { tag: "-40 dB", level: 0.01, upright: 40, lying: 30 }, { tag: "-20 dB", level: 0.1, upright: 80, lying: 60 },
+                    { tag: "-6 dB", level: 0.5, upright: 108, lying: 81 }, { tag: "full scale", level: 1.0, upright: 120, lying: 90 },
+                    { tag: "over", level: 1.5, upright: 120, lying: 90 }]
         }
         function test_decibelScaleInWholePixels(data) {
             vertical.level = data.level
             horizontal.level = data.level
-            compare(vertical.fillPixels, data.upright)
-            compare(horizontal.fillPixels, data.lying)
             var bar = vertical.children[0]
-            compare(bar.height, data.upright)
-            compare(bar.y, 120 - data.upright)
-            compare(horizontal.children[0].width, data.lying)
+            compare([vertical.fillPixels, bar.height, bar.y], [data.upright, data.upright, 120 - data.upright])
+            compare([horizontal.fillPixels, horizontal.children[0].width], [data.lying, data.lying])
         }
 
         // A change smaller than a pixel does not touch the bar, so nothing repaints.
         function test_subPixelChangeLeavesTheBar() {
             vertical.level = 0.5
-            var bar = vertical.children[0]
-            var spy = createTemporaryObject(signalSpyComponent, this, { target: bar, signalName: "heightChanged" })
+            barMoves.target = vertical.children[0]
             vertical.level = 0.501
-            compare(spy.count, 0)
+            compare(barMoves.count, 0)
             vertical.level = 0.6
-            compare(spy.count, 1)
+            compare(barMoves.count, 1)
         }
-
-        property Component signalSpyComponent: SignalSpy {}
     }
 }

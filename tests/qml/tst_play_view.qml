@@ -7,25 +7,21 @@ Item {
     width: 1180
     height: 1100 // the knobs in view with the page at its top
 
-    PlayView {
-        id: play
-        anchors.fill: parent
-    }
+    PlayView { id: play; anchors.fill: parent }
 
     TestCase {
         name: "PlayView"
         when: windowShown
 
         function test_layerSummarySaysWhenTheLayerSounds() {
-            var summary = findChild(play, "summaryLayer")
             // velocity switch, layer switch, threshold -> how the summary begins
             var cases = [[false, false, 96, "OFF • "], [false, true, 96, "ON • "],
                          [true, false, 96, "on strong notes ≥ 96 • "], [true, true, 110, "on strong notes ≥ 110 • "]]
-            for (var i = 0; i < cases.length; ++i) {
-                workstation.velocitySwitchEnabled = cases[i][0]
-                workstation.layer2Enabled = cases[i][1]
-                workstation.velocityThreshold = cases[i][2]
-                compare(summary.text, cases[i][3] + workstation.layer2PresetName)
+            for (var c of cases) {
+                workstation.velocitySwitchEnabled = c[0]
+                workstation.layer2Enabled = c[1]
+                workstation.velocityThreshold = c[2]
+                compare(findChild(play, "summaryLayer").text, c[3] + workstation.layer2PresetName)
             }
             workstation.velocitySwitchEnabled = false
             workstation.layer2Enabled = false
@@ -57,8 +53,7 @@ Item {
         // Scrolling the page past a knob never turns it; the wheel turns a knob once
         // it was clicked or the pointer rested on it; a drag turns it and not the page.
         function test_knobsTurnOnlyWhenMeant() {
-            var page = findChild(play, "playScroll").contentItem
-            var knob = findChild(play, "knob_WIDTH")
+            var page = findChild(play, "playScroll").contentItem, knob = findChild(play, "knob_WIDTH")
             var centre = function () { return knob.mapToItem(play, knob.width / 2, 28) }
             workstation.stereoWidth = 1.0
             page.contentY = 0
@@ -67,8 +62,6 @@ Item {
             compare(workstation.stereoWidth, 1.0)
             tryVerify(function () { return page.contentY > 0 }, 1000, "the page scrolls")
             tryCompare(page, "moving", false)
-
-            // Resting on the knob, then the wheel.
             p = centre()
             mouseMove(play, p.x, p.y)
             wait(knob.wheelDelay + 150)
@@ -77,36 +70,28 @@ Item {
             verify(workstation.stereoWidth > before, "rested")
             mouseMove(play, 5, 5) // leaving disarms it
             verify(!knob.wheelArmed)
-
-            // Clicked, then the wheel.
             p = centre()
             mouseClick(play, p.x, p.y)
             before = workstation.stereoWidth
             mouseWheel(play, p.x, p.y, 0, -120)
             verify(workstation.stereoWidth < before, "clicked")
-
-            // A drag turns it while the page stays.
             var scrolled = page.contentY
             before = workstation.stereoWidth
             mousePress(play, p.x, p.y)
             mouseMove(play, p.x, p.y - 20)
             mouseMove(play, p.x, p.y - 40)
             mouseRelease(play, p.x, p.y - 40)
-            verify(workstation.stereoWidth > before, "dragged")
-            compare(page.contentY, scrolled)
+            verify(workstation.stereoWidth > before && page.contentY === scrolled, "dragged")
             workstation.stereoWidth = 1.0
         }
 
-        // A right-click arms learn for that knob; the next control moved drives it.
+        // A right-click arms learn for that knob (a second one cancels); the next control moved drives it.
         function test_rightClickLearnsAControlForTheKnob() {
-            var knobs = ["BRIGHT", "DAMPER", "STRINGS", "KEY-OFF", "PEDAL", "LID",
-                         "REVERB", "ROOM", "CHORUS", "DELAY", "DRIVE", "WIDTH"]
+            var knobs = ["BRIGHT", "DAMPER", "STRINGS", "KEY-OFF", "PEDAL", "LID", "REVERB", "ROOM", "CHORUS", "DELAY", "DRIVE", "WIDTH"]
             for (var i = 0; i < knobs.length; ++i) {
-                var knob = findChild(play, "knob_" + knobs[i])
-                var before = knob.value
+                var knob = findChild(play, "knob_" + knobs[i]), before = knob.value
                 mouseClick(knob, knob.width / 2, 28, Qt.RightButton)
-                verify(workstation.midiLearnActive && knob.learning, knobs[i])
-                compare(knob.value, before, "a right-click turns nothing")
+                verify(workstation.midiLearnActive && knob.learning && knob.value === before, knobs[i])
                 controllerInput.controlChange(102 + i, 64) // learned, fires nothing else
                 verify(!workstation.midiLearnActive)
                 controllerInput.controlChange(102 + i, 0)
@@ -114,13 +99,11 @@ Item {
                 controllerInput.controlChange(102 + i, 127)
                 tryVerify(function () { return knob.position > 0.9 }, 1000, knobs[i] + " up")
             }
-            var bright = findChild(play, "knob_BRIGHT")
-            mouseClick(bright, bright.width / 2, 28, Qt.RightButton)
-            mouseClick(bright, bright.width / 2, 28, Qt.RightButton)
-            verify(!workstation.midiLearnActive, "a second right-click cancels")
-            var tuning = findChild(play, "knob_TUNING")
-            mouseClick(tuning, tuning.width / 2, 28, Qt.RightButton)
-            verify(!workstation.midiLearnActive, "no target: nothing to learn")
+            for (var k of [["BRIGHT", true], ["BRIGHT", false], ["TUNING", false]]) { // TUNING: no target
+                knob = findChild(play, "knob_" + k[0])
+                mouseClick(knob, knob.width / 2, 28, Qt.RightButton)
+                compare(workstation.midiLearnActive, k[1], k[0])
+            }
             workstation.resetSamsonProfile()
             workstation.resetToDefaultPiano()
         }

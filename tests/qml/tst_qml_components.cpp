@@ -16,8 +16,7 @@
 
 #include <memory>
 
-// Published as "controllerInput": a hardware control moved, as the MIDI input
-// thread hands it to the mapping check.
+// Published as "controllerInput": a hardware control moved, as the MIDI thread hands it on.
 class ControllerInput : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +32,7 @@ public:
     Setup() {
         const QString home = tmb::test::usePrivateHome();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
-        // No camera, whatever the machine has: the camera frames show the rights card.
+        // No camera, whatever the machine has.
         qputenv("TEMBORA_CAMERA_DEVICE_DIR", home.toUtf8());
         qputenv("TEMBORA_IDEAPAD_CAMERA_POWER", (home + QStringLiteral("/no-switch")).toUtf8());
         // Style files to add by hand, and a flash disk of three.
@@ -59,9 +58,7 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("controllerInput"), &m_input);
         engine->rootContext()->setContextProperty(QStringLiteral("testStyleFiles"), m_styleFiles);
         engine->rootContext()->setContextProperty(QStringLiteral("testFlashDisk"), m_flashDisk);
-        // The private home, for files the cases write.
         engine->rootContext()->setContextProperty(QStringLiteral("testHome"), QDir::homePath());
-        // The computer keys reach the controller as in the program.
         m_computerKeys = std::make_unique<tmb::ComputerKeyboard>(*m_controller);
         QCoreApplication::instance()->installEventFilter(m_computerKeys.get());
     }

@@ -3,8 +3,7 @@ import QtTest
 import "qrc:/qml/components"
 import "qrc:/qml/views"
 
-// The DRUMS view, the top bar's beat transport and the chord display, clicked as
-// a player would, against the real controller.
+// The DRUMS view, the top bar's beat transport and the chord display, against the real controller.
 Item {
     width: 1400
     height: 900
@@ -22,19 +21,12 @@ Item {
             workstation.currentBeatStyleIndex = 0
             workstation.beatSection = 1
         }
-
-        function click(parentItem, name) {
-            var target = findChild(parentItem, name)
-            verify(target, name)
-            mouseClick(target)
-        }
-
+        function click(parentItem, name) { mouseClick(findChild(parentItem, name)) }
         function stepOf(lane, step) { return workstation.beatStepGrid[lane].steps[step] }
 
         function test_sectionButtonsAndFill() {
             click(beats, "section_3")
-            compare(workstation.beatSection, 3)
-            compare(stepOf(6, 2), 84) // the chorus rides on even steps
+            compare([workstation.beatSection, stepOf(6, 2)], [3, 84]) // the chorus rides on even steps
             click(beats, "section_5")
             compare(workstation.beatSection, 5)
             click(beats, "beatStartStop")
@@ -49,14 +41,12 @@ Item {
             compare(workstation.currentBeatStyleIndex, 10)
             var place = list.contentY
             workstation.bpm = 100 // announced: the list keeps its place
-            compare(list.contentY, place)
-            verify(place > 0)
-            click(beats, "cell_0_13") // beyond a 12-step bar
-            compare(stepOf(0, 13), 0)
-            click(beats, "cell_0_11")
-            compare(stepOf(0, 11), 100)
-            click(beats, "cell_0_11")
-            compare(stepOf(0, 11), 0)
+            verify(place > 0 && list.contentY === place)
+            // Beyond a 12-step bar nothing toggles; inside, a click toggles.
+            for (var c of [["cell_0_13", 13, 0], ["cell_0_11", 11, 100], ["cell_0_11", 11, 0]]) {
+                click(beats, c[0])
+                compare(stepOf(0, c[1]), c[2], c[0])
+            }
         }
 
         function test_topBarTempoTapAndClick() {
@@ -69,8 +59,7 @@ Item {
             field.forceActiveFocus()
             field.selectAll()
             keyClick("3"); keyClick("0"); keyClick("0"); keyClick(Qt.Key_Return)
-            compare(workstation.bpm, 240)
-            compare(field.text, "240")
+            compare([workstation.bpm, field.text], [240, "240"])
             var metronome = workstation.metronomeEnabled
             click(bar, "clickButton")
             compare(workstation.metronomeEnabled, !metronome)

@@ -2,51 +2,35 @@ import QtQuick
 import QtTest
 import "qrc:/qml/views"
 
-// The piano roll maps the mouse to beats and pitches: a double-click adds a note
-// snapped to the sixteenth grid, a drag moves it by whole rows and grid steps, the
-// right edge resizes it and a right-click deletes it.
+// The piano roll: a double-click adds a note snapped to the sixteenth grid, a drag moves it by
+// whole rows and grid steps, the right edge resizes it, a right-click deletes it.
 Item {
     width: 1100
     height: 700
 
-    StudioView {
-        id: studio
-        anchors.fill: parent
-    }
+    StudioView { id: studio; anchors.fill: parent }
 
     TestCase {
         name: "StudioView"
         when: windowShown
 
-        function note(index) { return workstation.recordedNotes[index] }
+        function note() { var n = workstation.recordedNotes[0]; return [n.pitch, n.startBeats, n.durationBeats] }
 
         function test_mouseEditsTheNotes() {
             workstation.clearRecordedNotes()
-            var grid = findChild(studio, "pianoRollGrid")
-            var roll = findChild(studio, "pianoRoll")
-            verify(grid && roll)
-            var row = 12, beat = 48
+            var grid = findChild(studio, "pianoRollGrid"), row = 12, beat = 48
             // The row of pitch 84 (C6) at 2.1 beats: snapped to a start of 2.
             mouseDoubleClickSequence(grid, 2.1 * beat, (127 - 84) * row + row / 2)
             compare(workstation.recordedNoteCount, 1)
-            compare(note(0).pitch, 84)
-            compare(note(0).startBeats, 2.0)
-            compare(note(0).durationBeats, 1.0)
-
-            var id = note(0).id
+            compare(note(), [84, 2.0, 1.0])
+            var id = workstation.recordedNotes[0].id
             var item = findChild(studio, "pianoRollNote_" + id)
-            verify(item)
-            // Dragged in the grid's coordinates: the note itself moves under the mouse.
+            // Dragged in the grid's coordinates: the note moves under the mouse.
             mouseDrag(grid, item.x + 10, item.y + row / 2, 2 * beat + 5, 2 * row)
-            tryVerify(function() { return note(0).pitch === 82 })
-            compare(note(0).startBeats, 4.0)
-            compare(note(0).durationBeats, 1.0)
-
+            tryVerify(function () { return note().join() === "82,4,1" }, 5000, "moved")
             item = findChild(studio, "pianoRollNote_" + id)
             mouseDrag(item, item.width - 2, row / 2, beat / 2 + 2, 0)
-            tryVerify(function() { return note(0).durationBeats === 1.5 })
-            compare(note(0).startBeats, 4.0)
-
+            tryVerify(function () { return note().join() === "82,4,1.5" }, 5000, "resized")
             item = findChild(studio, "pianoRollNote_" + id)
             mouseClick(item, 10, row / 2, Qt.RightButton)
             tryCompare(workstation, "recordedNoteCount", 0)

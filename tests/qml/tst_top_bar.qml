@@ -7,27 +7,15 @@ Item {
     width: 1400
     height: 600
 
-    TopBar {
-        id: bar
-        width: parent.width
-    }
-    ElidedText {
-        id: shortOfSpace
-        y: 200
-        width: 80
-        text: "Montage Warm Worship Pad (Synth Engine)"
-    }
+    TopBar { id: bar; width: parent.width }
+    ElidedText { id: shortOfSpace; y: 200; width: 80; text: "Montage Warm Worship Pad (Synth Engine)" }
 
     TestCase {
         name: "TopBar"
         when: windowShown
 
-        function idsOf(category) {
-            return workstation.queryPresets(category, "", false).map(function (p) { return p.id })
-        }
-
         function test_previousAndNextStepTheMainVoice() {
-            var synths = idsOf("Synthesizers")
+            var synths = workstation.queryPresets("Synthesizers", "", false).map(p => p.id)
             verify(synths.length >= 3)
             workstation.selectPresetForSlot(0, synths[0])
             mouseClick(findChild(bar, "nextVoice"))
@@ -90,12 +78,12 @@ Item {
             var slots = [["assignSplit", "splitPresetId", "Blade Brass", "synth_cs80_brass"],
                          ["assignLayer", "layer2PresetId", "Shimmer Strings", "synth_shimmer_str"],
                          ["assignMain", "mainPresetId", "Felt Piano", "synth_felt_piano"]]
-            for (var i = 0; i < slots.length; ++i) {
-                field.text = slots[i][2]
+            for (var s of slots) {
+                field.text = s[2]
                 tryCompare(results, "count", 1)
                 waitForRendering(results)
-                mouseClick(findChild(results.itemAtIndex(0), slots[i][0]))
-                compare(workstation[slots[i][1]], slots[i][3], slots[i][0])
+                mouseClick(findChild(results.itemAtIndex(0), s[0]))
+                compare(workstation[s[1]], s[3], s[0])
             }
             popup.close()
         }

@@ -17,19 +17,15 @@ Item {
 
         // A typed name (trimmed) replaces the memory's and the field empties; none keeps it.
         function test_storeToARegistration() {
-            var field = findChild(zones, "registrationName")
-            var kept = workstation.registrations[5].name
+            var field = findChild(zones, "registrationName"), kept = workstation.registrations[5].name
             workstation.bpm = 97
             field.text = "  Sunday Mass  "
             mouseClick(findChild(zones, "registration_4"))
-            compare(workstation.registrations[4].name, "Sunday Mass")
-            compare(Math.round(workstation.registrations[4].bpm), 97)
-            compare(workstation.activeRegistrationSlot, 4)
-            compare(field.text, "")
+            var stored = workstation.registrations[4]
+            compare([stored.name, Math.round(stored.bpm), workstation.activeRegistrationSlot, field.text], ["Sunday Mass", 97, 4, ""])
             waitForRendering(zones) // the memories' buttons are rebuilt after each store
             mouseClick(findChild(zones, "registration_5"))
-            compare(workstation.registrations[5].name, kept)
-            compare(workstation.activeRegistrationSlot, 5)
+            compare([workstation.registrations[5].name, workstation.activeRegistrationSlot], [kept, 5])
         }
 
         // A favourite more shows at once; the manual opens through the desktop (a stub here).
@@ -50,30 +46,25 @@ Item {
 
         // What the dialogs choose is saved and opened: a file, and a ".vks" folder.
         function test_saveAndOpenProjects() {
-            var name = findChild(system, "projectName")
-            var cases = [["saveProjectDialog", "openProjectDialog", "/set.json", "Evening Service"],
-                         ["saveProjectDialog", "openProjectFolderDialog", "/Wedding.vks", "Wedding"]]
-            for (var c of cases) {
-                var path = testHome + c[2]
-                name.text = c[3]
+            for (var c of [["openProjectDialog", "/set.json", "Evening Service"], ["openProjectFolderDialog", "/Wedding.vks", "Wedding"]]) {
+                var path = testHome + c[1]
+                findChild(system, "projectName").text = c[2]
                 workstation.bpm = 131
                 mouseClick(findChild(system, "saveProjectButton"))
-                var save = findChild(system, c[0])
+                var save = findChild(system, "saveProjectDialog")
                 tryVerify(function () { return save.visible })
-                // What the user picked, as the dialog hands it over.
                 save.selectedFile = "file://" + path
                 save.accepted()
                 save.close()
                 compare(workstation.statusBanner, "Saved Project: " + path)
                 workstation.bpm = 88
-                var open = findChild(system, c[1])
+                var open = findChild(system, c[0])
                 open.open()
-                if (c[1] === "openProjectFolderDialog") open.selectedFolder = "file://" + path
+                if (c[0] === "openProjectFolderDialog") open.selectedFolder = "file://" + path
                 else open.selectedFile = "file://" + path
                 open.accepted()
                 open.close()
-                compare(workstation.statusBanner, "Loaded Project: " + c[3])
-                compare(Math.round(workstation.bpm), 131)
+                compare([workstation.statusBanner, Math.round(workstation.bpm)], ["Loaded Project: " + c[2], 131])
             }
         }
     }
