@@ -17,12 +17,20 @@ Rectangle {
     clip: true
 
     MediaDevices { id: devices }
-    CaptureSession {
-        camera: Camera {
-            cameraDevice: devices.videoInputs.length > 0 ? devices.videoInputs[0] : devices.defaultVideoInput
-            active: picture.active && picture.showsLocal
+    // The capture session exists only while it is shown: an idle one keeps its media
+    // pipeline changing state, over half a core with no camera attached.
+    Loader {
+        active: picture.active && picture.showsLocal
+        sourceComponent: Item {
+            CaptureSession {
+                camera: Camera {
+                    cameraDevice: devices.videoInputs.length > 0 ? devices.videoInputs[0]
+                                                                 : devices.defaultVideoInput
+                    active: true
+                }
+                videoOutput: localVideo
+            }
         }
-        videoOutput: localVideo
     }
     VideoOutput {
         id: localVideo
