@@ -89,7 +89,7 @@ Rectangle {
         spacing: 6
         DrawerSwitch {
             id: enabledSwitch
-            Layout.preferredWidth: 118
+            Layout.preferredWidth: 136
             checked: keyRow.targetEnabled
             onToggled: keyRow.enableChanged(checked)
         }

@@ -53,34 +53,36 @@ Panel {
                          ? panel.plugins[currentIndex].name + " • " + panel.plugins[currentIndex].category
                          : "No LV2 plug-ins found"
         }
-        RowLayout {
-            spacing: 6
-            Button {
+        // Three buttons a row, sharing the panel's width, so none is pushed out of it.
+        GridLayout {
+            Layout.fillWidth: true
+            columns: 3
+            columnSpacing: 6
+            rowSpacing: 6
+            component GridButton: Button { Layout.fillWidth: true; Layout.preferredWidth: 1 }
+            GridButton {
                 objectName: "lv2LoadButton"
                 text: "LOAD"
                 enabled: pluginBox.currentIndex >= 0 && panel.plugins.length > 0
                 onClicked: workstation.loadLv2Plugin(panel.plugins[pluginBox.currentIndex].uri)
             }
-            Button {
+            GridButton {
                 objectName: "lv2UnloadButton"
                 text: "UNLOAD"
                 enabled: workstation.lv2Loaded
                 onClicked: workstation.unloadLv2Plugin()
             }
-            Button {
+            GridButton {
                 objectName: "lv2BypassButton"
                 text: "BYPASS"
                 checkable: true
                 checked: workstation.lv2Bypassed
                 onToggled: workstation.lv2Bypassed = checked
             }
-            Button { text: "RESCAN"; onClicked: workstation.rescanLv2Plugins() }
-        }
-        RowLayout {
-            spacing: 6
-            Button { text: "KIT…"; onClicked: kitDialog.open() }
-            Button { text: "MIDIMAP…"; onClicked: midimapDialog.open() }
-            Button {
+            GridButton { text: "RESCAN"; onClicked: workstation.rescanLv2Plugins() }
+            GridButton { text: "KIT…"; onClicked: kitDialog.open() }
+            GridButton { text: "MIDIMAP…"; onClicked: midimapDialog.open() }
+            GridButton {
                 objectName: "drumGizmoConfigureButton"
                 text: "USE KIT"
                 enabled: panel.kitFile.length > 0
