@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Takes pictures of the workstation's views under a virtual X server.
-#   scripts/screenshot.sh [OUT_DIR] [BUILD_DIR] [WIDTHxHEIGHT]
-# The program runs with a private home, data and runtime folder, so nothing of the
-# user's own setup or sound server is touched. Writes OUT_DIR/view-<mode>.png for
-# every view (TEMBORA_SNAPSHOT_MODES=0,5 limits them).
+# Takes pictures of the workstation under a virtual X server, at each window size.
+#   scripts/screenshot.sh [OUT_DIR] [BUILD_DIR] [WIDTHxHEIGHT ...]
+# Sizes default to 1480x920 and 1180x740; each size's pictures go to OUT_DIR/<size>/:
+# every view (view-<mode>.png, and view-<mode>-end.png scrolled to the end), both
+# drawers, the floating camera in each corner, the docked camera and full-screen
+# performance (see src/app/SceneSnapshot.h; TEMBORA_SNAPSHOT_MODES=0,5 limits the views,
+# TEMBORA_SNAPSHOT_SCENES=none leaves out all but the views). The virtual screen is the
+# window's size, so full screen is that size too. The program runs with a private home,
+# data and runtime folder and a private sound server, so nothing of the user's own setup
+# is touched; its phone hub listens on ports of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-docs/screenshots}")
+out=$(realpath -m "${1:-build/screenshots}")
 build=${2:-build}
-size=${3:-}
+shift $(($# > 2 ? 2 : $#))
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(1480x920 1180x740)
 [ -x "$build/src/tembora" ] || { echo "build the program first (./tembora.sh run or cmake --build $build)" >&2; exit 1; }
 home=$(mktemp -d)
 # shellcheck disable=SC1091
@@ -18,6 +25,12 @@ trap 'pw_session_stop; rm -rf "$home"' EXIT
 runtime=$home/runtime
 mkdir -p "$runtime" && chmod 700 "$runtime"
 if pw_session_start >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
-HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$runtime \
-    TEMBORA_SNAPSHOT_DIR=$out TEMBORA_SNAPSHOT_SIZE=$size timeout 90 xvfb-run -a -s "-screen 0 1600x1000x24" "$build/src/tembora"
-ls "$out"/view-*.png
+port=$((20000 + RANDOM % 20000))
+for size in "${sizes[@]}"; do
+    rm -rf "$home/data" "$home/config"
+    HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$runtime \
+        TMB_PHONE_HTTP_PORT=$port TMB_PHONE_HTTPS_PORT=$((port + 1)) \
+        TEMBORA_SNAPSHOT_DIR=$out/$size TEMBORA_SNAPSHOT_SIZE=$size \
+        timeout 180 xvfb-run -a -s "-screen 0 ${size}x24" "$build/src/tembora"
+    ls "$out/$size"
+done
