@@ -47,6 +47,7 @@ int main(int argc, char* argv[]) {
             controller->setQuickWindow(window);
             tmb::SceneSnapshot::startIfRequested(window, controller.get());
             tmb::reportFirstFrameIfRequested(window);
+            tmb::reportWindowFiguresIfRequested(window, controller.get());
             tmb::publishObjectMapIfRequested(window);
         }
         result = QApplication::exec();
