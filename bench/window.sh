@@ -24,7 +24,7 @@ run() { # run VARIABLE=VALUE: one start of the program with that report asked fo
     rm -rf "$home/data" "$home/config"
     env HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$runtime" \
         QSG_INFO=1 "$1" timeout $((idle + 60)) xvfb-run -a -s "-screen 0 1600x1000x24" "$program" 2>"$home/err" || true
-    grep -i "render loop\|GL_RENDERER\|graphics API" "$home/err" | sort -u | sed 's/^/scene graph: /' >&2 || true
+    grep -i "backend\|render loop\|GL_RENDERER" "$home/err" | sort -u | sed 's/^/scene graph: /' >&2 || true
 }
 echo "-- switching to each view (two rounds; target <= 250 ms each)"
 views=$(run TEMBORA_REPORT_VIEW_SWITCH=1)
