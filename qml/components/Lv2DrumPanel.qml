@@ -59,7 +59,14 @@ Panel {
             columns: 3
             columnSpacing: 6
             rowSpacing: 6
-            component GridButton: Button { Layout.fillWidth: true; Layout.preferredWidth: 1 }
+            component GridButton: Button {
+                Layout.fillWidth: true
+                Layout.preferredWidth: 1
+                leftPadding: 4
+                rightPadding: 4
+                font.pixelSize: Theme.fontSmall
+                font.bold: true
+            }
             GridButton {
                 objectName: "lv2LoadButton"
                 text: "LOAD"

@@ -104,6 +104,7 @@ Item {
             Lv2DrumPanel {
                 objectName: "lv2DrumPanel"
                 Layout.fillWidth: true
+                Layout.minimumHeight: implicitHeight // the style list gives way, not the meters
             }
         }
 
