@@ -166,10 +166,10 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(ids(engine.enumerateAudioOutputs()), (QStringList{"default*", "alsa:default"}));
-        QVERIFY2(clock.elapsed() < 1300, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         clock.restart();
         QCOMPARE(ids(engine.enumerateAudioInputs()), (QStringList{"default", "phone_wireless_mic"}));
-        QVERIFY2(clock.elapsed() < 2600, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
         for (const char* tool : {"wpctl", "pactl"}) { // release the waiting readers
             const int fd = ::open(qPrintable(bin + tool + ".stdout"), O_WRONLY | O_NONBLOCK);
             if (fd >= 0) ::close(fd);

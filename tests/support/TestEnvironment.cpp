@@ -32,7 +32,7 @@ record="%1$us"
 for arg do record="$record$arg$us"; done
 parent=$(tr '\000' '\037' < /proc/$PPID/cmdline 2>/dev/null)
 printf '%s\035%s\036\n' "$record" "$parent" >> '%2'
-[ -f '%3/%1.stdout' ] && cat '%3/%1.stdout'
+[ -e '%3/%1.stdout' ] && cat '%3/%1.stdout'
 %4exit $(cat '%3/%1.status' 2>/dev/null || echo 0)
 )")
                                .arg(program, stubLog(), dir,
