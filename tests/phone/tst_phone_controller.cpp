@@ -1,5 +1,5 @@
-// The controller's side of the phone bridge, every outside program a stub; last, the
-// real script: READY, polled with the token, and a second bridge refused its ports.
+// The controller's side of the phone bridge, outside programs stubbed; last, the real script:
+// READY, the token, a camera frame in the picture-in-picture, a second bridge refused its ports.
 
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
@@ -38,7 +38,6 @@ QString micPacket(int first, int count, double hz) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// The calls of stubbed `program` since the log had `skip` records, arguments joined by spaces.
 QStringList callsOf(const QString& program, qsizetype skip = 0) {
     QStringList calls;
     const QList<test::StubCall> all = test::stubCalls();
@@ -47,8 +46,7 @@ QStringList callsOf(const QString& program, qsizetype skip = 0) {
     return calls;
 }
 
-// A stand-in interpreter: records its token, prints `output` and stays until
-// stopped, or ends with `exitCode`.
+// A stand-in interpreter: records token and pid, prints `output`, stays or ends with `exitCode`.
 void useBridgeStandIn(const QByteArray& output, int exitCode = -1) {
     const QString path = test::usePrivateHome() + u"/bridge-stand-in.sh"_s;
     QFile script(path);
@@ -94,22 +92,22 @@ private Q_SLOTS:
         QCOMPARE(c.phoneQrCodeUrl(), u"file://"_s + runtimeFile(u"tmb_phone_qr.png?t=%1"_s.arg(m_now)));
 
         c.handlePhoneBridgeLine(u"READY:8443"_s);
-        QVERIFY(c.phoneBridgeRunning());
-        QVERIFY(c.phoneStatusText().startsWith(u"Phone Hub Active • Scan QR or open "_s));
-        c.handlePhoneBridgeLine(u"ERR_HTTP:[Errno 98] Address already in use"_s);
-        QVERIFY(c.phoneBridgeRunning());
-        QCOMPARE(c.statusBanner(), u"⚠ Phone Hub failed: [Errno 98] Address already in use"_s);
-        c.handlePhoneBridgeLine(u"ERR_HTTPS:no certificate"_s);
-        QVERIFY(!c.phoneBridgeRunning());
-        QCOMPARE(c.statusBanner(), u"⚠ Phone Hub failed: no certificate"_s);
+        QVERIFY(c.phoneBridgeRunning() &&
+                c.phoneStatusText().startsWith(u"Phone Hub Active • Scan QR or open "_s));
+        // Plain HTTP failing leaves the bridge up; HTTPS failing ends it.
+        for (const QString& error :
+             {u"ERR_HTTP:[Errno 98] Address already in use"_s, u"ERR_HTTPS:no certificate"_s}) {
+            c.handlePhoneBridgeLine(error);
+            QCOMPARE(c.phoneBridgeRunning(), error.startsWith(u"ERR_HTTP:"_s));
+            QCOMPARE(c.statusBanner(), u"⚠ Phone Hub failed: "_s + error.section(u':', 1));
+        }
 
         QSignalSpy bridge(&c, &WorkstationController::phoneBridgeChanged);
         c.handlePhoneBridgeLine(u"CMD:P-B|10.0.0.8|HELLO"_s);
         QVERIFY(bridge.count() == 1 && c.phoneState().stateSeq == 0);
     }
 
-    // 1 kHz from the phone stays 1 kHz at the engine's rate, with the rate's number
-    // of frames; a second phone is not heard over the first.
+    // 1 kHz from the phone stays 1 kHz for 0.2 s at the engine's rate; a second phone is not heard.
     void microphoneAtTheEngineRate_data() {
         QTest::addColumn<int>("rate");
         QTest::newRow("48000") << 48000;
@@ -124,18 +122,15 @@ private Q_SLOTS:
         QSignalSpy mic(&c, &WorkstationController::micStateChanged);
         for (int first = 0; first < 4800; first += 1200)
             c.handlePhoneBridgeLine(u"MIC:P-A|"_s + micPacket(first, 1200, 1000.0));
-        QCOMPARE(mic.count(), 1);
-        QVERIFY(c.phoneMicActive() && c.micEnabled() && c.phoneState().micBlocks == 4);
-        QCOMPARE(c.phoneState().activeMicPhoneId, u"P-A"_s);
-        QCOMPARE(c.activeInputDeviceId(), u"phone_wireless_mic"_s);
+        QVERIFY(mic.count() == 1 && c.phoneMicActive() && c.micEnabled() && c.phoneState().micBlocks == 4);
+        QCOMPARE(c.phoneState().activeMicPhoneId + c.activeInputDeviceId(), u"P-Aphone_wireless_mic"_s);
 
         std::vector<float> out(2 * 512 * 24);
         for (int block = 0; block < 24; ++block)
             engine.processAudioCallback(out.data() + 2 * 512 * block, 512);
         const test::StereoSignal signal = test::deinterleave(out, rate);
         QVERIFY(std::abs(test::dominantFrequency(signal.left, rate, 200, 4000) - 1000.0) < 20.0);
-        const long long heard = test::lastAbove(signal.left, 0.02f);
-        QVERIFY2(std::abs(heard - 0.2 * rate) < 0.01 * rate, qPrintable(QString::number(heard)));
+        QVERIFY(std::abs(test::lastAbove(signal.left, 0.02f) - 0.2 * rate) < 0.01 * rate);
 
         c.handlePhoneBridgeLine(u"MIC:P-B|"_s + micPacket(0, 1200, 1000.0));
         engine.processAudioCallback(out.data(), 512);
@@ -157,8 +152,7 @@ private Q_SLOTS:
         QVERIFY(c.phoneCameraFrameUrl().endsWith(u"?f=2"_s) && c.phoneState().cameraFrames == 2);
     }
 
-    // The interpreter gets the script from our private folder and the token in its
-    // environment only; whatever ends the bridge is reported, and only READY is success.
+    // The script from our private folder, the token in the environment only; every end is reported.
     void bridgeStartAndItsEnds() {
         const qsizetype before = test::stubCalls().size();
         {
@@ -206,49 +200,29 @@ private Q_SLOTS:
         QVERIFY(!c.phoneBridgeRunning());
     }
 
-    // While the bridge runs, the refresh timer republishes the state (every tenth tick).
-    void stateFollowsTheRefreshTimer() {
-        WorkstationController c;
-        c.initialize(); // the bridge (the interpreter's stub) starts 600 ms later
-        const QString state = runtimeFile(u"tmb_phone_state.json"_s);
-        QTRY_VERIFY(QFile::exists(state) && !c.phoneBridgeUrl().isEmpty());
-        for (int round = 0; round < 2; ++round) {
-            QVERIFY(QFile::remove(state));
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state), 1500);
-        }
-    }
-
     void usbPhoneThroughAdb() {
-        struct Case {
-            QByteArray devices;
-            QStringList calls;
-            QString banner;
-        };
-        const QString link = u"http://localhost:8088/?k=%1"_s;
-        const Case cases[] = {
-            {"List of devices attached\n\n",
-             {u"devices"_s},
-             u"⚠ No USB Android Phone detected via ADB • Enable USB Debugging or scan the Wi-Fi QR Code!"_s},
-            {"List of devices attached\nR58M\tdevice\n",
-             {u"devices"_s, u"reverse tcp:8088 tcp:8088"_s, u"reverse tcp:8443 tcp:8443"_s,
-              u"shell am start -a android.intent.action.VIEW -d "_s + link},
-             u"✓ USB Phone Tunneled (http://localhost:8088) • Opened Studio Mic/Cam/Pad on Phone!"_s},
-        };
-        for (const Case& k : cases) {
-            test::setStubReply(u"adb"_s, k.devices);
+        for (const bool attached : {false, true}) {
+            test::setStubReply(u"adb"_s, attached ? "List of devices attached\nR58M\tdevice\n"
+                                                  : "List of devices attached\n\n");
             const qsizetype before = test::stubCalls().size();
             WorkstationController c;
             c.connectUsbAndroidPhoneAdb();
-            QCOMPARE(c.statusBanner(), k.banner);
-            QStringList expected = k.calls;
-            expected.replaceInStrings(u"%1"_s, c.phoneAccessToken());
-            QTRY_COMPARE(callsOf(u"adb"_s, before), expected);
+            QCOMPARE(
+                c.statusBanner(),
+                attached
+                    ? u"✓ USB Phone Tunneled (http://localhost:8088) • Opened Studio Mic/Cam/Pad on Phone!"_s
+                    : u"⚠ No USB Android Phone detected via ADB • Enable USB Debugging or scan the Wi-Fi QR Code!"_s);
+            const QStringList tunnel = {
+                u"reverse tcp:8088 tcp:8088"_s, u"reverse tcp:8443 tcp:8443"_s,
+                u"shell am start -a android.intent.action.VIEW -d http://localhost:8088/?k="_s +
+                    c.phoneAccessToken()};
+            QTRY_COMPARE(callsOf(u"adb"_s, before),
+                         QStringList{u"devices"_s} + (attached ? tunnel : QStringList()));
         }
     }
 
-    // The public address is checked before it goes into a link; a slow echo service
-    // does not hold up the window; the tunnel's link is read from its output; the QR
-    // child gets its link (with the token) on stdin.
+    // The public address is checked (a slow echo service does not hold up the window); the
+    // tunnel's link is read from its output; the QR child's link (with the token) goes on stdin.
     void publicAndCustomLinks() {
         test::setStubReply(u"curl"_s, "<html>rate limited</html>");
         {
