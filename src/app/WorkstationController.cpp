@@ -3,8 +3,8 @@
 
 #include "WorkstationController.h"
 
+#include "audio/ToolRun.h"
 #include "engines/SoundFontPaths.h"
-#include "phone/ToolRun.h"
 
 #include <alsa/asoundlib.h>
 

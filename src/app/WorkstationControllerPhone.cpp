@@ -3,8 +3,8 @@
 
 #include "WorkstationController.h"
 
+#include "audio/ToolRun.h"
 #include "broadcast/PrivateRuntimeFolder.h"
-#include "phone/ToolRun.h"
 
 #include <QClipboard>
 #include <QFile>

@@ -4,17 +4,18 @@
 #include "AudioDevices.h"
 
 #include "AudioEngine.h"
+#include "ToolRun.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QVariantMap>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace tmb {
 
@@ -96,51 +97,32 @@ QString runDeviceTool(const QString& program, const QStringList& arguments, int 
 }
 
 DeviceListing::~DeviceListing() {
-    delete m_run; // kills the tools still running
+    stop();
+}
+
+void DeviceListing::stop() {
+    if (m_run == nullptr) return;
+    stopToolsOf(m_run); // no answer comes from them any more
+    delete std::exchange(m_run, nullptr);
 }
 
 void DeviceListing::start(Done done, int timeoutMs) {
-    if (m_run != nullptr) { // superseded: its answers are dropped
-        m_run->disconnect();
-        for (QProcess* tool : m_run->findChildren<QProcess*>()) {
-            tool->disconnect();
-            tool->kill();
-            tool->waitForFinished(100); // reaps it: SIGKILL is not refused
-        }
-        m_run->deleteLater();
-    }
+    stop(); // a listing still running is superseded: its answers are dropped
     QObject* run = m_run = new QObject;
     auto outputs = std::make_shared<std::array<QString, 2>>();
     auto pending = std::make_shared<int>(2);
-    const auto answered = [this, run, outputs, pending, done](int tool, const QString& output) {
-        (*outputs)[tool] = output;
-        if (--*pending > 0) return;
-        m_run = nullptr;
-        run->deleteLater();
-        done((*outputs)[0], (*outputs)[1]);
-    };
     const std::array<QStringList, 2> commands{
         QStringList{QStringLiteral("wpctl"), QStringLiteral("status")},
         QStringList{QStringLiteral("pactl"), QStringLiteral("list"), QStringLiteral("sources")}};
-    for (int tool = 0; tool < 2; ++tool) {
-        auto* process = new QProcess(run);
-        QObject::connect(process, &QProcess::finished, run,
-                         [process, tool, answered](int, QProcess::ExitStatus status) {
-                             // Killed or crashed: as if the tool had listed nothing.
-                             answered(tool, status == QProcess::NormalExit
-                                                ? QString::fromUtf8(process->readAllStandardOutput())
-                                                : QString());
-                         });
-        QObject::connect(process, &QProcess::errorOccurred, run,
-                         [tool, answered](QProcess::ProcessError error) {
-                             if (error == QProcess::FailedToStart) answered(tool, {});
-                         });
-        process->start(commands[tool].first(), commands[tool].mid(1));
-    }
-    QTimer::singleShot(timeoutMs, run, [run] {
-        for (QProcess* tool : run->findChildren<QProcess*>())
-            tool->kill();
-    });
+    for (int tool = 0; tool < 2; ++tool)
+        runToolAsync(run, commands[tool].first(), commands[tool].mid(1), timeoutMs,
+                     [this, run, tool, outputs, pending, done](const QByteArray& output) {
+                         (*outputs)[tool] = QString::fromUtf8(output);
+                         if (--*pending > 0) return;
+                         m_run = nullptr;
+                         run->deleteLater();
+                         done((*outputs)[0], (*outputs)[1]);
+                     });
 }
 
 void MicConditioner::process(const float* in, float* out, std::size_t frames) noexcept {

@@ -51,6 +51,7 @@ public:
     bool isRunning() const { return m_run != nullptr; }
 
 private:
+    void stop();
     QObject* m_run = nullptr; // owns the running tools
 };
 
