@@ -18,6 +18,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 using namespace tmb;
 using namespace tmb::test;
@@ -138,6 +139,33 @@ private Q_SLOTS:
         QCOMPARE(peak(after.left) + peak(after.right), 0.0f);
     }
 
+    // One output sounds on both sides at 0.7; of two, the first goes left and the second
+    // right at 0.65; added to what the bus holds, every frame, never past the block.
+    void oneOutputOnBothSidesTwoApart() {
+        auto host = hostWith({QStringLiteral(TMB_TEST_TONE_BUNDLE)});
+        for (const auto& [outputs, frames, velocity] :
+             {std::tuple{2, 333u, 80}, {1, 64u, 100}, {1, 4095u, 127}}) {
+            QVERIFY(host->loadPlugin(QStringLiteral("urn:tembora:test-tone:") +
+                                     (outputs == 1 ? "mono" : "stereo")));
+            Block block;
+            std::fill(block.left.begin(), block.left.end(), 0.25f);
+            std::fill(block.right.begin(), block.right.end(), -0.125f);
+            host->sendMidiNoteOn(1, 60, static_cast<std::uint8_t>(velocity));
+            host->processAudio(block.left.data(), block.right.data(), frames);
+            const float level = velocity / 127.0f, gain = outputs == 1 ? 0.7f : 0.65f;
+            const float expected[2] = {0.25f + gain * level,
+                                       -0.125f + gain * (outputs == 1 ? level : level / 2)};
+            TMB_VERIFY(host->busPeakLevel(0) == level &&
+                           host->busPeakLevel(1) == (outputs == 1 ? 0.0f : level / 2),
+                       outputs, host->busPeakLevel(0), host->busPeakLevel(1));
+            for (std::uint32_t i = 0; i < frames; ++i)
+                TMB_VERIFY(std::fabs(block.left[i] - expected[0]) < 1e-6f &&
+                               std::fabs(block.right[i] - expected[1]) < 1e-6f,
+                           outputs, i, block.left[i], block.right[i]);
+            QVERIFY(block.left[frames] == 0.25f && block.right[frames] == -0.125f);
+        }
+    }
+
     // Three notes in one block: a sequence of 8 + 3 x 24 bytes, and each note comes
     // back from eg-fifths with its fifth in the output sequence.
     void noteSequenceReachesEgFifths() {
@@ -180,21 +208,24 @@ private Q_SLOTS:
         }
     }
 
-    // mda Piano's A4 stays at 440 Hz when the engine moves to another rate; bypass is kept.
+    // mda Piano's and EPiano's A4 stay at 440 Hz when the engine moves to another rate;
+    // bypass is kept.
     void rateChangeKeepsPitch() {
         useLv2Bundles({QStringLiteral("mda.lv2")});
-        AudioEngine engine;
-        QVERIFY(engine.lv2Host.loadPlugin(mda + "Piano"));
-        for (std::uint32_t rate : {48000u, 96000u, 44100u}) {
-            engine.lv2Host.setBypassed(rate == 96000);
-            engine.prepareOffline(rate, 256);
-            QCOMPARE(engine.lv2Host.isBypassed(), rate == 96000);
-            engine.lv2Host.setBypassed(false);
-            engine.lv2Host.sendMidiNoteOn(0, 69, 100);
-            const StereoSignal out = renderBlocks(engine, rate / 2, 256);
-            const double hz = dominantFrequency(out.left, rate, 300.0, 600.0, rate / 10);
-            TMB_VERIFY(std::fabs(hz - 440.0) < 4.4, rate, hz);
-            engine.lv2Host.sendMidiNoteOff(0, 69);
+        for (const char* name : {"Piano", "EPiano"}) {
+            AudioEngine engine;
+            QVERIFY(engine.lv2Host.loadPlugin(mda + name));
+            for (std::uint32_t rate : {48000u, 96000u, 44100u}) {
+                engine.lv2Host.setBypassed(rate == 96000);
+                engine.prepareOffline(rate, 256);
+                QCOMPARE(engine.lv2Host.isBypassed(), rate == 96000);
+                engine.lv2Host.setBypassed(false);
+                engine.lv2Host.sendMidiNoteOn(0, 69, 100);
+                const StereoSignal out = renderBlocks(engine, rate / 2, 256);
+                const double hz = dominantFrequency(out.left, rate, 300.0, 600.0, rate / 10);
+                TMB_VERIFY(std::fabs(hz - 440.0) < 4.4, name, rate, hz);
+                engine.lv2Host.sendMidiNoteOff(0, 69);
+            }
         }
     }
 

@@ -98,9 +98,9 @@ bool useLv2Bundles(const QStringList& bundles) {
     for (const QString& bundle : QStringList{QStringLiteral("core.lv2"), QStringLiteral("atom.lv2"),
                                              QStringLiteral("midi.lv2"), QStringLiteral("urid.lv2")} +
                                      bundles) {
-        const QString installed = QStringLiteral("/usr/lib/lv2/") + bundle;
-        all =
-            QFileInfo(installed).isDir() && QFile::link(installed, folder + QLatin1Char('/') + bundle) && all;
+        const QString path = QDir::isAbsolutePath(bundle) ? bundle : QStringLiteral("/usr/lib/lv2/") + bundle;
+        all = QFileInfo(path).isDir() &&
+              QFile::link(path, folder + QLatin1Char('/') + QFileInfo(path).fileName()) && all;
     }
     qputenv("LV2_PATH", folder.toUtf8());
     return all;

@@ -30,9 +30,9 @@ inline const QStringList externalPrograms = {
     QStringLiteral("ffmpeg"),  QStringLiteral("xdg-open"), QStringLiteral("python3")};
 
 // Points LV2_PATH at a fresh folder of links to Debian's LV2 bundles `bundles`
-// (e.g. "mda.lv2") plus the core, atom, midi and urid descriptions; usePrivateHome
-// starts with none. Takes effect for LV2 hosts constructed afterwards. False when a
-// bundle is not installed.
+// (e.g. "mda.lv2", or a full path to one elsewhere) plus the core, atom, midi and urid descriptions;
+// usePrivateHome starts with none. Takes effect for LV2 hosts constructed afterwards. False when a bundle is
+// not installed.
 bool useLv2Bundles(const QStringList& bundles);
 
 // Removes the stub of `program`, for a test that runs the real one against a
