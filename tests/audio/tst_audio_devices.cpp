@@ -90,9 +90,9 @@ std::vector<float> stereoSine(float left, float right, std::size_t frames, doubl
     return out;
 }
 
-float micPeakAfterBlock(AudioEngine& engine, std::uint32_t frames = 1024) {
-    std::vector<float> out(2 * frames);
-    engine.processAudioCallback(out.data(), frames);
+float micPeakAfterBlock(AudioEngine& engine) {
+    std::vector<float> out(2 * 1024);
+    engine.processAudioCallback(out.data(), 1024);
     return engine.channelPeakL(MixerChannelId::Mic) + engine.channelPeakR(MixerChannelId::Mic);
 }
 
@@ -352,14 +352,6 @@ private Q_SLOTS:
         QCOMPARE(micPeakAfterBlock(engine), 0.0f);
         engine.setMicEnabled(true);
         QCOMPARE(micPeakAfterBlock(engine), 0.0f);
-
-        // The ring holds 16383 frames; what does not fit is dropped.
-        std::vector<float> lots = stereoSine(0.3f, 0.3f, 20000);
-        engine.pushMicSamples(lots.data(), 20000);
-        int sounding = 0;
-        for (int frame = 1; frame <= 20000; ++frame)
-            if (micPeakAfterBlock(engine, 1) > 0.0f) sounding = frame;
-        QVERIFY2(sounding > 16300 && sounding <= 16383, qPrintable(QString::number(sounding)));
     }
 };
 

@@ -254,58 +254,43 @@ private Q_SLOTS:
         QVERIFY(recording == 0 && recorder.recordedAudioFrames() > 0);
     }
 
+    // The GUI pushes numbered records while blocks of 64 frames check each one they meet.
     void blocksSeeWholeRecordsInOrderAndKeepThePedals() {
-        auto engine = std::make_unique<AudioEngine>();
-        engine->prepareOffline(48000, 64);
-        std::vector<float> out(2 * 64);
+        AudioEngine engine;
+        engine.prepareOffline(48000, 64);
         // The foot holds every pedal and sets expression; pushed records carry them up.
         for (auto [controller, value] : {std::pair{64, 127}, {66, 127}, {67, 127}, {11, 64}}) {
             MidiEvent pedal = MidiEvent::controlChange(0, controller, value);
             pedal.sourceClient = 20;
-            engine->submitMidiEvent(pedal);
+            engine.submitMidiEvent(pedal);
         }
-        engine->updatePianoParameters(numbered<PianoParameters>(0));
-        engine->updateWorkstationState(numbered<WorkstationState>(0));
-        engine->processAudioCallback(out.data(), 64);
-
-        // The GUI pushes numbered records until many blocks may have met one mid-write.
-        std::atomic<int> blocks{0};
-        std::atomic<bool> done{false};
-        int pushes = 0;
-        std::thread gui([&] {
-            while (blocks.load() < 3000) {
-                ++pushes;
-                engine->updatePianoParameters(numbered<PianoParameters>(pushes));
-                engine->updateWorkstationState(numbered<WorkstationState>(pushes));
-            }
-            done = true;
-        });
-
-        int lastParams = 0, lastState = 0, torn = 0, backwards = 0, pedalLost = 0;
-        auto check = [&] {
-            engine->processAudioCallback(out.data(), 64);
-            const PianoParameters& live = engine->renderingParameters();
-            const WorkstationState& state = engine->renderingWorkstationState();
-            const int p = numberOf(live, static_cast<int>(live.brightness));
-            const int s = numberOf(state, state.splitKey);
-            if (p < 0 || s < 0) {
-                ++torn;
-                return;
-            }
-            if (p < lastParams || s < lastState) ++backwards;
-            lastParams = p;
-            lastState = s;
-            if (!live.sustainPedal || !live.sostenutoPedal || !live.softPedal ||
-                live.continuousPedal != 1.0f || live.expressionPedal != 64.0f / 127.0f)
-                ++pedalLost;
+        engine.updatePianoParameters(numbered<PianoParameters>(0));
+        engine.updateWorkstationState(numbered<WorkstationState>(0));
+        std::vector<float> out(2 * 64);
+        engine.processAudioCallback(out.data(), 64); // the pedals under record 0, which does not invert
+        int lastParams = 0, lastState = 0, torn = 0, backwards = 0, pedalLost = 0, pushes = 0;
+        const auto check = [&](const float*, std::uint32_t) {
+            const PianoParameters& live = engine.renderingParameters();
+            const WorkstationState& state = engine.renderingWorkstationState();
+            const int p = numberOf(live, static_cast<int>(live.brightness)),
+                      s = numberOf(state, state.splitKey);
+            torn += p < 0 || s < 0;
+            backwards += p >= 0 && s >= 0 && (p < lastParams || s < lastState);
+            lastParams = p < 0 ? lastParams : p;
+            lastState = s < 0 ? lastState : s;
+            pedalLost += !live.sustainPedal || !live.sostenutoPedal || !live.softPedal ||
+                         live.continuousPedal != 1.0f || live.expressionPedal != 64.0f / 127.0f;
         };
-        while (!done.load()) {
-            check();
-            ++blocks;
-        }
-        gui.join();
-        check();
-
+        renderWhile(
+            engine, 3000, [](int) { return 64u; },
+            [&] {
+                ++pushes;
+                engine.updatePianoParameters(numbered<PianoParameters>(pushes));
+                engine.updateWorkstationState(numbered<WorkstationState>(pushes));
+            },
+            check);
+        engine.processAudioCallback(out.data(), 64);
+        check(out.data(), 64);
         QCOMPARE(std::tuple(torn, backwards, pedalLost), std::tuple(0, 0, 0));
         QCOMPARE(std::tuple(lastParams, lastState), std::tuple(pushes, pushes)); // the last one arrives
     }

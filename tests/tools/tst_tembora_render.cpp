@@ -37,15 +37,6 @@ Run runRender(const QStringList& arguments) {
     return run;
 }
 
-// Runs a mido script writing the MIDI file `arguments` names first.
-bool runMido(const char* script, const QStringList& arguments) {
-    QProcess python;
-    python.start("/usr/bin/python3", QStringList{"-c", script} + arguments);
-    const bool ok = python.waitForFinished(60000) && python.exitCode() == 0;
-    if (!ok) qWarning("%s", python.readAllStandardError().constData());
-    return ok;
-}
-
 // Two notes a second apart at 120 BPM, then the end of the track at 2.5 s.
 QByteArray twoNoteSong() {
     return header(0, 1, 480) +
@@ -149,8 +140,6 @@ private Q_SLOTS:
         row("truncated track", song.left(song.size() - 6), {}, "is cut short (track 1: ");
         row("days long", header(0, 1, 1) + track(midiMessage(0x0FFFFFFF, 0x90, 60, 1)), {}, "at most 3600 s");
         row("rate 22050", song, {"--rate", "22050"}, "--rate must be");
-        row("block 8192", song, {"--block", "8192"}, "--block must be");
-        row("tail -1", song, {"--tail", "-1"}, "--tail must be");
         row("unknown option", song, {"--loud"}, "Unknown option 'loud'");
         row("sfz and sf2", song, {"--sfz", "a.sfz", "--sf2", "gm.sf2"},
             "--sfz and --sf2 cannot be used together");
@@ -159,13 +148,10 @@ private Q_SLOTS:
             "No valid playable regions found in DIR/empty.sfz");
         row("sf2 missing", song, {"--sf2", "DIR/none.sf2"}, "does not exist");
         row("sf2 junk", song, {"--sf2", "DIR/junk.sf2"}, "not a SoundFont");
-        row("sf2 damaged body", song, {"--sf2", "DIR/damaged.sf2"}, "not a SoundFont");
         row("unknown preset", song, {"--layer", "no_such_preset"},
             "no instrument preset has the id \"no_such_preset\"");
         row("no output", song, {}, "no output file given", 2, {});
         row("style 35", song, {"--style", "35"}, "--style must be a whole number from 0 to 34");
-        row("progression 7", song, {"--style", "24", "--arranger", "--progression", "7"},
-            "--progression must be a number from 0 to 6");
         row("style file missing", song, {"--style", "DIR/none.sty", "--arranger"},
             "File not found: DIR/none.sty");
         row("unwritable output", song, {}, "cannot write DIR/no/such/out.wav", 1, "DIR/no/such/out.wav");
@@ -180,8 +166,6 @@ private Q_SLOTS:
         if (!input.isEmpty()) QVERIFY(writeBytes(in, input));
         QVERIFY(writeBytes(dir.filePath("empty.sfz"), "<region> sample=missing.wav\n"));
         QVERIFY(writeBytes(dir.filePath("junk.sf2"), QByteArray("RIFF\x04") + QByteArray(100, '\0')));
-        QVERIFY(writeBytes(dir.filePath("damaged.sf2"),
-                           QByteArray("RIFF\x64\0\0\0sfbkLIST", 16) + QByteArray(92, '\xff')));
         const QString wav = dir.filePath("out.wav");
         QVERIFY(writeBytes(wav, "previous take"));
         arguments.replaceInStrings("DIR", dir.path());
@@ -254,7 +238,7 @@ private Q_SLOTS:
                 rms(s.left, s.left.size() - frame(0.3)) < 0.002f);
     }
 
-    // Chords of a mido-written file: one tick acts together, drums and notes at or above
+    // Chords of a file: one tick acts together, drums and notes at or above
     // --below are left out, velocity 0 ends a note, times follow the tempo map.
     void namesTheChordsOfAFile_data() {
         QTest::addColumn<QStringList>("options");
@@ -270,37 +254,27 @@ private Q_SLOTS:
         QFETCH(QStringList, options);
         QFETCH(QString, expected);
         QTemporaryDir dir;
+        // {beat, beats, channel, notes}; 120 BPM, then 240 from beat 2 (beats of 0.5 s, then 0.25 s).
+        const struct {
+            double beat, beats;
+            int channel;
+            std::vector<int> notes;
+        } chords[] = {{0, 1, 0, {48, 64, 67}},    {0, 4, 0, {60}},         // held under the next two chords
+                      {1, 1, 3, {57, 64, 67}},    {1, 3, 9, {36, 38, 42}}, // drums do not count
+                      {2, 1, 0, {64, 67, 72}},    {2.5, 0.5, 0, {71, 74}}, // five tones for half a beat
+                      {3, 1, 0, {53, 57, 62, 72}}};
+        std::multimap<std::pair<int, int>, QByteArray> events{{{960, -1}, tempo(0, 250000).mid(1)}};
+        for (const auto& c : chords)
+            for (int n : c.notes) { // at one tick the velocity-0 note-ons go first
+                events.insert({{int(c.beat * 480), 1}, bytes({0x90 | c.channel, n, 90})});
+                events.insert({{int((c.beat + c.beats) * 480), 0}, bytes({0x90 | c.channel, n, 0})});
+            }
+        QByteArray body = tempo(0, 500000);
+        int tick = 0;
+        for (const auto& [at, message] : events)
+            body += varLen(std::uint32_t(at.first - std::exchange(tick, at.first))) + message;
         const QString in = dir.filePath("chords.mid");
-        // 120 BPM, then 240 from beat 2: beats last 0.5 s, then 0.25 s.
-        const char* script = R"(
-import sys, mido
-mid = mido.MidiFile(ticks_per_beat=480)
-track = mido.MidiTrack(); mid.tracks.append(track)
-track.append(mido.MetaMessage('set_tempo', tempo=500000, time=0))
-events = []  # (tick, order, message)
-def chord(beat, beats, notes, channel=0):
-    for n in notes:
-        events.append((beat * 480, 1, mido.Message('note_on', channel=channel, note=n, velocity=90)))
-        events.append(((beat + beats) * 480, 0, mido.Message('note_on', channel=channel, note=n, velocity=0)))
-chord(0, 1, [48, 64, 67])
-chord(0, 4, [60])                      # held under the next two chords
-chord(1, 1, [57, 64, 67], channel=3)
-chord(1, 3, [36, 38, 42], channel=9)   # drums do not count
-chord(2, 1, [64, 67, 72])
-chord(2.5, 0.5, [71, 74])              # five tones for half a beat
-chord(3, 1, [53, 57, 62, 72])
-events.sort(key=lambda e: (e[0], e[1]))
-tempo_at = 960
-tick = 0
-for when, _, message in events:
-    if tick <= tempo_at < when:
-        track.append(mido.MetaMessage('set_tempo', tempo=250000, time=tempo_at - tick))
-        tick = tempo_at
-    track.append(message.copy(time=int(when - tick)))
-    tick = when
-mid.save(sys.argv[1])
-)";
-        QVERIFY(runMido(script, {in}));
+        QVERIFY(writeBytes(in, header(0, 1, 480) + track(body + endOfTrack())));
         const Run run = runRender(QStringList{in, "--chords"} + options);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(run.out, expected);
@@ -315,17 +289,12 @@ mid.save(sys.argv[1])
         QTest::addColumn<QList<int>>("roots");
         QTest::addColumn<bool>("lead");
         QTest::addColumn<QList<int>>("smart"); // chord tones the left hand adds
-        QTest::newRow("anthem, its own 1-6-4-5")
-            << QStringList{"--style", "24", "--bars", "3"} << "" << 4 * 60.0 / 74 << QList<int>{0, 9, 5, 7, 0}
-            << true << QList<int>{};
         QTest::newRow("drum style, pro band, 1-4-5-1, 512 frames")
             << QStringList{"--style", "30", "--bars", "2", "--progression", "6", "--block", "512"} << ""
             << 4 * 60.0 / 122 << QList<int>{0, 5, 7, 0} << false << QList<int>{};
         QTest::newRow("imported style, its bass a tone up")
             << QStringList{"--style", "DIR/Praise_Band.sty", "--bars", "2"} << "" << 2.0
             << QList<int>{2, 7, 2, 9} << true << QList<int>{};
-        QTest::newRow("left hand C F G") << QStringList{"--style", "24"} << "48 41 43" << 2.4
-                                         << QList<int>{0, 5, 7} << false << QList<int>{};
         QTest::newRow("left hand, smart chord, progression ignored")
             << QStringList{"--style", "12", "--smart-chord", "--progression", "0", "--rate", "44100"}
             << "48 41 43" << 2.4 << QList<int>{0, 5, 7} << false << QList<int>{52, 55, 45, 48, 47, 50};
