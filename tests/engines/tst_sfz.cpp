@@ -67,27 +67,6 @@ struct Piano : SfzPianoEngine {
     }
 };
 
-using Pairs = QList<QPair<QString, QString>>;
-
-// What the opcode scanner finds, and the definition it must agree with as a regular expression.
-Pairs scannedPairs(const QString& body) {
-    Pairs pairs;
-    SfzParser::forEachOpcode(QStringView(body), [&](QStringView name, QStringView value) {
-        pairs.append({name.toString(), value.toString()});
-    });
-    return pairs;
-}
-Pairs regexPairs(const QString& body) {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(([A-Za-z0-9_]+)=([^\s=]+(?:\s+(?![A-Za-z0-9_]+=)[^\s=]+)*))"));
-    Pairs pairs;
-    for (auto it = pattern.globalMatch(body); it.hasNext();) {
-        const auto match = it.next();
-        pairs.append({match.captured(1), match.captured(2)});
-    }
-    return pairs;
-}
-
 std::vector<SfzParsedRegion> parse(const QString& fileText) {
     return SfzParser::parseRegions(SfzParser::joinLines(fileText));
 }
@@ -241,20 +220,28 @@ private Q_SLOTS:
                      qPrintable(c));
     }
 
+    // The opcode scanner agrees with its definition as a regular expression, on random text too.
     void opcodeScannerMatchesItsDefinition() {
-        // Chosen bodies, then random ones from the characters that matter to the grammar.
+        static const QRegularExpression pattern(
+            uR"([A-Za-z0-9_]+=[^\s=]+(?:\s+(?![A-Za-z0-9_]+=)[^\s=]+)*)"_qs);
         QStringList bodies = {u" sample=Samples\\C4 soft.wav volume=-3 "_qs, u"a=1 b=2 c d=e=f g= h=x  y"_qs,
                               u"==a= b==c x.y=z k=v.w=u"_qs,
                               u"lokey=60hikey=62 key=\tc#4\t\tpitch_keycenter=c4"_qs};
-        const QString alphabet = u"ab_1= \t.=x9\\<"_qs;
         QRandomGenerator random(1234);
         for (int round = 0; round < 3000; ++round) {
-            bodies.append(QString());
+            QString& body = bodies.emplace_back();
             for (int i = int(random.bounded(40)); i > 0; --i)
-                bodies.last().append(alphabet[int(random.bounded(int(alphabet.size())))]);
+                body.append(u"ab_1= \t.=x9\\<"_qs[int(random.bounded(13))]);
         }
-        for (const QString& body : bodies)
-            QCOMPARE(scannedPairs(body), regexPairs(body));
+        for (const QString& body : bodies) {
+            QStringList scanned, defined;
+            SfzParser::forEachOpcode(QStringView(body), [&](QStringView name, QStringView value) {
+                scanned << name.toString() + u'=' + value.toString();
+            });
+            for (auto it = pattern.globalMatch(body); it.hasNext();)
+                defined << it.next().captured();
+            QCOMPARE(scanned, defined);
+        }
     }
 
     void headersInheritAndResetState() {
@@ -471,30 +458,26 @@ private Q_SLOTS:
         auto robin = engineWith("<region> sample=a220.wav pitch_keycenter=60 lorand=0 hirand=0.5\n"
                                 "<region> sample=a330.wav pitch_keycenter=60 lorand=0.5 hirand=1\n");
         int low = 0;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 40; ++i, robin->hush()) {
             const StereoSignal out = robin->strike(60, 0.1);
-            QCOMPARE(robin->activeVoiceCount(), 1);
-            low += amplitudeDb(out.left, 220, 0.02, 0.1) > -20;
-            QVERIFY((amplitudeDb(out.left, 220, 0.02, 0.1) > -20) !=
-                    (amplitudeDb(out.left, 330, 0.02, 0.1) > -20));
-            robin->allNotesOff();
-            robin->play(0.05);
+            const bool a220 = amplitudeDb(out.left, 220, 0.02, 0.1) > -20;
+            QVERIFY(robin->activeVoiceCount() == 1 && a220 != (amplitudeDb(out.left, 330, 0.02, 0.1) > -20));
+            low += a220;
         }
         TMB_VERIFY(low >= 8 && low <= 32, low);
     }
 
     void releaseSampleLevelFollowsHoldTime() {
-        const QByteArray sfz = "<region> sample=long110.wav pitch_keycenter=60\n"
-                               "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=6\n"
-                               "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=1 "
-                               "lokey=62 hikey=62\n";
         // Level of the 880 Hz release sample just after holding `note` for `seconds`.
-        auto releaseAfter = [&](double seconds, int note = 60, const QByteArray& text = {}) {
-            auto engine = engineWith(text.isEmpty() ? sfz : text);
+        auto releaseAfter = [&](double seconds, int note = 60) {
+            auto engine =
+                engineWith("<region> sample=long110.wav pitch_keycenter=60\n"
+                           "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=6\n"
+                           "<region> sample=r880.wav pitch_keycenter=60 trigger=release rt_decay=1 "
+                           "lokey=62 hikey=62\n");
             engine->strike(note, seconds);
             engine->noteOff(note, 0.5f);
-            return amplitudeDb(engine->play(0.2).left, 880.0 * (note == 62 ? std::exp2(2 / 12.0) : 1.0), 0.02,
-                               0.2);
+            return amplitudeDb(engine->play(0.2).left, 880.0 * std::exp2((note - 60) / 12.0), 0.02, 0.2);
         };
         const double oneSecond = releaseAfter(1.0), tenSeconds = releaseAfter(10.0);
         QVERIFY(oneSecond > -30);
@@ -503,14 +486,6 @@ private Q_SLOTS:
         QVERIFY(releaseAfter(12.0) < tenSeconds - 30);
         QVERIFY(releaseAfter(14.0, 62) > oneSecond - 20);
         QVERIFY(releaseAfter(16.0, 62) < oneSecond - 80);
-        // Unpitched release noise fades at a quarter of the rate and plays 9.5 / 1.65 louder.
-        const double unpitched =
-            releaseAfter(8.0, 60,
-                         "<region> sample=long110.wav pitch_keycenter=60\n"
-                         "<region> sample=r880.wav pitch_keycenter=60 trigger=release pitch_keytrack=0");
-        const double pitchedAtEight = oneSecond - 42.0;
-        TMB_VERIFY(std::fabs(unpitched - pitchedAtEight - (20 * std::log10(9.5 / 1.65) + 36.0)) < 0.5,
-                   unpitched - pitchedAtEight);
     }
 
     void sustainPedalHoldsAndReleasesSilently() {
@@ -537,11 +512,6 @@ private Q_SLOTS:
         engine->playInto(out, 1.0);
         QVERIFY(amplitudeDb(out.left, 1760, 0.71, 0.9) > -30);
         QVERIFY(amplitudeDb(out.left, 220, 1.4, 1.7) < -70); // the string has been released
-        // No pedal noise without a volume.
-        auto quiet = engineWith("<region> sample=p1320.wav on_locc64=100 on_hicc64=127");
-        quiet->setSustainPedal(true, 127, 0.0f);
-        quiet->play(0.05);
-        QCOMPARE(quiet->activeVoiceCount(), 0);
     }
 
     void sostenutoHoldsOnlyTheKeysDownWhenPressed() {
@@ -616,11 +586,6 @@ private Q_SLOTS:
         engine->allNotesOff();
         engine->play(0.025); // about 18 ms to the end level
         QCOMPARE(engine->activeVoiceCount(), 0);
-        engine->noteOn(60, 100, 440.0f);
-        engine->noteOff(60, 0.5f);
-        engine->play(2.5);
-        QCOMPARE(engine->activeVoiceCount(), 0);
-
         for (const float resonance : {0.0f, 1.0f}) {
             auto short60 = engineWith("<region> sample=short.wav pitch_keycenter=60");
             short60->stringResonance = resonance;
