@@ -161,67 +161,56 @@ private Q_SLOTS:
         QVERIFY(m.log().isEmpty());
     }
 
+    // The DAW port's notes and bend go to the mappings only, its CC plays too; a bend while a fader
+    // is touched, or soon after, moves the fader; later it plays.
     void controlSurfacePortsAndFaderTouch() {
-        // The DAW port's notes, bend and CC go to the mappings; only the CC plays.
         ProbedManager m;
         m.feed(note(24, 1, true, 36, 100), t0);
         m.feed(note(24, 1, false, 36, 0), t0 + 10'000);
         m.feed(control(24, 1, SND_SEQ_EVENT_PITCHBEND, 0, 1200), t0 + 20'000);
         m.feed(control(24, 1, SND_SEQ_EVENT_CONTROLLER, 1, 40), t0 + 30'000);
-        QCOMPARE(m.played.size(), 1u);
-        QCOMPARE(m.played[0].status, MidiEvent::ControlChange);
-        QCOMPARE(m.offered.size(), 3u);
-        QCOMPARE(m.offered[1].pitchBend, 1200);
-        QCOMPARE(m.log().size(), 3); // the bend is not logged
-        QVERIFY(m.log().at(2).contains("Graphite 49 DAW | Ch 1 | NoteOn: 36 (C2)"));
-
-        // A bend while a fader is touched, or soon after, moves the fader.
+        QVERIFY(m.played.size() == 1 && m.played[0].status == MidiEvent::ControlChange);
+        QVERIFY(m.offered.size() == 3 && m.offered[1].pitchBend == 1200);
         ProbedManager f;
         const auto bend = control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, -300);
         f.feed(note(24, 0, true, 104, 127), t0);
         f.feed(bend, t0 + 5'000'000); // touched, however long
         f.feed(note(24, 0, false, 104, 0), t0 + 6'000'000);
         f.feed(bend, t0 + 6'400'000);
-        QVERIFY(f.played.empty());
-        QCOMPARE(f.offered.size(), 2u);
-        QVERIFY(f.offered[1].fromControllerPort);
-        QVERIFY(f.log().isEmpty()); // touch notes are neither played nor logged
+        QVERIFY(f.played.empty() && f.offered.size() == 2 && f.offered[1].fromControllerPort);
         f.feed(bend, t0 + 6'600'000);
-        QCOMPARE(f.played.at(0).pitchBend, -300);
-        QVERIFY(f.log().at(0).endsWith("| PitchBend: -300  val=0"));
         f.feed(control(20, 0, SND_SEQ_EVENT_PITCHBEND, 0, 20000), t0 + 7'000'000);
-        QCOMPARE(f.played.back().pitchBend, 8191);
         f.feed(note(20, 0, true, 104, 80), t0 + 8'000'000); // on an ordinary keyboard 104 is a note
-        QCOMPARE(f.played.back().data1, 104);
+        QCOMPARE(f.played.size(), 3u);
+        QVERIFY(f.played[0].pitchBend == -300 && f.played[1].pitchBend == 8191 && f.played[2].data1 == 104);
     }
 
+    // Master volume and MMC transport; unknown, short or broken messages map nothing.
     void systemExclusiveMasterVolumeAndTransport() {
         ProbedManager m;
-        std::vector<unsigned char> volume{0xF0, 0x7F, 0x10, 0x04, 0x01, 0x00, 0x64, 0xF7};
-        m.feed(sysex(volume), t0);
-        QCOMPARE(m.mapped.at(0), std::make_pair(QStringLiteral("mixer.master.volume"), 100.0f / 127.0f));
-        QVERIFY(m.log().at(0).endsWith("| Ch 1 | SysEx MasterVol: 100  val=0"));
-        for (auto [command, target] :
-             {std::pair{0x01, "stop"}, {0x02, "play"}, {0x03, "play"}, {0x09, "play"}, {0x06, "record"}}) {
-            std::vector<unsigned char> mmc{0xF0, 0x7F, 0x7F, 0x06, static_cast<unsigned char>(command), 0xF7};
-            m.feed(sysex(mmc), t0);
-            QCOMPARE(m.mapped.back(),
-                     std::make_pair(QStringLiteral("transport.") + QLatin1String(target), 1.0f));
-            QVERIFY(m.log().at(0).endsWith(QStringLiteral("MMC Transport: %1  val=0").arg(command)));
-        }
-        std::vector<std::vector<unsigned char>> unmapped{
-            {0xF0, 0x7F, 0x7F, 0x06, 0x44, 0xF7},       // locate: logged, no action
+        std::vector<std::vector<unsigned char>> messages{
+            {0xF0, 0x7F, 0x10, 0x04, 0x01, 0x00, 0x64, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x03, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x09, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x06, 0xF7},
+            {0xF0, 0x7F, 0x7F, 0x06, 0x44, 0xF7},       // locate: no action
             {0xF0, 0x7F, 0x7F, 0x06, 0x02},             // too short
             {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7},       // not real-time
             {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0xF7}, // volume without its MSB
             {0x7F, 0x7F, 0x7F, 0x06, 0x02, 0xF7}};      // no F0
-        for (auto& bytes : unmapped)
+        for (auto& bytes : messages)
             m.feed(sysex(bytes), t0);
-        snd_seq_event_t missing = sysex(volume);
+        snd_seq_event_t missing = sysex(messages[0]);
         missing.data.ext.ptr = nullptr;
         m.feed(missing, t0);
-        QCOMPARE(m.mapped.size(), 6u);
-        QCOMPARE(m.log().size(), 7);
+        QStringList mapped;
+        for (const auto& [target, value] : m.mapped)
+            mapped << QStringLiteral("%1=%2").arg(target).arg(value);
+        QCOMPARE(mapped.join(u' '), QStringLiteral("mixer.master.volume=%1 transport.stop=1 transport.play=1 "
+                                                   "transport.play=1 transport.play=1 transport.record=1")
+                                        .arg(100.0f / 127.0f));
     }
 
     void resetOnlyWhenAConnectedSourceGoesAway() {

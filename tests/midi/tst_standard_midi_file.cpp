@@ -67,8 +67,7 @@ private Q_SLOTS:
         events += endOfTrack(960);
 
         StandardMidiFile smf;
-        QString error;
-        QVERIFY2(smf.parse(header(0, 1, 480) + track(events), &error), qPrintable(error));
+        QVERIFY(smf.parse(header(0, 1, 480) + track(events)));
         QVERIFY(smf.format() == 0 && smf.ticksPerQuarter() == 480);
         QCOMPARE(eventsOf(smf), (QStringList{"0:90 60 100", "0:90 64 90", "480:90 60 0", "480:b1 7 100",
                                              "480:c2 5 0", "490:c2 6 0", "490:e3 0 64", "490:e3 127 127",
@@ -101,11 +100,8 @@ private Q_SLOTS:
         const QByteArray bass =
             midiMessage(1440, 0x91, 36, 90) + midiMessage(960, 0x81, 36, 0) + endOfTrack();
         StandardMidiFile smf;
-        QString error;
-        QVERIFY2(smf.parse(header(1, 3, 480) + track(conductor) + chunk("XTRA", "ignored") + track(melody) +
-                               track(bass),
-                           &error),
-                 qPrintable(error));
+        QVERIFY(smf.parse(header(1, 3, 480) + track(conductor) + chunk("XTRA", "ignored") + track(melody) +
+                          track(bass)));
         QVERIFY(smf.format() == 1 && smf.tracks().size() == 3 && smf.tracks()[2].channelEvents == 2u);
         // At one tick, the earlier track first.
         QCOMPARE(eventsOf(smf),
@@ -156,15 +152,13 @@ private Q_SLOTS:
         const QByteArray good = midiMessage(0, 0x91, 40, 50) + midiMessage(5, 0x81, 40, 0) + endOfTrack();
         for (const auto& [badTrack, eventsKept, problem] : rows) {
             StandardMidiFile smf;
-            QString error;
-            QVERIFY2(smf.parse(header(1, 3, 96) + track(good) + track(badTrack) + track(good), &error),
-                     qPrintable(error));
+            QVERIFY(smf.parse(header(1, 3, 96) + track(good) + track(badTrack) + track(good)));
             QVERIFY(!smf.tracks()[0].truncated && smf.tracks()[1].truncated && !smf.tracks()[2].truncated);
             QVERIFY2(smf.tracks()[1].problem.contains(QLatin1String(problem)),
                      qPrintable(smf.tracks()[1].problem));
             QCOMPARE(int(smf.tracks()[1].channelEvents), eventsKept);
-            QVERIFY(int(smf.events().size()) == 4 + eventsKept && smf.isTruncated());
-            QVERIFY2(smf.truncationReason().startsWith(u"track 2: "), qPrintable(smf.truncationReason()));
+            QVERIFY(int(smf.events().size()) == 4 + eventsKept &&
+                    smf.truncationReason().startsWith(u"track 2: "));
         }
     }
 
@@ -178,13 +172,12 @@ private Q_SLOTS:
 
         // Cut anywhere in the track: what came before survives and the track is flagged.
         for (qsizetype cut = 22 + 1; cut < file.size(); ++cut) {
-            QString error;
-            QVERIFY2(smf.parse(file.left(cut), &error), qPrintable(error));
-            QVERIFY2(smf.isTruncated(), qPrintable(QStringLiteral("cut at %1").arg(cut)));
-            QVERIFY(smf.events().size() <= 4 && !smf.truncationReason().isEmpty());
-        }
-        for (qsizetype cut : {22 + 3, 22 + 4}) { // inside the first event, after it
-            QVERIFY(smf.parse(file.left(cut)));
+            QVERIFY(smf.parse(file.left(cut)) && smf.isTruncated());
+            QVERIFY(smf.events().size() == std::size_t(cut < 26   ? 0
+                                                       : cut < 30 ? 1
+                                                       : cut < 34 ? 2
+                                                       : cut < 38 ? 3
+                                                                  : 4));
             QCOMPARE(smf.tracks()[0].problem,
                      QStringLiteral("the track is cut short by the end of the file"));
         }
@@ -246,18 +239,15 @@ private Q_SLOTS:
         QTemporaryDir dir;
         StandardMidiFile smf;
         QString error;
-        QVERIFY(!smf.load(dir.filePath(QStringLiteral("absent.mid")), &error));
-        QVERIFY2(error.contains(QStringLiteral("no such file")), qPrintable(error));
+        QVERIFY(!smf.load(dir.filePath(QStringLiteral("absent.mid")), &error) &&
+                error.contains("no such file"));
         QVERIFY(!smf.load(dir.path(), &error)); // a folder
-
         // A sparse file past the limit is refused by its size, before any reading.
         QFile big(dir.filePath(QStringLiteral("big.mid")));
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        big.write(header(0, 1, 96));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.write(header(0, 1, 96)) > 0);
         QVERIFY(big.resize(StandardMidiFile::maxFileBytes + 1));
         big.close();
-        QVERIFY(!smf.load(big.fileName(), &error));
-        QVERIFY2(error.contains(QStringLiteral("too large")), qPrintable(error));
+        QVERIFY(!smf.load(big.fileName(), &error) && error.contains("too large"));
 
         // Program changes under running status, two bytes an event, up to the limit and one past it.
         const auto fileWith = [](std::size_t count) {
@@ -267,11 +257,10 @@ private Q_SLOTS:
                 events += bytes({0, 1});
             return header(0, 1, 96) + track(events);
         };
-        QVERIFY2(smf.parse(fileWith(StandardMidiFile::maxEvents), &error), qPrintable(error));
+        QVERIFY(smf.parse(fileWith(StandardMidiFile::maxEvents)));
         QCOMPARE(smf.events().size(), StandardMidiFile::maxEvents);
-        QVERIFY(!smf.parse(fileWith(StandardMidiFile::maxEvents + 1), &error));
-        QVERIFY2(error.contains(QStringLiteral("more than 1000000 events")), qPrintable(error));
-        QVERIFY(smf.events().empty());
+        QVERIFY(!smf.parse(fileWith(StandardMidiFile::maxEvents + 1), &error) && smf.events().empty());
+        QVERIFY(error.contains("more than 1000000 events"));
     }
 
     // The events between the tempo and the end of track, and the tempo, as hex: one beat; the
@@ -319,7 +308,8 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("take.mid"));
         QVERIFY(r.exportStandardMidiFile(path, 97.3));
 
-        // "tick on|off pitch velocity" of every note event, and the tempo.
+        // "tick on|off pitch velocity" of every note event, and the tempo; imported: "tick pitch velocity
+        // length".
         QStringList expected{QStringLiteral("tempo %1").arg(std::trunc(60000000 / 97.3))}, imported;
         for (const PianoRollNote& n : r.snapshotNotes()) {
             const auto on = static_cast<long long>(std::trunc(n.startBeats * 480));
@@ -348,7 +338,6 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
         read.sort();
         expected.sort();
         QCOMPARE(read, expected);
-
         MidiRecorder back;
         QVERIFY(back.importStandardMidiFile(path, nullptr));
         QStringList notes;
@@ -395,18 +384,15 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
             double readBpm = -1.0;
             QCOMPARE(r.importStandardMidiFile(path, &readBpm), ok);
             QCOMPARE(sortedByStart(r.snapshotNotes()), sortedByStart(notes));
-            QCOMPARE(readBpm, bpm);
-            QCOMPARE(r.canUndo(), ok);
-            if (ok) {
-                QCOMPARE(r.addNote(60, 0, 1, 100, 0),
-                         static_cast<std::uint32_t>(notes.size() + 1)); // ids go on from the file's
-                QVERIFY(r.undo() && r.undo());
-                QCOMPARE(r.snapshotNotes(), untouched);
-            }
+            QVERIFY(readBpm == bpm && r.canUndo() == ok);
+            if (!ok) continue;
+            QCOMPARE(r.addNote(60, 0, 1, 100, 0),
+                     std::uint32_t(notes.size() + 1)); // ids go on from the file's
+            QVERIFY(r.undo() && r.undo() && r.snapshotNotes() == untouched);
         }
     }
 
-    // At 48 kHz, and at a rate below 8 kHz (written at 8 kHz).
+    // At 48 kHz, and at a rate below 8 kHz (written at 8 kHz); past full scale clipped, never wrapped.
     void wavHoldsTheTakeAt16Bits() {
         for (const auto& [rate, frames] : {std::pair{48000, 100000}, {100, 70000}}) {
             MidiRecorder r;
@@ -414,18 +400,14 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
             QFile::remove(path);
             QVERIFY(!r.exportRecordedAudioWav(path, rate) && !QFile::exists(path)); // nothing recorded
             std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
-            for (int i = 0; i < frames; ++i) {
-                left[i] = std::sin(i * 0.01f) * 1.2f; // past full scale: clipped, never wrapped
-                right[i] = -0.5f * static_cast<float>(i % 7) / 7.0f;
-            }
+            for (int i = 0; i < frames; ++i)
+                std::tie(left[i], right[i]) = std::pair(std::sin(i * 0.01f) * 1.2f, -0.5f * (i % 7) / 7.0f);
             r.pushAudioStereoBlock(left.data(), right.data(), 16); // not recording: ignored
             r.startRecording();
             for (int at = 0; at < frames; at += 4096)
                 r.pushAudioStereoBlock(left.data() + at, right.data() + at, std::min(4096, frames - at));
             r.stopRecording();
-            QCOMPARE(r.recordedAudioFrames(), static_cast<std::uint64_t>(frames));
-            QVERIFY(r.exportRecordedAudioWav(path, rate));
-            QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
+            QVERIFY(r.exportRecordedAudioWav(path, rate) && !QFile::exists(path + QStringLiteral(".part")));
             StereoSignal wav;
             int channels = 0;
             QVERIFY(readWav(path, &wav, &channels) && channels == 2);
@@ -433,7 +415,7 @@ for msg in mido.MidiFile(sys.argv[1]).tracks[0]:
             QCOMPARE(wav.left.size(), static_cast<std::size_t>(frames));
             for (int i = 0; i < frames; ++i) {
                 QVERIFY(qAbs(wav.left[i] * 32768 - std::lround(std::clamp(left[i], -1.0f, 1.0f) * 32767)) <=
-                        1.0f);
+                        1);
                 QVERIFY(qAbs(wav.right[i] * 32768 - std::lround(right[i] * 32767)) <= 1.0f);
             }
             QVERIFY(!r.exportRecordedAudioWav(m_dir.filePath(QStringLiteral("missing/take.wav")), rate));
