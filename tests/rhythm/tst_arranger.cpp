@@ -1,5 +1,5 @@
-// Style files (the reader, hostile bytes included, and the writer, read by python's mido and by our
-// reader) and the backing band step by step: progressions, fills, templates, parts, levels.
+// Style files (the reader, hostile bytes included, and the writer, read by python's mido)
+// and the backing band step by step: progressions, fills, templates, parts, levels.
 
 #include "StyBytes.h"
 #include "rhythm/Arranger.h"
@@ -153,15 +153,6 @@ QStringList expectedEvents(const StylePattern& style) {
     return lines;
 }
 
-// The reader's lane of a drum note, from the file format's drum-note table.
-int laneOf(int note) {
-    const QStringList lanes = u"35 36|38 40|37 39 75 76 77|42 44 62|46 63 64|41 43 45 47 48 50 60 61 65 66|"
-                              u"49 51 52 53 55 56 57 67 68"_s.split(u'|');
-    for (int lane = 0; lane < lanes.size(); ++lane)
-        if (lanes[lane].split(u' ').contains(QString::number(note))) return lane;
-    return 7;
-}
-
 } // namespace
 
 class ArrangerTest : public QObject {
@@ -198,10 +189,8 @@ private Q_SLOTS:
         }
     }
 
-    // Note-ons "channel:note@velocity" at one position (style degree loop position=notes) of the
-    // reference templates 0 and 24 (row 0 of their tables in manual mode, row 1 on the loop's
-    // first bar; degree I: bass 36, chords 60; vi: 45, 69, minor third, sixth and table
-    // intervals; 24's lead stops at 52), and of the fallback band of styles without a script.
+    // Note-ons "channel:note@velocity" at "style degree loop position=": templates 0 and 24 (manual
+    // row 0, loop row 1; I: bass 36, chords 60; vi: 45, 69), and the fallback band.
     void templatesPlayTheirTables() {
         for (const char* row :
              {"0 1 0 0=4:36@114 3:48@92 3:60@92 5:60@104",
@@ -245,15 +234,12 @@ private Q_SLOTS:
 
     // Velocities scale with the band and part levels (the defaults: as written); silenced parts play nothing.
     void levelsScaleVelocities() {
-        const std::tuple<float, float, bool, QString> rows[] = {// band, bass, muted, notes
-                                                                {0.85f, 0.90f, false, u"4:36@114"_s},
-                                                                {0.85f, 0.45f, false, u"4:36@57"_s},
-                                                                {0.425f, 0.90f, false, u"4:36@57"_s},
-                                                                {1.0f, 1.0f, false, u"4:36@127"_s},
-                                                                {0.011f, 0.90f, false, u"4:36@1"_s},
-                                                                {0.01f, 0.90f, false, {}},
-                                                                {0.85f, 0.01f, false, {}},
-                                                                {0.85f, 0.90f, true, {}}};
+        // clang-format off
+        const std::tuple<float, float, bool, QString> rows[] = { // band, bass, muted, notes
+            {0.85f, 0.90f, false, u"4:36@114"_s}, {0.85f, 0.45f, false, u"4:36@57"_s}, {0.425f, 0.90f, false, u"4:36@57"_s},
+            {1.0f, 1.0f, false, u"4:36@127"_s}, {0.011f, 0.90f, false, u"4:36@1"_s}, {0.01f, 0.90f, false, {}},
+            {0.85f, 0.01f, false, {}}, {0.85f, 0.90f, true, {}}};
+        // clang-format on
         for (const auto& [style, bass, muted, notes] : rows) {
             Band band;
             band.arranger.setLevels(BandLevels{.style = style, .muted = muted, .bass = bass});
@@ -395,10 +381,8 @@ private Q_SLOTS:
                                   n(style.leadGmProg), n(style.drumKitProgram)})
                          .join(u'|'),
                      expected);
-            QCOMPARE(style.genre, u"USB Flash STY"_s);
             QCOMPARE(style.subDescription, QString::fromUtf8(classifyStyleFileName(style.name).description));
             QVERIFY(style.isCustomSty && !style.hasStyleParts);
-            QCOMPARE(style.styFilePath, in.dir.filePath(file));
             const StylePattern& templ =
                 in.sequencer.styles()[static_cast<std::size_t>(style.arrangerArchetype)];
             QVERIFY(style.velocityGrid == templ.velocityGrid && style.laneNotes == templ.laneNotes);
@@ -537,23 +521,6 @@ private Q_SLOTS:
             QCOMPARE(record(style.arrangerSteps[static_cast<int>(s)][1]), expected[1]);
     }
 
-    // The same file again refreshes its style in place; refusals add nothing.
-    void importingAgainRefreshesTheStyle() {
-        Importer in;
-        StyTrack first;
-        in.import(u"Again.sty"_s, styFile(480, {first.tempo(0, 500000).note(0, 10, 36, 90).chunk()}));
-        QCOMPARE(in.index, builtinCount);
-        in.sequencer.selectStyle(3);
-        StyTrack second;
-        second.tempo(0, 600000).note(0, 10, 38, 91);
-        const StylePattern style = in.import(u"Again.sty"_s, styFile(480, {second.chunk()}));
-        QVERIFY(in.index == builtinCount && in.sequencer.styles().size() == builtinCount + 1);
-        QVERIFY(in.sequencer.selectedStyleIndex() == builtinCount && in.sequencer.bpm() == 100.0f);
-        QCOMPARE(row(style, SongSection::VerseA, 1) + u'|' + row(style, SongSection::VerseA, 0), u"0:91|"_s);
-        in.import(u"Other.sty"_s, styFile(480, {second.chunk()}));
-        QCOMPARE(in.index, builtinCount + 1);
-    }
-
     void unreadableFilesAreRefused() {
         Importer in;
         for (const QString& path : {in.dir.filePath(u"gone.sty"_s), in.dir.path()}) {
@@ -659,38 +626,6 @@ print(json.dumps(out))
             QCOMPARE(seen.takeLast(),
                      expected.last().section(u' ', 0, 0) + u" end"_s); // right after the last
             QCOMPARE(seen, expected);
-        }
-    }
-
-    // Read back: tempo, meter, programs and drums, each hit on the lane of its written note; lanes
-    // 2-7 take their notes from the file, 0 and 1 keep the template's.
-    void everyBuiltinStyleReadsBack() {
-        const std::vector<StylePattern> styles = builtinStyles();
-        for (const StylePattern& style : styles) {
-            const StylePattern back = styleFromStyBytes(buildYamahaSff1StyBytes(style),
-                                                        u"/styles/"_s + style.id + u".sty"_s, styles);
-            const double quarter = std::lround(60e6 / std::clamp(double(style.bpm), 45.0, 220.0));
-            QVERIFY2(std::abs(back.bpm - 60e6 / quarter) < 1e-3, qPrintable(style.id));
-            QCOMPARE(QList<int>({back.stepsPerBar, back.beatsPerBar, back.bassGmProg, back.rhythmGmProg,
-                                 back.harmonyGmProg, back.leadGmProg}),
-                     QList<int>({style.stepsPerBar, style.beatsPerBar, style.bassGmProg, style.rhythmGmProg,
-                                 style.harmonyGmProg, style.leadGmProg}));
-            const int templ = classifyStyleFileName(styleDisplayName(style.id)).archetype;
-            std::array<int, drumLaneCount> notes = styles[size_t(templ)].laneNotes;
-            std::array<SectionGrid, songSectionCount> moved{};
-            for (int s = 0; s < songSectionCount; ++s)
-                for (int step = 0; step < style.stepsPerBar; ++step)
-                    for (int lane = 0; lane < drumLaneCount; ++lane)
-                        if (const int v = style.velocity(SongSection(s), lane, step)) {
-                            const int note = std::clamp(style.laneNotes[size_t(lane)], 24, 96),
-                                      to = laneOf(note);
-                            moved[s][to][step] = std::uint8_t(std::max<int>(moved[s][to][step], v));
-                            if (to >= 2) notes[size_t(to)] = note;
-                        }
-            QCOMPARE(back.laneNotes, notes);
-            for (int s = 0; s < songSectionCount; ++s)
-                if (moved[s] != SectionGrid{})
-                    QVERIFY2(back.velocityGrid[s] == moved[s], qPrintable(style.id + QString::number(s)));
         }
     }
 };
