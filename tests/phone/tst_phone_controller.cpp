@@ -1,16 +1,15 @@
-// The controller's side of the phone bridge, outside programs stubbed; last, the real script:
-// READY, the token, a camera frame in the picture-in-picture, a second bridge refused its ports.
+// The controller's side of the phone bridge, outside programs and the bridge script stubbed
+// (tst_phone_browser runs the real one).
 
 #include "app/WorkstationController.h"
+#include "broadcast/PrivateRuntimeFolder.h"
 #include "support/AudioAnalysis.h"
+#include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QQmlContext>
 #include <QQuickView>
 #include <QSignalSpy>
@@ -140,9 +139,13 @@ private Q_SLOTS:
             0.02f);
     }
 
+    // Frames from the camera's owner only; the picture-in-picture shows them in its corner.
     void cameraFramesFromItsOwnerOnly() {
         WorkstationController c;
         c.setPhoneClock([this] { return m_now; });
+        QImage red(64, 48, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(privateRuntimeFolder() + u"/tmb_phone_cam.jpg"_s, "JPG"));
         c.handlePhoneBridgeLine(u"CAM:P-A|1"_s);
         QVERIFY(c.phoneCamActive() && c.cameraEnabled());
         QCOMPARE(c.phoneCameraFrameUrl(), u"file://"_s + runtimeFile(u"tmb_phone_cam.jpg?f=1"_s));
@@ -150,6 +153,21 @@ private Q_SLOTS:
         QCOMPARE(c.phoneState().activeCamPhoneId, u"P-A"_s);
         c.handlePhoneBridgeLine(u"CAM:P-A|2"_s); // within the same millisecond: still a new picture
         QVERIFY(c.phoneCameraFrameUrl().endsWith(u"?f=2"_s) && c.phoneState().cameraFrames == 2);
+
+        const QString scene = test::usePrivateHome() + u"/pip.qml"_s;
+        QVERIFY(test::writeTestFile(scene, "import QtQuick\nimport \"qrc:/qml/components\"\n"
+                                           "Item { width: 600; height: 400; CameraPip {} }\n"));
+        QQuickView view;
+        view.rootContext()->setContextProperty(u"workstation"_s, &c);
+        view.setSource(QUrl::fromLocalFile(scene));
+        view.show();
+        const auto isRed = [&view](int x, int y) {
+            const QColor pixel = view.grabWindow().pixelColor(x, y);
+            return pixel.red() > 200 && pixel.green() < 60 && pixel.blue() < 60;
+        };
+        c.setCameraCorner(2); // 280x196, 16 px in: the centre of the top right corner's box
+        QTRY_VERIFY(isRed(444, 114));
+        QVERIFY(!isRed(156, 286));
     }
 
     // The script from our private folder, the token in the environment only; every end is reported.
@@ -246,8 +264,6 @@ private Q_SLOTS:
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
         ticker.start(10);
         c.startPublicPhoneLink();
-        QCOMPARE(c.statusBanner(),
-                 u"🌐 Detecting Public Internet IP & Starting Remote Cross-Network Tunnel..."_s);
         QTRY_COMPARE_WITH_TIMEOUT(c.phonePublicIpUrl(), u"https://203.0.113.7:8443"_s, 10000);
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks))); // the window kept running meanwhile
         QTRY_COMPARE(c.phoneRemoteTunnelUrl(), u"https://ab-12.lhr.life"_s);
@@ -262,84 +278,12 @@ private Q_SLOTS:
         c.setCustomPublicHost(u" https://stage.example.org:9443/ "_s);
         QCOMPARE(c.phonePublicIpUrl(), u"https://stage.example.org:9443"_s);
         QVERIFY(c.phoneUsePublicLink());
-        QCOMPARE(c.statusBanner(),
-                 u"🌐 Custom Public IP / Host Set: https://stage.example.org:9443 • QR Code Updated!"_s);
 
         c.copyPublicPhoneUrl();
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  u"https://ab-12.lhr.life/?k="_s + c.phoneAccessToken());
-        QCOMPARE(c.statusBanner(),
-                 u"Copied Public / Remote Phone Link to Clipboard: https://ab-12.lhr.life"_s);
         c.copyPhoneBridgeUrl();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"https://10.1.2.3:8443/?k="_s + c.phoneAccessToken());
-        QCOMPARE(c.statusBanner(), u"Copied Local Phone Link to Clipboard: https://10.1.2.3:8443"_s);
-    }
-
-    // The real script and openssl: READY, the state for the token only, and a
-    // second bridge that finds the ports taken fails visibly.
-    void realBridgeStartsAndGuardsItsPorts() {
-        test::useRealProgram(u"python3"_s);
-        test::useRealProgram(u"openssl"_s);
-        qputenv("TMB_PHONE_HTTPS_BIND", "127.0.0.1");
-        // Ports of this run's own: other builds test their bridges at the same time.
-        const int port = 20000 + 2 * (QCoreApplication::applicationPid() % 5000);
-        qputenv("TMB_PHONE_HTTP_PORT", QByteArray::number(port));
-        qputenv("TMB_PHONE_HTTPS_PORT", QByteArray::number(port + 1));
-        WorkstationController c;
-        c.startPhoneBridgeServer();
-        QTRY_VERIFY_WITH_TIMEOUT(c.phoneBridgeRunning(), 30000);
-        QTRY_VERIFY(!c.phoneQrCodeUrl().isEmpty());
-        QVERIFY(QFile::exists(runtimeFile(u"tmb_phone_qr.png"_s)));
-
-        QNetworkAccessManager net;
-        const auto get = [&net, port](const QString& query) -> int {
-            QNetworkReply* reply =
-                net.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/api/state?"_s.arg(port) + query)));
-            QSignalSpy done(reply, &QNetworkReply::finished);
-            if (!reply->isFinished()) done.wait(10000);
-            reply->deleteLater();
-            return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        };
-        QCOMPARE(get(u"id=P-Z&k=x"_s + c.phoneAccessToken().mid(1)), 403);
-        QCOMPARE(get(u"id=P-Z&k="_s + c.phoneAccessToken()), 200);
-        QTRY_VERIFY(c.phoneConnected());
-        QCOMPARE(c.phonePeers().all().value(u"P-Z"_s).ip, u"127.0.0.1"_s);
-
-        // A red frame through the camera path shows in the picture-in-picture's corner.
-        QImage red(64, 48, QImage::Format_RGB32);
-        red.fill(Qt::red);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        QVERIFY(buffer.open(QIODevice::WriteOnly) && red.save(&buffer, "JPG"));
-        QNetworkRequest post(
-            QUrl(u"http://127.0.0.1:%1/api/cam?id=P-Z&k=%2"_s.arg(port).arg(c.phoneAccessToken())));
-        post.setHeader(QNetworkRequest::ContentTypeHeader, u"image/jpeg"_s);
-        std::unique_ptr<QNetworkReply> sent(net.post(post, jpeg));
-        QTRY_VERIFY(c.phoneCamActive() && c.phoneCameraFrameUrl().endsWith(u"?f=1"_s));
-        const QString scene = test::usePrivateHome() + u"/pip.qml"_s;
-        QFile qml(scene);
-        QVERIFY(qml.open(QIODevice::WriteOnly) &&
-                qml.write("import QtQuick\nimport \"qrc:/qml/components\"\nItem { width: 600; height: 400; "
-                          "CameraPip {} }\n") > 0);
-        qml.close();
-        QQuickView view;
-        view.rootContext()->setContextProperty(u"workstation"_s, &c);
-        view.setSource(QUrl::fromLocalFile(scene));
-        view.show();
-        const auto isRed = [&view](int x, int y) {
-            const QColor pixel = view.grabWindow().pixelColor(x, y);
-            return pixel.red() > 200 && pixel.green() < 60 && pixel.blue() < 60;
-        };
-        for (const auto& [corner, x, y] : {std::tuple{2, 444, 114}, std::tuple{1, 156, 286}}) {
-            c.setCameraCorner(corner); // 280x196, 16 px in: the centre of the named corner's box
-            QTRY_VERIFY(isRed(x, y));
-            QVERIFY(!isRed(600 - x, 400 - y));
-        }
-
-        WorkstationController second;
-        second.startPhoneBridgeServer();
-        QTRY_VERIFY_WITH_TIMEOUT(second.phoneStatusText().startsWith(u"⚠ Phone Hub failed: "_s), 20000);
-        QVERIFY(!second.phoneBridgeRunning() && c.phoneBridgeRunning());
     }
 };
 

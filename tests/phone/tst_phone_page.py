@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-# The phone page in headless Chromium (fake camera and microphone) against the real bridge
-# script; a stand-in workstation records every line and publishes the state the test sets.
-import atexit, base64, json, os, signal, struct, sys, tempfile, threading, time, unittest
+# The phone page in headless Chromium against the real bridge script; a stand-in workstation
+# records every line and publishes the state the test sets. Microphone, camera and their
+# hand-over to a second phone: tst_phone_browser, against the real controller.
+import atexit, json, os, signal, sys, tempfile, threading, time, unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -41,11 +42,8 @@ class StandInWorkstation:
             line = self.bridge.lines.get()
             with self.lock:
                 self.lines.append(line)
-            if line.startswith("CMD:"):
-                phone, _, command = line[4:].split("|", 2)
-                owner = {"CAM_START": "activeCamPhoneId", "MIC_START": "activeMicPhoneId"}.get(command)
-                if command != "HELLO":
-                    self.publish(stateSeq=self.state["stateSeq"] + 1, **({owner: phone} if owner else {}))
+            if line.startswith("CMD:") and not line.endswith("|HELLO"):
+                self.publish(stateSeq=self.state["stateSeq"] + 1)
 
     def wait_for(self, predicate):
         return until(lambda: self.found(predicate))
@@ -98,17 +96,13 @@ class Page(unittest.TestCase):
     def sent(self, command):
         return self.station.wait_for(lambda l: l == f"CMD:{self.phone_id}|127.0.0.1|{command}")
 
-    def test_hello_then_polls_about_every_450_ms(self):
+    def test_hello_then_polls_the_state(self):
         self.sent("HELLO")
-        before = self.station.count(f"CONN:{self.phone_id}|")
-        time.sleep(2.25)
-        self.assertIn(self.station.count(f"CONN:{self.phone_id}|") - before, range(3, 7))
         self.station.publish(bpm=133, styleName="Seben Praise")
         until(lambda: (self.text_of("bpm"), self.text_of("styleName")) == ("133", "Seben Praise"), 2)
 
     def test_controls_send_their_commands(self):
         for action, command in [
-            ('button[data-c="BPM:ADD:5"]', "BPM:ADD:5"), ('button[data-c="BEAT_SELECT:31"]', "BEAT_SELECT:31"),
             ("//button[text()='V7']", "CHORD:5"), ('button[data-c="MIX_PRESET:5"]', "MIX_PRESET:5"),
             ("kit=3", "KIT:3"), ("key=fb:abcd-EFGH 1&2", "STREAM:KEY:fb:abcd-EFGH 1&2"),
         ]:
@@ -160,44 +154,8 @@ class Page(unittest.TestCase):
         self.assertEqual(self.js("return [window.pwned, document.querySelectorAll('img').length]"), [None, 0])
         self.station.publish(styleName="Worship")
 
-    def test_microphone_then_camera_hand_over(self):
-        self.phone.find_element("id", "micBtn").click()
-        self.station.wait_for(lambda l: l.endswith("|MIC_START"))
-        until(lambda: self.station.count(f"MIC:{self.phone_id}|") >= 30)  # over a second of blocks
-        blocks = [base64.b64decode(l.split("|")[1]) for l in self.station.wait_for(lambda l: l.startswith("MIC:"))]
-        self.assertEqual({len(b) for b in blocks}, {2048})  # 1024 samples of 16 bits
-        self.assertGreater(max(max(map(abs, struct.unpack("<1024h", b))) for b in blocks), 1000)  # the fake beep
-
-        self.phone.find_element("id", "camBtn").click()
-        self.station.wait_for(lambda l: l.startswith(f"CAM:{self.phone_id}|"))
-        with open(os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg"), "rb") as frame:
-            self.assertEqual(frame.read(2), b"\xff\xd8")
-        second = phone_browser()
-        try:
-            second.get(PAGE)
-            second_id = second.execute_script("return PHONE_ID")
-            self.assertNotEqual(second_id, self.phone_id)
-            second.find_element("id", "camBtn").click()
-            self.station.wait_for(lambda l: l.startswith(f"CAM:{second_id}|"))
-            until(lambda: self.js("return document.getElementById('camBtn').textContent") == f"CAMERA IN USE ON {second_id}")
-            time.sleep(0.3)
-            mine, theirs = self.station.count(f"CAM:{self.phone_id}|"), self.station.count(f"CAM:{second_id}|")
-            time.sleep(1)
-            self.assertEqual(self.station.count(f"CAM:{self.phone_id}|"), mine)
-            self.assertGreater(self.station.count(f"CAM:{second_id}|"), theirs + 3)
-            self.assertEqual(self.station.count(f"CMD:{self.phone_id}|127.0.0.1|CAM_STOP"), 0)
-        finally:
-            second.quit()
-        self.phone.find_element("id", "micBtn").click()
-        self.station.wait_for(lambda l: l.endswith("|MIC_STOP"))
-
     def test_fits_a_phone_screen(self):
         self.assertLessEqual(self.js("return document.documentElement.scrollWidth"), 412)
-        shot = os.path.join(os.environ.get("TMB_BINARY_DIR", tempfile.gettempdir()), "phone_page_412x915.png")
-        self.js("window.scrollTo(0, 0)")
-        self.phone.save_screenshot(shot)
-        with open(shot, "rb") as png:
-            self.assertEqual(struct.unpack(">II", png.read(24)[16:]), (412, 915))
 
 
 if __name__ == "__main__":
