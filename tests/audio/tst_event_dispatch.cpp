@@ -163,12 +163,10 @@ private Q_SLOTS:
     void queueHoldsWhatWasQueuedBeforeTheBlock() {
         Rig rig;
         AudioEngine& engine = rig.engine();
-        for (int i = 0; i < 2048; ++i)
-            engine.submitMidiEvent(MidiEvent::noteOn(0, 60, 100));
-        QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{1});
-        rig.block();
-        for (int i = 0; i < 2047; ++i)
-            engine.submitMidiEvent(MidiEvent::noteOff(0, 60));
+        for (int i = 0; i < 2048 + 2047; ++i) { // a block drains the queue between the two
+            if (i == 2048) rig.block();
+            engine.submitMidiEvent(i < 2048 ? MidiEvent::noteOn(0, 60, 100) : MidiEvent::noteOff(0, 60));
+        }
         QCOMPARE(engine.droppedMidiEvents(), std::uint64_t{1});
         rig.block();
 
@@ -326,11 +324,8 @@ private Q_SLOTS:
             const StereoSignal out = renderBlocks(*engine, 12 * frames, frames, [&](std::uint64_t first) {
                 if (first == queuedBefore) engine->submitMidiEvent(MidiEvent::noteOn(0, 60, 110));
             });
-            const long long onset = firstAbove(out.left, 1e-4f);
-            QVERIFY2(
-                onset >= static_cast<long long>(queuedBefore) &&
-                    onset < static_cast<long long>(queuedBefore + frames),
-                qPrintable(QStringLiteral("first sound at %1, block at %2").arg(onset).arg(queuedBefore)));
+            QCOMPARE(std::uint64_t(firstAbove(out.left, 1e-4f)) / frames,
+                     queuedBefore / frames); // that block
             QVERIFY(peak(out.left, queuedBefore, queuedBefore + frames) > 1e-3f);
         }
     }

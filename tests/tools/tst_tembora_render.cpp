@@ -180,27 +180,25 @@ private Q_SLOTS:
         QCOMPARE(previous.readAll(), QByteArray("previous take"));
     }
 
-    // A built-in style from its Intro through Verse A to a whole Ending, then the tail;
-    // hits land in the blocks of their bars.
+    // A built-in style from its Intro through Verse A to a whole Ending, then the tail; the
+    // Ending's hits land in the block of its bar (which hits each section plays: tst_beat_sequencer).
     void playsAStyleFromIntroToAnAudibleEnding_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<double>("barSeconds");
         QTest::addColumn<int>("bars");
-        QTest::addColumn<int>("ride"); // the ride lane's note
         QTest::newRow("6/8 at 84, 2 bars, 44.1 kHz")
             << QStringList{"--style", "10",     "--tempo", "84",      "--bars",
                            "2",       "--rate", "44100",   "--block", "1000"}
-            << 4 * 60.0 / 84 << 2 << 67;
+            << 4 * 60.0 / 84 << 2;
         QTest::newRow("3/4 clamped to 240, exact velocities")
             << QStringList{"--style", "14",      "--tempo", "300",        "--bars", "1",       "--rate",
                            "96000",   "--block", "4096",    "--humanize", "0",      "--swing", "0"}
-            << 3 * 60.0 / 240 << 1 << 51;
+            << 3 * 60.0 / 240 << 1;
     }
     void playsAStyleFromIntroToAnAudibleEnding() {
         QFETCH(QStringList, options);
         QFETCH(double, barSeconds);
         QFETCH(int, bars);
-        QFETCH(int, ride);
         const int rate = options[options.indexOf("--rate") + 1].toInt(),
                   block = options[options.indexOf("--block") + 1].toInt();
         if (!QFile::exists(timidityFont)) QSKIP("timgm6mb-soundfont is not installed");
@@ -208,23 +206,18 @@ private Q_SLOTS:
         const QString wav = dir.filePath("style.wav"), log = dir.filePath("events.tsv");
         const Run run = runRender(options + QStringList{"--sf2", timidityFont, "-o", wav, "--events", log});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        const std::vector<LoggedEvent> events = readEvents(log);
-        QVERIFY(!events.empty());
         const double blockSeconds = double(block) / rate, endingAt = (1 + bars) * barSeconds;
-        QString first, ending;
-        for (const LoggedEvent& e : events) {
-            QVERIFY(e.source == "drums" && e.channel == 9 && e.on);
-            QVERIFY2(e.time <= endingAt + 1e-6, qPrintable(QString::number(e.time))); // none after the Ending
-            const QString hit = QStringLiteral("%1:%2 ").arg(e.note).arg(e.velocity);
-            if (e.time == 0.0 && e.note == 49) first += hit;
-            if (e.time > endingAt - blockSeconds) ending += hit;
+        QString ending; // the hits of the Ending's block
+        int hits = 0;
+        for (const LoggedEvent& e : readEvents(log)) {
+            QVERIFY(e.source == "drums" && e.channel == 9 && e.on && e.time <= endingAt + 1e-6);
+            ++hits;
+            if (e.time > endingAt - blockSeconds)
+                ending += QStringLiteral("%1:%2 ").arg(e.note).arg(e.velocity);
         }
-        QCOMPARE(first, QString("49:88 ")); // the Intro's crash
-        QVERIFY2(ending.contains("49:104 ") && ending.contains(QStringLiteral(" %1:").arg(ride)),
-                 qPrintable(ending));
+        QVERIFY(hits > 4 * (bars + 1));
         QCOMPARE(ending.count(' '), 4); // kick, snare, ride lane and crash
-        if (options.contains("--humanize"))
-            QCOMPARE(ending, QStringLiteral("36:114 40:96 %1:104 49:104 ").arg(ride));
+        if (options.contains("--humanize")) QCOMPARE(ending, QStringLiteral("36:114 40:96 51:104 49:104 "));
 
         StereoSignal s;
         QVERIFY(readWav(wav, &s));
