@@ -90,8 +90,4 @@ std::size_t AllocationScope::largestBytes() const {
     return t_largest;
 }
 
-std::size_t countedAllocations() {
-    return t_count;
-}
-
 } // namespace tmb::test

@@ -22,7 +22,4 @@ private:
     std::size_t m_start;
 };
 
-// Total allocations counted on this thread so far (only while a scope was alive).
-std::size_t countedAllocations();
-
 } // namespace tmb::test
