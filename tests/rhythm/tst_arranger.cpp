@@ -389,32 +389,19 @@ private Q_SLOTS:
         }
     }
 
-    void tempoComesFromTheFirstNonZeroTempo() {
-        // Microseconds per quarter in file order, and the tempo.
-        const std::pair<QList<int>, float> rows[] = {
-            {{200000}, 220.0f}, {{2000000}, 45.0f}, {{0, 600000, 500000}, 100.0f}, {{}, 124.0f}};
-        for (const auto& [tempi, bpm] : rows) {
-            StyTrack track;
-            for (int i = 0; i < tempi.size(); ++i)
-                track.tempo(static_cast<std::uint32_t>(i * 10), static_cast<std::uint32_t>(tempi[i]));
-            Importer in;
-            const StylePattern style =
-                in.import(u"x.sty"_s, styFile(480, {track.note(100, 10, 36, 90).chunk()}));
-            QCOMPARE(style.bpm, bpm);
-            QCOMPARE(style.subDescription, u"USB Flash .STY (%1 BPM • 4/4) • x.sty"_s.arg(qRound(bpm)));
-        }
-    }
-
-    // Where a drum note lands for the meter and division: bar length and step size follow
-    // them (2/4 counts as 4/4); divisions too small for a step, and SMPTE ones, count as 480.
     void notesLandOnTheirStep() {
-        // Division, numerator, denominator power, tick, step, steps a bar.
-        const int rows[][6] = {{96, 3, 2, 300, 0, 12},    {96, 3, 2, 287, 11, 12},   {96, 6, 3, 48, 2, 12},
-                               {480, 2, 2, 1800, 15, 16}, {2, 4, 2, 2160, 2, 16},    {3, 3, 2, 240, 2, 12},
-                               {4, 4, 2, 5, 5, 16},       {0xE728, 4, 2, 360, 3, 16}};
-        for (const auto& [division, numerator, denominatorPower, tick, step, steps] : rows) {
+        // Division, numerator, denominator power, tick, step, steps a bar; the first non-zero tempo in
+        // microseconds a quarter and the tempo it gives, within 45-220 (none: the template's 124).
+        // clang-format off
+        const int rows[][8] = {{96, 3, 2, 300, 0, 12, 200000, 220}, {96, 3, 2, 287, 11, 12, 2000000, 45},
+                               {96, 6, 3, 48, 2, 12, 600000, 100},  {480, 2, 2, 1800, 15, 16, 0, 124},
+                               {2, 4, 2, 2160, 2, 16, 500000, 120}, {3, 3, 2, 240, 2, 12, 0, 124},
+                               {4, 4, 2, 5, 5, 16, 0, 124},         {0xE728, 4, 2, 360, 3, 16, 0, 124}};
+        // clang-format on
+        for (const auto& [division, numerator, denominatorPower, tick, step, steps, quarter, bpm] : rows) {
             StyTrack track;
-            track.meter(0, numerator, denominatorPower).marker(0, "Main A");
+            track.meter(0, numerator, denominatorPower).marker(0, "Main A").tempo(1, 0);
+            if (quarter) track.tempo(2, std::uint32_t(quarter)).tempo(3, 400000);
             Importer in;
             const StylePattern style = in.import(
                 u"meter.sty"_s,
@@ -422,7 +409,10 @@ private Q_SLOTS:
             QCOMPARE(row(style, SongSection::VerseA, 3), u"%1:77"_s.arg(step));
             QCOMPARE(style.stepsPerBar, steps);
             QCOMPARE(style.beatsPerBar, steps == 16 ? 4 : numerator);
-            QVERIFY(style.subDescription.contains(u"%1/%2"_s.arg(numerator).arg(1 << denominatorPower)));
+            QCOMPARE(style.bpm, float(bpm));
+            QCOMPARE(style.subDescription,
+                     u"USB Flash .STY (%1 BPM • %2/%3) • meter.sty"_s.arg(bpm).arg(numerator).arg(
+                         1 << denominatorPower));
         }
     }
 
