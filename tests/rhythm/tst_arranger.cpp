@@ -264,9 +264,7 @@ private Q_SLOTS:
         soul.stepsPerBar = 12;
         soul.beatsPerBar = 6;
         StyleArrangerStep& pad = soul.arrangerSteps[static_cast<int>(SongSection::VerseA)][0];
-        pad.padNotes[0] = 0;
-        pad.padCount = 1;
-        pad.padVelocity = 77;
+        std::tie(pad.padNotes[0], pad.padCount, pad.padVelocity) = std::tuple(0, 1, 77);
         band.sequencer.appendStyle(soul);
         band.sequencer.selectStyle(35);
         band.arranger.setTranspose(7);
@@ -316,21 +314,14 @@ private Q_SLOTS:
     // Imported notes play on the section's record (minor where the degree is), else the archetype's.
     void importedStepsPlayBeforeTheTemplate() {
         StylePattern style = importedStyle(24);
-        StyleArrangerStep& bassOnly = style.arrangerSteps[static_cast<int>(SongSection::VerseA)][0];
-        bassOnly.bassPitchClass = 4;
-        bassOnly.bassVelocity = 100;
-        StyleArrangerStep& full = style.arrangerSteps[static_cast<int>(SongSection::VerseB)][0];
-        full.chord1Notes = {0, 4, StyleArrangerStep::noNote, 7};
-        full.chord1Count = 4;
-        full.chord1Velocity = 90;
-        full.chord2Notes = {-12, 9, 0, 0};
-        full.chord2Count = 2;
-        full.chord2Velocity = 70;
-        full.padNotes = {16, 2, 5};
-        full.padCount = 1;
-        full.padVelocity = 80;
-        full.bassPitchClass = 4;
-        full.bassVelocity = 0; // no velocity: no bass
+        // clang-format off
+        auto& records = style.arrangerSteps;
+        records[static_cast<int>(SongSection::VerseA)][0] = {.bassPitchClass = 4, .bassVelocity = 100};
+        records[static_cast<int>(SongSection::VerseB)][0] = { // no velocity: no bass
+            .bassPitchClass = 4, .chord1Notes = {0, 4, StyleArrangerStep::noNote, 7}, .chord1Count = 4,
+            .chord1Velocity = 90, .chord2Notes = {-12, 9, 0, 0}, .chord2Count = 2, .chord2Velocity = 70,
+            .padNotes = {16, 2, 5}, .padCount = 1, .padVelocity = 80};
+        // clang-format on
         Band band;
         band.sequencer.appendStyle(style);
         band.sequencer.selectStyle(35);
