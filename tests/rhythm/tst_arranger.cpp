@@ -99,20 +99,18 @@ QString row(const StylePattern& style, SongSection section, int lane) {
 
 // An accompaniment record as text: "b3@100/2 r[0 12]@90/2 h[]@0/2 l[]@0/2".
 QString record(const StyleArrangerStep& s) {
-    const auto notes = [](const auto& offsets, int count) {
-        QStringList out;
+    const auto part = [](const char* name, const auto& offsets, int count, int velocity, int length) {
+        QStringList notes;
         for (int i = 0; i < count; ++i)
-            out << QString::number(offsets[static_cast<std::size_t>(i)]);
-        return out.join(u' ');
+            notes << QString::number(offsets[static_cast<std::size_t>(i)]);
+        return u"%1[%2]@%3/%4"_s.arg(QLatin1String(name), notes.join(u' ')).arg(velocity).arg(length);
     };
-    return u"b%1@%2/%3 "_s.arg(s.bassPitchClass).arg(s.bassVelocity).arg(s.bassLength) +
-           u"r[%1]@%2/%3 "_s.arg(notes(s.chord1Notes, s.chord1Count))
-               .arg(s.chord1Velocity)
-               .arg(s.chord1Length) +
-           u"h[%1]@%2/%3 "_s.arg(notes(s.chord2Notes, s.chord2Count))
-               .arg(s.chord2Velocity)
-               .arg(s.chord2Length) +
-           u"l[%1]@%2/%3"_s.arg(notes(s.padNotes, s.padCount)).arg(s.padVelocity).arg(s.padLength);
+    return u"b%1@%2/%3 %4 %5 %6"_s.arg(s.bassPitchClass)
+        .arg(s.bassVelocity)
+        .arg(s.bassLength)
+        .arg(part("r", s.chord1Notes, s.chord1Count, s.chord1Velocity, s.chord1Length),
+             part("h", s.chord2Notes, s.chord2Count, s.chord2Velocity, s.chord2Length),
+             part("l", s.padNotes, s.padCount, s.padVelocity, s.padLength));
 }
 
 StylePattern plain(float bpm, int stepsPerBar, int beatsPerBar) {

@@ -237,13 +237,14 @@ private Q_SLOTS:
                            "z.writestr('../../evil.sty', 'twenty bytes of evil');"
                            "z.writestr('/tmp/abs.STY', 'twenty bytes of evil');"
                            "z.writestr('a\\\\..\\\\..\\\\back.sty', 'twenty bytes of evil');"
+                           "z.writestr('../more.sty', 'twenty bytes of evil');"
                            "z.write(sys.argv[2], 'deep/Song [1].sty')"_s,
                            world.path(u"styles.zip"_s), world.path(u"Song [1].sty"_s)});
         QCOMPARE(world.library->importFiles({world.path(u"styles.zip"_s)}), 4);
         QCOMPARE(
             world.library->statusText(),
-            u"💾 Saved 4 .STY Beat(s) to Solution DB (catalog.db) • Total in DB: 16 • ⚠️ Refused 3 "
-            "unsafe archive entries: ../../evil.sty, /tmp/abs.STY, a\\..\\..\\back.sty"_s);
+            u"💾 Saved 4 .STY Beat(s) to Solution DB (catalog.db) • Total in DB: 16 • ⚠️ Refused 4 "
+            "unsafe archive entries: ../../evil.sty, /tmp/abs.STY, a\\..\\..\\back.sty, …"_s);
         QStringList expected = sampleNames() + QStringList{u"Mugithi_Classic (2).sty"_s, u"One.sty"_s,
                                                            u"Song [1].sty"_s, u"Two.STY"_s};
         expected.sort();
