@@ -338,18 +338,6 @@ private Q_SLOTS:
         QVERIFY(band.step(0).startsWith(u"4:45@110"_s));
     }
 
-    void stepTimerWaitsForTheBand() {
-        Band band;
-        band.sequencer.setPlaying(true);
-        band.sequencer.processBlock(64, nullptr, nullptr, [](int, int, bool) {});
-        band.arranger.followSequencer(band.sequencer);
-        QVERIFY(band.log.empty());
-        band.arranger.state().bandActive = true;
-        band.arranger.followSequencer(band.sequencer);
-        band.arranger.followSequencer(band.sequencer); // the same step plays once
-        QCOMPARE(band.take().filter(u"on 4:"_s), QStringList({u"on 4:36@114"_s}));
-    }
-
     // The name picks the template (a file without MIDI is it renamed): id|name|archetype|bpm|lead|kit.
     void fileNamesChooseTheTemplate() {
         const std::pair<QString, QString> rows[] = {
