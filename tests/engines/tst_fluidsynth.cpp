@@ -38,8 +38,7 @@ StereoSignal render(FluidSynthEngine& engine, double seconds, Part part = Part::
     return out;
 }
 
-// Plays one note for `seconds` (channel -1: the drum synthesizer) and returns what it
-// sounded like, then lets it end.
+// What one note sounded like for `seconds` (channel -1: the drum synthesizer); then it ends.
 StereoSignal playNote(FluidSynthEngine& engine, int channel, int key, double seconds = 1.0) {
     const Part part = channel < 0 ? Part::Drums : Part::Melodic;
     channel < 0 ? engine.drumNoteOn(key, 100) : engine.noteOn(channel, key, 100);
@@ -175,8 +174,7 @@ private Q_SLOTS:
                 drumsOnly.enumeratePresets(timidityFont).isEmpty());
     }
 
-    // All notes off (all channels, or one: the other sounds on) lifts the pedal; oversized blocks render
-    // nothing.
+    // All notes off (all channels, or one: the other sounds on) lifts the pedal; huge blocks render nothing.
     void allNotesOffLiftsThePedalAndHugeBlocksRenderNothing() {
         FluidSynthEngine engine;
         for (const auto& [offs, keyUp] : {std::pair{QList<int>{-1}, true}, {QList<int>{0, 5}, false}}) {
@@ -186,9 +184,8 @@ private Q_SLOTS:
                 engine.noteOn(channel, 72, 100);
                 if (keyUp) engine.noteOff(channel, 72);
             }
-            for (int channel : offs) {
-                QVERIFY(test::rms(render(engine, 0.5).left) >
-                        1e-3f); // held by the pedal, or on the other channel
+            for (int channel : offs) { // held by the pedal, or on the other channel
+                QVERIFY(test::rms(render(engine, 0.5).left) > 1e-3f);
                 engine.allNotesOff(channel);
                 render(engine, 2.0);
             }

@@ -1,5 +1,4 @@
-// The LV2 host against Debian's own plug-ins, each test with a private LV2_PATH (scans
-// checked against lv2info, notes through eg-fifths, loading while blocks render).
+// The LV2 host on Debian's plug-ins in a private LV2_PATH: scans against lv2info, eg-fifths, races.
 
 #include "EngineTestSupport.h"
 #include "audio/AudioEngine.h"

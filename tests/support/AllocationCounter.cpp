@@ -1,6 +1,5 @@
-// Replaces the global allocator of the test binary that links it. glibc has no
-// malloc hooks any more, so malloc and friends are interposed here and forwarded
-// to glibc's own entry points; libstdc++'s operator new (plain and aligned) calls them.
+// Replaces the global allocator of the binary that links it: malloc and friends (which operator new
+// calls) are interposed here and forwarded to glibc's own entry points.
 
 #include "AllocationCounter.h"
 

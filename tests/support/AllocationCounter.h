@@ -4,9 +4,8 @@
 
 namespace tmb::test {
 
-// Counts heap allocations (malloc, calloc, realloc, aligned allocations and every
-// form of operator new) made by the calling thread while a scope is alive. Only
-// binaries that link the allocation counter have it; it replaces the global allocator.
+// Counts the heap allocations (malloc and friends, every operator new) of the calling thread while a
+// scope lives, in binaries that link the counter (it replaces the global allocator).
 class AllocationScope {
 public:
     AllocationScope();

@@ -40,8 +40,7 @@ void fft(std::vector<std::complex<double>>& a) {
     }
 }
 
-// Hann-windowed magnitude spectrum of the first power-of-two samples from `begin`;
-// bin k is k * sampleRate / size.
+// Hann-windowed magnitude spectrum of the first power-of-two samples from `begin` (bin k: k * rate / n).
 std::vector<double> magnitudeSpectrum(const std::vector<float>& samples, std::size_t begin,
                                       std::size_t size) {
     std::size_t n = 1;

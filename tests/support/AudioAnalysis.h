@@ -7,8 +7,7 @@
 
 namespace tmb::test {
 
-// Measurements on rendered audio, so tests check what is heard: levels, pitch,
-// partials and onsets.
+// Measurements on rendered audio, so tests check what is heard: levels, pitch, partials and onsets.
 
 struct StereoSignal {
     std::vector<float> left;

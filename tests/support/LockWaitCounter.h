@@ -4,10 +4,8 @@
 
 namespace tmb::test {
 
-// Counts, on the calling thread while a scope lives, every blocking mutex lock
-// (pthread_mutex_lock: std::mutex, GLib's and the libraries' own locks) and the waits
-// among them: locks another thread held when asked for. Binaries that link the lock
-// counter replace pthread_mutex_lock; try_lock never waits and is not counted.
+// Counts, on the calling thread while a scope lives, every pthread_mutex_lock (std::mutex, GLib's, the
+// libraries') and the waits among them (held by another thread), in binaries that link the counter.
 class LockWaitScope {
 public:
     LockWaitScope();
