@@ -234,28 +234,6 @@ private Q_SLOTS:
         }
     }
 
-    void thirtyThirdNoteStealsTheOldest() {
-        Synth s(4);
-        for (int n = 40; n < 72; ++n)
-            s.noteOn(n, 90, 440.0f);
-        s.run(0.1);
-        QCOMPARE(s.activeVoiceCount(), 32);
-        s.noteOn(40, 90, 440.0f); // struck again it is the youngest, so 41 is now the oldest
-        QCOMPARE(s.activeVoiceCount(), 32);
-        s.noteOn(72, 90, 440.0f);
-        s.noteOn(73, 90, 440.0f);
-        QCOMPARE(std::tuple(s.activeVoiceCount(), s.voicesOnNote(41), s.voicesOnNote(42), s.voicesOnNote(40),
-                            s.voicesOnNote(72)),
-                 std::tuple(32, 0, 0, 1, 1));
-        // A voice that has finished is taken before any sounding one is stolen.
-        s.noteOff(50);
-        s.run(0.4);
-        QCOMPARE(s.activeVoiceCount(), 31);
-        s.noteOn(74, 90, 440.0f);
-        QCOMPARE(std::tuple(s.activeVoiceCount(), s.voicesOnNote(43), s.voicesOnNote(74)),
-                 std::tuple(32, 1, 1));
-    }
-
     // Under the pedal a released note sounds like a held twin; lifting releases only those.
     void sustainPedalHoldsUntilLifted() {
         Synth s(4), twin(4);

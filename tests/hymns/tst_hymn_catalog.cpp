@@ -138,30 +138,6 @@ private Q_SLOTS:
         }
     }
 
-    // The step cards show the notes and chords in the keyboard's key.
-    void stepsInAnotherKey() {
-        HymnLesson lesson;
-        lesson.steps = buildHymnSteps({{67, 5, u"la"_s, 1}, {60, 6, {}, 2}, {76, 4, {}, 1}});
-        const struct {
-            int transpose;
-            const char* cards;
-        } cases[] = {{0, "67 G4 G7 (V) | 60 C4 Am (vi) | 76 E5 F (IV)"},
-                     {2, "69 A4 A7 (V) | 62 D4 Bm (vi) | 78 F#5 G (IV)"},
-                     {-3, "64 E4 E7 (V) | 57 A3 F#m (vi) | 73 C#5 D (IV)"},
-                     {60, "127 G9 G7 (V) | 120 C9 Am (vi) | 127 G9 F (IV)"}};
-        for (const auto& c : cases) {
-            QStringList cards;
-            const QVariantList steps = HymnCatalog::stepsAsVariantList(lesson, c.transpose);
-            for (const QVariant& step : steps) {
-                const QVariantMap m = step.toMap();
-                cards << u"%1 %2 %3"_s.arg(m.value(u"midiNote"_s).toInt())
-                             .arg(m.value(u"noteName"_s).toString(), m.value(u"chordName"_s).toString());
-            }
-            QCOMPARE(cards.join(u" | "_s), QString::fromUtf8(c.cards));
-            QCOMPARE(steps.at(2).toMap().value(u"startBeat"_s).toDouble(), 3.0);
-        }
-    }
-
     // A lesson that does not read cleanly is left out and named; the rest load.
     void badLessonsAreLeftOut() {
         const QByteArray good = R"({"position": 5, "id": "good", "title": "Good", "category": "C", "style": 3,
