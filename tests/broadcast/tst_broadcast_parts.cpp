@@ -32,39 +32,25 @@ class BroadcastPartsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { m_home = test::usePrivateHome(); }
 
-    void pastedTextBecomesAKey_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("wasUrl");
-        QTest::addColumn<bool>("clipboardKey"); // taken from the clipboard when no key is set
-        QTest::newRow("key with spaces")
-            << u"  abcd-1234-efgh-5678 \n"_s << u"abcd-1234-efgh-5678"_s << false << true;
-        QTest::newRow("five groups") << u"abcd-1234-efgh-5678-wxyz"_s << u"abcd-1234-efgh-5678-wxyz"_s
-                                     << false << true;
-        QTest::newRow("three groups") << u"abcd-1234-efgh"_s << u"abcd-1234-efgh"_s << false << false;
-        QTest::newRow("YouTube ingest URL")
-            << u"rtmp://a.rtmp.youtube.com/live2/abcd-1234"_s << u"abcd-1234"_s << false << true;
-        QTest::newRow("Facebook backup URL")
-            << u"rtmps://live-api-s.facebook.com:443/rtmp/FB-77?backup"_s << u"FB-77"_s << false << false;
-        QTest::newRow("last marker wins") << u"rtmp://x/live/a/live2/ k1 "_s << u"k1"_s << false << true;
-        QTest::newRow("bare server URL")
-            << u"rtmp://a.rtmp.youtube.com/live2"_s << QString() << true << false;
-        QTest::newRow("web page, capitals") << u"HTTPS://studio.youtube.com"_s << QString() << true << false;
-        QTest::newRow("server URL ending in a marker")
-            << u"rtmps://h:443/rtmp/"_s << QString() << true << false;
-        QTest::newRow("a URL after the marker")
-            << u"rtmp://h/live2/http://evil"_s << QString() << true << true;
-        QTest::newRow("nothing") << u"   "_s << QString() << false << false;
-    }
+    // Pasted text: the key kept, whether it was a URL, whether a clipboard paste takes it.
     void pastedTextBecomesAKey() {
-        QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(bool, wasUrl);
-        QFETCH(bool, clipboardKey);
-        bool url = !wasUrl;
-        QCOMPARE(sanitizeStreamKeyValue(text, &url), key);
-        QCOMPARE(url, wasUrl);
-        QCOMPARE(looksLikeYoutubeKey(text.trimmed()), clipboardKey);
+        const std::tuple<QString, QString, bool, bool> cases[] = {
+            {u"  abcd-1234-efgh-5678 \n"_s, u"abcd-1234-efgh-5678"_s, false, true},
+            {u"abcd-1234-efgh-5678-wxyz"_s, u"abcd-1234-efgh-5678-wxyz"_s, false, true},
+            {u"abcd-1234-efgh"_s, u"abcd-1234-efgh"_s, false, false},
+            {u"rtmp://a.rtmp.youtube.com/live2/abcd-1234"_s, u"abcd-1234"_s, false, true},
+            {u"rtmps://live-api-s.facebook.com:443/rtmp/FB-77?backup"_s, u"FB-77"_s, false, false},
+            {u"rtmp://x/live/a/live2/ k1 "_s, u"k1"_s, false, true}, // the last marker wins
+            {u"rtmp://a.rtmp.youtube.com/live2"_s, {}, true, false},
+            {u"HTTPS://studio.youtube.com"_s, {}, true, false},
+            {u"rtmps://h:443/rtmp/"_s, {}, true, false},
+            {u"rtmp://h/live2/http://evil"_s, {}, true, true},
+            {u"   "_s, {}, false, false}};
+        for (const auto& [text, key, wasUrl, clipboardKey] : cases) {
+            bool url = !wasUrl;
+            QCOMPARE(sanitizeStreamKeyValue(text, &url), key);
+            QVERIFY2(url == wasUrl && looksLikeYoutubeKey(text.trimmed()) == clipboardKey, qPrintable(text));
+        }
     }
 
     void targetsFollowTheirSwitchesAndKeys_data() {
@@ -199,34 +185,29 @@ private Q_SLOTS:
                  qPrintable(QString::number(waited)));
     }
 
-    void theCameraProbeSaysWhatToDo_data() {
-        QTest::addColumn<QStringList>("devices");
-        QTest::addColumn<QString>("power"); // the IdeaPad switch, empty: no such file
-        QTest::addColumn<QString>("message");
-        const QString none = u"No Webcam Detected • Click 'Grant Camera Rights' or connect USB camera"_s;
-        QTest::newRow("nothing") << QStringList{} << QString() << none;
-        QTest::newRow("two cameras") << QStringList{u"video1"_s, u"video0"_s, u"vbi0"_s} << u"0"_s
-                                     << u"Live Hardware Webcam Ready (/dev/video0)"_s;
-        QTest::newRow("laptop camera off")
-            << QStringList{u"media0"_s} << u"0\n"_s
-            << u"Laptop Camera Power is OFF • Click 'Grant Camera Rights & Power On' or press Fn+Camera key"_s;
-        QTest::newRow("laptop camera on, none found") << QStringList{} << u"1"_s << none;
-    }
+    // Video devices and the IdeaPad camera switch (empty: no such file) -> what the probe says.
     void theCameraProbeSaysWhatToDo() {
-        QFETCH(QStringList, devices);
-        QFETCH(QString, power);
-        QFETCH(QString, message);
-        QTemporaryDir dev;
-        for (const QString& name : devices)
-            QVERIFY(test::writeTestFile(dev.filePath(name), "cam"));
-        const QString powerFile = dev.filePath(u"camera_power"_s);
-        if (!power.isEmpty()) QVERIFY(test::writeTestFile(powerFile, power.toUtf8()));
-        qputenv("TEMBORA_CAMERA_DEVICE_DIR", dev.path().toUtf8());
-        qputenv("TEMBORA_IDEAPAD_CAMERA_POWER", powerFile.toUtf8());
-        const CameraProbe probe = CameraProbe::run();
-        QCOMPARE(probe.message, message);
-        QCOMPARE(probe.devicePath, message.startsWith(u"Live"_s) ? dev.filePath(u"video0"_s) : QString());
-        QCOMPARE(probe.available, !probe.devicePath.isEmpty());
+        const QString none = u"No Webcam Detected • Click 'Grant Camera Rights' or connect USB camera"_s;
+        const std::tuple<QStringList, QString, QString> cases[] = {
+            {{}, {}, none},
+            {{u"video1"_s, u"video0"_s, u"vbi0"_s}, u"0"_s, u"Live Hardware Webcam Ready (/dev/video0)"_s},
+            {{u"media0"_s},
+             u"0\n"_s,
+             u"Laptop Camera Power is OFF • Click 'Grant Camera Rights & Power On' or press Fn+Camera key"_s},
+            {{}, u"1"_s, none}};
+        for (const auto& [devices, power, message] : cases) {
+            QTemporaryDir dev;
+            for (const QString& name : devices)
+                QVERIFY(test::writeTestFile(dev.filePath(name), "cam"));
+            const QString powerFile = dev.filePath(u"camera_power"_s);
+            if (!power.isEmpty()) QVERIFY(test::writeTestFile(powerFile, power.toUtf8()));
+            qputenv("TEMBORA_CAMERA_DEVICE_DIR", dev.path().toUtf8());
+            qputenv("TEMBORA_IDEAPAD_CAMERA_POWER", powerFile.toUtf8());
+            const CameraProbe probe = CameraProbe::run();
+            QCOMPARE(probe.message, message);
+            QCOMPARE(probe.devicePath, message.startsWith(u"Live"_s) ? dev.filePath(u"video0"_s) : QString());
+            QCOMPARE(probe.available, !probe.devicePath.isEmpty());
+        }
         qunsetenv("TEMBORA_CAMERA_DEVICE_DIR");
         qunsetenv("TEMBORA_IDEAPAD_CAMERA_POWER");
     }

@@ -37,11 +37,8 @@ Item {
                 mouseClick(child(t[0]))
                 compare([workstation[t[1]], child(t[0]).checked], [!before, !before], t[0])
             }
-            mouseClick(child("launch_tiktok"))
+            mouseClick(child("launch_tiktok")) // what opening a page does: tst_broadcast
             verify(workstation.broadcastStatusText.startsWith("OPENED TikTok Live Studio"))
-            mouseClick(child("launch_studio"))
-            verify(workstation.broadcastStatusText.startsWith("OPENED Restream"))
-            verify(workstation.watermarkEnabled && workstation.cameraEnabled)
             workstation.cameraEnabled = false
         }
 
@@ -80,7 +77,6 @@ Item {
             compare([button.text, child("broadcastStatus").text], ["■ STOP  00:00", workstation.broadcastStatusText])
             mouseClick(button)
             verify(!workstation.broadcastActive)
-            compare(button.text, "● START STREAM / REC")
         }
 
         // 280×196, 16 px from the named corner of the stage.

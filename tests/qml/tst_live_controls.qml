@@ -37,8 +37,6 @@ Item {
             workstation.broadcastElapsedText = "01:05"
             workstation.broadcastActive = true
             compare(button.text, "● LIVE 01:05")
-            workstation.broadcastElapsedText = "01:06"
-            compare(button.text, "● LIVE 01:06")
             workstation.broadcastActive = false
             compare(button.text, "GO LIVE")
         }

@@ -42,11 +42,8 @@ QString text(const ProjectContent& c) {
     for (const auto& m : c.mappings)
         out << u"m%1:%2:%3"_s.arg(m.ccOrNote).arg(m.minValue).arg(m.maxValue);
     for (const auto& n : c.notes)
-        out << u"n%1:%2:%3:%4:%5"_s.arg(n.id)
-                   .arg(n.pitch)
-                   .arg(n.velocity)
-                   .arg(n.startBeats)
-                   .arg(n.durationBeats);
+        out << u"n%1:%2:%3:"_s.arg(n.id).arg(n.pitch).arg(n.velocity) +
+                   u"%1:%2"_s.arg(n.startBeats).arg(n.durationBeats);
     return out.join(u' ');
 }
 
