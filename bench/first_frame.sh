@@ -12,16 +12,10 @@ program=$build/src/tembora
 ls /usr/share/sounds/sf2/FluidR3_GM.sf2 >/dev/null 2>&1 || echo "note: the GM SoundFont is not installed; the figure leaves its loading out"
 # shellcheck disable=SC1091
 source scripts/pipewire-session.sh
-home=$(mktemp -d)
-trap 'pw_session_stop; rm -rf "$home"' EXIT
-runtime=$home/runtime
-mkdir -p "$runtime" && chmod 700 "$runtime"
-if pw_session_start --pulse >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
+pw_private_home --pulse
 times=()
 for run in 1 2 3 4 5; do
-    rm -rf "$home/data" "$home/config"
-    line=$(HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$runtime \
-        TEMBORA_REPORT_FIRST_FRAME=1 timeout 60 xvfb-run -a "$program" 2>/dev/null | grep "first frame")
+    line=$(pw_home_run TEMBORA_REPORT_FIRST_FRAME=1 timeout 60 xvfb-run -a "$program" 2>/dev/null | grep "first frame")
     ms=$(echo "$line" | grep -o '[0-9]*' | head -1)
     echo "run $run: ${ms} ms"
     times+=("$ms")

@@ -15,16 +15,10 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 [ -n "${SKIP_FIRST_FRAME:-}" ] || bench/first_frame.sh "$build"
 # shellcheck disable=SC1091
 source scripts/pipewire-session.sh
-home=$(mktemp -d)
-trap 'pw_session_stop; rm -rf "$home"' EXIT
-runtime=$home/runtime
-mkdir -p "$runtime" && chmod 700 "$runtime"
-if pw_session_start --pulse >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
+pw_private_home --pulse
 run() { # run VARIABLE=VALUE: one start of the program with that report asked for
-    rm -rf "$home/data" "$home/config"
-    env HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$runtime" \
-        QSG_INFO=1 "$1" timeout $((idle + 60)) xvfb-run -a -s "-screen 0 1600x1000x24" "$program" 2>"$home/err" || true
-    grep -i "backend\|render loop\|GL_RENDERER" "$home/err" | sort -u | sed 's/^/scene graph: /' >&2 || true
+    pw_home_run QSG_INFO=1 "$1" timeout $((idle + 60)) xvfb-run -a -s "-screen 0 1600x1000x24" "$program" 2>"$PW_HOME/err" || true
+    grep -i "backend\|render loop\|GL_RENDERER" "$PW_HOME/err" | sort -u | sed 's/^/scene graph: /' >&2 || true
 }
 echo "-- switching to each view (two rounds; target <= 250 ms each)"
 views=$(run TEMBORA_REPORT_VIEW_SWITCH=1)

@@ -93,6 +93,26 @@ pw_session_stop() {
     unset TMB_PW_RUNTIME_DIR TMB_PW_DBUS_ADDRESS
 }
 
+# A private home for running the program itself (pictures, benchmarks), so nothing of
+# the user's own setup is touched: pw_private_home [--pulse] makes a temporary folder
+# PW_HOME, starts a session (the option passed on) and removes both on exit; without
+# PipeWire the program still gets a runtime folder of its own (mode 0700).
+# pw_home_run [VARIABLE=VALUE...] COMMAND...: runs the command in that home, with data
+# and settings folders fresh each time.
+pw_private_home() {
+    PW_HOME=$(mktemp -d) || return 1
+    PW_HOME_RUNTIME=$PW_HOME/runtime
+    mkdir -p "$PW_HOME_RUNTIME" && chmod 700 "$PW_HOME_RUNTIME"
+    trap 'pw_session_stop; rm -rf "$PW_HOME"' EXIT
+    if pw_session_start "$@" >/dev/null; then PW_HOME_RUNTIME=$TMB_PW_RUNTIME_DIR; fi
+}
+
+pw_home_run() {
+    rm -rf "$PW_HOME/data" "$PW_HOME/config"
+    env HOME="$PW_HOME" XDG_DATA_HOME="$PW_HOME/data" XDG_CONFIG_HOME="$PW_HOME/config" \
+        XDG_RUNTIME_DIR="$PW_HOME_RUNTIME" "$@"
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     state=${TMB_PW_STATE_FILE:-/tmp/tmb-pw-session.env}
     case "${1:-}" in

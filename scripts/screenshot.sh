@@ -17,20 +17,14 @@ shift $(($# > 2 ? 2 : $#))
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1480x920 1180x740)
 [ -x "$build/src/tembora" ] || { echo "build the program first (./tembora.sh run or cmake --build $build)" >&2; exit 1; }
-home=$(mktemp -d)
 # shellcheck disable=SC1091
 source scripts/pipewire-session.sh
-trap 'pw_session_stop; rm -rf "$home"' EXIT
 # A private sound server with a null sink, so the picture shows audio running.
-runtime=$home/runtime
-mkdir -p "$runtime" && chmod 700 "$runtime"
-if pw_session_start >/dev/null; then runtime=$TMB_PW_RUNTIME_DIR; fi
+pw_private_home
 port=$((20000 + RANDOM % 20000))
 for size in "${sizes[@]}"; do
-    rm -rf "$home/data" "$home/config"
-    HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$runtime \
-        TMB_PHONE_HTTP_PORT=$port TMB_PHONE_HTTPS_PORT=$((port + 1)) \
-        TEMBORA_SNAPSHOT_DIR=$out/$size TEMBORA_SNAPSHOT_SIZE=$size \
+    pw_home_run TMB_PHONE_HTTP_PORT=$port TMB_PHONE_HTTPS_PORT=$((port + 1)) \
+        TEMBORA_SNAPSHOT_DIR="$out/$size" TEMBORA_SNAPSHOT_SIZE="$size" \
         timeout 180 xvfb-run -a -s "-screen 0 ${size}x24" "$build/src/tembora"
     ls "$out/$size"
 done
