@@ -103,10 +103,16 @@ Panel {
             font.pixelSize: Theme.fontSmall
             color: Theme.textSecondary
         }
+        // Two lines kept for it: a wrapped text's height would not reach the layout
+        // in time, and the meters below would spill out of the panel.
         Text {
             objectName: "lv2Status"
             Layout.fillWidth: true
+            Layout.preferredHeight: 2 * statusMetrics.height
+            FontMetrics { id: statusMetrics; font.pixelSize: Theme.fontSmall }
             wrapMode: Text.WordWrap
+            maximumLineCount: 2
+            elide: Text.ElideRight
             text: workstation.lv2StatusMessage
             font.pixelSize: Theme.fontSmall
             color: Theme.textPrimary
