@@ -59,6 +59,7 @@ Item {
         }
         contentHeight: Math.max(availableHeight, neededHeight)
         Connections { target: lowerPanels; function onImplicitHeightChanged() { Qt.callLater(page.measure) } }
+        Connections { target: view; function onWideChanged() { Qt.callLater(page.measure) } }
         Connections { target: lv2Panel; function onImplicitHeightChanged() { Qt.callLater(page.measure) } }
         Component.onCompleted: Qt.callLater(measure)
         clip: true
@@ -67,6 +68,7 @@ Item {
 
         RowLayout {
             id: content
+            objectName: "beatsContent"
             // Narrow, room is kept for the scroll bar beside the panels.
             width: page.availableWidth - (view.wide ? 0 : 12)
             height: page.contentHeight

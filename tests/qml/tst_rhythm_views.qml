@@ -49,6 +49,35 @@ Item {
             }
         }
 
+        // At both window sizes the controls lie inside the page, none covers another,
+        // and a pad press still reaches the kit.
+        function test_everyControlFitsWideAndNarrow_data() {
+            return [{ tag: "wide", width: 1330, height: 620 }, { tag: "narrow", width: 1030, height: 478 }]
+        }
+        function test_everyControlFitsWideAndNarrow(data) {
+            beats.width = data.width
+            beats.height = data.height
+            wait(100)
+            var page = findChild(beats, "beatsContent")
+            var boxes = ["beatStartStop", "section_6", "swingSlider", "drumKitBox", "drumPad_36", "drumPad_42",
+                         "drumPad_49", "drumPad_51", "loadFlashDisk", "lv2BypassButton", "cell_7_15"].map(function (name) {
+                var item = findChild(beats, name)
+                var at = item.mapToItem(page, 0, 0)
+                return { name: name, x: at.x, y: at.y, right: at.x + item.width, bottom: at.y + item.height }
+            })
+            for (var a of boxes) {
+                verify(a.x >= 0 && a.right <= page.width + 0.5 && a.bottom <= page.height + 0.5,
+                       a.name + " " + JSON.stringify(a) + " in " + page.width + "x" + page.height)
+                for (var b of boxes)
+                    verify(a === b || a.right <= b.x || b.right <= a.x || a.bottom <= b.y || b.bottom <= a.y, a.name + " over " + b.name)
+            }
+            var pad = findChild(beats, "drumPad_38")
+            mousePress(pad); mouseRelease(pad)
+            compare(workstation.activePadIndex, 1)
+            beats.width = 1400
+            beats.height = 620
+        }
+
         function test_topBarTempoTapAndClick() {
             click(bar, "tempoUp")
             compare(Math.round(workstation.bpm), 119)
