@@ -31,9 +31,9 @@ Rectangle {
                 Text {
                     text: "TEMBORA"
                     font.family: Theme.fontFamily
-                    font.pixelSize: bar.narrow ? 17 : 22
+                    font.pixelSize: bar.narrow ? 15 : 22
                     font.bold: true
-                    font.letterSpacing: 3
+                    font.letterSpacing: bar.narrow ? 1 : 3
                     color: Theme.accent
                 }
                 Text {
@@ -74,8 +74,10 @@ Rectangle {
                 Column {
                     Layout.fillWidth: true
                     clip: true
+                    // Narrow, the category gives its line to the name (unless loading).
                     ElidedText {
                         width: parent.width
+                        visible: !bar.narrow || workstation.loadingInstrument
                         text: (workstation.mainPresetCategory || "NO VOICE") + (workstation.loadingInstrument ? "  •  LOADING…" : "")
                         font.family: Theme.fontFamily
                         font.pixelSize: 10
@@ -85,12 +87,15 @@ Rectangle {
                     ElidedText {
                         objectName: "mainPresetName"
                         width: parent.width
+                        // Two lines when it has them to itself; on one, smaller before it elides.
+                        readonly property bool twoLines: bar.narrow && !workstation.loadingInstrument
                         text: workstation.mainPresetName || "—"
-                        // Smaller before it elides.
-                        fontSizeMode: Text.HorizontalFit
+                        fontSizeMode: twoLines ? Text.FixedSize : Text.HorizontalFit
+                        wrapMode: twoLines ? Text.WordWrap : Text.NoWrap
+                        maximumLineCount: twoLines ? 2 : 1
                         minimumPixelSize: Theme.fontNormal
                         font.family: Theme.fontFamily
-                        font.pixelSize: Theme.fontLarge
+                        font.pixelSize: twoLines ? Theme.fontNormal : Theme.fontLarge
                         font.bold: true
                         color: Theme.displayText
                     }
@@ -104,9 +109,12 @@ Rectangle {
                 }
                 ToolButton {
                     objectName: "searchButton"
-                    text: "SEARCH"
+                    text: bar.narrow ? "🔍" : "SEARCH"
+                    ToolTip.text: "Search voices"
+                    ToolTip.visible: bar.narrow && hovered
+                    ToolTip.delay: 300
                     onClicked: searchPopup.open()
-                    contentItem: Text { text: parent.text; font.bold: true; font.pixelSize: 11; color: Theme.accent; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
+                    contentItem: Text { text: parent.text; font.bold: true; font.pixelSize: bar.narrow ? 18 : 11; color: Theme.accent; horizontalAlignment: Text.AlignHCenter; verticalAlignment: Text.AlignVCenter }
                 }
             }
         }
