@@ -49,8 +49,7 @@ Item {
             }
         }
 
-        // At both window sizes the controls lie inside the page, none covers another,
-        // and a pad press still reaches the kit.
+        // At both window sizes the controls lie inside the page and none covers another.
         function test_everyControlFitsWideAndNarrow_data() {
             return [{ tag: "wide", width: 1330, height: 620 }, { tag: "narrow", width: 1030, height: 478 }]
         }
@@ -71,9 +70,6 @@ Item {
                 for (var b of boxes)
                     verify(a === b || a.right <= b.x || b.right <= a.x || a.bottom <= b.y || b.bottom <= a.y, a.name + " over " + b.name)
             }
-            var pad = findChild(beats, "drumPad_38")
-            mousePress(pad); mouseRelease(pad)
-            compare(workstation.activePadIndex, 1)
             beats.width = 1400
             beats.height = 620
         }
