@@ -262,9 +262,11 @@ Item {
                     id: transportPanel
                     title: "TRANSPORT"
                     Layout.fillWidth: true
-                    Layout.preferredHeight: implicitHeight
-                    Layout.minimumHeight: implicitHeight
-                    // One row when wide; narrower, two rows of three.
+                    // One row when wide; narrower, two rows of three. The height follows the
+                    // rows, not the panel's implicit height: a change of that during a layout
+                    // pass left the column with the one-row height.
+                    Layout.minimumHeight: 30 + 2 * Theme.padding + (view.wide ? 1 : 2) * 40 + (view.wide ? 0 : 6)
+                    Layout.preferredHeight: Layout.minimumHeight
                     GridLayout {
                         width: parent.width
                         columns: view.wide ? 7 : 3
