@@ -25,19 +25,8 @@ const double lift = 20.0 * std::log10(1.24); // the fixed output lift, in dB
 
 using Setup = std::function<void(DspEffectsChain&)>;
 
-// Runs `signal` through the chain in 256-frame blocks.
-StereoSignal process(DspEffectsChain& chain, StereoSignal signal, bool sustainDown = false) {
-    for (std::size_t done = 0; done < signal.left.size();) {
-        const auto frames = static_cast<std::uint32_t>(std::min<std::size_t>(256, signal.left.size() - done));
-        chain.processStereoBlock(signal.left.data() + done, signal.right.data() + done, frames, sustainDown);
-        done += frames;
-    }
-    return signal;
-}
-
-// A fresh chain with every effect dry, then `setup`, run over `signal`.
-StereoSignal processDry(const Setup& setup, const StereoSignal& signal, float rate = sr,
-                        bool sustainDown = false) {
+// A fresh chain with every effect dry, then `setup`, run over `signal` in 256-frame blocks.
+StereoSignal processDry(const Setup& setup, StereoSignal signal, float rate = sr, bool sustainDown = false) {
     auto chain = std::make_unique<DspEffectsChain>();
     chain->prepare(rate, 4096);
     chain->setReverb(0.0f, 0.72f, 0.35f);
@@ -46,7 +35,12 @@ StereoSignal processDry(const Setup& setup, const StereoSignal& signal, float ra
     chain->setDriveAndCompressor(0.0f, 0.0f);
     chain->setStereoWidth(1.0f);
     if (setup) setup(*chain);
-    return process(*chain, signal, sustainDown);
+    for (std::size_t done = 0; done < signal.left.size();) {
+        const auto frames = static_cast<std::uint32_t>(std::min<std::size_t>(256, signal.left.size() - done));
+        chain->processStereoBlock(signal.left.data() + done, signal.right.data() + done, frames, sustainDown);
+        done += frames;
+    }
+    return signal;
 }
 
 Setup eq(float low, float mid, float brightness, float lid) {
