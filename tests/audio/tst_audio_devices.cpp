@@ -5,7 +5,6 @@
 #include "support/AudioAnalysis.h"
 #include "support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <QTimer>
@@ -152,29 +151,6 @@ private Q_SLOTS:
         engine.inputDeviceId = QStringLiteral("default");
         QCOMPARE(ids(engine.enumerateAudioInputs()), (QStringList{"default", "49*", "phone_wireless_mic"}));
         QCOMPARE(engine.inputDeviceLabel, QStringLiteral("Built-in Audio Analog Stereo"));
-    }
-
-    // Tools that hang are given up on: the fixed entries come back in time. (The
-    // stubs print their reply with cat, which waits on a pipe nobody writes.)
-    void hangingToolsAreAbandoned() {
-        const QString bin = usePrivateHome() + "/stub-bin/";
-        for (const char* tool : {"wpctl", "pactl"}) {
-            QFile::remove(bin + tool + ".stdout");
-            QCOMPARE(::mkfifo(qPrintable(bin + tool + ".stdout"), 0600), 0);
-        }
-        AudioEngine engine;
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(ids(engine.enumerateAudioOutputs()), (QStringList{"default*", "alsa:default"}));
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-        clock.restart();
-        QCOMPARE(ids(engine.enumerateAudioInputs()), (QStringList{"default", "phone_wireless_mic"}));
-        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-        for (const char* tool : {"wpctl", "pactl"}) { // release the waiting readers
-            const int fd = ::open(qPrintable(bin + tool + ".stdout"), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) ::close(fd);
-            QFile::remove(bin + tool + ".stdout");
-        }
     }
 
     // A slow wpctl: the lists, labels and warning arrive when it answers, from the
