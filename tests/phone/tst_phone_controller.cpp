@@ -1,5 +1,5 @@
 // The controller's side of the phone bridge, outside programs and the bridge script stubbed
-// (tst_phone_browser runs the real one).
+// (tst_phone_bridge.py and tst_phone_page.py run the real one).
 
 #include "app/WorkstationController.h"
 #include "broadcast/PrivateRuntimeFolder.h"
@@ -45,16 +45,16 @@ QStringList callsOf(const QString& program, qsizetype skip = 0) {
     return calls;
 }
 
-// A stand-in interpreter: records token and pid, prints `output`, stays or ends with `exitCode`.
+// A stand-in interpreter: records its environment's token and folders and its pid, prints
+// `output`, stays or ends with `exitCode`.
 void useBridgeStandIn(const QByteArray& output, int exitCode = -1) {
     const QString path = test::usePrivateHome() + u"/bridge-stand-in.sh"_s;
-    QFile script(path);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(
-        "#!/bin/sh\nprintf '%s' \"$TMB_PHONE_TOKEN\" > \"$HOME/token\"\necho $$ > \"$HOME/pid\"\nprintf '" +
-        output + "'\n" + (exitCode < 0 ? "exec sleep 30\n" : "exit " + QByteArray::number(exitCode) + "\n"));
-    script.close();
-    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray end = exitCode < 0 ? "exec sleep 30\n" : "exit " + QByteArray::number(exitCode) + "\n";
+    QVERIFY(test::writeTestFile(path, "#!/bin/sh\nprintf '%s|%s|%s' \"$TMB_PHONE_TOKEN\" "
+                                      "\"$TMB_PHONE_RUNTIME_DIR\" \"$TMB_PHONE_DATA_DIR\" > \"$HOME/env\"\n"
+                                      "echo $$ > \"$HOME/pid\"\nprintf '" +
+                                          output + "'\n" + end));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("TEMBORA_PYTHON", path.toUtf8());
 }
 
@@ -170,7 +170,8 @@ private Q_SLOTS:
         QVERIFY(!isRed(156, 286));
     }
 
-    // The script from our private folder, the token in the environment only; every end is reported.
+    // The script from our private folder, the token and folders in the environment only; every
+    // end is reported.
     void bridgeStartAndItsEnds() {
         const qsizetype before = test::stubCalls().size();
         {
@@ -183,6 +184,9 @@ private Q_SLOTS:
                          QStringList{u"-u %1 https://127.0.0.1:8443"_s.arg(script)});
             QCOMPARE(QFile::permissions(script), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                      QFileDevice::ReadUser | QFileDevice::WriteUser);
+            QFile copy(script), original(test::sourceDir() + u"/src/phone/phone_bridge.py"_s);
+            QVERIFY(copy.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly) &&
+                    copy.readAll() == original.readAll());
             QVERIFY(!c.phoneBridgeRunning()); // until it says READY
         }
         {
@@ -193,9 +197,12 @@ private Q_SLOTS:
             QTRY_VERIFY(c.phoneBridgeRunning());
             QCOMPARE(c.phoneStatusText(),
                      u"Phone Hub Active • Scan QR or open https://10.1.2.3:8443 on your phone"_s);
-            QFile token(test::usePrivateHome() + u"/token"_s), pid(test::usePrivateHome() + u"/pid"_s);
-            QVERIFY(token.open(QIODevice::ReadOnly) && pid.open(QIODevice::ReadOnly));
-            QCOMPARE(QString::fromLatin1(token.readAll()), c.phoneAccessToken());
+            const QString home = test::usePrivateHome();
+            QFile env(home + u"/env"_s), pid(home + u"/pid"_s);
+            QVERIFY(env.open(QIODevice::ReadOnly) && pid.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(env.readAll()),
+                     u"%1|%2/runtime/tembora|%3"_s.arg(c.phoneAccessToken(), home,
+                                                       c.projectManager().dataDirectory()));
             QVERIFY(QProcess::execute(u"kill"_s,
                                       {u"-KILL"_s, QString::fromLatin1(pid.readAll().trimmed())}) == 0);
             QTRY_COMPARE(c.phoneStatusText(), u"⚠ Phone Hub failed: the bridge was killed"_s);

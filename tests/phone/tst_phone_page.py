@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-# The phone page in headless Chromium against the real bridge script; a stand-in workstation
-# records every line and publishes the state the test sets. Microphone, camera and their
-# hand-over to a second phone: tst_phone_browser, against the real controller.
-import atexit, json, os, signal, sys, tempfile, threading, time, unittest
+# The phone page in headless Chromium (fake camera and microphone) against the real bridge
+# script; a stand-in workstation records every line and publishes the state the test sets.
+import atexit, base64, json, os, signal, struct, sys, tempfile, threading, time, unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -153,6 +152,20 @@ class Page(unittest.TestCase):
         self.assertEqual((self.text_of("lastChangeSummary"), self.text_of("styleName")), (HOSTILE, HOSTILE))
         self.assertEqual(self.js("return [window.pwned, document.querySelectorAll('img').length]"), [None, 0])
         self.station.publish(styleName="Worship")
+
+    def test_microphone_and_camera_upload(self):
+        for button, command in [("micBtn", "MIC_START"), ("camBtn", "CAM_START")]:
+            self.phone.find_element("id", button).click()
+            self.sent(command)
+        until(lambda: self.station.count(f"MIC:{self.phone_id}|") >= 30 and self.station.count(f"CAM:{self.phone_id}|") > 3, 30)
+        blocks = [base64.b64decode(l.split("|")[1]) for l in self.station.found(lambda l: l.startswith("MIC:"))]
+        self.assertEqual({len(b) for b in blocks}, {2048})  # 1024 samples of 16 bits
+        self.assertGreater(max(max(map(abs, struct.unpack("<1024h", b))) for b in blocks), 1000)  # the fake beep
+        with open(os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg"), "rb") as frame:
+            self.assertEqual(frame.read(2), b"\xff\xd8")
+        for button, command in [("micBtn", "MIC_STOP"), ("camBtn", "CAM_STOP")]:
+            self.phone.find_element("id", button).click()
+            self.sent(command)
 
     def test_fits_a_phone_screen(self):
         self.assertLessEqual(self.js("return document.documentElement.scrollWidth"), 412)
