@@ -2,11 +2,7 @@
 
 #include "midi/MidiRecorder.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <sndfile.h>
 
 #include <array>
 #include <atomic>
@@ -238,7 +234,7 @@ private Q_SLOTS:
             }
     }
 
-    // A long take at 20x real time in varying blocks: every frame kept, in order, in the WAV.
+    // A long take at 20x real time in varying blocks: every frame kept, in order.
     void longTakeKeepsEveryFrame() {
 #ifdef TMB_SANITIZER_BUILD
         constexpr std::uint64_t minutes = 1;
@@ -277,12 +273,6 @@ private Q_SLOTS:
             return true;
         });
         QVERIFY(inOrder && n == total);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("take.wav"));
-        QVERIFY(r.exportRecordedAudioWav(path, static_cast<int>(rate)));
-        SF_INFO info{};
-        sf_close(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
-        QCOMPARE(static_cast<std::uint64_t>(info.frames), total);
     }
 };
 
