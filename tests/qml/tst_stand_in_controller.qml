@@ -1,12 +1,14 @@
 import QtQuick
 import QtTest
+import "qrc:/qml/components"
 import "qrc:/qml/views"
 
-// The MIDI I/O view against a stand-in controller (its id hides the real one): each click
-// reaches the operation it names.
+// The MIDI I/O view and the top bar's stage switches against a stand-in controller (its id
+// hides the real one; the real camera switch would look for hardware): each click reaches
+// the operation it names.
 Item {
     width: 1200
-    height: 700
+    height: 800
 
     QtObject {
         id: workstation
@@ -21,6 +23,11 @@ Item {
         property bool midiLearnActive: false
         property string midiLearnTarget: ""
         property string lastMidiControlText: "Fader S1 (Main Piano) → 50%"
+        property bool broadcastActive: false
+        property bool broadcastDrawerOpen: false
+        property string broadcastElapsedText: "00:00"
+        property bool cameraEnabled: false
+        property bool watermarkEnabled: true
         function log(call) { calls = calls.concat([call]) }
         function rescanMidiDevices() { log("rescan") }
         function connectMidiPort(c, p) { log("connect " + c + ":" + p); return true }
@@ -32,10 +39,11 @@ Item {
         function resetSamsonProfile() { log("reset") }
     }
 
-    DevicesView { id: devices; anchors.fill: parent }
+    DevicesView { id: devices; width: parent.width; height: 700 }
+    LiveControls { id: live; y: 700 }
 
     TestCase {
-        name: "DevicesView"
+        name: "StandInController"
         when: windowShown
 
         function buttonWithText(root, text) {
@@ -70,6 +78,24 @@ Item {
             compare(line.text, workstation.lastMidiControlText)
             verify(!findChild(devices, "cancelLearnButton").visible)
             clickThen(findChild(devices, "resetProfileButton"), "reset")
+        }
+
+        // Each press flips its own switch and no other; on air the button shows the time.
+        function test_buttonsFlipTheirSwitchAndOnAirShowsTheTime() {
+            var table = [["goLiveButton", "broadcastDrawerOpen"], ["cameraSwitch", "cameraEnabled"], ["logoSwitch", "watermarkEnabled"]]
+            for (var row of table) {
+                var before = table.map(r => workstation[r[1]])
+                mouseClick(findChild(live, row[0]))
+                compare(table.map(r => workstation[r[1]]), table.map((r, i) => r === row ? !before[i] : before[i]), row[0])
+                verify(findChild(live, row[0]).lit === workstation[row[1]])
+            }
+            var button = findChild(live, "goLiveButton")
+            compare(button.text, "GO LIVE")
+            workstation.broadcastElapsedText = "01:05"
+            workstation.broadcastActive = true
+            compare(button.text, "● LIVE 01:05")
+            workstation.broadcastActive = false
+            compare(button.text, "GO LIVE")
         }
     }
 }
