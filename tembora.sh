@@ -27,17 +27,13 @@ PACKAGES=(
   zip unzip sqlite3
   # General MIDI SoundFonts, the fluidsynth command for benchmarks, drum kits
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth avldrums.lv2
-  # LV2 plug-ins the host is tested with, and lv2info to check its scan against
-  mda-lv2 lv2-examples drumgizmo lilv-utils
+  # LV2 plug-ins the host is tested with
+  mda-lv2 lv2-examples drumgizmo
   # the PulseAudio interface of the sound server and pactl (microphone tests)
   pipewire-pulse pulseaudio-utils
-  # node runs an independent chord detector (npm's tonal) in the chord-name test
-  nodejs
   # the phone bridge: its QR code, its certificate, and the browser that drives its page in the tests
   python3-qrcode openssl chromium chromium-driver python3-selenium
 )
-# Some nodejs builds bring their own npm and conflict with Debian's package.
-command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 
