@@ -36,19 +36,6 @@ struct BandNotes : AudioEngine::NoteObserver {
     int ons = 0;
 };
 
-// Renders a block every couple of milliseconds while timers run, until `done` holds or
-// `limitMs` passed.
-bool runBlocksUntil(AudioEngine& engine, const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < limitMs) {
-        renderBlocks(engine, 256, 256);
-        if (done()) return true;
-        QTest::qWait(2);
-    }
-    return false;
-}
-
 // A controller rendering offline on the test thread; started (timers running, no device)
 // unless told otherwise.
 struct Rig {
@@ -62,8 +49,17 @@ struct Rig {
     WorkstationController& c() { return *controller; }
     AudioEngine& engine() { return controller->audioEngine(); }
     const ArrangerState& band() { return controller->arrangerState(); }
+    // Renders a block every couple of milliseconds while timers run, until `done` holds or
+    // `limitMs` passed.
     bool runUntil(const std::function<bool()>& done, int limitMs = 4000) {
-        return runBlocksUntil(engine(), done, limitMs);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < limitMs) {
+            renderBlocks(engine(), 256, 256);
+            if (done()) return true;
+            QTest::qWait(2);
+        }
+        return false;
     }
     int leadVolume() {
         renderBlocks(engine(), 256, 256); // controller changes apply with a block
