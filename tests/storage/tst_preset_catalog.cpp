@@ -182,36 +182,75 @@ private Q_SLOTS:
         QCOMPARE(idsStartingWith(manager, "auto_"), QStringList()); // GM fonts are not listed again
     }
 
-    // Marks set and cleared survive the next start, on a database of an earlier version.
-    void favouritesPersistAcrossInstances() {
+    // Marks set and cleared survive the next starts on a database of an earlier version; an
+    // unwritable folder or a damaged database is left alone, and the session keeps its marks in memory.
+    void favouritesPersistOrStayInMemory_data() {
+        QTest::addColumn<QByteArray>("contents"); // of "catalog.db"
+        QByteArray garbage(8192, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 7919) % 251);
+        QTest::newRow("earlier version") << QByteArray("legacy");
+        QTest::newRow("unwritable folder") << QByteArray();
+        QTest::newRow("folder") << QByteArray("folder");
+        QTest::newRow("garbage") << garbage;
+        QTest::newRow("bad header") << QByteArray("SQLite format 3").append(4096, '\xff');
+    }
+    void favouritesPersistOrStayInMemory() {
+        QFETCH(QByteArray, contents);
+        const bool legacy = contents == "legacy";
         CatalogFixture world;
         world.file("soundfonts/FluidR3_GM.sf2");
         world.file("home/Music/Choir.sfz");
         const QString mine = world.file("elsewhere/Mine.sf2");
         const QString old = world.file("old/Old.sfz");
-        const QString legacy = QStringLiteral(R"(CREATE TABLE favorites (preset_id TEXT PRIMARY KEY);
+        CatalogLocations locations = world.locations();
+        QFile file(world.database());
+        const QString earlierTables = QStringLiteral(R"(CREATE TABLE favorites (preset_id TEXT PRIMARY KEY);
             CREATE TABLE imported_files (file_path TEXT PRIMARY KEY, added_at TEXT);
             CREATE TABLE sty_beats_catalog (file_name TEXT PRIMARY KEY, style_name TEXT NOT NULL,
                                             genre_family TEXT NOT NULL, added_at TEXT NOT NULL);
             INSERT INTO favorites VALUES ('gm_koto'), (NULL);
             INSERT INTO imported_files VALUES ('%1', '2024-01-01T00:00:00Z');
             INSERT INTO sty_beats_catalog VALUES ('a.sty', 'A', 'Pop', '2024-01-01');)");
-        QCOMPARE(runSql(world.database(), legacy.arg(old).toUtf8(), true), QString());
+        if (legacy)
+            QCOMPARE(runSql(world.database(), earlierTables.arg(old).toUtf8(), true), QString());
+        else if (contents.isEmpty()) // a folder below a plain file can never be created, even by root
+            locations.dataDirectory = world.file("blocker") + "/data";
+        else if (contents == "folder")
+            QDir().mkpath(world.database());
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+        file.close();
         {
-            ProjectManager manager(world.locations());
-            QVERIFY(manager.isDatabaseOpen() && presetIn(manager, "gm_koto").isFavorite);
-            QCOMPARE(presetIn(manager, "user_Old").filePath, old);
+            ProjectManager manager(locations);
+            QCOMPARE(manager.isDatabaseOpen(), legacy);
+            verifyBuiltinsPresent(manager);
+            QCOMPARE(presetIn(manager, "gm_koto").isFavorite, legacy);
+            QCOMPARE(idsStartingWith(manager, "user_"), legacy ? QStringList{"user_Old"} : QStringList());
             QVERIFY(manager.importInstrumentFile(mine));
             QCOMPARE(manager.toggleFavorite("gm_acoustic_grand"), false); // a table favourite cleared
             QCOMPARE(manager.toggleFavorite("gm_bright_piano"), true);
             QCOMPARE(manager.toggleFavorite("auto_Choir"), true);
             QCOMPARE(manager.toggleFavorite("user_Mine"), true);
             QCOMPARE(manager.toggleFavorite("no_such_preset"), false);
-            QCOMPARE(idsIn(world.database(), "favorites"),
-                     QStringLiteral("auto_Choir,gm_bright_piano,gm_koto,user_Mine"));
-            QCOMPARE(idsIn(world.database(), "cleared_builtin_favorites"),
-                     QStringLiteral("gm_acoustic_grand"));
+            // The rebuild after another import keeps the marks made in this session.
+            QVERIFY(manager.importInstrumentFile(mine));
+            QVERIFY(presetIn(manager, "gm_bright_piano").isFavorite &&
+                    presetIn(manager, "user_Mine").isFavorite);
+            QVERIFY(!presetIn(manager, "gm_acoustic_grand").isFavorite);
         }
+        if (!legacy) {
+            if (contents.isEmpty()) {
+                QVERIFY(!QFileInfo::exists(locations.dataDirectory));
+            } else if (contents != "folder") {
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QCOMPARE(file.readAll(), contents); // kept for whoever wants to rescue it
+            }
+            return;
+        }
+        QCOMPARE(idsIn(world.database(), "favorites"),
+                 QStringLiteral("auto_Choir,gm_bright_piano,gm_koto,user_Mine"));
+        QCOMPARE(idsIn(world.database(), "cleared_builtin_favorites"), QStringLiteral("gm_acoustic_grand"));
         {
             ProjectManager manager(world.locations());
             QVERIFY(!presetIn(manager, "gm_acoustic_grand").isFavorite);
@@ -305,53 +344,6 @@ private Q_SLOTS:
         QCOMPARE(browse(later, {}, {}, true), QStringList({idOfB, idOfImportedB}));
         const QStringList ids = idsStartingWith(later);
         QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
-    }
-
-    // Unwritable folder or damaged database: left alone; the session keeps marks in memory.
-    void brokenDatabaseFallsBackToMemory_data() {
-        QTest::addColumn<QByteArray>("contents"); // of "catalog.db"
-        QByteArray garbage(8192, '\0');
-        for (int i = 0; i < garbage.size(); ++i)
-            garbage[i] = char((i * 7919) % 251);
-        QTest::newRow("unwritable folder") << QByteArray();
-        QTest::newRow("folder") << QByteArray("folder");
-        QTest::newRow("garbage") << garbage;
-        QTest::newRow("bad header") << QByteArray("SQLite format 3").append(4096, '\xff');
-    }
-    void brokenDatabaseFallsBackToMemory() {
-        QFETCH(QByteArray, contents);
-        CatalogFixture world;
-        world.file("soundfonts/FluidR3_GM.sf2");
-        CatalogLocations locations = world.locations();
-        QFile file(world.database());
-        if (contents.isEmpty()) // a folder below a plain file can never be created, even by root
-            locations.dataDirectory = world.file("blocker") + "/data";
-        else if (contents == "folder")
-            QDir().mkpath(world.database());
-        else
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-        file.close();
-        const QString mine = world.file("lib/Mine.sfz");
-        {
-            ProjectManager manager(locations);
-            QVERIFY(!manager.isDatabaseOpen());
-            verifyBuiltinsPresent(manager);
-            QCOMPARE(manager.toggleFavorite("gm_koto"), true);
-            QCOMPARE(manager.toggleFavorite("gm_church_organ"), false);
-            QVERIFY(manager.importInstrumentFile(mine));
-            QCOMPARE(manager.toggleFavorite("user_Mine"), true);
-            // The rebuild after another import keeps the marks made in this session.
-            QVERIFY(manager.importInstrumentFile(mine));
-            QVERIFY(manager.presetWithId("gm_koto")->isFavorite &&
-                    manager.presetWithId("user_Mine")->isFavorite);
-            QVERIFY(!manager.presetWithId("gm_church_organ")->isFavorite);
-        }
-        if (contents.isEmpty()) {
-            QVERIFY(!QFileInfo::exists(locations.dataDirectory));
-        } else if (contents != "folder") {
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), contents); // kept for whoever wants to rescue it
-        }
     }
 
     // A database cut short and folders of fake instruments: the built-ins still list.
