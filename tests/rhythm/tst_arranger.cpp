@@ -470,7 +470,8 @@ private Q_SLOTS:
             QCOMPARE(record(style.arrangerSteps[static_cast<int>(s)][1]), expected[1]);
     }
 
-    void unreadableFilesAreRefused() {
+    // Files missing, too short or too long are refused; damaged ones keep what they could read.
+    void unreadableFilesAreRefusedAndBrokenOnesRead() {
         Importer in;
         for (const QString& path : {in.dir.filePath(u"gone.sty"_s), in.dir.path()}) {
             QCOMPARE(in.sequencer.importStyFile(path, &in.error), -1);
@@ -488,11 +489,9 @@ private Q_SLOTS:
         QCOMPARE(in.sequencer.styles().size(), std::size_t(builtinCount));
         QVERIFY(big.resize(maxStyleFileBytes));
         QCOMPARE(in.sequencer.importStyFile(huge), builtinCount);
-    }
 
-    // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status first
-    // or after sysex, a system message; CASM first): what came before is kept, nothing after is read.
-    void brokenTracksKeepWhatCameBefore() {
+        // Damage in a track (cut short, 4 GiB lengths, 5-byte delta, meta past the end, running status
+        // first or after sysex, a system message; CASM first): what came before is kept, nothing after.
         const auto good = [] {
             return StyTrack().note(0, 10, 36, 90);
         };
@@ -517,9 +516,9 @@ private Q_SLOTS:
             {QByteArray(header(1, 1, 480) + chunk("CASM", "xx") + later), templateKicks},
             {QByteArray("junk" + styFile(480, {later})), u"4:91"_s}}; // a preamble before MThd
         for (const auto& [file, kicks] : rows) {
-            Importer in;
-            const StylePattern style = in.import(u"Mugithi.sty"_s, file);
-            QCOMPARE(in.index, builtinCount);
+            Importer fresh;
+            const StylePattern style = fresh.import(u"Mugithi.sty"_s, file);
+            QCOMPARE(fresh.index, builtinCount);
             QCOMPARE(row(style, SongSection::VerseA, 0), kicks);
         }
     }
