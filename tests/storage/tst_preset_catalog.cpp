@@ -227,6 +227,7 @@ private Q_SLOTS:
             verifyBuiltinsPresent(manager);
             QCOMPARE(presetIn(manager, "gm_koto").isFavorite, legacy);
             QCOMPARE(idsStartingWith(manager, "user_"), legacy ? QStringList{"user_Old"} : QStringList());
+            if (legacy) QCOMPARE(presetIn(manager, "user_Old").filePath, old);
             QVERIFY(manager.importInstrumentFile(mine));
             QCOMPARE(manager.toggleFavorite("gm_acoustic_grand"), false); // a table favourite cleared
             QCOMPARE(manager.toggleFavorite("gm_bright_piano"), true);
