@@ -1,15 +1,15 @@
 // Keys held while everything that shapes a note changes: after release, silence.
 
+#include "AppTestWorld.h"
 #include "app/WorkstationController.h"
 #include "support/AudioAnalysis.h"
 #include "support/EngineVoiceProbe.h"
 #include "support/OfflineRender.h"
-#include "support/SfzFixtures.h"
 #include "support/TestEnvironment.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
 #include <random>
 #include <set>
 
@@ -24,12 +24,7 @@ private Q_SLOTS:
     void initTestCase() {
         usePrivateHome();
         // A piano whose samples outlast the performance: an unreleased voice sounds on.
-        QVERIFY(m_folder.isValid());
-        QVERIFY(writeTestWav(m_folder.filePath("c4.wav"),
-                             {.frequency = 261.63, .amplitude = 0.3, .seconds = 20.0}));
-        m_sfzPath = m_folder.filePath("piano.sfz");
-        QVERIFY(writeTestFile(m_sfzPath, "<region> sample=c4.wav lokey=0 hikey=127 pitch_keycenter=60 "
-                                         "ampeg_release=0.3\n"));
+        m_sfzPath = m_world.emplace(false).writeInstrument(u"piano"_s, 261.63, 1, 20.0);
     }
 
     void randomPerformanceLeavesNothingSounding_data() {
@@ -59,9 +54,6 @@ private Q_SLOTS:
         for (int channel = 0; channel < 3; ++channel)
             QVERIFY(engine.fluidSynth.selectProgram(channel, u"/usr/share/sounds/sf2/TimGM6mb.sf2"_s, 0, 16));
         c.setReverbAmount(0.0f);
-        auto blocks = [&](int count) {
-            renderBlocks(engine, 256 * static_cast<std::uint64_t>(count), 256);
-        };
 
         // Settings that shape a note and switches, changed while keys are held.
         const std::tuple<const char*, int, int> settings[] = {{"transposeSemitones", -12, 12},
@@ -119,10 +111,10 @@ private Q_SLOTS:
                 const int slot = pick(0, 2);
                 engine.setSlotEngineType(slot, static_cast<SoundEngineType>(pick(slot == 0 ? 0 : 1, 2)));
             } else {
-                blocks(pick(1, 8));
+                renderBlocks(engine, 256u * pick(1, 8), 256);
             }
             QCoreApplication::processEvents();
-            blocks(pick(0, 2));
+            renderBlocks(engine, 256u * pick(0, 2), 256);
             peakVoices = std::max(peakVoices, soundingVoices(engine));
             peakPianoVoices = std::max(peakPianoVoices, engine.sfzPiano.activeVoiceCount());
             peakSoundFontVoices = std::max(peakSoundFontVoices, engine.fluidSynth.activeVoiceCount());
@@ -155,7 +147,7 @@ private Q_SLOTS:
 
 private:
     int m_performancesWithPiano = 0, m_performancesWithSoundFont = 0;
-    QTemporaryDir m_folder;
+    std::optional<PresetWorld> m_world;
     QString m_sfzPath;
 };
 
