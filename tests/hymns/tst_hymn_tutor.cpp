@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <utility>
+
 using namespace tmb;
 using namespace Qt::StringLiterals;
 
@@ -34,11 +36,7 @@ struct Rig {
                          log << u"all"_s;
                          tutor.releaseSounding();
                      }}};
-    QString take() {
-        const QString text = log.join(u", "_s);
-        log.clear();
-        return text;
-    }
+    QString take() { return std::exchange(log, {}).join(u", "_s); }
 };
 
 } // namespace
@@ -133,13 +131,11 @@ private Q_SLOTS:
             rig.tutor.setPlaying(true);
             rig.take();
             QStringList entered;
-            double beats = 0.0;
             int ticks = 0;
-            for (double elapsed = 0.0; elapsed < 10.0 - 1e-9; ++ticks) {
-                const double tick = std::min(ticks % 3 == 0 ? 0.0343 : 0.0289, 10.0 - elapsed);
+            for (double beats = 0.0; beats < 20.0 - 1e-9; ++ticks) {
+                const double tick = std::min(ticks % 3 == 0 ? 0.0343 : 0.0289, (20.0 - beats) / 2.0);
                 const int before = rig.tutor.stepIndex();
                 const HymnTutor::Advance a = rig.tutor.advance(tick, 120);
-                elapsed += tick;
                 beats += tick * 2.0;
                 if (a.entered && (rig.tutor.stepIndex() != before || ticks == 0))
                     entered << u"%1@%2"_s.arg(rig.tutor.stepIndex()).arg(std::floor(beats * 10) / 10);
