@@ -37,11 +37,6 @@ double cents(double from, double to) {
     return 1200.0 * std::log2(to / from);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 // The first 5 ms after the driver began to play clearly above what sounded before; -1: none.
 long long onset(const Heard& h) {
     const auto& x = h.signal.left;
@@ -75,7 +70,9 @@ double pitch(const Heard& h, double lowHz, double highHz) {
         rates.push_back(coarse +
                         std::arg(now / before) * rate / (2.0 * std::numbers::pi * static_cast<double>(step)));
     }
-    return median(rates);
+    if (rates.empty()) return 0.0;
+    std::nth_element(rates.begin(), rates.begin() + rates.size() / 2, rates.end());
+    return rates[rates.size() / 2]; // the median
 }
 
 // Amplitude at `hz` over 1.28 s from 0.1 s after the onset.
@@ -118,7 +115,8 @@ private Q_SLOTS:
     // The keys are played after clicks on controls, which must not take them.
     void concertPitchMovesTheSoundFontAndTheSynthLayer() {
         const QStringList heldKey{u"hold"_s, u"q"_s, u"1.5"_s};
-        QVERIFY(doubleClickObject(u"knob_CHORUS"_s) && waitForState(u"knob_CHORUS"_s, u"0"_s));
+        QVERIFY(clickObject(u"knob_CHORUS"_s, {}, u"doubleclick"_s) &&
+                waitForState(u"knob_CHORUS"_s, u"0"_s));
         QVERIFY(clickObject(u"railButton_M4"_s));
         if (objectState(u"layerSwitch"_s) != u"1"_s) QVERIFY(clickObject(u"layerSwitch"_s, u"1"_s));
         QVERIFY(clickObject(u"railButton_M8"_s) && clickObject(u"mute_1"_s, u"1"_s));
@@ -180,10 +178,7 @@ private:
         }
         return {};
     }
-    QString objectState(const QString& name) {
-        const QList<QByteArray> fields = objectLine(name);
-        return fields.isEmpty() ? QString() : QString::fromUtf8(fields[5]);
-    }
+    QString objectState(const QString& name) { return QString::fromUtf8(objectLine(name).value(5)); }
     // Waits until the item shows and, when `state` is given, is in that state.
     bool waitForState(const QString& name, const QString& state = {}, int timeoutMs = 10000) {
         const QDeadlineTimer deadline(timeoutMs);
@@ -210,7 +205,6 @@ private:
             return false;
         return state.isEmpty() || waitForState(name, state);
     }
-    bool doubleClickObject(const QString& name) { return clickObject(name, {}, u"doubleclick"_s); }
 
     // Frames pw-record has written so far, and the RMS of the last 0.1 s of them.
     qint64 framesWritten(const QString& wav, float* tailLevel) {
