@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <utility>
+
 using namespace tmb;
 using namespace tmb::test;
 using namespace Qt::StringLiterals;
@@ -28,9 +30,7 @@ struct Rig {
             engine().setSlotEngineType(slot, SoundEngineType::Synth);
             engine().synths[static_cast<std::size_t>(slot)].setVoiceModel(3);
         }
-        for (const char* effect :
-             {"reverbAmount", "delayAmount", "chorusAmount", "driveAmount", "compressorAmount"})
-            c().setProperty(effect, 0.0f);
+        engine().effects.setEnabled(false); // the voices, without the effects' tails
         render(0.05);
     }
     WorkstationController& c() { return controller; }
@@ -102,23 +102,20 @@ private Q_SLOTS:
         c.setHymnPlaying(true);
         QVERIFY(c.beatPlaying());
         const int beatsPerBar = c.beatSequencer().currentStyle().beatsPerBar;
-        double hymnBeats = 0.0, lastPlayhead = 0.0;
+        double hymnBeats = 0.0, lastPlayhead = 0.0, worst = 0.0;
         int bars = 0, lastStep = -1, pendingFrames = 0, tick = 0;
-        double worst = 0.0;
-        auto advance = [&] {
-            c.advanceHymnPlayback(pendingFrames / rate);
-            pendingFrames = 0;
-            const double playhead = c.hymnPlayheadBeats();
-            hymnBeats += playhead - lastPlayhead + (playhead < lastPlayhead ? length : 0.0);
-            lastPlayhead = playhead;
-        };
         for (int block = 0; block < 60 * 48000 / 256; ++block) {
             renderBlocks(rig.engine(), 256, 256);
             pendingFrames += 256;
             const int step = c.beatSequencer().currentStep();
             const bool barStart = step == 0 && lastStep != 0;
             lastStep = step;
-            if (barStart || pendingFrames >= (++tick % 3 ? 5 : 6) * 256) advance();
+            // At each bar start, and in between on uneven ticks of five or six blocks.
+            if (!barStart && pendingFrames < (++tick % 3 ? 5 : 6) * 256) continue;
+            c.advanceHymnPlayback(std::exchange(pendingFrames, 0) / rate);
+            const double playhead = c.hymnPlayheadBeats();
+            hymnBeats += playhead - lastPlayhead + (playhead < lastPlayhead ? length : 0.0);
+            lastPlayhead = playhead;
             if (barStart) worst = std::max(worst, std::abs(hymnBeats - beatsPerBar * bars++));
         }
         QVERIFY(bars * beatsPerBar > length); // the lesson looped at least once
