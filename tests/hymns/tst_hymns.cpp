@@ -35,8 +35,7 @@ QString fingerOf(int note) {
 // anonymous or traditional work before 1900. Anything unknown fails.
 bool publicDomain(const HymnSource& source) {
     if (source.original || source.published <= 0 || source.published >= 1930) return false;
-    if (source.people.isEmpty() && !(source.traditional && source.published < 1900)) return false;
-    if (source.traditional && source.published >= 1900) return false;
+    if (source.traditional ? source.published >= 1900 : source.people.isEmpty()) return false;
     return std::all_of(source.people.cbegin(), source.people.cend(),
                        [](const HymnSource::Person& p) { return p.died > 0 && p.died < 1955; });
 }
@@ -115,6 +114,9 @@ private Q_SLOTS:
     // What every lesson keeps, whoever wrote its notes.
     void everyLessonKeepsTheContentRules() {
         const QRegularExpression idPattern(u"^[a-z0-9]+(_[a-z0-9]+)*$"_s);
+        // Tunes and words still under copyright are taught with melodies of our own.
+        const QStringList underCopyright = {u"how_great_thou_art"_s, u"great_is_thy_faithfulness"_s,
+                                            u"way_maker"_s};
         QSet<QString> ids;
         for (const HymnLesson& l : m_catalog.lessons()) {
             const bool hymnal = l.position >= 120, realTune = !l.tune.original, realText = !l.text.original;
@@ -122,7 +124,8 @@ private Q_SLOTS:
                          (l.position >= 120 && l.position <= 280) == l.id.startsWith(u"tenzi_"_s) &&
                          l.steps.size() >= 8 && !l.progression.isEmpty() && !l.tip.isEmpty() &&
                          (!realTune || publicDomain(l.tune)) && (!realText || publicDomain(l.text)) &&
-                         (realText || l.fullLyrics.isEmpty()),
+                         (realText || l.fullLyrics.isEmpty()) &&
+                         !(underCopyright.contains(l.id) && (realTune || realText)),
                      qPrintable(l.id));
             ids.insert(l.id);
             double start = 0.0;
@@ -140,12 +143,6 @@ private Q_SLOTS:
                          qPrintable(u"%1 step %2"_s.arg(l.id).arg(i)));
                 start += s.durationBeats;
             }
-        }
-        // Tunes and words still under copyright are taught with melodies of our own.
-        for (const char* id : {"how_great_thou_art", "great_is_thy_faithfulness", "way_maker"}) {
-            const auto it = std::find_if(m_catalog.lessons().cbegin(), m_catalog.lessons().cend(),
-                                         [&](const HymnLesson& l) { return l.id == QLatin1String(id); });
-            QVERIFY2(it != m_catalog.lessons().cend() && it->tune.original && it->text.original, id);
         }
     }
 
