@@ -713,7 +713,7 @@ private Q_SLOTS:
 
     // The public address is checked (a slow echo service does not hold up the window); the
     // tunnel's link is read from its output; the QR child's link (with the token) goes on stdin.
-    void publicAndTunnelLinks() {
+    void publicAndCustomLinks() {
         setStubReply(u"curl"_s, "<html>rate limited</html>");
         {
             WorkstationController c;
@@ -746,6 +746,10 @@ private Q_SLOTS:
         QVERIFY(callsOf(u"ssh"_s, before).value(0).endsWith(u"-R 80:localhost:8088 nokey@localhost.run"_s));
         const QStringList qr = callsOf(u"python3"_s, before).filter(u"-c "_s);
         QVERIFY(!qr.isEmpty() && !qr.join(u' ').contains(c.phoneAccessToken()));
+
+        c.setCustomPublicHost(u" https://stage.example.org:9443/ "_s);
+        QCOMPARE(c.phonePublicIpUrl(), u"https://stage.example.org:9443"_s);
+        QVERIFY(c.phoneUsePublicLink());
 
         c.copyPublicPhoneUrl();
         QCOMPARE(QGuiApplication::clipboard()->text(),
