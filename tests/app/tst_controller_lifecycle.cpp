@@ -226,23 +226,66 @@ class ControllerLifecycleTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { test::usePrivateHome(); }
 
+    // Start-up without a sound server or sequencer says so. A crashed session's autosave
+    // outlives it (kept aside, replacing an older copy). 600 ms later one shell line
+    // unmutes the sound server and mixer (stubs only). An omitted play mode is 0
+    // whatever the arranger played before.
     void startsWithoutHardwareAndSaysSo() {
+        const QString line =
+            u"if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user "
+            "restart wireplumber; sleep 0.8; fi; pactl set-sink-mute @DEFAULT_SINK@ 0 2>/dev/null || true; "
+            "pactl set-source-mute @DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume "
+            "@DEFAULT_SOURCE@ 75% 2>/dev/null || true; amixer -c 0 sset 'Master' unmute 2>/dev/null || true; "
+            "amixer -c 0 sset 'Speaker' 100% unmute 2>/dev/null || true; amixer -c 0 sset 'Headphone' 100% "
+            "unmute 2>/dev/null || true"_s;
+        // A stream stuck on an invalid node: the line restarts the session manager.
+        test::setStubReply(u"pactl"_s, "41\t57\t4294967295\tPipeWire\ts16le 2ch 48000Hz\n");
+        const qsizetype before = test::stubCalls().size();
         WorkstationController controller;
         QCOMPARE(controller.statusBanner(), u"Ready"_s);
-        // A crashed session's autosave outlives the next start (kept aside, replacing an older copy).
         ProjectManager& projects = controller.projectManager();
         QVERIFY(test::writeTestFile(projects.previousSessionAutosavePath(), "older"));
         QVERIFY(test::writeTestFile(projects.autosavePath(), "crashed"));
         // The private runtime folder has no sound server and the machine no sequencer.
         const bool audio = controller.initialize();
+        const QString banner = controller.statusBanner();
         QVERIFY(!projects.hasRecoverableAutosave());
         QFile kept(projects.previousSessionAutosavePath());
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), "crashed");
+        const auto commands = [&] {
+            QStringList run;
+            for (const test::StubCall& call : test::stubCalls().mid(before)) {
+                const QString args = call.arguments.join(QLatin1Char(' '));
+                if (args == u"wpctl status"_s || args == u"pactl list sources"_s)
+                    continue; // audio start's lists
+                if (args == u"hostname -I"_s || args.startsWith(u"python3 -u "_s))
+                    continue; // the phone bridge, started with the line
+                run << args;
+                if (call.parentArguments != QStringList({u"/bin/sh"_s, u"-c"_s, line}))
+                    run << u"started by: "_s + call.parentArguments.join(QLatin1Char(' '));
+            }
+            return run;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            commands(),
+            QStringList(
+                {u"pactl list short sink-inputs"_s, u"systemctl --user restart wireplumber"_s,
+                 u"pactl set-sink-mute @DEFAULT_SINK@ 0"_s, u"pactl set-source-mute @DEFAULT_SOURCE@ 0"_s,
+                 u"pactl set-source-volume @DEFAULT_SOURCE@ 75%"_s, u"amixer -c 0 sset Master unmute"_s,
+                 u"amixer -c 0 sset Speaker 100% unmute"_s, u"amixer -c 0 sset Headphone 100% unmute"_s}),
+            8000);
+        test::setStubReply(u"pactl"_s, {});
+        controller.setArrangerPlayMode(1);
+        controller.launchStylePreset(3);
+        QCOMPARE(u"%1 %2"_s.arg(controller.currentBeatStyleIndex()).arg(controller.arrangerPlayMode()),
+                 u"3 0"_s);
+        controller.launchStylePreset(3, 1);
+        QCOMPARE(controller.arrangerPlayMode(), 1);
         if (audio) QSKIP("an audio device plays on this machine without a sound server");
         QCOMPARE(controller.activeAudioBackend() + u'|' + controller.primaryControllerName(),
                  u"None|"_s + noMidi);
-        QCOMPARE(controller.statusBanner(), u"Zero-Setup Ready • %1 • No audio output"_s.arg(noMidi));
+        QCOMPARE(banner, u"Zero-Setup Ready • %1 • No audio output"_s.arg(noMidi));
     }
 
     // Start-up loads the first DrumGizmo; another plug-in replaces it, its buses sound.
@@ -305,61 +348,17 @@ private Q_SLOTS:
         QCOMPARE(announced, QStringList({"9 1 0", "0 1 0", "9 1 0"}));
     }
 
-    // 600 ms after start-up one shell line unmutes the sound server and mixer (stubs only).
-    void deferredStartRunsTheUnmuteLine() {
-        const QString line =
-            u"if pactl list short sink-inputs 2>/dev/null | grep -q '4294967295'; then systemctl --user "
-            "restart wireplumber; sleep 0.8; fi; pactl set-sink-mute @DEFAULT_SINK@ 0 2>/dev/null || true; "
-            "pactl set-source-mute @DEFAULT_SOURCE@ 0 2>/dev/null || true; pactl set-source-volume "
-            "@DEFAULT_SOURCE@ 75% 2>/dev/null || true; amixer -c 0 sset 'Master' unmute 2>/dev/null || true; "
-            "amixer -c 0 sset 'Speaker' 100% unmute 2>/dev/null || true; amixer -c 0 sset 'Headphone' 100% "
-            "unmute 2>/dev/null || true"_s;
-        // A stream stuck on an invalid node: the line restarts the session manager.
-        test::setStubReply(u"pactl"_s, "41\t57\t4294967295\tPipeWire\ts16le 2ch 48000Hz\n");
-        const qsizetype before = test::stubCalls().size();
-        WorkstationController controller;
-        controller.initialize();
-        const auto commands = [&] {
-            QStringList run;
-            for (const test::StubCall& call : test::stubCalls().mid(before)) {
-                const QString args = call.arguments.join(QLatin1Char(' '));
-                if (args == u"wpctl status"_s || args == u"pactl list sources"_s)
-                    continue; // audio start's lists
-                if (args == u"hostname -I"_s || args.startsWith(u"python3 -u "_s))
-                    continue; // the phone bridge, started with the line
-                run << args;
-                if (call.parentArguments != QStringList({u"/bin/sh"_s, u"-c"_s, line}))
-                    run << u"started by: "_s + call.parentArguments.join(QLatin1Char(' '));
-            }
-            return run;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(
-            commands(),
-            QStringList(
-                {u"pactl list short sink-inputs"_s, u"systemctl --user restart wireplumber"_s,
-                 u"pactl set-sink-mute @DEFAULT_SINK@ 0"_s, u"pactl set-source-mute @DEFAULT_SOURCE@ 0"_s,
-                 u"pactl set-source-volume @DEFAULT_SOURCE@ 75%"_s, u"amixer -c 0 sset Master unmute"_s,
-                 u"amixer -c 0 sset Speaker 100% unmute"_s, u"amixer -c 0 sset Headphone 100% unmute"_s}),
-            8000);
-        test::setStubReply(u"pactl"_s, {});
-    }
-
     void aDyingAlsaOutputIsReported() {
         // A sound server of this test's own, so killing it disturbs nothing else.
-        const QString script = test::sourceDir() + u"/scripts/pipewire-session.sh"_s;
-        const QString state =
-            QDir::temp().filePath(u"tmb-pw-dying-%1.env"_s.arg(QCoreApplication::applicationPid()));
-        QProcess session;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"TMB_PW_STATE_FILE"_s, state);
-        session.setProcessEnvironment(env);
-        session.start(u"bash"_s, {script, u"start"_s});
-        if (!session.waitForFinished(10000) || session.exitCode() != 0)
-            QSKIP("a private PipeWire session cannot start here");
-        QFile stateFile(state);
-        QVERIFY(stateFile.open(QIODevice::ReadOnly));
-        const QString runtime =
-            QString::fromUtf8(stateFile.readAll()).section(u"TMB_PW_RUNTIME_DIR="_s, 1).section(u' ', 0, 0);
+        const auto session = [](const QString& command) {
+            QProcess bash;
+            bash.setWorkingDirectory(test::sourceDir());
+            bash.start(u"bash"_s, {u"-c"_s, u"source scripts/pipewire-session.sh && "_s + command});
+            const bool done = bash.waitForFinished(10000) && bash.exitCode() == 0;
+            return done ? QString::fromUtf8(bash.readAllStandardOutput()).trimmed() : QString();
+        };
+        const QString runtime = session(u"pw_session_start >/dev/null && echo $TMB_PW_RUNTIME_DIR"_s);
+        if (runtime.isEmpty()) QSKIP("a private PipeWire session cannot start here");
         const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
 
@@ -382,8 +381,7 @@ private Q_SLOTS:
             QVERIFY(settings.count() >= 1 && !engine.running);
         }
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        session.start(u"bash"_s, {script, u"stop"_s});
-        session.waitForFinished(10000);
+        session(u"TMB_PW_RUNTIME_DIR="_s + runtime + u" pw_session_stop"_s);
     }
 
     // ------------------------------------------------------------ the published surface
@@ -443,17 +441,6 @@ private Q_SLOTS:
             const QString signature = QString::fromLatin1(meta.method(i).methodSignature());
             QVERIFY2(listed.contains(signature) || isExtra(signature), qPrintable(signature));
         }
-    }
-
-    // An omitted play mode is 0 whatever the arranger played before.
-    void anOmittedPlayModeIsZero() {
-        WorkstationController c;
-        c.initialize();
-        c.setArrangerPlayMode(1);
-        c.launchStylePreset(3);
-        QCOMPARE(u"%1 %2"_s.arg(c.currentBeatStyleIndex()).arg(c.arrangerPlayMode()), u"3 0"_s);
-        c.launchStylePreset(3, 1);
-        QCOMPARE(c.arrangerPlayMode(), 1);
     }
 
 private:

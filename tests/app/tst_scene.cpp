@@ -71,17 +71,43 @@ private Q_SLOTS:
         qInstallMessageHandler(g_previousHandler);
     }
 
-    // Every view at the normal and the smallest window size; the hymn view sits in the
-    // slot of its mode, whatever the rail's order. The status line shows the banner.
-    void everyViewLoadsWithoutSceneWarnings() {
+    // Every view at the normal and the smallest window size, the hymn view in the slot of
+    // its mode whatever the rail's order. No text of the top bar, PLAY, SOUNDS, ZONES,
+    // CONSOLE or SYSTEM is cut or runs out of its panel (a long text elides and shows
+    // itself on hover), and every control of PLAY lies within the part of its page that
+    // scrolls. The status line shows the banner.
+    void everyViewWholeAndReachable() {
         for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
             m_window->resize(size);
-            for (int mode = 0; mode < 10; ++mode) {
+            for (int mode : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}) {
                 m_controller->setCurrentMode(mode);
                 QTest::qWait(60);
                 QQuickItem* view = item(u"view_%1"_s.arg(mode));
                 QVERIFY2(view, qPrintable(u"no view in slot %1"_s.arg(mode)));
                 QTRY_VERIFY(view->isVisible());
+                const QString where = u"%1 px, mode %2: "_s.arg(size.width()).arg(mode);
+                if (QList<int>{0, 1, 2, 5, 7}.contains(mode)) QCOMPARE(where + cutTexts(), where);
+            }
+            // The top bar's groups lie side by side inside it, none over another.
+            QQuickItem* row = item(u"micTuneControls"_s)->parentItem();
+            qreal right = 0;
+            for (QQuickItem* group : row->childItems()) {
+                if (!group->isVisible()) continue;
+                QVERIFY2(group->x() >= right - 0.5 && group->x() + group->width() <= row->width() + 0.5,
+                         qPrintable(
+                             u"%1 at %2 in %3"_s.arg(group->objectName()).arg(group->x()).arg(size.width())));
+                right = group->x() + group->width();
+            }
+            auto* page = item(u"playScroll"_s)->property("contentItem").value<QQuickItem*>();
+            auto* content = page->property("contentItem").value<QQuickItem*>();
+            const QRectF reachable(0, 0, page->width(), page->property("contentHeight").toReal());
+            QList<QQuickItem*> controls;
+            collectControls(content, controls);
+            QVERIFY2(controls.size() >= 28, qPrintable(QString::number(controls.size())));
+            for (QQuickItem* control : controls) {
+                const QRectF where = control->mapRectToItem(content, control->boundingRect());
+                QVERIFY2(reachable.adjusted(-0.5, -0.5, 0.5, 0.5).contains(where),
+                         control->metaObject()->className());
             }
         }
         m_controller->setCurrentMode(8);
@@ -179,64 +205,17 @@ private Q_SLOTS:
         }
     }
 
-    // At both window sizes no text of the top bar, PLAY, SOUNDS, ZONES, CONSOLE or
-    // SYSTEM is cut or runs out of its panel (a long text elides and shows itself on
-    // hover), and every control of PLAY lies within the part of its page that scrolls.
-    void everyControlReachableAndNoTextCut() {
-        for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
-            m_window->resize(size);
-            for (int mode : {0, 1, 2, 5, 7}) {
-                m_controller->setCurrentMode(mode);
-                QTRY_VERIFY(item(u"view_%1"_s.arg(mode))->isVisible());
-                QTest::qWait(100); // the layouts settle
-                QStringList cut;
-                collectCutTexts(m_window->contentItem(), nullptr, cut);
-                QVERIFY2(cut.isEmpty(),
-                         qPrintable(u"%1 px, mode %2: %3"_s.arg(size.width()).arg(mode).arg(cut.join(u'|'))));
-            }
-            m_controller->setCurrentMode(0);
-            QTest::qWait(100);
-            // The top bar's groups lie side by side inside it, none over another.
-            QQuickItem* row = item(u"micTuneControls"_s)->parentItem();
-            qreal right = 0;
-            for (QQuickItem* group : row->childItems()) {
-                if (!group->isVisible()) continue;
-                QVERIFY2(group->x() >= right - 0.5 && group->x() + group->width() <= row->width() + 0.5,
-                         qPrintable(
-                             u"%1 at %2 in %3"_s.arg(group->objectName()).arg(group->x()).arg(size.width())));
-                right = group->x() + group->width();
-            }
-            auto* page = item(u"playScroll"_s)->property("contentItem").value<QQuickItem*>();
-            auto* content = page->property("contentItem").value<QQuickItem*>();
-            const QRectF reachable(0, 0, page->width(), page->property("contentHeight").toReal());
-            QList<QQuickItem*> controls;
-            collectControls(content, controls);
-            QVERIFY2(controls.size() >= 28, qPrintable(QString::number(controls.size())));
-            for (QQuickItem* control : controls) {
-                const QRectF where = control->mapRectToItem(content, control->boundingRect());
-                QVERIFY2(reachable.adjusted(-0.5, -0.5, 0.5, 0.5).contains(where),
-                         control->metaObject()->className());
-            }
-        }
-    }
-
     // Each drawer in turn (the phone's opened by the top bar's MIC button), the ribbon
     // and the camera show whole at both sizes. The camera docks only in the large
     // window: in the small one it floats whatever was chosen, without a dock button.
     void drawersAndCameraShowWhole() {
-        const auto noneCut = [this] {
-            QTest::qWait(100);
-            QStringList cut;
-            collectCutTexts(m_window->contentItem(), nullptr, cut);
-            return cut.join(u" | "_s);
-        };
         m_controller->setWatermarkEnabled(true);
         m_controller->setCameraEnabled(true);
         for (const QSize size : {QSize(1180, 740), QSize(1480, 920)}) {
             m_window->resize(size);
             click(item(u"micButton"_s));
             QTRY_VERIFY(m_controller->phoneDrawerOpen() && item(u"phoneDrawer"_s)->isVisible());
-            QCOMPARE(noneCut(), QString());
+            QCOMPARE(cutTexts(), QString());
             click(item(u"phoneButton"_s));
             QTRY_VERIFY(!m_controller->phoneDrawerOpen() && !item(u"phoneDrawer"_s)->isVisible());
             m_controller->setBroadcastDrawerOpen(true);
@@ -246,7 +225,7 @@ private Q_SLOTS:
                 QTRY_VERIFY(item(u"cameraPip"_s)->isVisible() != docked &&
                             item(u"cameraBay"_s)->isVisible() == docked);
                 QCOMPARE(item(u"pipDockButton"_s)->isVisible(), !docked && size.width() >= 1480);
-                QCOMPARE(noneCut(), QString());
+                QCOMPARE(cutTexts(), QString());
             }
             m_controller->setBroadcastDrawerOpen(false);
         }
@@ -256,6 +235,13 @@ private Q_SLOTS:
     }
 
 private:
+    // The texts cut or out of their panel once the layouts settled.
+    QString cutTexts() {
+        QTest::qWait(100);
+        QStringList cut;
+        collectCutTexts(m_window->contentItem(), nullptr, cut);
+        return cut.join(u" | "_s);
+    }
     static bool isA(const QQuickItem* item, const char* qmlType) {
         return QString::fromLatin1(item->metaObject()->className()).startsWith(QLatin1String(qmlType));
     }
