@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMetaProperty>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -361,6 +362,10 @@ private Q_SLOTS:
         if (runtime.isEmpty()) QSKIP("a private PipeWire session cannot start here");
         const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        const auto stop = qScopeGuard([&] { // also after a failed check: nothing of it stays behind
+            qputenv("XDG_RUNTIME_DIR", savedRuntime);
+            session(u"TMB_PW_RUNTIME_DIR="_s + runtime + u" pw_session_stop"_s);
+        });
 
         {
             WorkstationController controller;
@@ -380,8 +385,6 @@ private Q_SLOTS:
                      u"None|No audio output"_s);
             QVERIFY(settings.count() >= 1 && !engine.running);
         }
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        session(u"TMB_PW_RUNTIME_DIR="_s + runtime + u" pw_session_stop"_s);
     }
 
     // ------------------------------------------------------------ the published surface
