@@ -29,11 +29,8 @@ using Setup = std::function<void(DspEffectsChain&)>;
 StereoSignal processDry(const Setup& setup, StereoSignal signal, float rate = sr, bool sustainDown = false) {
     auto chain = std::make_unique<DspEffectsChain>();
     chain->prepare(rate, 4096);
-    chain->setReverb(0.0f, 0.72f, 0.35f);
-    chain->setChorus(0.0f);
-    chain->setDelay(0.0f, 0.35f, 0.35f);
+    chain->setReverb(0.0f, 0.72f, 0.35f); // chorus, delay and width start dry
     chain->setDriveAndCompressor(0.0f, 0.0f);
-    chain->setStereoWidth(1.0f);
     if (setup) setup(*chain);
     for (std::size_t done = 0; done < signal.left.size();) {
         const auto frames = static_cast<std::uint32_t>(std::min<std::size_t>(256, signal.left.size() - done));
@@ -145,7 +142,7 @@ private Q_SLOTS:
     }
     void cleanup() { m_engine.reset(); }
 
-    void panLaw() {
+    void panLawAndOutOfRangeRequests() {
         AudioEngine& engine = *m_engine;
         const StereoSignal centre = renderTone(engine);
         const float centreL = rms(centre.left), centreR = rms(centre.right);
@@ -159,6 +156,28 @@ private Q_SLOTS:
             QVERIFY(std::max(std::fabs(rms(out.left) - left * centreL),
                              std::fabs(rms(out.right) - right * centreR)) < 1e-3f * centreL);
         }
+
+        const auto bogus = static_cast<MixerChannelId>(7);
+        engine.setChannelVolume(bogus, 0.5f);
+        engine.setChannelMuted(bogus, true);
+        QVERIFY(engine.channelVolume(bogus) == 0.0f && !engine.isChannelMuted(bogus));
+
+        // Zero frames and a null buffer change nothing; 8192 frames are cut to 4096.
+        const float meter = engine.channelPeakL(MixerChannelId::Piano);
+        QVERIFY(meter > 0.0f);
+        std::vector<float> buffer(2 * 8192, 7.0f);
+        engine.processAudioCallback(buffer.data(), 0);
+        engine.processAudioCallback(nullptr, 256);
+        QCOMPARE(std::pair(engine.channelPeakL(MixerChannelId::Piano), buffer[0]), std::pair(meter, 7.0f));
+        engine.processAudioCallback(buffer.data(), 8192);
+        QVERIFY(buffer[2 * 4096 - 1] != 7.0f && buffer[2 * 4096] == 7.0f); // 4096 frames written, no more
+
+        // Rates and block sizes out of range are held at the supported ones.
+        engine.prepareOffline(22050, 5000);
+        QVERIFY(engine.sampleRate == 48000u && engine.blockFrames == 1024u);
+        engine.prepareOffline(96000, 10);
+        QVERIFY(engine.sampleRate == 96000u && engine.blockFrames == 64u);
+        QCOMPARE(engine.latencyMs(), 64.0f * 1000.0f / 96000.0f);
     }
 
     void soloSilencesOtherChannelsButMetersStillMove() {
@@ -240,32 +259,6 @@ private Q_SLOTS:
         QVERIFY(!engine.isMasterClipped());
         renderMic(engine, 0.97f / 0.75f, 2048); // just below the threshold
         QVERIFY(!engine.isMasterClipped());
-    }
-
-    void outOfRangeRequestsAreClampedOrIgnored() {
-        AudioEngine& engine = *m_engine;
-        const auto bogus = static_cast<MixerChannelId>(7);
-        engine.setChannelVolume(bogus, 0.5f);
-        engine.setChannelMuted(bogus, true);
-        QVERIFY(engine.channelVolume(bogus) == 0.0f && !engine.isChannelMuted(bogus));
-
-        // Zero frames and a null buffer change nothing; 8192 frames are cut to 4096.
-        renderTone(engine);
-        const float meter = engine.channelPeakL(MixerChannelId::Piano);
-        QVERIFY(meter > 0.0f);
-        std::vector<float> buffer(2 * 8192, 7.0f);
-        engine.processAudioCallback(buffer.data(), 0);
-        engine.processAudioCallback(nullptr, 256);
-        QCOMPARE(std::pair(engine.channelPeakL(MixerChannelId::Piano), buffer[0]), std::pair(meter, 7.0f));
-        engine.processAudioCallback(buffer.data(), 8192);
-        QVERIFY(buffer[2 * 4096 - 1] != 7.0f && buffer[2 * 4096] == 7.0f); // 4096 frames written, no more
-
-        // Rates and block sizes out of range are held at the supported ones.
-        engine.prepareOffline(22050, 5000);
-        QVERIFY(engine.sampleRate == 48000u && engine.blockFrames == 1024u);
-        engine.prepareOffline(96000, 10);
-        QVERIFY(engine.sampleRate == 96000u && engine.blockFrames == 64u);
-        QCOMPARE(engine.latencyMs(), 64.0f * 1000.0f / 96000.0f);
     }
 
     void testToneIsATriadThatFadesOut() {
