@@ -48,10 +48,6 @@ EnginePtr synthEngine(std::uint32_t rate, std::uint32_t blockFrames) {
     return engine;
 }
 
-double semitones(double hz, double reference) {
-    return 12.0 * std::log2(hz / reference);
-}
-
 // The dominant frequency of `note` on `channel` after the attack.
 double soundingFrequency(AudioEngine& engine, int note, int channel = 0, double low = 50,
                          double high = 5000) {
@@ -343,7 +339,7 @@ private Q_SLOTS:
             engine->setChannelMuted(MixerChannelId::Piano, layerOctave != 0);
             engine->submitMidiEvent(MidiEvent::pitchBendEvent(0, int(r[2])));
             const double hz = soundingFrequency(*engine, 69);
-            QVERIFY2(std::fabs(semitones(hz, r[1]) - r[7]) < r[8],
+            QVERIFY2(std::fabs(12.0 * std::log2(hz / r[1]) - r[7]) < r[8],
                      qPrintable(QStringLiteral("row %1: A4 at %2 Hz").arg(&r - rows).arg(hz)));
         }
     }
