@@ -180,36 +180,6 @@ private Q_SLOTS:
         QCOMPARE(engine.latencyMs(), 64.0f * 1000.0f / 96000.0f);
     }
 
-    void soloSilencesOtherChannelsButMetersStillMove() {
-        AudioEngine& engine = *m_engine;
-        engine.micEnabled.store(true);
-        engine.micMonitorEnabled.store(true);
-        ProgramTap tap(engine);
-
-        engine.setChannelSoloed(MixerChannelId::Piano, true);
-        engine.triggerTestTone();
-        const StereoSignal speaker = renderMic(engine, 0.5f, 4096);
-        const StereoSignal program = tap.read();
-        QCOMPARE(program.left.size(), std::size_t{4096});
-        QVERIFY(engine.channelPeakL(MixerChannelId::Mic) > 0.3f); // the meter moves
-        // With the mic silenced, speaker and program both carry only the tone.
-        engine.setChannelSoloed(MixerChannelId::Piano, false);
-        engine.setChannelMuted(MixerChannelId::Mic, true);
-        engine.triggerTestTone();
-        const StereoSignal toneOnly = renderBlocks(engine, 4096, 256);
-        for (std::size_t i = 0; i < 4096; i += 97)
-            QCOMPARE(std::pair(speaker.left[i], program.left[i]),
-                     std::pair(toneOnly.left[i], toneOnly.left[i]));
-        engine.setChannelMuted(MixerChannelId::Mic, false);
-
-        // Soloing the mic instead silences the piano everywhere; its meter still moves.
-        engine.setChannelSoloed(MixerChannelId::Mic, true);
-        engine.triggerTestTone();
-        renderMic(engine, 0.0f, 4096);
-        QVERIFY(engine.channelPeakL(MixerChannelId::Piano) > 0.1f &&
-                engine.channelPeakL(MixerChannelId::Master) == 0.0f);
-    }
-
     // An overfull microphone ring loses whole frames only, at any block size.
     void fullMicRingKeepsLeftAndRight() {
         for (const auto& [rate, block] : {std::pair{44100u, 64u}, {96000u, 1000u}}) {
@@ -238,15 +208,15 @@ private Q_SLOTS:
         }
     }
 
-    void clipIsJudgedOnTheSpeakerSignal() {
+    void clipAndSoloOnTheSpeakerAndProgramSignals() {
         AudioEngine& engine = *m_engine;
         engine.micEnabled.store(true);
         engine.setChannelVolume(MixerChannelId::Mic, 1.0f);
         ProgramTap tap(engine);
 
         // Loud, unmonitored microphone: full scale recorded, speakers silent, no clip light.
-        const float speaker = peak(renderMic(engine, 1.5f, 2048).left);
-        QCOMPARE(std::tuple(speaker, peak(tap.read().left), engine.isMasterClipped()),
+        const float unmonitored = peak(renderMic(engine, 1.5f, 2048).left);
+        QCOMPARE(std::tuple(unmonitored, peak(tap.read().left), engine.isMasterClipped()),
                  std::tuple(0.0f, 1.0f, false));
 
         // Monitoring on: 0.75 x 1.32 = 0.99 on the speakers lights it, unclamped.
@@ -259,6 +229,31 @@ private Q_SLOTS:
         QVERIFY(!engine.isMasterClipped());
         renderMic(engine, 0.97f / 0.75f, 2048); // just below the threshold
         QVERIFY(!engine.isMasterClipped());
+
+        // Solo silences the other channels on the speakers and in the program; meters still move.
+        tap.read();
+        engine.setChannelSoloed(MixerChannelId::Piano, true);
+        engine.triggerTestTone();
+        const StereoSignal speaker = renderMic(engine, 0.5f, 4096);
+        const StereoSignal program = tap.read();
+        QCOMPARE(program.left.size(), std::size_t{4096});
+        QVERIFY(engine.channelPeakL(MixerChannelId::Mic) > 0.3f); // the meter moves
+        // With the mic silenced, speaker and program both carry only the tone.
+        engine.setChannelSoloed(MixerChannelId::Piano, false);
+        engine.setChannelMuted(MixerChannelId::Mic, true);
+        engine.triggerTestTone();
+        const StereoSignal toneOnly = renderBlocks(engine, 4096, 256);
+        for (std::size_t i = 0; i < 4096; i += 97)
+            QCOMPARE(std::pair(speaker.left[i], program.left[i]),
+                     std::pair(toneOnly.left[i], toneOnly.left[i]));
+        engine.setChannelMuted(MixerChannelId::Mic, false);
+
+        // Soloing the mic instead silences the piano everywhere; its meter still moves.
+        engine.setChannelSoloed(MixerChannelId::Mic, true);
+        engine.triggerTestTone();
+        renderMic(engine, 0.0f, 4096);
+        QVERIFY(engine.channelPeakL(MixerChannelId::Piano) > 0.1f &&
+                engine.channelPeakL(MixerChannelId::Master) == 0.0f);
     }
 
     void testToneIsATriadThatFadesOut() {
