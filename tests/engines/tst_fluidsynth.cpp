@@ -113,19 +113,6 @@ private Q_SLOTS:
         QVERIFY(near(pitchOf(playNote(engine, -1, 69)), 440.0, 0.01));
     }
 
-    // A bank-128 kit on the drum synthesizer plays drums (no 440 Hz); failures keep it.
-    void drumKitsPlayDrumsAndFailuresKeepThem() {
-        FluidSynthEngine engine;
-        QVERIFY(engine.selectDrumKit(timidityFont, 128, 0));
-        const StereoSignal cabasa = playNote(engine, -1, 69, 0.5);
-        QVERIFY(test::peak(cabasa.left) > 0.01f && !near(pitchOf(cabasa), 440.0, 0.02));
-        // Melodic, then the TR 808 kit; failures keep it.
-        QVERIFY(engine.selectDrumKit(timidityFont, 0, flute) && engine.selectDrumKit(timidityFont, 128, 25));
-        QVERIFY(!engine.selectDrumKit(u"/nonexistent/kit.sf2"_qs, 128, 0) &&
-                !engine.selectDrumKit(timidityFont, 128, 99));
-        QVERIFY(!near(pitchOf(playNote(engine, -1, 69, 0.5)), 440.0, 0.02));
-    }
-
     // Piano decays, flute holds; bank 128 is the kit; failures keep the sound, per channel.
     void programAndBankChangesTakeEffect() {
         FluidSynthEngine engine;
