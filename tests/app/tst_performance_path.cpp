@@ -67,11 +67,6 @@ public:
                          .arg(voice.velocity);
         return parts.join(QLatin1Char(' '));
     }
-    bool nothingLit() {
-        for (int n = 0; n < 128; ++n)
-            if (c.isKeyPressed(n)) return false;
-        return true;
-    }
 
     PresetWorld world;
     std::unique_ptr<WorkstationController> controller;
@@ -165,7 +160,7 @@ private Q_SLOTS:
                  QList<int>({21, 126, 3, 1, -2, 2, 1, 12, -3, 3}));
     }
 
-    void onScreenKeysAndPads() {
+    void onScreenKeysPadsPedalsAndAbComparison() {
         Rig rig;
         WorkstationController& c = rig.c;
         QSignalSpy keys(&c, &WorkstationController::keyStateUpdated);
@@ -205,6 +200,50 @@ private Q_SLOTS:
         QCOMPARE(pedals.count(), 4);
         rig.block();
         QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
+
+        // The on-screen pedals and the foot.
+        c.setInvertPedalPolarity(true);
+        // D/U damper down/up, h/l continuous pedal at 0.5/0.3 (down from 64, up at 38), L/O latch.
+        QStringList damper; // as the controller and the engine have it after each step
+        for (const char step : QByteArray("DUhlLUO")) {
+            if (step == 'D' || step == 'U') c.setSustainPedal(step == 'D');
+            if (step == 'h' || step == 'l') c.setContinuousPedal(step == 'h' ? 0.5f : 0.3f);
+            if (step == 'L' || step == 'O') c.setSustainLatched(step == 'L');
+            rig.block();
+            damper << u"%1/%2"_s.arg(c.sustainPedal()).arg(rig.params().sustainPedal);
+        }
+        QCOMPARE(damper, QStringList({"1/1", "0/0", "1/1", "0/0", "1/1", "1/1", "0/0"}));
+        c.setSostenutoPedal(true);
+        c.setSoftPedal(true);
+        c.setExpressionPedal(0.05f);
+        rig.block();
+        QVERIFY(rig.params().sostenutoPedal && rig.params().softPedal);
+        QCOMPARE(rig.params().expressionPedal, 6.0f / 127.0f);
+        QCOMPARE(rig.engine().channelVolume(MixerChannelId::Piano), 0.15f);
+        // A hardware damper switches the auto damper and the latch off, in the engine too.
+        c.setInvertPedalPolarity(false);
+        c.setAutoPedalEnabled(true);
+        c.setSustainLatched(true);
+        rig.block();
+        QVERIFY(rig.params().autoPedalEnabled);
+        rig.fromHardware(cc(64, 0));
+        QVERIFY(!c.autoPedalEnabled() && !c.sustainLatched() && !rig.params().autoPedalEnabled);
+
+        // A/B comparison swaps the sounds but not what the foot holds.
+        c.setBrightness(0.7f);
+        c.setTransposeSemitones(-3);
+        auto sound = [&] {
+            return QList<float>{c.brightness(), c.lidPosition(), c.reverbAmount(),
+                                float(c.transposeSemitones())};
+        };
+        const QList<float> a = sound();
+        c.toggleAbCompare();
+        QCOMPARE(sound(), QList<float>({0.38f, 0.65f, 0.48f, 0.0f}));
+        rig.fromHardware(cc(64, 127)); // the foot holds the damper while the player compares
+        c.toggleAbCompare();
+        rig.block();
+        QCOMPARE(sound(), a);
+        QVERIFY(c.sustainPedal() && rig.params().sustainPedal);
     }
 
     void harmonizedKeyLightsTheKeyAndItsCorrection() {
@@ -279,7 +318,7 @@ private Q_SLOTS:
             c.noteOn(60);
             c.noteOff(60);
             rig.block();
-            QVERIFY(rig.nothingLit());
+            QVERIFY(std::ranges::none_of(std::views::iota(0, 128), [&](int n) { return c.isKeyPressed(n); }));
             QCOMPARE(rig.engine().voiceOwnership().heldVoiceCount(), 0);
         }
     }
@@ -329,53 +368,6 @@ private Q_SLOTS:
         QCOMPARE(QList<float>(
                      {c.modWheelValue(), c.chorusAmount(), rig.params().chorusAmount, c.pitchBendValue()}),
                  QList<float>({1.0f, 1.0f, 1.0f, -1.0f}));
-    }
-
-    void onScreenPedalsTheFootAndAbComparison() {
-        Rig rig;
-        WorkstationController& c = rig.c;
-        c.setInvertPedalPolarity(true);
-        // D/U damper down/up, h/l continuous pedal at 0.5/0.3 (down from 64, up at 38), L/O latch.
-        QStringList damper; // as the controller and the engine have it after each step
-        for (const char step : QByteArray("DUhlLUO")) {
-            if (step == 'D' || step == 'U') c.setSustainPedal(step == 'D');
-            if (step == 'h' || step == 'l') c.setContinuousPedal(step == 'h' ? 0.5f : 0.3f);
-            if (step == 'L' || step == 'O') c.setSustainLatched(step == 'L');
-            rig.block();
-            damper << u"%1/%2"_s.arg(c.sustainPedal()).arg(rig.params().sustainPedal);
-        }
-        QCOMPARE(damper, QStringList({"1/1", "0/0", "1/1", "0/0", "1/1", "1/1", "0/0"}));
-        c.setSostenutoPedal(true);
-        c.setSoftPedal(true);
-        c.setExpressionPedal(0.05f);
-        rig.block();
-        QVERIFY(rig.params().sostenutoPedal && rig.params().softPedal);
-        QCOMPARE(rig.params().expressionPedal, 6.0f / 127.0f);
-        QCOMPARE(rig.engine().channelVolume(MixerChannelId::Piano), 0.15f);
-        // A hardware damper switches the auto damper and the latch off, in the engine too.
-        c.setInvertPedalPolarity(false);
-        c.setAutoPedalEnabled(true);
-        c.setSustainLatched(true);
-        rig.block();
-        QVERIFY(rig.params().autoPedalEnabled);
-        rig.fromHardware(cc(64, 0));
-        QVERIFY(!c.autoPedalEnabled() && !c.sustainLatched() && !rig.params().autoPedalEnabled);
-
-        // A/B comparison swaps the sounds but not what the foot holds.
-        c.setBrightness(0.7f);
-        c.setTransposeSemitones(-3);
-        auto sound = [&] {
-            return QList<float>{c.brightness(), c.lidPosition(), c.reverbAmount(),
-                                float(c.transposeSemitones())};
-        };
-        const QList<float> a = sound();
-        c.toggleAbCompare();
-        QCOMPARE(sound(), QList<float>({0.38f, 0.65f, 0.48f, 0.0f}));
-        rig.fromHardware(cc(64, 127)); // the foot holds the damper while the player compares
-        c.toggleAbCompare();
-        rig.block();
-        QCOMPARE(sound(), a);
-        QVERIFY(c.sustainPedal() && rig.params().sustainPedal);
     }
 
     // ------------------------------------------------------------ the mixer
@@ -444,9 +436,9 @@ private Q_SLOTS:
         QVERIFY(c.channelVolume(0) == 0.0f && c.channelPan(0) == 0.0f);
     }
 
-    // ------------------------------------------------------------ style band
+    // ------------------------------------------------------------ style band and balance presets
 
-    void styleVolumesReachTheSoundFontChannels() {
+    void styleVolumesAndBalancePresetsReachTheBand() {
         Rig rig(true);
         WorkstationController& c = rig.c;
         FluidSynthEngine& fluid = rig.engine().fluidSynth;
@@ -484,13 +476,9 @@ private Q_SLOTS:
         c.setStyleMuted(false);
         QCOMPARE(volumes(), QList<int>({32, 102, 95, 32}));
         // (The lead's 0 while playing with the keyboard: tst_arranger_controls.)
-    }
 
-    // ------------------------------------------------------------ balance presets
-
-    void balancePresetsSetTheirValuesUnmuteAndAnnounce() {
-        // Preset, then percentages of piano, layer2, split, beats, style, lead, chord, bass, mic,
-        // master ("-": untouched) and the banner.
+        // Balance presets: the preset, then percentages of piano, layer2, split, beats, style,
+        // lead, chord, bass, mic, master ("-": untouched) and the banner.
         const std::tuple<int, const char*, const char*> presets[] = {
             {1, "100 55 70 52 55 0 58 68 85 92",
              "Piano Solo Forward (Keys 100% • Soft Beats 52% • Backing 55%)"},
@@ -498,30 +486,28 @@ private Q_SLOTS:
              "Dance & Praise Punch (Beats 95% • Style Band 96% • Bass 100%)"},
             {5, "- - - 88 - - - - - -", "Drum Beats Only (Style Accompaniment Muted • Beats 88%)"},
             {6, "- - - 30 92 - - - - -", "Style Instruments Focus (Style Band 92% • Soft Drum Beats 30%)"}};
-        const QStringList volumes =
+        const QStringList levels =
             u"pianoVolume layer2Volume splitBassVolume beatsVolume styleVolume styleLeadVolume "
             "styleChordVolume styleBassVolume micVolume masterVolume"_s.split(u' ');
         const char* mutes = "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted styleMuted";
-        Rig rig(true);
-        WorkstationController& c = rig.c;
         for (const auto& [index, expected, bannerText] : presets) {
             // From values no preset uses, with every strip and the band muted.
-            for (const QString& name : volumes)
+            for (const QString& name : levels)
                 c.setProperty(name.toLatin1(), 0.123f);
             for (const QString& name : QString::fromLatin1(mutes).split(u' '))
                 c.setProperty(name.toLatin1(), true);
-            QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+            QSignalSpy band(&c, &WorkstationController::arrangerStateChanged);
             QSignalSpy meters(&c, &WorkstationController::metersUpdated);
             c.applyMixBalancePreset(index);
             QStringList percent;
-            for (const QString& name : volumes) {
+            for (const QString& name : levels) {
                 const float value = c.property(name.toLatin1()).toFloat();
                 percent << (value == 0.123f ? u"-"_s : QString::number(std::lround(value * 100)));
             }
             QCOMPARE(percent.join(u' '), QString::fromLatin1(expected));
             QCOMPARE(props(c, mutes), u"false false false false false "_s + (index == 5 ? "true" : "false"));
             QCOMPARE(c.statusBanner(), u"MIX PRESET: "_s + QString::fromUtf8(bannerText));
-            QVERIFY(arranger.count() >= 1 && meters.count() >= 1);
+            QVERIFY(band.count() >= 1 && meters.count() >= 1);
             // The band's channels carry the result.
             QCOMPARE(rig.sentVolume(4),
                      index == 5 ? 0 : styleBandChannelVolume(c.styleVolume(), c.styleBassVolume(), false));
