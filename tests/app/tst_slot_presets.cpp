@@ -400,8 +400,8 @@ private Q_SLOTS:
     }
 
     // A main preset that is not installed warns and leaves slot 0; the others load.
-    // A failed load changes nothing and says why.
-    void missingPresetWarnsAndFailuresChangeNothing() {
+    // A failed load changes nothing and says why; values out of range are clamped.
+    void missingPresetWarnsFailuresChangeNothingAndRangesHold() {
         PresetWorld world(true);
         WorkstationController c;
         c.selectPresetForSlot(0, u"gm_bright_piano"_s);
@@ -421,15 +421,10 @@ private Q_SLOTS:
         QVERIFY(c.statusBanner().startsWith(u"Invalid project JSON: "_s));
         QVERIFY(!c.saveProjectToFile(path + u"/below"_s, u"x"_s));
         QCOMPARE(setupText(c), before);
-    }
 
-    // Out-of-range values in a file end where the setters put them, key by key, at
-    // both ends of every range.
-    void loadedValuesKeepTheSettersRanges() {
-        PresetWorld world(false);
-        WorkstationController loaded;
+        // Out-of-range values in a file end where the setters put them, key by key, at
+        // both ends of every range.
         WorkstationController set;
-        const QString path = world.fixture.path(u"extreme.json"_s);
         const QStringList sound = QString::fromLatin1(soundKeys).split(u' ');
         const QStringList zones = u"splitKey velocityThreshold arpMode arpOctaves layer2OctaveOffset "
                                   "splitOctaveOffset"_s.split(u' ');
@@ -446,9 +441,8 @@ private Q_SLOTS:
             }
             const QJsonObject root{{u"pianoParameters"_s, piano}, {u"workstation"_s, workstation}};
             QVERIFY(writeTestFile(path, QJsonDocument(root).toJson()));
-            QVERIFY(loaded.loadProjectFromFile(path));
-            QCOMPARE(props(loaded, soundKeys) + props(loaded, zoneKeys),
-                     props(set, soundKeys) + props(set, zoneKeys));
+            QVERIFY(c.loadProjectFromFile(path));
+            QCOMPARE(props(c, soundKeys) + props(c, zoneKeys), props(set, soundKeys) + props(set, zoneKeys));
         }
     }
 
