@@ -112,8 +112,8 @@ class PerformancePathTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { test::usePrivateHome(); }
 
-    // Every sound, zone and keyboard setter clamps, announces and reaches the next block.
-    void soundAndZoneSettersClampPushAndAnnounce() {
+    // Every sound, zone, keyboard and mixer setter clamps, announces and reaches the next block.
+    void settersClampPushAndAnnounce() {
         Rig rig;
         WorkstationController& c = rig.c;
 #define TMB_SOUND(name, low, high)                                                                           \
@@ -158,6 +158,67 @@ private Q_SLOTS:
                              state.layer2OctaveOffset, state.splitOctaveOffset, state.chordMemoryEnabled,
                              p.transposeSemitones, p.octaveShift, p.touchCurve}),
                  QList<int>({21, 126, 3, 1, -2, 2, 1, 12, -3, 3}));
+
+        // The mixer's channel operations.
+        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
+        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
+        const char* volumes = "pianoVolume layer2Volume splitBassVolume beatsVolume micVolume masterVolume";
+        const char* mutes = "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted";
+        auto setEach = [&](const char* names, const QVariant& value) {
+            for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' ')))
+                QVERIFY(c.setProperty(name.toLatin1(), value));
+        };
+        // Volume and mute of strips 0-3, 5, 6; the named properties stop at 1.
+        auto strips = [&] {
+            QStringList values;
+            for (int channel : {0, 1, 2, 3, 5, 6})
+                values << u"%1%2"_s.arg(c.channelVolume(channel)).arg(c.isChannelMuted(channel) ? "m" : "");
+            return values.join(QLatin1Char(' '));
+        };
+        QStringList read;
+        for (float volume : {1.5f, -0.5f, 0.3f}) {
+            setEach(volumes, volume);
+            read << strips();
+        }
+        read << props(c, volumes);
+        QCOMPARE(read, QStringList({"1 1 1 1 1 1", "0 0 0 0 0 0", "0.3 0.3 0.3 0.3 0.3 0.3",
+                                    "0.3 0.3 0.3 0.3 0.3 0.3"}));
+        QCOMPARE(QList<qsizetype>({meters.count(), arranger.count()}),
+                 QList<qsizetype>({18, 18})); // each change
+        setEach(mutes, true);
+        QCOMPARE(strips() + u' ' + props(c, mutes),
+                 u"0.3m 0.3m 0.3m 0.3m 0.3m 0.3 true true true true true"_s);
+        QCOMPARE(arranger.count(), 23);
+        setEach(mutes, false);
+
+        c.setChannelVolume(4, 0.4f);
+        QCOMPARE(rig.engine().channelVolume(MixerChannelId::Lv2Bus), 0.4f);
+        c.setChannelMuted(3, true);
+        QVERIFY(rig.engine().isChannelMuted(MixerChannelId::Beats));
+        // The clip indicator's reset reaches the meters.
+        meters.clear();
+        c.resetMasterClipIndicator();
+        QCOMPARE(meters.count(), 1);
+
+        // Indices outside the seven channels read as nothing and change nothing.
+        c.setChannelVolume(7, 0.1f);
+        QVERIFY(c.channelPan(7) == 0.0f && c.channelVolume(-1) == 0.0f && !c.isChannelMuted(9));
+        QVERIFY(std::ranges::none_of(std::views::iota(0, 7),
+                                     [&](int ch) { return c.channelVolume(ch) == 0.1f; }));
+        // Pan and solo reach the engine's strips, and the strip meters read back.
+        c.setChannelPan(2, -0.5f);
+        c.setChannelSoloed(2, true);
+        QCOMPARE(rig.engine().channelPan(MixerChannelId::SplitBass), -0.5f);
+        QVERIFY(rig.engine().isChannelSoloed(MixerChannelId::SplitBass) && c.isChannelSoloed(2));
+        QVERIFY(!c.isChannelSoloed(1) && !c.isChannelSoloed(7));
+        c.setChannelSoloed(2, false);
+        c.noteOn(60, 100);
+        rig.render(4800);
+        QVERIFY(c.channelPeakL(0) > 0.01f && c.channelPeakR(0) > 0.01f && c.channelPeakR(7) == 0.0f);
+        c.noteOff(60);
+        c.setChannelVolume(0, std::numeric_limits<float>::quiet_NaN()); // never reaches the engine's strips
+        c.setChannelPan(0, std::numeric_limits<float>::quiet_NaN());
+        QVERIFY(c.channelVolume(0) == 0.0f && c.channelPan(0) == 0.0f);
     }
 
     void onScreenKeysPadsPedalsAndAbComparison() {
@@ -370,73 +431,7 @@ private Q_SLOTS:
                  QList<float>({1.0f, 1.0f, 1.0f, -1.0f}));
     }
 
-    // ------------------------------------------------------------ the mixer
-
-    void channelOperationsClampForwardAndAnnounce() {
-        Rig rig;
-        WorkstationController& c = rig.c;
-        QSignalSpy meters(&c, &WorkstationController::metersUpdated);
-        QSignalSpy arranger(&c, &WorkstationController::arrangerStateChanged);
-        const char* volumes = "pianoVolume layer2Volume splitBassVolume beatsVolume micVolume masterVolume";
-        const char* mutes = "pianoMuted layer2Muted splitBassMuted beatsMuted micMuted";
-        auto setEach = [&](const char* names, const QVariant& value) {
-            for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' ')))
-                QVERIFY(c.setProperty(name.toLatin1(), value));
-        };
-        // Volume and mute of strips 0-3, 5, 6; the named properties stop at 1.
-        auto strips = [&] {
-            QStringList values;
-            for (int channel : {0, 1, 2, 3, 5, 6})
-                values << u"%1%2"_s.arg(c.channelVolume(channel)).arg(c.isChannelMuted(channel) ? "m" : "");
-            return values.join(QLatin1Char(' '));
-        };
-        QStringList read;
-        for (float volume : {1.5f, -0.5f, 0.3f}) {
-            setEach(volumes, volume);
-            read << strips();
-        }
-        read << props(c, volumes);
-        QCOMPARE(read, QStringList({"1 1 1 1 1 1", "0 0 0 0 0 0", "0.3 0.3 0.3 0.3 0.3 0.3",
-                                    "0.3 0.3 0.3 0.3 0.3 0.3"}));
-        QCOMPARE(QList<qsizetype>({meters.count(), arranger.count()}),
-                 QList<qsizetype>({18, 18})); // each change
-        setEach(mutes, true);
-        QCOMPARE(strips() + u' ' + props(c, mutes),
-                 u"0.3m 0.3m 0.3m 0.3m 0.3m 0.3 true true true true true"_s);
-        QCOMPARE(arranger.count(), 23);
-        setEach(mutes, false);
-
-        c.setChannelVolume(4, 0.4f);
-        QCOMPARE(rig.engine().channelVolume(MixerChannelId::Lv2Bus), 0.4f);
-        c.setChannelMuted(3, true);
-        QVERIFY(rig.engine().isChannelMuted(MixerChannelId::Beats));
-        // The clip indicator's reset reaches the meters.
-        meters.clear();
-        c.resetMasterClipIndicator();
-        QCOMPARE(meters.count(), 1);
-
-        // Indices outside the seven channels read as nothing and change nothing.
-        c.setChannelVolume(7, 0.1f);
-        QVERIFY(c.channelPan(7) == 0.0f && c.channelVolume(-1) == 0.0f && !c.isChannelMuted(9));
-        QVERIFY(std::ranges::none_of(std::views::iota(0, 7),
-                                     [&](int ch) { return c.channelVolume(ch) == 0.1f; }));
-        // Pan and solo reach the engine's strips, and the strip meters read back.
-        c.setChannelPan(2, -0.5f);
-        c.setChannelSoloed(2, true);
-        QCOMPARE(rig.engine().channelPan(MixerChannelId::SplitBass), -0.5f);
-        QVERIFY(rig.engine().isChannelSoloed(MixerChannelId::SplitBass) && c.isChannelSoloed(2));
-        QVERIFY(!c.isChannelSoloed(1) && !c.isChannelSoloed(7));
-        c.setChannelSoloed(2, false);
-        c.noteOn(60, 100);
-        rig.render(4800);
-        QVERIFY(c.channelPeakL(0) > 0.01f && c.channelPeakR(0) > 0.01f && c.channelPeakR(7) == 0.0f);
-        c.noteOff(60);
-        c.setChannelVolume(0, std::numeric_limits<float>::quiet_NaN()); // never reaches the engine's strips
-        c.setChannelPan(0, std::numeric_limits<float>::quiet_NaN());
-        QVERIFY(c.channelVolume(0) == 0.0f && c.channelPan(0) == 0.0f);
-    }
-
-    // ------------------------------------------------------------ style band and balance presets
+    // ------------------------------------------------------------ the style band, balance presets
 
     void styleVolumesAndBalancePresetsReachTheBand() {
         Rig rig(true);
