@@ -242,9 +242,9 @@ private Q_SLOTS:
         QVERIFY(c.splitEnabled());
     }
 
-    // ------------------------------------------------------------ start-up and drum kits
+    // ------------------------------------------------------------ start-up, drum kits, voice stepping
 
-    void startUpFillsTheSlotsAndListsTheDrumKits() {
+    void startUpFillsTheSlotsListsTheKitsAndStepsTheVoices() {
         PresetWorld world(true);
         const QString pearl = world.drumKits() + u"/Black_Pearl_4_LV2.sf2"_s;
         QVERIFY(QFile::link(u"/usr/share/sounds/sf2/Black_Pearl_4_LV2.sf2"_s, pearl) ||
@@ -252,6 +252,8 @@ private Q_SLOTS:
         // Not a SoundFont: listed (the file exists) but it cannot be selected.
         QVERIFY(writeTestFile(world.drumKits() + u"/Blonde_Bop_LV2.sf2"_s, "not a soundfont"));
         WorkstationController c;
+        c.stepMainPreset(1); // no main voice yet: nothing to step from
+        QVERIFY(c.mainPresetId().isEmpty());
         QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
         c.initialize();
         AudioEngine& engine = c.audioEngine();
@@ -307,34 +309,8 @@ private Q_SLOTS:
             QVERIFY2(sounds(engine), qPrintable(QString::number(note)));
             c.noteOff(note);
         }
-    }
 
-    void withoutTheGeneralMidiFontTheSplitStaysEmpty() {
-        PresetWorld world(false);
-        WorkstationController c;
-        // Without the GM font: no main preset before start-up, the worship pad after it.
-        QCOMPARE(displayTexts(c),
-                 QStringList({"Concert Grand Piano", "Pianos & Keyboards", "SFZ Engine",
-                              "Montage Warm Worship Pad (Synth Engine)", "Electric Fingered Bass"}));
-        QVERIFY(!c.loadingInstrument());
-        const QString splitBefore = slotsText(c).section(u' ', 2);
-        QVERIFY(splitBefore.startsWith(u"gm_finger_bass:"_s));
-        QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
-        c.initialize();
-        QCOMPARE(slotsText(c), u"synth_worship_pad:Synth synth_worship_pad:Synth "_s + splitBefore);
-        QCOMPARE(displayTexts(c).at(2) + u'|' + displayTexts(c).at(4),
-                 u"Native Physical / Hybrid Synth|Electric Fingered Bass"_s);
-        QCOMPARE(presets.count(), 2);
-        QVERIFY(c.availableDrumKits().isEmpty());
-        QCOMPARE(c.currentDrumKitName(), u"AVL Red Zeppelin Studio Kit"_s);
-    }
-
-    // ◀ and ▶ step the main voice through its category and wrap; SOUNDS lists categories.
-    void voiceSteppingStaysInItsCategoryAndWraps() {
-        PresetWorld world(true);
-        WorkstationController c;
-        c.stepMainPreset(1); // no main voice yet: nothing to step from
-        QVERIFY(c.mainPresetId().isEmpty());
+        // ◀ and ▶ step the main voice through its category and wrap; SOUNDS lists categories.
         QCOMPARE(c.presetCategories(), QStringList({"Pianos & Keyboards", "Organs & Vintage", "Synthesizers",
                                                     "Orchestral & Acoustic", "World & Percussion"}));
 
@@ -355,6 +331,26 @@ private Q_SLOTS:
                      QStringList({ids.at(1), ids.at(0), ids.at(n - 1), ids.at(0), ids.at(2), ids.at(n - 1)}));
             QVERIFY(!c.layer2Enabled());
         }
+    }
+
+    void withoutTheGeneralMidiFontTheSplitStaysEmpty() {
+        PresetWorld world(false);
+        WorkstationController c;
+        // Without the GM font: no main preset before start-up, the worship pad after it.
+        QCOMPARE(displayTexts(c),
+                 QStringList({"Concert Grand Piano", "Pianos & Keyboards", "SFZ Engine",
+                              "Montage Warm Worship Pad (Synth Engine)", "Electric Fingered Bass"}));
+        QVERIFY(!c.loadingInstrument());
+        const QString splitBefore = slotsText(c).section(u' ', 2);
+        QVERIFY(splitBefore.startsWith(u"gm_finger_bass:"_s));
+        QSignalSpy presets(&c, &WorkstationController::activePresetsChanged);
+        c.initialize();
+        QCOMPARE(slotsText(c), u"synth_worship_pad:Synth synth_worship_pad:Synth "_s + splitBefore);
+        QCOMPARE(displayTexts(c).at(2) + u'|' + displayTexts(c).at(4),
+                 u"Native Physical / Hybrid Synth|Electric Fingered Bass"_s);
+        QCOMPARE(presets.count(), 2);
+        QVERIFY(c.availableDrumKits().isEmpty());
+        QCOMPARE(c.currentDrumKitName(), u"AVL Red Zeppelin Studio Kit"_s);
     }
 
     // ------------------------------------------------------------ projects and registrations
