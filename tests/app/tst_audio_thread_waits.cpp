@@ -12,6 +12,7 @@
 
 #include <QTest>
 
+#include <ctime>
 #include <functional>
 
 using namespace tmb;
@@ -34,11 +35,19 @@ struct LockWaitScope {
 #endif
 
 using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
 
 struct Counts {
     std::size_t waits = 0, locks = 0, allocations = 0;
+    double worstMs = 0.0, worstCpuMs = 0.0; // wall clock, own processor time
     int blocks = 0;
 };
+
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 // Renders `blocks` blocks or more on a thread, playing as a MIDI thread would, while `gui`
 // runs here; `paced` follows a 48 kHz device's clock.
@@ -64,7 +73,11 @@ Counts renderWhile(AudioEngine& engine, int blocks, bool paced, const std::funct
             engine.submitMidiEvent(MidiEvent::controlChange(0, controllers[block % 3], block % 128));
             engine.submitMidiEvent(MidiEvent::pitchBendEvent(0, (block * 331) % 16384 - 8192));
             const std::uint32_t frames = block % 9 == 0 ? 1024 : block % 2 ? 64 : 256;
+            const Clock::time_point begin = Clock::now();
+            const double cpuBegin = threadCpuMs();
             engine.processAudioCallback(out.data(), frames);
+            counts.worstCpuMs = std::max(counts.worstCpuMs, threadCpuMs() - cpuBegin);
+            counts.worstMs = std::max(counts.worstMs, Milliseconds(Clock::now() - begin).count());
             if (paced)
                 std::this_thread::sleep_until(deadline +=
                                               std::chrono::microseconds(frames * 1000000 / 48000));
@@ -135,7 +148,8 @@ private Q_SLOTS:
         };
         Counts counts = renderWhile(
             engine, blocksWithoutFonts, false, [] { return false; }, moveBandAndChoose);
-        qInfo("%d blocks: %zu locks taken, %zu waits", counts.blocks, counts.locks, counts.waits);
+        qInfo("%d blocks: %zu locks taken, %zu waits, worst block %.2f ms (%.2f ms of processor time)",
+              counts.blocks, counts.locks, counts.waits, counts.worstMs, counts.worstCpuMs);
         QCOMPARE(std::pair(counts.waits, counts.allocations), std::pair(std::size_t{0}, std::size_t{0}));
         // What the GUI sent last is what the band's channels hold after the next block.
         c.setStyleMuted(false);
@@ -165,8 +179,10 @@ private Q_SLOTS:
                 ++loaded;
             });
         const std::uint64_t skipped = fluid.blocksWithoutSynths() - skippedBefore;
-        qInfo("%d paced blocks, %llu without the SoundFont synthesizers", counts.blocks,
-              static_cast<unsigned long long>(skipped));
+        qInfo("%d paced blocks while %lld fonts were handed over: %zu waits, %llu blocks without the "
+              "SoundFont synthesizers, worst block %.2f ms (%.2f ms of processor time)",
+              counts.blocks, static_cast<long long>(fonts.size()), counts.waits,
+              static_cast<unsigned long long>(skipped), counts.worstMs, counts.worstCpuMs);
         QCOMPARE(failed, 0);
         QCOMPARE(std::pair(counts.waits, counts.allocations), std::pair(std::size_t{0}, std::size_t{0}));
         QVERIFY(skipped * 4 < static_cast<std::uint64_t>(counts.blocks));
