@@ -15,7 +15,9 @@
 #                unrelated edits; a mutant whose line is gone is reported "gone".
 # --count N      mutants to draw (default 60), shared among the folders by size.
 # --folders      folders to draw from (default: src/audio src/engines src/app
-#                src/midi src/storage). Only .cpp files unless --headers.
+#                src/midi src/storage). C++ (.cpp; .h with --headers), QML and
+#                JavaScript (.qml, .js: --folders qml) and Python (.py, with a page
+#                in a triple-quoted string mutated as JavaScript) files.
 # --tests REGEX  builds and runs only the ctest tests matching REGEX (default: all).
 #                A mutant that survives them may still be killed by another test.
 # --all-killers  runs every test on each mutant and names all that fail (slow).
@@ -24,9 +26,10 @@
 #                core library so a changed file relinks only that library.
 # --dry-run      lists the mutants and stops.
 #
-# Mutations: cmp (== <-> !=, < <-> >, <= <-> >=), bound (< <-> <=, > <-> >=), const
-# (an integer literal plus one), drop (a statement removed), arith (+ <-> -, += <-> -=)
-# and negate (the condition of an if or while). A mutant that does not compile is
+# Mutations: cmp (== <-> !=, < <-> >, <= <-> >=, === <-> !==), bound (< <-> <=,
+# > <-> >=), const (an integer literal plus one), drop (a statement removed; in QML
+# also a signal handler emptied), arith (+ <-> -, += <-> -=) and negate (the
+# condition of an if or while). A mutant that does not compile is
 # "invalid" and does not count. Tests run one at a time, fastest first, each with a
 # timeout of three times its unmutated time plus 10 s; a timeout or crash kills. A
 # test that fails or skips on the unmutated tree is reported before the run, and a
@@ -42,7 +45,7 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     case "${args[i]}" in
         --build) BUILD=${args[i + 1]} ;;
         --jobs) JOBS=${args[i + 1]} ;;
-        -h | --help) sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     esac
 done
 
@@ -88,7 +91,7 @@ os.makedirs(state, exist_ok=True)
 # ------------------------------------------------------------------ drawing mutants
 
 
-def masked(line):
+def masked(line, comment="//"):
     """The line with string and character literals and comments blanked, so that
     operators inside them are never mutated. Keeps every column in place."""
     out, i, quote = [], 0, None
@@ -105,7 +108,7 @@ def masked(line):
         elif c in "\"'":
             quote = c
             out.append(c)
-        elif line.startswith("//", i):
+        elif line.startswith(comment, i):
             out.append(" " * (len(line) - i))
             break
         else:
@@ -117,17 +120,25 @@ def masked(line):
 KEYWORDS_NOT_STATEMENTS = ("return", "break", "continue", "case", "default", "using", "typedef", "namespace",
                            "template", "public", "private", "protected", "else", "do", "goto")
 DECLARATION = re.compile(r"^(?:[\w:]+(?:<[^;=]*>)?[\s*&]+)+\w+\s*(?:=|\(|\{|;|\[)")
-COMPARISONS = {"==": "!=", "!=": "==", "<": ">", ">": "<", "<=": ">=", ">=": "<="}
+COMPARISONS = {"==": "!=", "!=": "==", "<": ">", ">": "<", "<=": ">=", ">=": "<=", "===": "!==", "!==": "==="}
+PY_KEYWORDS = ("return", "def", "class", "import", "from", "if", "elif", "else", "for", "while", "try", "except",
+               "finally", "with", "raise", "yield", "pass", "break", "continue", "global", "nonlocal", "assert",
+               "del", "lambda", "async", "await")
 BOUNDS = {"<": "<=", "<=": "<", ">": ">=", ">=": ">"}
 
 
 def candidates(path, lines):
     """Every (mutation, occurrence, new line) a line offers, by line index."""
+    script, page = path.endswith(".py"), False
     block_comment = False
     previous_end = ";"
     for index, line in enumerate(lines):
         text = line.rstrip("\n")
         stripped = text.strip()
+        if script and '"""' in text:  # docstrings; a page embedded in a script is mutated as JavaScript
+            page ^= text.count('"""') % 2 == 1
+            continue
+        python, qml = script and not page, path.endswith((".qml", ".js")) or page
         if block_comment:
             if "*/" in stripped:
                 block_comment = False
@@ -137,12 +148,12 @@ def candidates(path, lines):
             continue
         if not stripped or stripped.startswith(("//", "#")):
             continue
-        m = masked(text)
+        m = masked(text, "#" if python else "//")
         found = []
         # Spaced binary operators only: template brackets and << have no spaces.
         for table, kind in ((COMPARISONS, "cmp"), (BOUNDS, "bound")):
             occurrence = 0
-            for match in re.finditer(r"(?<=\s)(==|!=|<=|>=|<|>)(?=\s)", m):
+            for match in re.finditer(r"(?<=\s)(===|!==|==|!=|<=|>=|<|>)(?=\s)", m):
                 op = match.group(1)
                 if op in table:
                     new = text[: match.start()] + table[op] + text[match.end():]
@@ -172,9 +183,28 @@ def candidates(path, lines):
                     new = text[: start + 1] + "!(" + inner + ")" + text[j:]
                     found.append(("negate:if", 0, new))
                     break
+        if python:
+            condition = re.match(r"^(\s*(?:el)?(?:if|while)\s+)(.*):\s*$", m)
+            if condition:
+                inner = text[condition.end(1) : condition.end(2)]
+                found.append(("negate:if", 0, text[: condition.end(1)] + "not (" + inner + ")" + text[condition.end(2):]))
         core = m.strip()
         first_word = re.match(r"[A-Za-z_]\w*", core)
-        if (core.endswith(";") and previous_end in (";", "{", "}", ":") and core.count("(") == core.count(")")
+        balanced = all(core.count(a) == core.count(b) for a, b in ("()", "[]", "{}"))
+        if python or qml:
+            # No semicolons to go by: a whole line that assigns or calls, after a line
+            # that ended a statement or opened a block.
+            statement = re.match(r"^[\w.\[\]]+\s*(?:=(?!=)|\+=|-=)|^[\w.]+\(.*\);?$", core)
+            if (statement and balanced and previous_end not in (",", "(", "[", "{" if python else ",", "\\", "+", "-",
+                                                                 "&", "|", "?", "=")
+                    and not (first_word and first_word.group(0) in PY_KEYWORDS + KEYWORDS_NOT_STATEMENTS)
+                    and not core.endswith(("(", "[", "{", ",", "\\"))):
+                indent = text[: len(text) - len(text.lstrip())]
+                found.append(("drop:statement", 0, indent + ("pass  # mutant: dropped" if python else "/* mutant: dropped */")))
+            handler = re.match(r"^(\s*on[A-Z]\w*\s*:\s*)(\S.*)$", text) if qml else None
+            if handler and balanced and not handler.group(2).startswith(("{", "function", "(")):
+                found.append(("drop:handler", 0, handler.group(1) + "{}"))
+        elif (core.endswith(";") and previous_end in (";", "{", "}", ":") and core.count("(") == core.count(")")
                 and not (first_word and first_word.group(0) in KEYWORDS_NOT_STATEMENTS)
                 and not DECLARATION.match(core) and not core.startswith(("}", ")", "{"))
                 and re.search(r"\(|=|\+\+|--", core)):
@@ -190,7 +220,7 @@ def source_files():
     for folder in folders:
         for base, _, names in os.walk(os.path.join(root, folder)):
             for name in names:
-                if name.endswith(".cpp") or (headers and name.endswith(".h")):
+                if name.endswith((".cpp", ".qml", ".js", ".py")) or (headers and name.endswith(".h")):
                     files.append(os.path.relpath(os.path.join(base, name), root))
     return sorted(files)
 
@@ -257,6 +287,11 @@ def mutated_lines(mutant):
                     if i == index and k == kind and o == occurrence:
                         changed = list(lines)
                         changed[index] = new + "\n"
+                        if path.endswith(".py"):
+                            try:  # nothing builds a script: a mutant that is no Python is invalid here
+                                compile("".join(changed), path, "exec")
+                            except SyntaxError:
+                                return lines, None
                         return lines, changed
                 return None, None
     return None, None
@@ -407,6 +442,11 @@ def main():
         for number, mutant in enumerate(mutants, 1):
             original, changed = mutated_lines(mutant)
             label = f"[{number:3}/{len(mutants)}]"
+            if changed is None and original is not None:
+                invalid += 1
+                print(f"{label} INVALID  {describe(mutant)}", flush=True)
+                results.append((mutant, "invalid", ""))
+                continue
             if changed is None:
                 gone += 1
                 print(f"{label} GONE     {describe(mutant)}", flush=True)
