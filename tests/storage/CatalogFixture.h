@@ -27,18 +27,16 @@ public:
     QString home() const { return path(QStringLiteral("home")); }
     QString soundFonts() const { return path(QStringLiteral("soundfonts")); }
     QString database() const { return path(QStringLiteral("data/catalog.db")); }
-    CatalogLocations locations() const { return locationsUnder(root()); }
     QString file(const QString& relative, qint64 size = 64) const { return writeFile(path(relative), size); }
 
-    // The standard locations moved into `root`: Music, Downloads and the SoundFont folder scanned.
-    static CatalogLocations locationsUnder(const QString& root) {
-        CatalogLocations locations = CatalogLocations::forHome(root + QStringLiteral("/home"));
-        locations.dataDirectory = root + QStringLiteral("/data");
-        locations.soundFontFolders = {root + QStringLiteral("/soundfonts")};
-        locations.scanFolders = {locations.home + QStringLiteral("/Music"),
-                                 locations.home + QStringLiteral("/Downloads"),
-                                 locations.soundFontFolders[0]};
-        locations.drumKitFolders = {locations.home + QStringLiteral("/.lv2/avldrums.lv2")};
+    // The standard locations moved into the root: Music, Downloads and the SoundFont folder scanned.
+    CatalogLocations locations() const {
+        CatalogLocations locations = CatalogLocations::forHome(home());
+        locations.dataDirectory = path(QStringLiteral("data"));
+        locations.soundFontFolders = {soundFonts()};
+        locations.scanFolders = {home() + QStringLiteral("/Music"), home() + QStringLiteral("/Downloads"),
+                                 soundFonts()};
+        locations.drumKitFolders = {home() + QStringLiteral("/.lv2/avldrums.lv2")};
         return locations;
     }
 
