@@ -59,6 +59,10 @@ struct Rig {
         }
         return false;
     }
+    bool bandSilent() {
+        return std::all_of(band().parts.begin(), band().parts.end(),
+                           [](const StyleBandPart& p) { return p.soundingNotes.isEmpty(); });
+    }
     int leadVolume() {
         renderBlocks(engine(), 256, 256); // controller changes apply with a block
         return engine().fluidSynth.controllerValue(5, 7);
@@ -144,9 +148,10 @@ private Q_SLOTS:
         }
     }
 
-    // The loop's degrees reach the chord display and the bass in the current key; a
-    // generated style file plays its own bass and chord, and its archetype between.
-    void progressionsAndImportedNotesFollowTheDegree() {
+    // The loop's degrees reach the chord display and the bass in the current key. Degree
+    // pads ("transpose degree": the stored degree, its text and the chord name) tell the
+    // band, then the keyboard.
+    void progressionsAndDegreePadsNameTheChordInTheCurrentKey() {
         Rig rig;
         WorkstationController& c = rig.c();
         c.launchStylePreset(0);
@@ -161,15 +166,21 @@ private Q_SLOTS:
         }
         QCOMPARE(chords, QStringList({u"D (I) 38"_s, u"G (IV) 43"_s}));
 
-        c.setTransposeSemitones(0);
-        c.launchStylePreset(rig.importBandFile());
-        c.setArrangerProgressionIndex(0);
-        c.triggerProChordDegree(4); // F: bass base 41, chord base 65
-        c.advanceProArrangerStep(0);
-        QCOMPARE(rig.sounding(ArrangerState::Bass) + u" / "_s + rig.sounding(ArrangerState::Rhythm),
-                 u"43 / 67 70 74"_s);
-        c.advanceProArrangerStep(1); // nothing of its own here: the archetype plays on
-        QCOMPARE(rig.sounding(ArrangerState::Bass), u"43"_s);
+        QString order;
+        connect(&c, &WorkstationController::arrangerStateChanged, this, [&] { order += u'a'; });
+        connect(&c, &WorkstationController::keyboardStateChanged, this, [&] { order += u'k'; });
+        const char* pads[][2] = {{"0 0", "1 C (I) C"},
+                                 {"0 9", "6 Am (vi) Am"},
+                                 {"0 2", "2 Dm (ii) Dm"},
+                                 {"2 5", "5 A (V) A"},
+                                 {"-3 3", "3 C#m (iii) C#m"}};
+        for (const auto& [input, shown] : pads) {
+            c.setTransposeSemitones(QString::fromLatin1(input).section(u' ', 0, 0).toInt());
+            order.clear();
+            c.setProperty("arrangerChordDegree", QString::fromLatin1(input).section(u' ', 1).toInt());
+            QCOMPARE(props(c, "arrangerChordDegree arrangerActiveChordText currentChordName") + order,
+                     QString::fromLatin1(shown) + u"ak"_s);
+        }
     }
 
     // However the band is stopped or silenced, nothing of it keeps sounding ("pro" rows
@@ -208,10 +219,7 @@ private Q_SLOTS:
         QVERIFY(rig.runUntil([&] { return c.currentBeatStep() == 3; }));
         QVERIFY(!rig.sounding(ArrangerState::Harmony).isEmpty());
         stop(c);
-        QVERIFY(rig.runUntil([&] {
-            return std::all_of(rig.band().parts.begin(), rig.band().parts.end(),
-                               [](const StyleBandPart& p) { return p.soundingNotes.isEmpty(); });
-        }));
+        QVERIFY(rig.runUntil([&] { return rig.bandSilent(); }));
         renderBlocks(rig.engine(), 512, 256); // what was queued arrives
         QVERIFY(rig.notes.ons > 0);
         QVERIFY(
@@ -226,26 +234,6 @@ private Q_SLOTS:
     }
 
     // ------------------------------------------------------------ chords and styles
-
-    // "transpose degree" and the stored degree, its text and the chord name.
-    void degreePadsNameTheChordInTheCurrentKey() {
-        const char* pads[][2] = {{"0 0", "1 C (I) C"},
-                                 {"0 9", "6 Am (vi) Am"},
-                                 {"0 2", "2 Dm (ii) Dm"},
-                                 {"2 5", "5 A (V) A"},
-                                 {"-3 3", "3 C#m (iii) C#m"}};
-        for (const auto& [input, shown] : pads) {
-            Rig rig(false);
-            WorkstationController& c = rig.c();
-            c.setTransposeSemitones(QString::fromLatin1(input).section(u' ', 0, 0).toInt());
-            QString order;
-            connect(&c, &WorkstationController::arrangerStateChanged, this, [&] { order += u'a'; });
-            connect(&c, &WorkstationController::keyboardStateChanged, this, [&] { order += u'k'; });
-            c.setProperty("arrangerChordDegree", QString::fromLatin1(input).section(u' ', 1).toInt());
-            QCOMPARE(props(c, "arrangerChordDegree arrangerActiveChordText currentChordName") + order,
-                     QString::fromLatin1(shown) + u"ak"_s);
-        }
-    }
 
     // Which played notes choose a degree: every one with smart chords on; otherwise
     // only keys up to A3 while the pro arranger or a keyboard-led band listens.
@@ -356,7 +344,7 @@ private Q_SLOTS:
     }
 
     // Intro -> Verse A and the stop after an Ending happen on the audio thread; the
-    // scene hears of each within a UI tick, once.
+    // scene hears of each within a UI tick, once, and the band's notes end with the Ending.
     void automaticChangesAreAnnounced() {
         Rig rig;
         if (!rig.started) QSKIP("an audio device plays on this machine without a sound server");
@@ -364,6 +352,7 @@ private Q_SLOTS:
         c.setCurrentBeatStyleIndex(0);
         c.setBpm(120.0f);
         c.setBeatSection(0);
+        c.arrangerState().bandActive = true;
         c.setBeatPlaying(true);
         QCOMPARE(c.beatSection(), 0);
         QSignalSpy state(&c, &WorkstationController::beatStateChanged);
@@ -379,6 +368,7 @@ private Q_SLOTS:
         QTRY_COMPARE(state.count(), 3);
         QTest::qWait(100);
         QCOMPARE(state.count(), 3); // once is enough
+        QVERIFY(rig.bandSilent());
     }
 };
 
