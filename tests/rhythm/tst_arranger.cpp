@@ -264,24 +264,9 @@ private Q_SLOTS:
         QCOMPARE(band.step(0), u"4:52@114 3:62@92 3:74@92 5:74@104"_s);
     }
 
-    // A part's notes last their length in steps, unless the part plays again.
-    void notesEndAfterTheirLength() {
-        Band band;
-        band.arranger.advanceStep(0, band.sequencer); // bass 36 for 3 steps, rhythm for 2
-        band.take();
-        band.arranger.advanceStep(1, band.sequencer);
-        QCOMPARE(band.take().filter(u"off 3:"_s), QStringList());
-        band.arranger.advanceStep(2, band.sequencer); // the rhythm ends, then plays again
-        QCOMPARE(band.take().mid(0, 2), QStringList({u"off 3:48"_s, u"off 3:60"_s}));
-        band.arranger.advanceStep(3, band.sequencer); // the bass's three steps are over
-        QCOMPARE(band.take().filter(u" 4:"_s), QStringList({u"off 4:36"_s, u"on 4:43@96"_s}));
-        band.arranger.releaseAll(); // whatever still sounds, once
-        QCOMPARE(band.take(), QStringList({u"off 4:43"_s, u"off 3:64"_s, u"off 3:67"_s, u"off 6:64"_s,
-                                           u"off 6:67"_s, u"off 6:72"_s, u"off 5:64"_s}));
-    }
-
-    // With the keyboard playing, the lead stays silent; switching modes ends what it holds.
-    void keyboardModeSilencesTheLead() {
+    // With the keyboard playing, the lead stays silent; switching modes ends what it holds. A
+    // part's notes last their length in steps, unless the part plays again.
+    void notesEndAfterTheirLengthOrWhenTheKeyboardLeads() {
         Band band;
         band.arranger.advanceStep(0, band.sequencer);
         QVERIFY(band.take().contains(u"on 5:60@104"_s));
@@ -295,8 +280,19 @@ private Q_SLOTS:
         band.arranger.playPart(ArrangerState::Lead, {70}, 100, 1);
         QVERIFY(band.take().isEmpty());
         QVERIFY(band.arranger.setPlayMode(0));
-        band.arranger.advanceStep(0, band.sequencer);
+        band.arranger.advanceStep(0, band.sequencer); // bass 36 for 3 steps, rhythm for 2
         QVERIFY(band.take().contains(u"on 5:60@104"_s));
+        band.arranger.advanceStep(1, band.sequencer);
+        QCOMPARE(band.take().filter(u"off 3:"_s), QStringList());
+        band.arranger.advanceStep(2, band.sequencer); // the rhythm ends, then plays again
+        QCOMPARE(band.take().mid(0, 2), QStringList({u"off 3:48"_s, u"off 3:60"_s}));
+        band.arranger.advanceStep(3, band.sequencer); // the bass's three steps are over
+        QCOMPARE(band.take().filter(u" 4:"_s), QStringList({u"off 4:36"_s, u"on 4:43@96"_s}));
+        band.arranger.advanceStep(4, band.sequencer); // the rhythm's one step is over: it rests
+        QCOMPARE(band.take().filter(u" 3:"_s), QStringList({u"off 3:64"_s, u"off 3:67"_s}));
+        band.arranger.releaseAll(); // whatever still sounds, once
+        QCOMPARE(band.take(), QStringList({u"off 4:48"_s, u"off 6:64"_s, u"off 6:67"_s, u"off 6:72"_s,
+                                           u"off 5:67"_s, u"off 5:79"_s}));
     }
 
     // Imported notes play on the section's record (minor where the degree is), else the archetype's.
