@@ -1,8 +1,65 @@
 #!/usr/bin/python3
-# The real phone bridge script (and openssl) on 127.0.0.1: requests in, answers and lines out.
-import base64, http.client, os, socket, ssl, tempfile, time, unittest
+# The real phone bridge script (and openssl) on 127.0.0.1: requests in, answers and lines out;
+# then its page in headless Chromium (fake camera and microphone), the test standing in for the
+# workstation: it reads the bridge's lines and publishes the state.
+import atexit, base64, http.client, json, os, queue, signal, socket, ssl, struct, subprocess, sys, tempfile, threading, time, unittest
 
-from bridge_fixture import TOKEN, Bridge
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.support.wait import WebDriverWait
+
+SCRIPT = os.environ.get("TMB_PHONE_BRIDGE_SCRIPT") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "phone", "phone_bridge.py")
+TOKEN = "a1B2c3D4e5F6g7H8i9J0k1L2m3N4o5P6"
+HOSTILE = '<img src=x onerror="window.pwned=1">'
+
+
+class Bridge:
+    """The script run as the workstation runs it, on 127.0.0.1, its lines collected."""
+
+    def __init__(self, folder, extra_env=None, args=("https://10.0.0.9:8443",)):
+        self.runtime, self.data = os.path.join(folder, "run"), os.path.join(folder, "data")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        env = dict(os.environ, TMB_PHONE_TOKEN=TOKEN, TMB_PHONE_RUNTIME_DIR=self.runtime,
+                   TMB_PHONE_DATA_DIR=self.data, TMB_PHONE_HTTPS_BIND="127.0.0.1")
+        env.update(extra_env or {})
+        self.proc = subprocess.Popen(["/usr/bin/python3", "-u", SCRIPT, *args], env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.lines = queue.Queue()
+        threading.Thread(target=lambda: [self.lines.put(l.rstrip("\n")) for l in self.proc.stdout], daemon=True).start()
+
+    def until(self, predicate, timeout=60, count=1):
+        """The lines read up to the count-th that matches; the next call reads on from there."""
+        seen, end = [], time.time() + timeout
+        while time.time() < end:
+            try:
+                seen.append(self.lines.get(timeout=0.2))
+            except queue.Empty:
+                continue
+            count -= bool(predicate(seen[-1]))
+            if count == 0:
+                return seen
+        raise AssertionError(f"no matching line; saw {seen}")
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
+class WithBridge(unittest.TestCase):
+    env, args = {}, ("https://10.0.0.9:8443",)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.bridge = Bridge(cls.folder.name, cls.env, cls.args)
+        cls.start = cls.bridge.until(lambda l: l.startswith(("READY:", "ERR_")))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bridge.stop()
+        cls.folder.cleanup()
+
 
 def status_of_announced_body(path, length):
     """The answer to a POST whose body is announced but not sent: refusals come first."""
@@ -29,19 +86,10 @@ def printed_by(bridge, method, path, body=None):
     return reply, bridge.until(lambda l: l.startswith("CONN:MARK|"))[:-1]
 
 
-class Running(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.bridge = Bridge(cls.folder.name, {"TMB_PHONE_IDLE_TIMEOUT": "0.5"})
-        cls.start = cls.bridge.until(lambda l: l.startswith(("READY:", "ERR_")))
+class Running(WithBridge):
+    env = {"TMB_PHONE_IDLE_TIMEOUT": "0.5"}
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.bridge.stop()
-        cls.folder.cleanup()
-
-    def test_start_makes_a_private_certificate(self):
+    def test_start_listens_privately(self):
         self.assertEqual(self.start[-1], "READY:8443")
         self.assertEqual(os.stat(os.path.join(self.bridge.data, "tmb_phone_key.pem")).st_mode & 0o777, 0o600)
         reply = request("GET", f"/api/state?k={TOKEN}", port=8443, tls=True)
@@ -49,6 +97,10 @@ class Running(unittest.TestCase):
         listening = [row.split()[1] for row in open("/proc/net/tcp").read().splitlines()[1:] if row.split()[3] == "0A"]
         self.assertIn("0100007F:1F98", listening)  # plain HTTP on 127.0.0.1:8088 only
         self.assertNotIn("00000000:1F98", listening)
+        with socket.create_connection(("127.0.0.1", 8088), timeout=5) as idle:  # an idle client is let go
+            began = time.time()
+            self.assertEqual(idle.recv(10), b"")
+            self.assertLess(time.time() - began, 4)
 
     def test_requests_without_the_token_are_refused_silently(self):
         for method, path in [("GET", "/"), ("GET", "/?id=X&k="), ("GET", f"/api/state?id=X&k={TOKEN[:-1]}"),
@@ -111,12 +163,6 @@ class Running(unittest.TestCase):
                 if path.startswith("/api/cam"):
                     self.assertEqual(open(frame, "rb").read(), body if lines else before)
 
-    def test_idle_connection_is_closed(self):
-        with socket.create_connection(("127.0.0.1", 8088), timeout=5) as idle:
-            began = time.time()
-            self.assertEqual(idle.recv(10), b"")
-            self.assertLess(time.time() - began, 4)
-
 
 class Starting(unittest.TestCase):
     def test_failures_and_qr_code(self):
@@ -149,6 +195,114 @@ class Starting(unittest.TestCase):
                     self.assertEqual(open(qr).read() if link else os.path.exists(qr), link or False)
                 finally:
                     bridge.stop()
+
+
+class Page(WithBridge):
+    args = ("http://127.0.0.1:8088",)
+    state = {"bpm": 100, "styleName": "Worship", "chord": "C (I)", "metronome": False, "volPiano": 80}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.publish()
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
+                     "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream"]:
+            options.add_argument(flag)
+        options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 412, "height": 915, "pixelRatio": 1.0}})
+        cls.phone = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        # A test killed on a timeout must not leave Chromium running: quit on exit and on SIGTERM.
+        atexit.register(cls.phone.quit)
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+        cls.phone.get(f"http://127.0.0.1:8088/?k={TOKEN}")
+        cls.phone_id = cls.phone.execute_script("return PHONE_ID")
+        cls.sent("HELLO")  # the page's first command
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.phone.quit()
+        super().tearDownClass()
+
+    @classmethod
+    def publish(cls, **changes):
+        cls.state.update(changes)
+        path = os.path.join(cls.bridge.runtime, "tmb_phone_state.json")
+        with open(path + ".new", "w") as f:
+            json.dump(cls.state, f)
+        os.replace(path + ".new", path)
+
+    @classmethod
+    def sent(cls, command, count=1):
+        return cls.bridge.until(lambda l: l == f"CMD:{cls.phone_id}|127.0.0.1|{command}", count=count)
+
+    def js(self, script, *args):
+        return self.phone.execute_script(script, *args)
+
+    def until(self, check, timeout=10):
+        return WebDriverWait(self.phone, timeout, 0.05).until(lambda _: check())
+
+    def test_controls_send_their_commands(self):
+        for script, command in [
+            ("[...document.querySelectorAll('button')].find((b) => b.textContent == 'V7').click()", "CHORD:5"),
+            ("document.querySelector('button[data-c=\"MIX_PRESET:5\"]').click()", "MIX_PRESET:5"),
+            ("$('kit').value = 3; $('kit').dispatchEvent(new Event('change'))", "KIT:3"),
+            ("$('platform').value = 'fb'; $('streamKey').value = 'abcd-EFGH 1&2'; $('saveKey').click()", "STREAM:KEY:fb:abcd-EFGH 1&2"),
+        ]:
+            with self.subTest(command=command):
+                self.js(script)
+                self.sent(command)
+        # An empty stream key is refused on the phone.
+        self.js("window.alert = (t) => { window.alerted = t }; $('streamKey').value = ' '; $('saveKey').click()")
+        self.assertTrue(self.js("return window.alerted"))
+        # State lights the matching buttons.
+        self.publish(metronome=True, styleIdx=31)
+        self.until(lambda: self.js("return [...document.querySelectorAll('button.on')].map(b => b.dataset.c)")
+                   == ["METRO:TOGGLE", "BEAT_SELECT:31"], 2)
+
+    def test_moved_slider_keeps_its_value_until_let_go(self):
+        slide = ("const s = document.querySelector('input[data-cmd=\"VOL:PIANO:\"]'); s.value = arguments[0];"
+                 "s.dispatchEvent(new Event('input')); s.dispatchEvent(new Event('change')); s.blur()")
+        value = "return document.querySelector('input[data-cmd=\"VOL:PIANO:\"]').value"
+        self.js(slide, 30)
+        self.sent("VOL:PIANO:30")
+        time.sleep(0.7)  # polls answered with 80 arrived meanwhile
+        self.assertEqual(self.js(value), "30")
+        self.until(lambda: self.js(value) == "80", 2)
+
+    def test_tap_tempo(self):
+        for gaps, shown in [([500, 500, 500], "120"), ([500, 3000, 400, 400, 400, 500], "138"), ([500, 2300, 500], "120"),
+                            ([250, 250, 250], "220"), ([2000, 2000], "40")]:
+            with self.subTest(gaps=gaps):
+                self.js("let t = (window.clock || 0) + 10000; window.clock = t; performance.now = () => window.clock;"
+                        "const tap = $('tap'); tap.click(); for (const g of arguments[0]) { window.clock += g; tap.click(); }", gaps)
+                self.assertEqual(self.js("return $('tapBpm').textContent"), shown)
+                self.sent("TAP_TEMPO", count=len(gaps) + 1)
+        self.js("delete performance.now")
+
+    def test_other_phones_texts_stay_text(self):
+        self.publish(connectedPhonesText=HOSTILE, lastChangeSummary=HOSTILE, styleName=HOSTILE)
+        texts = "return ['connectedPhonesText', 'lastChangeSummary', 'styleName'].map((k) => document.querySelector(`[data-t=${k}]`).textContent)"
+        self.until(lambda: self.js(texts) == [HOSTILE] * 3)
+        self.assertEqual(self.js("return [window.pwned, document.querySelectorAll('img').length]"), [None, 0])
+
+    def test_microphone_and_camera_upload(self):
+        for button, command in [("micBtn", "MIC_START"), ("camBtn", "CAM_START")]:
+            self.phone.find_element("id", button).click()
+            self.sent(command)
+        mine = lambda kind: lambda l: l.startswith(f"{kind}:{self.phone_id}|")
+        blocks = [base64.b64decode(l.split("|")[1]) for l in self.bridge.until(mine("MIC"), count=30) if mine("MIC")(l)]
+        self.assertEqual({len(b) for b in blocks}, {2048})  # 1024 samples of 16 bits
+        self.assertGreater(max(max(map(abs, struct.unpack("<1024h", b))) for b in blocks), 1000)  # the fake beep
+        self.bridge.until(mine("CAM"), count=4)
+        with open(os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg"), "rb") as frame:
+            self.assertEqual(frame.read(2), b"\xff\xd8")
+        for button, command in [("micBtn", "MIC_STOP"), ("camBtn", "CAM_STOP")]:
+            self.phone.find_element("id", button).click()
+            self.sent(command)
+
+    def test_fits_a_phone_screen(self):
+        self.assertLessEqual(self.js("return document.documentElement.scrollWidth"), 412)
 
 
 if __name__ == "__main__":
