@@ -234,7 +234,7 @@ class Page(WithBridge):
 
     @classmethod
     def sent(cls, command, count=1):
-        return cls.bridge.until(lambda l: l == f"CMD:{cls.phone_id}|127.0.0.1|{command}", count=count)
+        return cls.bridge.until(lambda l: l == f"CMD:{cls.phone_id}|127.0.0.1|{command}", 10, count)
 
     def js(self, script, *args):
         return self.phone.execute_script(script, *args)
@@ -291,10 +291,10 @@ class Page(WithBridge):
             self.phone.find_element("id", button).click()
             self.sent(command)
         mine = lambda kind: lambda l: l.startswith(f"{kind}:{self.phone_id}|")
-        blocks = [base64.b64decode(l.split("|")[1]) for l in self.bridge.until(mine("MIC"), count=30) if mine("MIC")(l)]
+        blocks = [base64.b64decode(l.split("|")[1]) for l in self.bridge.until(mine("MIC"), 30, 30) if mine("MIC")(l)]
         self.assertEqual({len(b) for b in blocks}, {2048})  # 1024 samples of 16 bits
         self.assertGreater(max(max(map(abs, struct.unpack("<1024h", b))) for b in blocks), 1000)  # the fake beep
-        self.bridge.until(mine("CAM"), count=4)
+        self.bridge.until(mine("CAM"), 30, 4)
         with open(os.path.join(self.bridge.runtime, "tmb_phone_cam.jpg"), "rb") as frame:
             self.assertEqual(frame.read(2), b"\xff\xd8")
         for button, command in [("micBtn", "MIC_STOP"), ("camBtn", "CAM_STOP")]:
