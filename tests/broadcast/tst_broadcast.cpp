@@ -1,7 +1,7 @@
 // Broadcasting through the controller with the outside programs stubbed; phone commands
 // (one table: summary, properties left, change counter), the state the phones poll, and
 // reads of the published file while commands stream; the controller's side of the phone
-// bridge, the bridge script stubbed (tst_phone_bridge.py and tst_phone_page.py run the real one).
+// bridge, the bridge script stubbed (tst_phone_bridge.py runs the real one, and its page).
 
 #include "app/AppTestWorld.h"
 #include "app/WorkstationController.h"
