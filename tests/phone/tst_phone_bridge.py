@@ -50,15 +50,12 @@ class WithBridge(unittest.TestCase):
     env, args = {}, ("https://10.0.0.9:8443",)
 
     @classmethod
-    def setUpClass(cls):
+    def setUpClass(cls):  # the cleanups run also when a set-up fails: the next class needs the ports
         cls.folder = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.folder.cleanup)
         cls.bridge = Bridge(cls.folder.name, cls.env, cls.args)
+        cls.addClassCleanup(cls.bridge.stop)
         cls.start = cls.bridge.until(lambda l: l.startswith(("READY:", "ERR_")))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.bridge.stop()
-        cls.folder.cleanup()
 
 
 def status_of_announced_body(path, length):
@@ -214,15 +211,11 @@ class Page(WithBridge):
         cls.phone = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         # A test killed on a timeout must not leave Chromium running: quit on exit and on SIGTERM.
         atexit.register(cls.phone.quit)
+        cls.addClassCleanup(cls.phone.quit)
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
         cls.phone.get(f"http://127.0.0.1:8088/?k={TOKEN}")
         cls.phone_id = cls.phone.execute_script("return PHONE_ID")
         cls.sent("HELLO")  # the page's first command
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.phone.quit()
-        super().tearDownClass()
 
     @classmethod
     def publish(cls, **changes):
