@@ -148,8 +148,8 @@ private Q_SLOTS:
         // Program change and aftertouch play but reach no mapping; the log keeps its latest lines.
         m.feed(control(20, 0, SND_SEQ_EVENT_PGMCHANGE, 0, 5), t0 + 40'000);
         m.feed(control(20, 0, SND_SEQ_EVENT_CHANPRESS, 0, 77), t0 + 40'000);
-        QVERIFY(m.played.size() == 4 && m.played.back().status == MidiEvent::ChannelPressure &&
-                m.offered.size() == 1u);
+        QVERIFY(m.played.size() == 4 && m.played[2].data1 == 5 && m.played[3].data1 == 77 &&
+                m.played.back().status == MidiEvent::ChannelPressure && m.offered.size() == 1u);
         for (int i = 0; i < 100; ++i)
             m.feed(note(20, 0, true, i, 1 + i), t0 + 100'000 + i * 10'000);
         QCOMPARE(m.log().size(), MidiManager::maxActivityLogLines);

@@ -6,7 +6,6 @@
 #include "support/AudioAnalysis.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -195,10 +194,6 @@ private Q_SLOTS:
 
     // After a good parse, so the rejection must also leave nothing behind.
     void rejectsWhatIsNotAMidiFile() {
-        QRandomGenerator random(42);
-        QByteArray noise(4096, Qt::Uninitialized);
-        for (char& c : noise)
-            c = static_cast<char>(random.bounded(256));
         const std::pair<QByteArray, const char*> rows[] = {
             {QByteArray(), "Not a Standard MIDI File"},
             {QByteArray("RIFF") + be32(36) + "WAVEfmt ", "Not a Standard MIDI File"},
@@ -209,8 +204,7 @@ private Q_SLOTS:
             {header(2, 1, 96), "format 2"},
             {header(9, 1, 96), "Unknown MIDI file format 9"},
             {header(0, 1, 0xE928), "SMPTE"},
-            {header(0, 1, 0xE700), "SMPTE"}, // 23 fps; 0 ticks a frame
-            {noise, "Not a Standard MIDI File"}};
+            {header(0, 1, 0xE700), "SMPTE"}}; // 23 fps; 0 ticks a frame
         for (const auto& [data, error] : rows) {
             StandardMidiFile smf;
             QVERIFY(smf.parse(header(0, 1, 96) + track(midiMessage(0, 0x90, 60, 1) + endOfTrack())));
