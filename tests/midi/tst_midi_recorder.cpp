@@ -136,19 +136,19 @@ private Q_SLOTS:
 
     void loopWrapsAndReplaysItsStart() {
         MidiRecorder r;
-        r.prepare(48000);
+        r.prepare(96000); // 960-frame blocks at 120 BPM: 0.02 beats each
         r.setLoopBeats(4, 8);
         r.restoreNotes({{1, 0, 60, 100, 4.0, 0.5}, {2, 0, 64, 100, 7.5, 2.0}, {3, 0, 67, 100, 7.5, 0.25}});
         Sink sink;
         r.seekPlayhead(7.99);
         r.startPlayback();
-        r.processPlaybackBlock(480, 120, sink); // loop off: runs on past 8
+        r.processPlaybackBlock(960, 120, sink); // loop off: runs on past 8
         QVERIFY(qAbs(r.playheadBeats() - 8.01) < 1e-9);
         r.setLoopEnabled(true);
         r.seekPlayhead(7.41);
-        blocks(r, 30, 480, 120, sink); // 7.41 + 0.6: wraps to 4.01 once
+        blocks(r, 30, 960, 120, sink); // 7.41 + 0.6: wraps to 4.01 once
         QVERIFY(qAbs(r.playheadBeats() - 4.01) < 1e-9);
-        r.processPlaybackBlock(480, 120, sink);
+        r.processPlaybackBlock(960, 120, sink);
         QVERIFY(qAbs(r.playheadBeats() - 4.03) < 1e-9);
         // 64 starts at 7.5 and is released at the wrap, 67 ends before it (released once); 60 at the
         // loop start sounds again.
