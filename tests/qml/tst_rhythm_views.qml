@@ -4,18 +4,21 @@ import QtTest
 import "qrc:/qml/components"
 import "qrc:/qml/views"
 
-// The top bar, the DRUMS view and the chord display, against the real controller.
+// The top bar, the DRUMS view and the chord display; STYLES' launches, chords and switches;
+// PRESETS' style-file directory and DRUMS' flash-disk loader, on a flash disk of three files
+// and two files added by hand.
 Item {
-    width: 1400
-    height: 1100
+    width: 2700
+    height: 1700
 
-    TopBar { id: bar; width: parent.width }
-    BeatsView { id: beats; y: bar.height; width: parent.width; height: 620 }
+    TopBar { id: bar; width: 1400 }
+    BeatsView { id: beats; y: bar.height; width: 1400; height: 620 }
     ChordDisplay { id: chords; y: bar.height + 620 }
     ElidedText { id: shortOfSpace; y: chords.y + chords.height; width: 80; text: "Montage Warm Worship Pad (Synth Engine)" }
+    StylesView { id: styles; x: 1400; width: 1300; height: 1700 }
 
     TestCase {
-        name: "TopBarAndRhythmViews"
+        name: "RhythmViews"
         when: windowShown
 
         function init() {
@@ -25,6 +28,7 @@ Item {
         }
         function click(parentItem, name) { mouseClick(findChild(parentItem, name)) }
         function stepOf(lane, step) { return workstation.beatStepGrid[lane].steps[step] }
+        function customStyles() { return workstation.beatStyles.filter(s => s.isCustomSty) }
 
         function test_sectionButtonsAndFill() {
             click(beats, "section_3")
@@ -74,6 +78,7 @@ Item {
             }
             beats.width = 1400
             beats.height = 620
+            waitForRendering(beats) // laid out again for the tests that click it
         }
 
         function test_topBarTempoTapAndClick() {
@@ -130,15 +135,9 @@ Item {
             verify(!shortOfSpace.ToolTip.visible)
         }
 
-        // MIC and PHONE both open and close the drawer; the auto-tune switch flips only
-        // auto-tune; the cycle steps the mode, wrapping, and switches auto-tune on.
-        function test_micPhoneAndAutoTune() {
-            workstation.phoneDrawerOpen = false
-            for (var name of ["micButton", "phoneButton", "micButton", "phoneButton"]) {
-                var before = workstation.phoneDrawerOpen
-                mouseClick(findChild(bar, name))
-                compare(workstation.phoneDrawerOpen, !before, name)
-            }
+        // The auto-tune switch flips only auto-tune; the cycle steps the mode, wrapping, and
+        // switches auto-tune on (MIC and PHONE open and close the drawer: tst_scene).
+        function test_autoTuneSwitchAndCycle() {
             workstation.autoTuneMode = 3
             workstation.autoTuneEnabled = true
             var onOff = findChild(bar, "autoTuneSwitch")
@@ -176,6 +175,57 @@ Item {
                 compare(workstation[s[1]], s[3], s[0])
             }
             popup.close()
+        }
+
+        function test_flashDiskAddAndClear() {
+            compare(findChild(beats, "flashDiskPath").text, testFlashDisk)
+            var before = workstation.userStyCount
+            verify(before > 0) // the samples
+            click(beats, "loadFlashDisk")
+            compare(workstation.userStyCount, before + 3)
+            compare(findChild(styles, "styStatus").text, "💾 USB Flash Scan Complete: " + (before + 3) + " .STY Beat(s) Ready!")
+            compare(workstation.importStyFiles(testStyleFiles), 2)
+            var custom = customStyles()
+            compare(custom.length, before + 5)
+            for (var style of custom)
+                compare(findChild(styles, "style_" + style.index).text, style.name, style.styFilePath)
+            waitForRendering(styles) // the new buttons laid out (a remove button: tst_scene)
+            click(styles, "clearSty")
+            compare(workstation.userStyCount, 0)
+            tryVerify(() => findChild(styles, "removeSty_" + custom[0].index) === null)
+            verify(!findChild(styles, "clearSty").enabled)
+            verify(findChild(styles, "styStatus").text.indexOf("Custom .STY List Cleared") > 0)
+        }
+
+        // A style button launches in the chosen play mode; quick starts pick a family's band.
+        function test_launches_data() {
+            return [{ tag: "loop", mode: "modeLoop", button: "style_24", style: 24, playMode: 0, banner: "🎤" },
+                    { tag: "keys", mode: "modeKeys", button: "style_4", style: 4, playMode: 1, banner: "🎹" },
+                    { tag: "drums", mode: "modeLoop", button: "style_31", style: 31, playMode: 0, banner: "🥁" },
+                    { tag: "family", mode: "modeKeys", button: "family_3", style: 12, playMode: 1, banner: "🎹" }]
+        }
+        function test_launches(data) {
+            click(styles, data.mode)
+            click(styles, data.button)
+            compare([workstation.currentBeatStyleIndex, workstation.arrangerPlayMode, workstation.beatPlaying],
+                    [data.style, data.playMode, true])
+            verify(workstation.statusBanner.indexOf(data.banner) === 0, workstation.statusBanner)
+            verify(findChild(styles, "nowPlaying").text.indexOf(workstation.arrangerStyleName) === 0)
+            click(styles, "transportButton")
+            verify(!workstation.beatPlaying)
+        }
+
+        // Each press sets what it names; the chord shown is the controller's.
+        function test_chordsAndSwitches() {
+            var presses = [["progression_4", "arrangerProgressionIndex", 4], ["progression_0", "arrangerProgressionIndex", 0],
+                           ["chordPad_V", "arrangerChordDegree", 5], ["chordPad_ii", "arrangerChordDegree", 2],
+                           ["proBand", "proArrangerEnabled", true], ["proBand", "proArrangerEnabled", false]]
+            for (var p of presses) {
+                click(styles, p[0])
+                compare(workstation[p[1]], p[2], p[0])
+            }
+            compare(findChild(styles, "activeChord").text, workstation.arrangerActiveChordText)
+            verify(workstation.arrangerActiveChordText.indexOf("(ii)") > 0)
         }
     }
 }
