@@ -376,18 +376,9 @@ private Q_SLOTS:
         c.stopLiveBroadcast();
     }
 
-    // Powering the camera on runs pkexec with the user id an argument, not in the script.
-    void theCameraIsPoweredOnWithAnArgumentList() {
-        WorkstationController c;
-        c.setCameraEnabled(true);
-        QTRY_VERIFY(!lastCall(u"pkexec"_s).isEmpty());
-        const QStringList args = lastCall(u"pkexec"_s);
-        QCOMPARE(args.mid(0, 2) + args.mid(3),
-                 QStringList({u"/bin/sh"_s, u"-c"_s, u"sh"_s, QString::number(::getuid())}));
-        QVERIFY(args[2].contains(u"modprobe uvcvideo"_s) && args[2].contains(u"u:$1:rw"_s));
-    }
-
-    void platformPagesOpenInTheBrowser() {
+    // The platform page and the recordings open in the browser; powering the camera on runs
+    // pkexec with the user id an argument, not in the script.
+    void outsideProgramsGetArgumentLists() {
         WorkstationController c;
         c.openOneClickStreamPlatform(u"myspace"_s); // unknown: the multi-platform page
         QVERIFY(c.broadcastStatusText().startsWith(u"OPENED Restream Multi-Platform"_s));
@@ -396,6 +387,12 @@ private Q_SLOTS:
                 stored(BroadcastSettings::watermarkEnabledSetting).toBool());
         c.openLastRecordedVideo();
         QTRY_COMPARE(lastCall(u"xdg-open"_s), QStringList{m_home + u"/Videos"_s});
+        c.setCameraEnabled(true);
+        QTRY_VERIFY(!lastCall(u"pkexec"_s).isEmpty());
+        const QStringList args = lastCall(u"pkexec"_s);
+        QCOMPARE(args.mid(0, 2) + args.mid(3),
+                 QStringList({u"/bin/sh"_s, u"-c"_s, u"sh"_s, QString::number(::getuid())}));
+        QVERIFY(args[2].contains(u"modprobe uvcvideo"_s) && args[2].contains(u"u:$1:rw"_s));
     }
 
     // The manual is copied out of the resources once; an installed copy wins.
