@@ -49,7 +49,7 @@ Item {
             workstation.bpm = 100 // announced: the list keeps its place
             verify(place > 0 && list.contentY === place)
             // Beyond a 12-step bar nothing toggles; inside, a click toggles.
-            for (var c of [["cell_0_13", 13, 0], ["cell_0_11", 11, 100], ["cell_0_11", 11, 0]]) {
+            for (var c of [["cell_0_12", 12, 0], ["cell_0_11", 11, 100], ["cell_0_11", 11, 0]]) {
                 click(beats, c[0])
                 compare(stepOf(0, c[1]), c[2], c[0])
             }
