@@ -364,7 +364,7 @@ def run_test(name, timeout):
         return True, ("skips " + ", ".join(skipped) if skipped else ""), seconds
     if code == -1:
         return False, "timeout", seconds
-    failed = list(dict.fromkeys(re.findall(r"FAIL!\s+:\s+\w+::(\w+)\(", out)
+    failed = list(dict.fromkeys(re.findall(r"FAIL!\s+:\s+\w+::((?:\w+::)?\w+)\(", out)
                                 + re.findall(r"(?:FAIL|ERROR): (test_\w+) \(", out)))  # Qt Test, unittest
     if failed:
         return False, ",".join(failed), seconds
