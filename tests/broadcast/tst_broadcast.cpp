@@ -1,7 +1,7 @@
 // Broadcasting through the controller with the outside programs stubbed; phone commands
 // (one table: summary, properties left, change counter), the state the phones poll, and
 // reads of the published file while commands stream; the controller's side of the phone
-// bridge, the bridge script stubbed (tst_phone_bridge.py runs the real one, and its page).
+// bridge, the bridge script stubbed (tst_phone_bridge.py and tst_phone_page.py run the real one).
 
 #include "app/AppTestWorld.h"
 #include "app/WorkstationController.h"
@@ -377,7 +377,8 @@ private Q_SLOTS:
     }
 
     // The platform page and the recordings open in the browser; powering the camera on runs
-    // pkexec with the user id an argument, not in the script.
+    // pkexec with the user id an argument, not in the script. The manual is copied out of the
+    // resources once; an installed copy wins.
     void outsideProgramsGetArgumentLists() {
         WorkstationController c;
         c.openOneClickStreamPlatform(u"myspace"_s); // unknown: the multi-platform page
@@ -393,13 +394,9 @@ private Q_SLOTS:
         QCOMPARE(args.mid(0, 2) + args.mid(3),
                  QStringList({u"/bin/sh"_s, u"-c"_s, u"sh"_s, QString::number(::getuid())}));
         QVERIFY(args[2].contains(u"modprobe uvcvideo"_s) && args[2].contains(u"u:$1:rw"_s));
-    }
 
-    // The manual is copied out of the resources once; an installed copy wins.
-    void userManualOpensAsPdf() {
         const QString installedDirs = m_home + u"/installed"_s;
         qputenv("XDG_DATA_DIRS", installedDirs.toUtf8());
-        WorkstationController c;
         const QString copy = c.projectManager().dataDirectory() + u"/Tembora_User_Manual.pdf"_s;
         QFile::remove(copy);
         const qsizetype before = stubCalls().size();
