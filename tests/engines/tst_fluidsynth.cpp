@@ -113,6 +113,24 @@ private Q_SLOTS:
         QVERIFY(near(pitchOf(playNote(engine, -1, 69)), 440.0, 0.01));
     }
 
+    // Concert pitch retunes melodic channels but no kit: neither the default drum channel's (bank
+    // -1: only channel 0 is chosen) nor one chosen for another channel, tuned before it or after.
+    void kitsKeepTheFontsTuning() {
+        const auto hit = [](float tuningHz, int channel, int bank, bool tuneFirst) {
+            FluidSynthEngine engine;
+            if (tuneFirst) engine.setTuning(tuningHz);
+            engine.selectProgram(bank < 0 ? 0 : channel, timidityFont, std::max(bank, 0), 0);
+            if (!tuneFirst) engine.setTuning(tuningHz);
+            return playNote(engine, channel, 38, 0.3);
+        };
+        for (const auto& [channel, bank, tuneFirst] :
+             {std::tuple{9, -1, false}, {5, 128, true}, {5, 128, false}})
+            QCOMPARE(
+                meanDifference(hit(415.0f, channel, bank, tuneFirst), hit(440.0f, channel, bank, tuneFirst)),
+                0.0f);
+        QVERIFY(meanDifference(hit(415.0f, 5, 0, true), hit(440.0f, 5, 0, true)) > 1e-4f);
+    }
+
     void oneFontIsLoadedOncePerSynthesizer() {
         FluidSynthEngine engine;
         const int id = engine.loadSoundFont(timidityFont);
