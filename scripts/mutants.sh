@@ -125,6 +125,7 @@ PY_KEYWORDS = ("return", "def", "class", "import", "from", "if", "elif", "else",
                "finally", "with", "raise", "yield", "pass", "break", "continue", "global", "nonlocal", "assert",
                "del", "lambda", "async", "await")
 BOUNDS = {"<": "<=", "<=": "<", ">": ">=", ">=": ">"}
+CONTINUED = (",", "(", "[", "\\", "+", "-", "&", "|", "?", "=")  # a line ending so goes on below
 
 
 def candidates(path, lines):
@@ -195,8 +196,8 @@ def candidates(path, lines):
             # No semicolons to go by: a whole line that assigns or calls, after a line
             # that ended a statement or opened a block.
             statement = re.match(r"^[\w.\[\]]+\s*(?:=(?!=)|\+=|-=)|^[\w.]+\(.*\);?$", core)
-            if (statement and balanced and previous_end not in (",", "(", "[", "{" if python else ",", "\\", "+", "-",
-                                                                 "&", "|", "?", "=")
+            # In Python a line ending in "{" opens a literal; in QML it opens a block.
+            if (statement and balanced and previous_end not in CONTINUED and not (python and previous_end == "{")
                     and not (first_word and first_word.group(0) in PY_KEYWORDS + KEYWORDS_NOT_STATEMENTS)
                     and not core.endswith(("(", "[", "{", ",", "\\"))):
                 indent = text[: len(text) - len(text.lstrip())]
