@@ -30,8 +30,7 @@ Item {
         // The page settles over several frames (the panels wrap, then the page is measured
         // again), slowly under a sanitizer on a busy machine: wait until its size holds.
         function resizeBeats(width, height) {
-            if (beats.width === width && beats.height === height)
-                return
+            if (beats.width === width && beats.height === height) return
             beats.width = width
             beats.height = height
             var page = findChild(beats, "beatsContent"), size = "", steady = 0
